@@ -1,0 +1,75 @@
+// File and folder services with the semantics the rest of Kestrane relies on: the
+// Windows attribute word, folder listings filtered by attribute mask and wildcard,
+// copying that keeps times and permissions, deletion, folders, the current directory.
+// Paths are UTF-8 text; both '/' and '\' are accepted as separators on input.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// The attribute word of a file or folder.
+enum Attribute : std::uint32_t {
+    kAttrReadOnly = 0x01,
+    kAttrHidden = 0x02,
+    kAttrSystem = 0x04,
+    kAttrVolume = 0x08,
+    kAttrDirectory = 0x10,
+    kAttrArchive = 0x20,
+    kAttrNormal = 0x80,
+};
+
+// Converts a path text that may use '\' as separator into a native path.
+std::filesystem::path toPath(std::string_view text);
+// The UTF-8 text of a path, with '/' as separator.
+std::string pathText(const std::filesystem::path& p);
+
+// Attribute word of an existing file or folder (folder 0x10; read-only when the owner
+// may not write; hidden when the name starts with '.'; archive for every regular file).
+// nullopt when the path does not exist.
+std::optional<std::uint32_t> fileAttributes(const std::filesystem::path& p);
+// Applies an attribute word: read-only clears or restores the owner's write permission;
+// bits POSIX cannot hold are ignored. False when the path does not exist.
+bool setFileAttributes(const std::filesystem::path& p, std::uint32_t attributes);
+
+// Windows wildcard match of one file name ('*', '?', "*.*" matches every name, a
+// trailing ".*" also matches a name without a dot). Letter case ignored.
+bool wildcardMatchesName(std::string_view pattern, std::string_view name);
+
+struct FolderEntry {
+    std::string name;       // "." and ".." included
+    std::uint32_t attributes;
+    std::uint64_t size;
+    std::filesystem::file_time_type lastWrite;
+};
+
+// Lists the folder part of `pattern` (a path whose last component is a wildcard such
+// as "*" or "*.*"), keeping the entries whose name matches the wildcard and whose
+// attribute word passes `mask` as a Windows find would: an entry with hidden, system
+// or directory bits is listed only when the mask holds them. "." and ".." come first.
+// A missing folder yields an empty listing.
+std::vector<FolderEntry> listFolder(std::string_view pattern, std::uint32_t mask);
+
+bool folderExists(const std::filesystem::path& p);
+bool fileExists(const std::filesystem::path& p);   // a file, not a folder
+
+// Copies a file, replacing the target, keeping last-write time and permissions.
+// Returns false when the copy failed (the target is then left as the system left it).
+bool copyFile(const std::filesystem::path& from, const std::filesystem::path& to);
+// Deletes a file; false when it could not be deleted or did not exist.
+bool deleteFile(const std::filesystem::path& p);
+// Creates a folder and every missing folder above it; true when it exists afterwards.
+bool createFolders(const std::filesystem::path& p);
+// Removes an empty folder; false otherwise.
+bool removeFolder(const std::filesystem::path& p);
+// Renames a file or folder; on failure returns the system's error text.
+std::optional<std::string> renamePath(const std::filesystem::path& from, const std::filesystem::path& to);
+// The process's current directory as UTF-8 text (never changed by the program).
+std::string currentDirectory();
+
+} // namespace platform
