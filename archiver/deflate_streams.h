@@ -1,0 +1,105 @@
+// zlib behind RAII objects, and the two block loops that turn a file's bytes into a raw
+// deflate entry and back. ZIP entries hold raw deflate data (no zlib header, no Adler-32),
+// so both streams run with negative window bits; the loops know nothing about files or
+// archives: they read and write through callbacks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+namespace archiver {
+
+// A failure reported by zlib itself (not an archiver error): a bad parameter, no memory,
+// or a deflate stream ended while unfinished.
+class ZlibError : public std::runtime_error {
+public:
+    ZlibError(const std::string& what, int code);
+    int code() const { return m_code; }
+
+private:
+    int m_code;
+};
+
+// A raw deflate stream at one level with zlib's default window, memory level and strategy.
+class Deflater {
+public:
+    explicit Deflater(int level);
+    ~Deflater();
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+
+    // Compresses one block and appends its output to `out`. A block that is not the last
+    // ends with a sync flush (byte aligned, so it can be written out at once); the last
+    // one finishes the stream.
+    void deflateBlock(std::span<const std::uint8_t> in, bool last, std::vector<std::uint8_t>& out);
+    // Ends the stream; throws ZlibError when it was left unfinished (the destructor never throws).
+    void end();
+
+private:
+    z_stream m_stream{};
+    bool m_open = false;
+};
+
+// A raw inflate stream.
+class Inflater {
+public:
+    Inflater();
+    ~Inflater();
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    z_stream& stream() { return m_stream; }
+
+private:
+    z_stream m_stream{};
+};
+
+// Bytes read from the source per block for an item's compression mode (its deflate level).
+std::size_t readBlockSize(int compressionMode);
+
+// Reads up to `size` bytes into `buffer`; returns the count read (short at the end or on error).
+using ReadFn = std::function<std::size_t(std::uint8_t* buffer, std::size_t size)>;
+// Writes `size` bytes; returns the count written (short when the device is full).
+using WriteFn = std::function<std::size_t(const std::uint8_t* data, std::size_t size)>;
+// Called before each block with the bytes done so far; returns false to cancel.
+using ProgressFn = std::function<bool(std::uint64_t done)>;
+
+struct CompressOutcome {
+    std::uint64_t bytesRead = 0;       // source bytes taken into the entry
+    std::uint64_t compressedBytes = 0; // entry data bytes written
+    std::uint32_t crc = 0;             // CRC-32 of the bytes read (already complemented)
+    bool cancelled = false;
+    bool writeFailed = false;          // the archive took fewer bytes than offered
+};
+
+// Turns `length` source bytes into entry data: deflate at `compressionMode` (1..9), or a
+// plain copy for mode 0. Reads blocks of readBlockSize(mode); every block but the last
+// is sync-flushed and written at once, the last finishes the stream. A short read or a
+// short write ends the loop early (bytesRead < length tells the caller); the output is
+// then an unfinished stream. zlib failures throw ZlibError.
+CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const ReadFn& read,
+                               const WriteFn& write, const ProgressFn& progress = {});
+
+struct DecompressOutcome {
+    bool ok = false;              // complete, right length, right CRC
+    std::uint64_t written = 0;    // bytes handed to the destination
+    std::uint32_t crc = 0;        // CRC-32 of those bytes
+    bool cancelled = false;
+};
+
+// Turns `compressedSize` bytes of entry data (method 0 stored or 8 deflate) back into the
+// file's bytes and checks them against `uncompressedSize` and `expectedCrc`. Damaged data
+// ends the loop and the result is then not ok; never more than `uncompressedSize` bytes
+// reach the destination, whatever the data claims.
+DecompressOutcome decompressBlocks(int method, std::uint64_t compressedSize, std::uint64_t uncompressedSize,
+                                   std::uint32_t expectedCrc, const ReadFn& read, const WriteFn& write,
+                                   const ProgressFn& progress = {});
+
+} // namespace archiver
