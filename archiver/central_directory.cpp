@@ -1,0 +1,700 @@
+// The in-memory central directory: item array with name index, loading (with the
+// rebuild from local headers) and saving.
+#include "archiver/central_directory.h"
+
+#include "archiver/za_exception.h"
+#include "platform/encoding.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace archiver {
+namespace {
+
+// Archiver error codes raised here; the comment says when.
+constexpr int kErrStoreIndex = 1;        // StoreItem with an index outside the items
+constexpr int kErrCopyIndex = 2;         // GetItemCopy with an index outside the items
+constexpr int kErrItemIndex = 3;         // ItemAt / RenameItem with an index outside the items
+constexpr int kErrDeleteIndex = 4;       // DeleteItem with an index outside the items
+constexpr int kErrNoLocalHeader = 35;    // rebuild finds no local header in the file
+constexpr int kErrNoZip64Record = 40;    // a zip64 locator without a zip64 end record
+constexpr int kErrRebuildSpanned = 44;   // rebuild asked for in spanning mode
+constexpr int kErrDirectoryWrite = 46;   // fewer directory bytes written than asked
+constexpr int kErrNameListGap = 58;      // an item would get a name list text beyond the list's end
+constexpr int kErrNameListMismatch = 59; // the name list text of an item is not that item's name
+constexpr int kErrNameTooLong = 61;      // a stored name does not fit its 16-bit length field
+
+constexpr int kMaxGrowthStep = 10000;
+constexpr std::size_t kDirectoryChunk = 1 << 20;   // read size while loading the directory
+constexpr std::size_t kPrefixSearchBlock = 10000;  // block size of the prefix length search
+constexpr std::size_t kRebuildBlock = 65535;       // block size of the local header scan
+constexpr std::uint16_t kMaxRebuildExtra = 260;    // a local extra field longer than this is not believed
+constexpr int kMaxDescriptorCandidates = 64;       // data descriptor signatures tried per entry
+
+std::uint32_t u32At(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
+}
+
+// Sequential reads of [position, end) of a stream in large chunks; each take() returns
+// the next n bytes, valid until the next take(), or an empty span when fewer remain.
+class ChunkedInput {
+public:
+    ChunkedInput(platform::Stream& s, std::uint64_t position, std::uint64_t end)
+        : m_stream(s), m_next(position), m_end(end) {}
+
+    std::span<const std::uint8_t> take(std::size_t n) {
+        if (m_buf.size() - m_off < n && !refill(n))
+            return {};
+        std::span<const std::uint8_t> r(m_buf.data() + m_off, n);
+        m_off += n;
+        return r;
+    }
+
+private:
+    bool refill(std::size_t n) {
+        m_buf.erase(m_buf.begin(), m_buf.begin() + std::ptrdiff_t(m_off));
+        m_off = 0;
+        const std::uint64_t want = std::min<std::uint64_t>(std::max(n - m_buf.size(), kDirectoryChunk), m_end - m_next);
+        if (m_buf.size() + want < n)
+            return false;
+        const std::size_t old = m_buf.size();
+        m_buf.resize(old + std::size_t(want));
+        const std::size_t got = m_stream.readAt(m_next, m_buf.data() + old, std::size_t(want));
+        m_buf.resize(old + got);
+        m_next += got;
+        return m_buf.size() >= n;
+    }
+
+    platform::Stream& m_stream;
+    std::uint64_t m_next;
+    std::uint64_t m_end;
+    std::vector<std::uint8_t> m_buf;
+    std::size_t m_off = 0;
+};
+
+// Positions of `signature` in [from, end of stream) with at least `minRemaining` bytes from
+// the hit to the end, scanning blocks of `block` bytes; `onHit` returns false to stop.
+template <typename OnHit>
+void scanForSignature(platform::Stream& s, std::uint64_t from, std::uint32_t signature, std::size_t block,
+                      std::uint64_t minRemaining, OnHit onHit) {
+    const std::uint64_t size = s.size();
+    std::vector<std::uint8_t> buf(block);
+    const auto first = std::uint8_t(signature);
+    std::uint64_t pos = from;
+    while (pos < size && size - pos >= 4) {
+        const std::size_t len = s.readAt(pos, buf.data(), std::size_t(std::min<std::uint64_t>(block, size - pos)));
+        if (len < 4)
+            return;
+        const std::uint8_t* p = buf.data();
+        const std::uint8_t* last = buf.data() + len - 4;
+        while (p <= last) {
+            p = static_cast<const std::uint8_t*>(std::memchr(p, first, std::size_t(last - p) + 1));
+            if (!p)
+                break;
+            const std::uint64_t hit = pos + std::uint64_t(p - buf.data());
+            if (u32At(p) == signature && size - hit >= minRemaining && !onHit(hit))
+                return;
+            ++p;
+        }
+        // A signature across the block boundary starts in the last three bytes.
+        pos += len - 3;
+    }
+}
+
+} // namespace
+
+std::string foldName(std::string_view name) {
+    std::string out(name);
+    bool ascii = true;
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+        if (c >= 'A' && c <= 'Z')
+            c = char(c + ('a' - 'A'));
+    }
+    return ascii ? out : platform::toLowerUtf8(name);
+}
+
+// ---- TZADirArray ----
+
+void TZADirArray::SetCount(int n) {
+    if (n <= 0) {
+        std::vector<TDirItem>().swap(m_items);
+        m_names.clear();
+        m_index.clear();
+        m_indexValid = true;
+        return;
+    }
+    const std::size_t want = std::size_t(n);
+    if (want > m_items.capacity()) {
+        m_growthStep = std::min(2 * m_growthStep, kMaxGrowthStep);
+        m_items.reserve(std::max(m_items.capacity() + std::size_t(m_growthStep), want));
+    }
+    m_items.resize(want);
+    if (m_names.size() > want) {
+        m_names.resize(want);
+        m_indexValid = false;
+    }
+}
+
+TDirItem& TZADirArray::ItemAt(int i) {
+    if (i < 0 || i >= Count())
+        throw EZAException(kErrItemIndex);
+    return m_items[std::size_t(i)];
+}
+
+const TDirItem& TZADirArray::ItemAt(int i) const {
+    if (i < 0 || i >= Count())
+        throw EZAException(kErrItemIndex);
+    return m_items[std::size_t(i)];
+}
+
+TDirItem TZADirArray::GetItemCopy(int i) const {
+    if (i < 0 || i >= Count())
+        throw EZAException(kErrCopyIndex);
+    return m_items[std::size_t(i)];
+}
+
+void TZADirArray::setNameAt(int i, std::string folded) {
+    const auto pos = std::size_t(i);
+    if (pos < m_names.size()) {
+        if (m_names[pos] != folded) {
+            m_names[pos] = std::move(folded);
+            m_indexValid = false;
+        }
+    } else if (pos == m_names.size()) {
+        if (m_indexValid)
+            m_index.insert_or_assign(folded, i);
+        m_names.push_back(std::move(folded));
+    } else {
+        throw EZAException(kErrNameListGap);
+    }
+}
+
+void TZADirArray::StoreItem(int i, const TDirItem& item) {
+    if (i < 0 || i >= Count())
+        throw EZAException(kErrStoreIndex);
+    setNameAt(i, foldName(item.name));
+    m_items[std::size_t(i)] = item;
+}
+
+void TZADirArray::StoreItem(int i, TDirItem&& item) {
+    if (i < 0 || i >= Count())
+        throw EZAException(kErrStoreIndex);
+    setNameAt(i, foldName(item.name));
+    m_items[std::size_t(i)] = std::move(item);
+}
+
+void TZADirArray::DeleteItem(int i) {
+    if (i < 0 || i >= Count())
+        throw EZAException(kErrDeleteIndex);
+    // The item's own text goes, at its own position: a lookup by name could hit an
+    // earlier item with the same name and leave the list misaligned.
+    if (std::size_t(i) < m_names.size())
+        m_names.erase(m_names.begin() + i);
+    m_items.erase(m_items.begin() + i);
+    m_indexValid = false;
+}
+
+void TZADirArray::rebuildIndex() const {
+    m_index.clear();
+    m_index.reserve(m_names.size());
+    for (std::size_t i = 0; i < m_names.size(); ++i)
+        m_index.insert_or_assign(m_names[i], int(i));
+    m_indexValid = true;
+}
+
+int TZADirArray::FindByName(std::string_view name) const {
+    if (!m_indexValid)
+        rebuildIndex();
+    auto it = m_index.find(foldName(name));
+    return it == m_index.end() ? -1 : it->second;
+}
+
+void TZADirArray::RenameItem(int i, const std::string& newName) {
+    TDirItem& item = ItemAt(i);
+    const auto pos = std::size_t(i);
+    if (pos < m_names.size() && m_names[pos] != foldName(item.name))
+        throw EZAException(kErrNameListMismatch);
+    setNameAt(i, foldName(newName));
+    item.name = newName;
+}
+
+int TZADirArray::appendItem(TDirItem item) {
+    const int i = Count();
+    if (std::size_t(i) != m_names.size())
+        throw EZAException(kErrNameListGap);
+    SetCount(i + 1);
+    setNameAt(i, foldName(item.name));
+    m_items[std::size_t(i)] = std::move(item);
+    return i;
+}
+
+void TZADirArray::AssignFrom(const TZADirArray& other) {
+    Clear();
+    m_items = other.m_items;
+    m_names = other.m_names;
+    m_indexValid = false;
+}
+
+void TZADirArray::ClearSelection() {
+    for (auto& item : m_items)
+        item.selected = false;
+}
+
+void TZADirArray::Clear() {
+    m_items.clear();
+    m_names.clear();
+    m_index.clear();
+    m_indexValid = true;
+}
+
+// ---- TZADirManager ----
+
+TZADirManager::TZADirManager(platform::Stream* stream, bool createFlag, TZADirSettings settings)
+    : m_stream(stream), m_createFlag(createFlag), m_settings(settings) {
+    Reset();
+}
+
+void TZADirManager::Reset() {
+    m_current.Clear();
+    m_endRecord = EndRecord{};
+}
+
+std::optional<std::uint64_t> TZADirManager::FindEndRecord() {
+    std::optional<EndRecordLocation> found;
+    if (m_stream)
+        found = findEndRecord(*m_stream);
+    if (!found) {
+        m_endRecord = EndRecord{};
+        m_comment.clear();
+        return std::nullopt;
+    }
+    m_endRecord = found->record;
+    m_comment = std::move(found->comment);
+    return found->position;
+}
+
+bool TZADirManager::EndRecordPresent(bool tolerantOpen) { return tolerantOpen || FindEndRecord().has_value(); }
+
+std::uint64_t TZADirManager::endRecordDirectoryOffset() const {
+    return m_zip64 ? m_zip64Record.directoryOffset : m_endRecord.directoryOffset;
+}
+
+// Where the directory starts for the end record at `endPosition`: the end record position
+// minus the directory size, or for a zip64 archive the zip64 record's position minus its
+// directory size. Sets the zip64 flag and images. nullopt when the sizes cannot be right.
+std::optional<std::uint64_t> TZADirManager::directoryStart(std::uint64_t endPosition) {
+    m_zip64 = false;
+    const std::uint64_t fileSize = m_stream->size();
+    std::uint8_t sig[4];
+    if (endPosition > kZip64LocatorSize &&
+        m_stream->readAt(endPosition - kZip64LocatorSize, sig, 4) == 4 && u32At(sig) == kZip64LocatorSig &&
+        endPosition > kZip64LocatorSize + kZip64EndRecordSize) {
+        std::uint8_t locator[kZip64LocatorSize];
+        m_stream->readAt(endPosition - kZip64LocatorSize, locator, sizeof locator);
+        ByteReader lr(locator);
+        read(lr, m_zip64Locator);
+        // The zip64 record where the locator says, or right before the locator when data
+        // was prepended to the archive and the recorded position is off by the prefix.
+        const std::uint64_t besideLocator = endPosition - kZip64LocatorSize - kZip64EndRecordSize;
+        bool found = false;
+        for (std::uint64_t at : {m_zip64Locator.zip64RecordOffset, besideLocator}) {
+            std::uint8_t record[kZip64EndRecordSize];
+            if (at > fileSize || fileSize - at < kZip64EndRecordSize ||
+                m_stream->readAt(at, record, sizeof record) != sizeof record)
+                continue;
+            ByteReader rr(record);
+            read(rr, m_zip64Record);
+            if (m_zip64Record.signature == kZip64EndRecordSig) {
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            throw EZAException(kErrNoZip64Record);
+        m_zip64 = true;
+        if (m_zip64Record.directorySize > besideLocator)
+            return std::nullopt;
+        return besideLocator - m_zip64Record.directorySize;
+    }
+    const auto size = std::int32_t(m_endRecord.directorySize);
+    if (size < 0 || std::uint64_t(size) > endPosition)
+        return std::nullopt;
+    return endPosition - std::uint64_t(size);
+}
+
+void TZADirManager::LoadCentralDirectory() {
+    Reset();
+    m_prefixLength = 0;
+    m_rebuilt = false;
+    m_zip64 = false;
+    const auto endPosition = FindEndRecord();
+    if (!endPosition || !readDirectory(*endPosition)) {
+        rebuildFromLocalHeaders();
+        return;
+    }
+    if (m_endRecord.diskNumber == 0)
+        findPrefixLength(*endPosition);
+}
+
+// Reads every central header; false (directory discarded) when any of them is missing
+// or damaged. Nothing is allocated for entries the file has no room for.
+bool TZADirManager::readDirectory(std::uint64_t endPosition) {
+    const auto start = directoryStart(endPosition);
+    if (!start)
+        return false;
+    if (!m_zip64 && m_endRecord.totalEntries == kZip64Marker16)
+        return false;
+    const std::uint64_t count = m_zip64 ? m_zip64Record.totalEntries : m_endRecord.totalEntries;
+    const std::uint64_t fileSize = m_stream->size();
+    if (*start > fileSize || count > (fileSize - *start) / kCentralHeaderSize || count > std::uint64_t(INT_MAX))
+        return false;
+
+    m_directoryPosition = *start;
+    m_current.SetCount(int(count));
+    ChunkedInput in(*m_stream, *start, fileSize);
+    for (int i = 0; i < int(count); ++i) {
+        TDirItem item;
+        {
+            ByteReader r(in.take(kCentralHeaderSize));
+            read(r, static_cast<CentralHeader&>(item));
+            if (!r.ok()) {
+                m_current.Clear();
+                return false;
+            }
+        }
+        ByteReader r(in.take(std::size_t(item.nameLength) + item.extraLength + item.commentLength));
+        const auto nameBytes = r.bytes(item.nameLength);
+        const auto extra = r.bytes(item.extraLength);
+        const auto comment = r.bytes(item.commentLength);
+        if (!r.ok()) {
+            m_current.Clear();
+            return false;
+        }
+        item.name = decodeStoredName(std::string_view(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size()),
+                                     item.flags, m_settings.oemFileNames);
+        // Extra blocks: a block longer than what is left of the field is cut to the rest;
+        // a tail too short for a block header is ignored.
+        ByteReader er(extra);
+        while (er.remaining() >= 4) {
+            TZAExtraBlock block;
+            block.headerId = er.u16();
+            const std::size_t declared = er.u16();
+            const auto data = er.bytes(std::min(declared, er.remaining()));
+            block.data.assign(data.begin(), data.end());
+            if (block.headerId == kZip64ExtraId) {
+                item.hasZip64 = true;
+                Zip64Values v;
+                readZip64Extra(data, item, v);
+                item.zip64UncompressedSize = v.uncompressedSize;
+                item.zip64CompressedSize = v.compressedSize;
+                item.zip64LocalHeaderOffset = v.localHeaderOffset;
+                item.zip64DiskNumberStart = v.diskNumberStart;
+            }
+            item.extraBlocks.push_back(std::move(block));
+        }
+        item.comment.assign(comment.begin(), comment.end());
+        m_current.StoreItem(i, std::move(item));
+    }
+    return true;
+}
+
+// Finds how many bytes precede the first local header and shifts the item offsets when
+// they were recorded without those bytes (data prepended to an archive).
+void TZADirManager::findPrefixLength(std::uint64_t endPosition) {
+    if (m_current.Count() == 0) {
+        m_prefixLength = endPosition;
+        return;
+    }
+    const TDirItem& first = m_current.ItemAt(0);
+    const std::uint64_t from = first.localHeaderOffset64();
+    std::optional<std::uint64_t> accepted;
+    scanForSignature(*m_stream, from, kLocalHeaderSig, kPrefixSearchBlock, kLocalHeaderSize, [&](std::uint64_t hit) {
+        if (hit == 0) {
+            accepted = hit;
+            return false;
+        }
+        std::uint8_t bytes[kLocalHeaderSize];
+        if (m_stream->readAt(hit, bytes, sizeof bytes) != sizeof bytes)
+            return true;
+        ByteReader r(bytes);
+        LocalHeader h;
+        read(r, h);
+        bool same = h.versionNeeded == first.versionNeeded && h.method == first.method &&
+                    h.modTime == first.modTime && h.modDate == first.modDate;
+        // With a data descriptor the local header holds no CRC and sizes to compare.
+        if (!(h.flags & kFlagDataDescriptor))
+            same = same && h.crc32 == first.crc32 && h.compressedSize == first.compressedSize &&
+                   h.uncompressedSize == first.uncompressedSize;
+        if (same)
+            accepted = hit;
+        return !same;
+    });
+    if (!accepted)
+        return;
+    m_prefixLength = *accepted;
+    // Every item moves by the same amount, folder entries included: their local headers
+    // moved with the rest.
+    if (*accepted <= from)
+        return;
+    const std::uint64_t shift = *accepted - from;
+    for (int i = 0; i < m_current.Count(); ++i) {
+        TDirItem& item = m_current.ItemAt(i);
+        const std::uint64_t moved = item.localHeaderOffset64() + shift;
+        if (item.localHeaderOffset == kZip64Marker32 || moved >= kZip64Marker32) {
+            item.localHeaderOffset = kZip64Marker32;
+            item.zip64LocalHeaderOffset = moved;
+            item.hasZip64 = true;
+        } else {
+            item.localHeaderOffset = std::uint32_t(moved);
+        }
+    }
+}
+
+void TZADirManager::rebuildFromLocalHeaders() {
+    m_current.Clear();
+    m_rebuilt = true;
+    m_zip64 = false;
+    if (m_settings.spanning)
+        throw EZAException(kErrRebuildSpanned);
+    platform::Stream& s = *m_stream;
+    const std::uint64_t fileSize = s.size();
+
+    std::vector<std::uint64_t> headers;
+    std::vector<std::uint64_t> descriptors;
+    bool anyDescriptorFlag = false;
+    scanForSignature(s, 0, kLocalHeaderSig, kRebuildBlock, kLocalHeaderSize, [&](std::uint64_t hit) {
+        headers.push_back(hit);
+        return true;
+    });
+    if (headers.empty())
+        throw EZAException(kErrNoLocalHeader);
+
+    std::uint64_t nextAllowed = 0;
+    for (std::uint64_t at : headers) {
+        if (at < nextAllowed)
+            continue;
+        std::uint8_t fixed[kLocalHeaderSize];
+        if (s.readAt(at, fixed, sizeof fixed) != sizeof fixed)
+            continue;
+        ByteReader r(fixed);
+        LocalHeader h;
+        read(r, h);
+        if (h.extraLength > kMaxRebuildExtra)
+            continue;
+
+        TDirItem item;
+        item.versionMadeBy = item.versionNeeded = h.versionNeeded;
+        item.flags = h.flags;
+        item.method = h.method;
+        item.modTime = h.modTime;
+        item.modDate = h.modDate;
+        item.crc32 = h.crc32;
+        item.compressedSize = h.compressedSize;
+        item.uncompressedSize = h.uncompressedSize;
+        item.nameLength = h.nameLength;
+        item.extraLength = h.extraLength;
+        if (at >= kZip64Marker32) {
+            item.localHeaderOffset = kZip64Marker32;
+            item.zip64LocalHeaderOffset = at;
+            item.hasZip64 = true;
+        } else {
+            item.localHeaderOffset = std::uint32_t(at);
+        }
+
+        const std::uint64_t nameAt = at + kLocalHeaderSize;
+        std::vector<std::uint8_t> varPart(std::size_t(h.nameLength) + h.extraLength);
+        const bool complete = fileSize - nameAt >= varPart.size() &&
+                              s.readAt(nameAt, varPart.data(), varPart.size()) == varPart.size();
+        if (complete) {
+            item.name = decodeStoredName(std::string_view(reinterpret_cast<const char*>(varPart.data()), h.nameLength),
+                                         h.flags, m_settings.oemFileNames);
+            // Sizes marked for zip64 come from the local zip64 extra block.
+            if (h.compressedSize == kZip64Marker32 || h.uncompressedSize == kZip64Marker32) {
+                ByteReader er(std::span<const std::uint8_t>(varPart).subspan(h.nameLength));
+                while (er.remaining() >= 4) {
+                    const std::uint16_t id = er.u16();
+                    const auto data = er.bytes(std::min<std::size_t>(er.u16(), er.remaining()));
+                    if (id != kZip64ExtraId)
+                        continue;
+                    ByteReader zr(data);
+                    if (h.uncompressedSize == kZip64Marker32 && zr.remaining() >= 8)
+                        item.zip64UncompressedSize = zr.u64();
+                    if (h.compressedSize == kZip64Marker32 && zr.remaining() >= 8)
+                        item.zip64CompressedSize = zr.u64();
+                    item.hasZip64 = true;
+                    break;
+                }
+            }
+        }
+        const std::uint64_t dataStart = nameAt + varPart.size();
+        if (item.compressedSize64() >= fileSize)
+            continue;
+
+        std::uint64_t entryEnd = complete ? dataStart : at + 4;
+        if (h.flags & kFlagDataDescriptor) {
+            if (!anyDescriptorFlag) {
+                anyDescriptorFlag = true;
+                scanForSignature(s, 0, kDataDescriptorSig, kRebuildBlock, kDataDescriptorSize, [&](std::uint64_t hit) {
+                    descriptors.push_back(hit);
+                    return true;
+                });
+            }
+            // The descriptor whose compressed size matches its distance from the data
+            // (32-bit or zip64 form); failing that, the first one after the data.
+            const auto firstAfter = std::lower_bound(descriptors.begin(), descriptors.end(), dataStart);
+            auto it = firstAfter;
+            std::optional<std::uint64_t> chosen;
+            bool chosenZip64 = false;
+            for (int tries = 0; it != descriptors.end() && tries < kMaxDescriptorCandidates; ++it, ++tries) {
+                std::uint8_t d[24] = {};
+                const std::size_t got = s.readAt(*it, d, sizeof d);
+                ByteReader dr(std::span(d, got));
+                dr.skip(8);
+                const std::uint32_t size32 = dr.u32();
+                dr.skip(4);
+                const std::uint64_t size64 = std::uint64_t(u32At(d + 12)) << 32 | size32;
+                if (size32 == *it - dataStart) {
+                    chosen = *it;
+                    break;
+                }
+                if (got == 24 && size64 == *it - dataStart) {
+                    chosen = *it;
+                    chosenZip64 = true;
+                    break;
+                }
+            }
+            if (!chosen && firstAfter != descriptors.end())
+                chosen = *firstAfter;
+            if (chosen) {
+                std::uint8_t d[24] = {};
+                const std::size_t got = s.readAt(*chosen, d, chosenZip64 ? 24 : kDataDescriptorSize);
+                ByteReader dr(std::span(d, got));
+                dr.skip(4);
+                item.crc32 = dr.u32();
+                if (chosenZip64) {
+                    const std::uint64_t comp = dr.u64();
+                    const std::uint64_t uncomp = dr.u64();
+                    item.zip64CompressedSize = comp;
+                    item.zip64UncompressedSize = uncomp;
+                    item.compressedSize = comp >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(comp);
+                    item.uncompressedSize = uncomp >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(uncomp);
+                    item.hasZip64 = item.hasZip64 || comp >= kZip64Marker32 || uncomp >= kZip64Marker32;
+                    entryEnd = *chosen + 24;
+                } else {
+                    item.compressedSize = dr.u32();
+                    item.uncompressedSize = dr.u32();
+                    if (item.compressedSize == *chosen - dataStart)
+                        entryEnd = *chosen + kDataDescriptorSize;
+                }
+            }
+        } else if (complete && fileSize - dataStart >= item.compressedSize64()) {
+            // Known sizes: the next entry cannot start inside this one's data.
+            entryEnd = dataStart + item.compressedSize64();
+        }
+        // A name ending in '/' is a folder entry; anything else is a file, empty or not.
+        item.externalAttributes = !item.name.empty() && item.name.back() == '/' ? kAttrFolder : kAttrArchive;
+        m_current.appendItem(std::move(item));
+        nextAllowed = std::max(entryEnd, at + 4);
+    }
+    m_directoryPosition = fileSize;
+}
+
+void TZADirManager::SaveCentralDirectory(bool appendAtEnd, platform::Stream* targetStream) {
+    if (targetStream)
+        m_stream = targetStream;
+    platform::Stream& s = *m_stream;
+    const std::string comment = m_comment;   // the search below replaces it
+    std::optional<std::uint64_t> position;
+    if (!appendAtEnd) {
+        if (const auto endPosition = FindEndRecord())
+            position = directoryStart(*endPosition);
+    }
+    m_comment = comment;
+    if (!position)
+        position = s.size();
+    s.truncate(*position);
+    s.seek(*position);
+    m_directoryPosition = *position;
+
+    std::vector<std::uint8_t> buffer;
+    ByteWriter w(buffer);
+    for (int i = 0; i < m_current.Count(); ++i) {
+        TDirItem& item = m_current.ItemAt(i);
+        const StoredName name = encodeStoredName(item.name, m_settings.oemFileNames);
+        if (name.bytes.size() > 0xFFFF)
+            throw EZAException(kErrNameTooLong, {item.name});
+        item.flags = flagsForName(item.flags, name);
+        item.nameLength = std::uint16_t(name.bytes.size());
+        if (item.comment.size() > 0xFFFF)
+            item.comment.resize(0xFFFF);
+        item.commentLength = std::uint16_t(item.comment.size());
+        const std::uint16_t zip64Size = zip64ExtraDataSize(item);
+        std::size_t extraLength = zip64Size ? 4u + zip64Size : 0u;
+        std::size_t carried = 0;   // the blocks that fit the 16-bit length field
+        for (const auto& block : item.extraBlocks) {
+            if (block.headerId == kZip64ExtraId)
+                continue;
+            if (extraLength + 4 + block.data.size() > 0xFFFF)
+                break;
+            extraLength += 4 + block.data.size();
+            ++carried;
+        }
+        item.extraLength = std::uint16_t(extraLength);
+        write(w, static_cast<const CentralHeader&>(item));
+        w.bytes(name.bytes);
+        writeZip64Extra(w, item,
+                        {item.zip64UncompressedSize, item.zip64CompressedSize, item.zip64LocalHeaderOffset,
+                         item.zip64DiskNumberStart});
+        for (const auto& block : item.extraBlocks) {
+            if (block.headerId == kZip64ExtraId)
+                continue;
+            if (carried-- == 0)
+                break;
+            w.u16(block.headerId);
+            w.u16(std::uint16_t(block.data.size()));
+            w.bytes(block.data);
+        }
+        w.bytes(item.comment);
+    }
+    auto writeAll = [&](const std::vector<std::uint8_t>& bytes) {
+        if (s.write(bytes.data(), bytes.size()) != bytes.size())
+            throw EZAException(kErrDirectoryWrite);
+    };
+    writeAll(buffer);
+
+    const std::uint64_t count = std::uint64_t(m_current.Count());
+    m_endRecord = EndRecord{};
+    m_endRecord.entriesOnDisk = m_endRecord.totalEntries =
+        count >= kZip64Marker16 ? kZip64Marker16 : std::uint16_t(count);
+    m_endRecord.directorySize = buffer.size() >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(buffer.size());
+    m_endRecord.directoryOffset = *position >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(*position);
+    if (m_comment.size() > 0xFFFF)
+        m_comment.resize(0xFFFF);
+    m_endRecord.commentLength = std::uint16_t(m_comment.size());
+
+    std::vector<std::uint8_t> tail;
+    ByteWriter tw(tail);
+    const std::uint64_t after = *position + buffer.size();
+    m_zip64 = after >= kZip64Marker32 || count >= kZip64Marker16;
+    if (m_zip64) {
+        m_zip64Record = Zip64EndRecord{};
+        m_zip64Record.entriesOnDisk = m_zip64Record.totalEntries = count;
+        m_zip64Record.directorySize = buffer.size();
+        m_zip64Record.directoryOffset = *position;
+        m_zip64Locator = Zip64Locator{};
+        m_zip64Locator.zip64RecordOffset = after;
+        write(tw, m_zip64Record);
+        write(tw, m_zip64Locator);
+    }
+    write(tw, m_endRecord);
+    tw.bytes(m_comment);
+    writeAll(tail);
+}
+
+} // namespace archiver

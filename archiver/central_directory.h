@@ -1,0 +1,200 @@
+// The central directory of an open archive in memory: the directory items (TDirItem),
+// their growable array with a case-insensitive name index (TZADirArray), and the
+// manager that loads the directory from an archive, rebuilds it from local headers when
+// it is damaged, and writes it back (TZADirManager).
+#pragma once
+
+#include "archiver/zip_records.h"
+#include "platform/file_stream.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace archiver {
+
+// What an update does with an item (recorded in TDirItem::operation).
+enum TZAProcessOperation : std::uint8_t {
+    poAdd = 0, poMove = 1, poDelete = 2, poUpdate = 3, poExtract = 4,
+    poTest = 5, poRename = 6, poChangeAttr = 7, poChangeComment = 8, poMakeSFX = 9,
+};
+
+// One extra field block as read from an archive; carried unchanged when the directory is
+// written again (except a zip64 block, which is regenerated from the item's values).
+struct TZAExtraBlock {
+    std::uint16_t headerId = 0;
+    std::vector<std::uint8_t> data;   // its data size is data.size()
+};
+
+// One archive entry. The CentralHeader base is the 46-byte fixed part of its central file
+// header; the rest never reaches the file as such.
+struct TDirItem : CentralHeader {
+    std::string name;      // stored name, UTF-8, '/' separators; a folder entry ends in '/'
+    std::string oldName;   // the name before a rename (poRename)
+    std::string comment;   // entry comment, raw bytes
+    std::vector<TZAExtraBlock> extraBlocks;
+
+    bool hasZip64 = false;  // zip64 values are present or needed
+    std::uint64_t zip64UncompressedSize = 0;
+    std::uint64_t zip64CompressedSize = 0;
+    std::uint64_t zip64LocalHeaderOffset = 0;
+    std::uint32_t zip64DiskNumberStart = 0;
+
+    bool modified = false;  // the next update writes this item (new or replaced entry)
+    std::string password;   // always empty: encryption is not used
+    // Data to store instead of sourceFileName; shared by copies of the item.
+    std::shared_ptr<platform::Stream> sourceStream;
+    bool ownsSourceStream = false;
+    std::int32_t sourceStreamStart = 0;
+    bool selected = false;           // work flag of the extraction selection
+    std::string sourceFileName;      // full path of the disk file to store
+    std::uint8_t compressionMode = 0;  // deflate level 0..9 for this item
+    std::uint8_t operation = poAdd;    // a TZAProcessOperation
+
+    // The sizes and offset with the zip64 value taken when the 32-bit field holds its marker.
+    std::uint64_t compressedSize64() const {
+        return compressedSize == kZip64Marker32 ? zip64CompressedSize : compressedSize;
+    }
+    std::uint64_t uncompressedSize64() const {
+        return uncompressedSize == kZip64Marker32 ? zip64UncompressedSize : uncompressedSize;
+    }
+    std::uint64_t localHeaderOffset64() const {
+        return localHeaderOffset == kZip64Marker32 ? zip64LocalHeaderOffset : localHeaderOffset;
+    }
+    bool isFolder() const { return (externalAttributes & kAttrFolder) != 0; }
+};
+
+// The lower-case form used by every name comparison of the directory (Latin and Cyrillic).
+std::string foldName(std::string_view name);
+
+// The growable array of directory items with the list of their lower-cased names and a
+// hash index over it. Every change of an item's name goes through StoreItem, DeleteItem,
+// RenameItem or appendItem, which keep the name list aligned with the items.
+// Index errors raise EZAException: 1 (StoreItem), 2 (GetItemCopy), 3 (ItemAt),
+// 4 (DeleteItem); 58 and 59 when the name list disagrees with the items.
+class TZADirArray {
+public:
+    int Count() const { return int(m_items.size()); }
+    // Grows the slots in steps (1000, 2000, 4000, 8000, then 10000 at a time); 0 frees all.
+    void SetCount(int n);
+    TDirItem& ItemAt(int i);
+    const TDirItem& ItemAt(int i) const;
+    TDirItem GetItemCopy(int i) const;
+    // Replaces item i (i < Count) and sets name list text i (or appends it when i equals
+    // the list's count).
+    void StoreItem(int i, const TDirItem& item);
+    void StoreItem(int i, TDirItem&& item);
+    void DeleteItem(int i);
+    // Index of the item whose name equals `name` ignoring case, or -1. With two such items,
+    // the later one.
+    int FindByName(std::string_view name) const;
+    void RenameItem(int i, const std::string& newName);
+    void AssignFrom(const TZADirArray& other);
+    void ClearSelection();
+    // Empties the directory; the slots stay allocated.
+    void Clear();
+
+    // Appends `item` (name included) as a new last item; returns its index.
+    int appendItem(TDirItem item);
+    // Slots allocated (for tests of the growth policy).
+    std::size_t capacity() const { return m_items.capacity(); }
+    // Name list text i: the folded name of item i.
+    const std::string& foldedNameAt(int i) const { return m_names.at(std::size_t(i)); }
+    int nameListCount() const { return int(m_names.size()); }
+
+private:
+    void setNameAt(int i, std::string folded);
+    void rebuildIndex() const;
+
+    std::vector<TDirItem> m_items;
+    std::vector<std::string> m_names;  // folded name of each item, same order
+    int m_growthStep = 500;
+    // Folded name -> position (the highest position among equal names); rebuilt lazily.
+    mutable std::unordered_map<std::string, int> m_index;
+    mutable bool m_indexValid = true;
+};
+
+// Settings the manager takes from its archiver.
+struct TZADirSettings {
+    bool oemFileNames = true;  // names in CP866 (UTF-8 with flag bit 11 when needed)
+    bool spanning = false;     // a spanning mode is set (the rebuild refuses it)
+};
+
+// Owns the directory of one open archive: the current directory and the backup copy an
+// update works from. The stream is not owned.
+class TZADirManager {
+public:
+    TZADirManager(platform::Stream* stream, bool createFlag, TZADirSettings settings = {});
+
+    // Empties the current directory and zeroes the end record image.
+    void Reset();
+    // The end record search; fills the end record image and the archive comment and
+    // returns the record's position, or nullopt (image zeroed, comment empty).
+    std::optional<std::uint64_t> FindEndRecord();
+    // True when an end record is found; always true while `tolerantOpen` is set.
+    bool EndRecordPresent(bool tolerantOpen);
+    // Loads the directory of the archive in the stream. A missing or damaged directory is
+    // rebuilt from the local headers. Raises EZAException 35 when the file holds neither,
+    // 40 when a zip64 locator has no zip64 end record, 44 for a rebuild in spanning mode.
+    // Read failures of the stream propagate as platform::FileError.
+    void LoadCentralDirectory();
+    // Writes the current directory, the zip64 records when needed and the end record, in
+    // place of the old ones (appendAtEnd false and an end record found) or at the end of
+    // the stream, and truncates the stream before it. Raises EZAException 46 on a short
+    // write.
+    void SaveCentralDirectory(bool appendAtEnd, platform::Stream* targetStream = nullptr);
+
+    TZADirArray& currentDir() { return m_current; }
+    const TZADirArray& currentDir() const { return m_current; }
+    TZADirArray& backupDir() { return m_backup; }
+    const TZADirArray& backupDir() const { return m_backup; }
+
+    platform::Stream* stream() const { return m_stream; }
+    void setStream(platform::Stream* stream) { m_stream = stream; }
+    bool createFlag() const { return m_createFlag; }
+    const TZADirSettings& settings() const { return m_settings; }
+
+    const EndRecord& endRecord() const { return m_endRecord; }
+    const Zip64EndRecord& zip64EndRecord() const { return m_zip64Record; }
+    const Zip64Locator& zip64Locator() const { return m_zip64Locator; }
+    const std::string& archiveComment() const { return m_comment; }
+    void setArchiveComment(std::string comment) { m_comment = std::move(comment); }
+    // Bytes before the first local header (data prepended to the archive).
+    std::uint64_t prefixLength() const { return m_prefixLength; }
+    bool zip64() const { return m_zip64; }
+    bool aborted() const { return m_aborted; }
+    void setAborted(bool aborted) { m_aborted = aborted; }
+    // File position of the first central header, or of where the directory goes.
+    std::uint64_t directoryPosition() const { return m_directoryPosition; }
+    // The directory offset of the end record in memory (the zip64 value for zip64).
+    std::uint64_t endRecordDirectoryOffset() const;
+    // True when the last load rebuilt the directory from local headers.
+    bool rebuilt() const { return m_rebuilt; }
+
+private:
+    bool readDirectory(std::uint64_t endPosition);
+    void rebuildFromLocalHeaders();
+    void findPrefixLength(std::uint64_t endPosition);
+    std::optional<std::uint64_t> directoryStart(std::uint64_t endPosition);
+
+    platform::Stream* m_stream;
+    bool m_createFlag;
+    TZADirSettings m_settings;
+    TZADirArray m_backup;
+    TZADirArray m_current;
+    std::string m_comment;
+    Zip64Locator m_zip64Locator;
+    Zip64EndRecord m_zip64Record;
+    EndRecord m_endRecord;
+    std::uint64_t m_prefixLength = 0;
+    bool m_zip64 = false;
+    bool m_aborted = false;
+    bool m_rebuilt = false;
+    std::uint64_t m_directoryPosition = 0;
+};
+
+} // namespace archiver

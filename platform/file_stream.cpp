@@ -1,0 +1,195 @@
+// File and memory streams over POSIX descriptors.
+#include "platform/file_stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace platform {
+namespace {
+
+[[noreturn]] void fail(const std::filesystem::path& path, const char* operation) {
+    int e = errno;
+    throw FileError(e, path, std::string(operation) + " \"" + path.string() + "\": " + std::strerror(e));
+}
+
+int openOrThrow(const std::filesystem::path& path, int flags) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        fail(path, "Cannot open");
+    return fd;
+}
+
+} // namespace
+
+FileError::FileError(int errorNumber, const std::filesystem::path& path, const std::string& what)
+    : std::runtime_error(what), m_errno(errorNumber), m_path(path) {}
+
+std::size_t Stream::readAt(std::uint64_t position, void* buffer, std::size_t count) {
+    seek(position);
+    return read(buffer, count);
+}
+
+// ---- MemoryStream ----
+
+std::size_t MemoryStream::read(void* buffer, std::size_t count) {
+    if (m_pos >= m_data.size())
+        return 0;
+    std::size_t n = std::min<std::uint64_t>(count, m_data.size() - m_pos);
+    std::memcpy(buffer, m_data.data() + m_pos, n);
+    m_pos += n;
+    return n;
+}
+
+std::size_t MemoryStream::write(const void* buffer, std::size_t count) {
+    if (count == 0)
+        return 0;
+    if (m_pos + count > m_data.size())
+        m_data.resize(m_pos + count);
+    std::memcpy(m_data.data() + m_pos, buffer, count);
+    m_pos += count;
+    return count;
+}
+
+void MemoryStream::truncate(std::uint64_t length) { m_data.resize(length); }
+
+// ---- File ----
+
+File File::openRead(const std::filesystem::path& path) { return File(openOrThrow(path, O_RDONLY), path); }
+
+File File::openReadWrite(const std::filesystem::path& path) { return File(openOrThrow(path, O_RDWR), path); }
+
+File File::create(const std::filesystem::path& path) {
+    return File(openOrThrow(path, O_RDWR | O_CREAT | O_TRUNC), path);
+}
+
+File::File(File&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)), m_lastError(other.m_lastError) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_path = std::move(other.m_path);
+        m_lastError = other.m_lastError;
+    }
+    return *this;
+}
+
+File::~File() { close(); }
+
+void File::close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+std::size_t File::read(void* buffer, std::size_t count) {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::read(m_fd, out + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(m_path, "Cannot read");
+        }
+        if (n == 0)
+            break;
+        done += std::size_t(n);
+    }
+    return done;
+}
+
+std::size_t File::write(const void* buffer, std::size_t count) {
+    const auto* in = static_cast<const char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(m_fd, in + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            m_lastError = errno;
+            break;
+        }
+        if (n == 0) {
+            m_lastError = ENOSPC;
+            break;
+        }
+        done += std::size_t(n);
+    }
+    return done;
+}
+
+void File::seek(std::uint64_t position) {
+    if (position > std::uint64_t(INT64_MAX) || ::lseek(m_fd, off_t(position), SEEK_SET) < 0) {
+        if (position > std::uint64_t(INT64_MAX))
+            errno = EINVAL;
+        fail(m_path, "Cannot seek in");
+    }
+}
+
+std::uint64_t File::tell() const {
+    off_t p = ::lseek(m_fd, 0, SEEK_CUR);
+    if (p < 0)
+        fail(m_path, "Cannot get the position in");
+    return std::uint64_t(p);
+}
+
+std::uint64_t File::size() const {
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0)
+        fail(m_path, "Cannot get the size of");
+    return std::uint64_t(st.st_size);
+}
+
+void File::truncate(std::uint64_t length) {
+    if (::ftruncate(m_fd, off_t(length)) != 0)
+        fail(m_path, "Cannot truncate");
+}
+
+void File::flush() {
+    if (::fsync(m_fd) != 0)
+        fail(m_path, "Cannot flush");
+}
+
+// ---- TempFile ----
+
+TempFile::TempFile(const std::filesystem::path& folder, const std::string& prefix) : m_file(-1, {}) {
+    std::string pattern = (folder / (prefix + "XXXXXX")).string();
+    int fd = ::mkstemp(pattern.data());
+    if (fd < 0)
+        fail(pattern, "Cannot create temporary file");
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    m_file = File(fd, pattern);
+}
+
+TempFile::~TempFile() {
+    if (m_file.path().empty() || m_keep)
+        return;
+    m_file.close();
+    ::unlink(m_file.path().c_str());
+}
+
+void TempFile::commit(const std::filesystem::path& target) {
+    m_file.close();
+    if (::rename(m_file.path().c_str(), target.c_str()) != 0)
+        fail(target, "Cannot replace");
+    m_keep = true;
+}
+
+std::filesystem::path temporaryFolder() {
+    std::error_code ec;
+    auto p = std::filesystem::temp_directory_path(ec);
+    return ec ? std::filesystem::path("/tmp") : p;
+}
+
+} // namespace platform

@@ -1,0 +1,139 @@
+// Byte streams over files and memory: the archive file, the update's tail backup,
+// source and destination files. Plain POSIX underneath; every handle is an object
+// that closes itself.
+//
+// Semantics every stream shares:
+//  - read() returns fewer bytes than asked only at the end of the data;
+//  - write() returns the number of bytes written; fewer than asked means the system
+//    refused the rest (disk full, I/O error) and lastError() tells why — callers turn
+//    a short write into their own error;
+//  - open, seek, truncate and flush failures throw FileError.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A failed file-system call: the errno value and the path it concerned.
+class FileError : public std::runtime_error {
+public:
+    FileError(int errorNumber, const std::filesystem::path& path, const std::string& what);
+    int errorNumber() const { return m_errno; }
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    int m_errno;
+    std::filesystem::path m_path;
+};
+
+// A random-access byte stream.
+class Stream {
+public:
+    virtual ~Stream() = default;
+    virtual std::size_t read(void* buffer, std::size_t count) = 0;
+    virtual std::size_t write(const void* buffer, std::size_t count) = 0;
+    virtual void seek(std::uint64_t position) = 0;
+    virtual std::uint64_t tell() const = 0;
+    virtual std::uint64_t size() const = 0;
+    // Cuts (or extends with zeros) the stream to `length`; the position is kept.
+    virtual void truncate(std::uint64_t length) = 0;
+    // Makes written data durable (fsync for a file).
+    virtual void flush() = 0;
+    // errno of the last short write (0 when none).
+    virtual int lastError() const { return 0; }
+
+    // seek + read: the bytes at `position`; fewer than `count` at the end of the data.
+    std::size_t readAt(std::uint64_t position, void* buffer, std::size_t count);
+};
+
+// A stream held in memory; writes past the end grow it.
+class MemoryStream : public Stream {
+public:
+    MemoryStream() = default;
+    explicit MemoryStream(std::vector<std::uint8_t> data) : m_data(std::move(data)) {}
+
+    std::size_t read(void* buffer, std::size_t count) override;
+    std::size_t write(const void* buffer, std::size_t count) override;
+    void seek(std::uint64_t position) override { m_pos = position; }
+    std::uint64_t tell() const override { return m_pos; }
+    std::uint64_t size() const override { return m_data.size(); }
+    void truncate(std::uint64_t length) override;
+    void flush() override {}
+
+    const std::vector<std::uint8_t>& data() const { return m_data; }
+
+private:
+    std::vector<std::uint8_t> m_data;
+    std::uint64_t m_pos = 0;
+};
+
+// An open file; closed by the destructor.
+class File : public Stream {
+public:
+    // Opens an existing file for reading only. Throws FileError.
+    static File openRead(const std::filesystem::path& path);
+    // Opens an existing file for reading and writing. Throws FileError.
+    static File openReadWrite(const std::filesystem::path& path);
+    // Creates the file, or empties it when it exists, for reading and writing. Throws FileError.
+    static File create(const std::filesystem::path& path);
+
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File() override;
+
+    std::size_t read(void* buffer, std::size_t count) override;
+    std::size_t write(const void* buffer, std::size_t count) override;
+    void seek(std::uint64_t position) override;
+    std::uint64_t tell() const override;
+    std::uint64_t size() const override;
+    void truncate(std::uint64_t length) override;
+    void flush() override;
+    int lastError() const override { return m_lastError; }
+
+    bool isOpen() const { return m_fd >= 0; }
+    void close();
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    friend class TempFile;
+    File(int fd, std::filesystem::path path) : m_fd(fd), m_path(std::move(path)) {}
+
+    int m_fd = -1;
+    std::filesystem::path m_path;
+    int m_lastError = 0;
+};
+
+// A uniquely named file made with mkstemp in `folder` with a name starting with
+// `prefix`; open for reading and writing. Deleted by the destructor unless commit()
+// has moved it to its final place or keep() was called.
+class TempFile {
+public:
+    // Throws FileError when the file cannot be made.
+    TempFile(const std::filesystem::path& folder, const std::string& prefix);
+    TempFile(TempFile&&) noexcept = default;
+    TempFile& operator=(TempFile&&) = delete;
+    ~TempFile();
+
+    File& file() { return m_file; }
+    const std::filesystem::path& path() const { return m_file.path(); }
+    // Closes the file and renames it over `target`. Throws FileError.
+    void commit(const std::filesystem::path& target);
+    // Leaves the file on disk when this object goes.
+    void keep() { m_keep = true; }
+
+private:
+    File m_file;
+    bool m_keep = false;
+};
+
+// The system's folder for temporary files.
+std::filesystem::path temporaryFolder();
+
+} // namespace platform
