@@ -46,6 +46,7 @@ struct FolderEntry {
     std::uint32_t attributes;
     std::uint64_t size;
     std::filesystem::file_time_type lastWrite;
+    bool symlink = false;   // the entry is a link; its attributes describe the link's target
 };
 
 // Lists the folder part of `pattern` (a path whose last component is a wildcard such

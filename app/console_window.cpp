@@ -1,0 +1,59 @@
+#include "app/console_window.h"
+
+#include "app/application.h"
+
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+
+namespace kestrane {
+
+ConsoleWindow::ConsoleWindow(std::ostream& out, Answer answer) : m_out(out), m_answer(answer) {}
+
+void ConsoleWindow::setProfileEntries(const std::vector<std::string>& names) {
+    m_entries = names;
+    m_selected = -1;
+}
+
+void ConsoleWindow::showError(const std::string& text) { m_out << "Error: " << text << '\n'; }
+void ConsoleWindow::showInformation(const std::string& text) { m_out << "Information: " << text << '\n'; }
+void ConsoleWindow::showPlain(const std::string& text) { m_out << kApplicationTitle << ": " << text << '\n'; }
+
+bool ConsoleWindow::askYesNo(const std::string& caption, const std::string& text) {
+    if (m_answer == Answer::Yes) {
+        m_out << caption << ": " << text << " Yes\n";
+        return true;
+    }
+    if (!::isatty(STDIN_FILENO)) {
+        m_out << caption << ": " << text << " No\n";
+        return false;
+    }
+    m_out << caption << ": " << text << " [y/N] " << std::flush;
+    std::string reply;
+    std::getline(std::cin, reply);
+    return !reply.empty() && (reply[0] == 'y' || reply[0] == 'Y');
+}
+
+void ConsoleWindow::refreshMainWindow() {
+    LoadProfileList(*this);
+    selectFirstEntry(*this);
+}
+
+void ConsoleWindow::clearEntryFields() {
+    systemsFolder.clear();
+    name.clear();
+    gameFolder.clear();
+}
+
+bool ConsoleWindow::selectByName(const std::string& wanted) {
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i] == wanted) {
+            m_selected = int(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace kestrane

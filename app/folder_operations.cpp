@@ -1,0 +1,136 @@
+#include "app/folder_operations.h"
+
+#include "app/profile_list.h"
+#include "platform/file_system.h"
+
+namespace kestrane {
+namespace {
+
+// Every entry of a listing, hidden and system files and all subfolders included.
+constexpr std::uint32_t kAllEntries = 63;
+
+bool isDotEntry(const std::string& name) { return name.empty() || name == "." || name == ".."; }
+
+std::string withSeparator(std::string path) {
+    if (path.empty() || (path.back() != '/' && path.back() != '\\'))
+        path += '/';
+    return path;
+}
+
+struct CopyWalk {
+    ProfileWindow& window;
+    bool stopOnFailure;
+    bool overwrite;
+    std::filesystem::path targetRoot;   // never copied into itself when it lies inside the source
+    CopyOutcome& out;
+    bool stopped = false;
+};
+
+bool isTargetRoot(const CopyWalk& walk, const std::string& path) {
+    std::error_code ec;
+    auto p = std::filesystem::weakly_canonical(platform::toPath(path), ec);
+    return !ec && p == walk.targetRoot;
+}
+
+void copyTree(CopyWalk& walk, const std::string& sourceFolder, const std::string& targetFolder) {
+    ProfileWindow& window = walk.window;
+    CopyOutcome& out = walk.out;
+    const std::string source = withSeparator(sourceFolder);
+    const std::string target = withSeparator(targetFolder);
+    window.pumpMessages();
+    if (!platform::folderExists(platform::toPath(source))) {
+        out.lastEntry = false;
+        return;
+    }
+    if (!platform::createFolders(platform::toPath(target))) {
+        out.lastEntry = false;
+        return;
+    }
+    out.lastEntry = false;
+    for (const auto& entry : platform::listFolder(source + "*", kAllEntries)) {
+        window.pumpMessages();
+        if (isDotEntry(entry.name))
+            continue;
+        const std::string from = source + entry.name;
+        const std::string to = target + entry.name;
+        if (entry.attributes & platform::kAttrDirectory) {
+            // A target inside its own source would otherwise be copied into itself forever.
+            if (isTargetRoot(walk, from))
+                continue;
+            copyTree(walk, from, to);
+            if (walk.stopped)
+                return;
+        } else if (!walk.overwrite && platform::fileExists(platform::toPath(to))) {
+            out.lastEntry = true;
+        } else {
+            out.lastEntry = platform::copyFile(platform::toPath(from), platform::toPath(to));
+            if (!out.lastEntry) {
+                if (out.failedFiles++ == 0)
+                    out.firstFailure = from;
+            }
+        }
+        if (walk.stopOnFailure && !out.lastEntry) {
+            walk.stopped = true;
+            window.pumpMessages();
+            return;
+        }
+    }
+    window.pumpMessages();
+}
+
+} // namespace
+
+CopyOutcome CopyFolderTree(ProfileWindow& window, const std::string& source, const std::string& target,
+                           bool stopOnFailure, bool overwrite) {
+    CopyOutcome out;
+    std::error_code ec;
+    CopyWalk walk{window, stopOnFailure, overwrite,
+                  std::filesystem::weakly_canonical(platform::toPath(target), ec), out};
+    copyTree(walk, source, target);
+    return out;
+}
+
+void DeleteFolderTree(ProfileWindow& window, const std::string& folder) {
+    std::error_code ec;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(platform::toPath(folder), ec))) {
+        // A linked folder is not ours to empty: remove the link only.
+        platform::deleteFile(platform::toPath(folder));
+        return;
+    }
+    for (const auto& entry : platform::listFolder(folder + "/*.*", kAllEntries)) {
+        window.pumpMessages();
+        const std::string path = folder + "/" + entry.name;
+        if ((entry.attributes & platform::kAttrDirectory) && !entry.symlink) {
+            if (!isDotEntry(entry.name))
+                DeleteFolderTree(window, path);
+            continue;
+        }
+        if (isDotEntry(entry.name))
+            continue;
+        if (entry.attributes != platform::kAttrArchive && !entry.symlink)
+            platform::setFileAttributes(platform::toPath(path), platform::kAttrArchive);
+        if (!platform::deleteFile(platform::toPath(path)))
+            window.showPlain("Could NOT delete " + path);
+    }
+    window.pumpMessages();
+    platform::removeFolder(platform::toPath(folder));
+}
+
+bool RenameFolder(ProfileWindow& window, const std::string& oldPath, const std::string& newPath) {
+    if (auto error = platform::renamePath(platform::toPath(oldPath), platform::toPath(newPath))) {
+        window.showError("Cannot rename " + oldPath + ": " + *error);
+        return false;
+    }
+    return true;
+}
+
+std::string GetWorkingDirectory() { return platform::currentDirectory(); }
+
+void LoadProfileList(ProfileWindow& window) { window.setProfileEntries(LoadProfileList()); }
+
+void selectFirstEntry(ProfileWindow& window) {
+    if (!window.profileEntries().empty())
+        window.selectEntry(0);
+}
+
+} // namespace kestrane

@@ -1,0 +1,36 @@
+// The folder-tree operations of the profile actions. The walks pump the window's
+// messages between entries so that the busy window keeps moving during long copies.
+#pragma once
+
+#include "app/profile_window.h"
+
+#include <string>
+
+namespace kestrane {
+
+struct CopyOutcome {
+    bool lastEntry = false;   // the outcome of the last entry handled (false for an empty source)
+    int failedFiles = 0;      // files that could not be copied
+    std::string firstFailure; // source path of the first of them
+};
+
+// Copies the tree below source into target (created with every missing folder above
+// it), replacing files of the same name when `overwrite`; target files without a
+// counterpart stay. With `stopOnFailure` the first failing file ends the whole copy.
+// Links to folders are followed; the copy reports, the caller decides what to show.
+CopyOutcome CopyFolderTree(ProfileWindow& window, const std::string& source, const std::string& target,
+                           bool stopOnFailure, bool overwrite);
+
+// Deletes folder and everything below it: read-only, hidden and system files too. A file
+// that cannot be deleted shows the plain box "Could NOT delete " + path and the walk goes
+// on; folders left non-empty stay. A link is removed itself; its target is never entered.
+void DeleteFolderTree(ProfileWindow& window, const std::string& folder);
+
+// Renames a folder or file. A failure shows an error box with the system's message;
+// answers whether the rename happened.
+bool RenameFolder(ProfileWindow& window, const std::string& oldPath, const std::string& newPath);
+
+// The process's current directory.
+std::string GetWorkingDirectory();
+
+} // namespace kestrane

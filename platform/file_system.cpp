@@ -1,0 +1,220 @@
+#include "platform/file_system.h"
+
+#include "platform/encoding.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace platform {
+namespace {
+
+// Attributes that keep an entry out of a listing unless the mask names them.
+constexpr std::uint32_t kSpecialAttributes = kAttrHidden | kAttrSystem | kAttrVolume | kAttrDirectory;
+
+std::uint32_t attributesOf(const fs::path& p, const fs::file_status& st) {
+    std::uint32_t attr = 0;
+    if (fs::is_directory(st))
+        attr |= kAttrDirectory;
+    else
+        attr |= kAttrArchive;
+    if ((st.permissions() & fs::perms::owner_write) == fs::perms::none)
+        attr |= kAttrReadOnly;
+    const std::string name = p.filename().string();
+    if (!name.empty() && name[0] == '.' && name != "." && name != "..")
+        attr |= kAttrHidden;
+    return attr;
+}
+
+// '*' and '?' over characters (not bytes), letter case folded.
+bool matchChars(std::u32string_view pat, std::u32string_view name) {
+    std::size_t p = 0, n = 0, starP = std::u32string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pat.size() && (pat[p] == U'?' || foldCase(pat[p]) == foldCase(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pat.size() && pat[p] == U'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::u32string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pat.size() && pat[p] == U'*')
+        ++p;
+    return p == pat.size();
+}
+
+std::u32string charsOf(std::string_view s) {
+    if (auto chars = decodeUtf8(s))
+        return *chars;
+    std::u32string out;
+    for (unsigned char c : s)
+        out += char32_t(c);
+    return out;
+}
+
+} // namespace
+
+fs::path toPath(std::string_view text) {
+    std::string s(text);
+#ifndef _WIN32
+    for (char& c : s)
+        if (c == '\\')
+            c = '/';
+#endif
+    return fs::path(s);
+}
+
+std::string pathText(const fs::path& p) {
+    std::string s = p.generic_string();
+    return s;
+}
+
+std::optional<std::uint32_t> fileAttributes(const fs::path& p) {
+    std::error_code ec;
+    auto st = fs::status(p, ec);
+    if (ec || !fs::exists(st)) {
+        // A dangling link is still an entry of its folder: report it as a file.
+        auto lst = fs::symlink_status(p, ec);
+        if (ec || !fs::exists(lst))
+            return std::nullopt;
+        return attributesOf(p, lst);
+    }
+    return attributesOf(p, st);
+}
+
+bool setFileAttributes(const fs::path& p, std::uint32_t attributes) {
+    std::error_code ec;
+    auto st = fs::status(p, ec);
+    if (ec || !fs::exists(st))
+        return false;
+    constexpr auto kWrite = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    if (attributes & kAttrReadOnly)
+        fs::permissions(p, kWrite, fs::perm_options::remove, ec);
+    else if ((st.permissions() & fs::perms::owner_write) == fs::perms::none)
+        fs::permissions(p, fs::perms::owner_write, fs::perm_options::add, ec);
+    return !ec;
+}
+
+bool wildcardMatchesName(std::string_view pattern, std::string_view name) {
+    const std::u32string pat = charsOf(pattern), nm = charsOf(name);
+    if (pat == U"*.*" || pat == U"*")
+        return true;
+    if (matchChars(pat, nm))
+        return true;
+    // "name.*" also matches "name" without an extension, as on Windows.
+    if (pat.size() >= 2 && pat.ends_with(U".*") && nm.find(U'.') == std::u32string::npos)
+        return matchChars(std::u32string_view(pat).substr(0, pat.size() - 2), nm);
+    return false;
+}
+
+std::vector<FolderEntry> listFolder(std::string_view pattern, std::uint32_t mask) {
+    const fs::path full = toPath(pattern);
+    const std::string wildcard = full.filename().string();
+    fs::path folder = full.parent_path();
+    if (folder.empty())
+        folder = ".";
+
+    std::vector<FolderEntry> entries;
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec))
+        return entries;
+
+    auto admit = [&](const std::string& name, const fs::path& p) {
+        auto attr = fileAttributes(p);
+        if (!attr || (*attr & kSpecialAttributes & ~mask) != 0 || !wildcardMatchesName(wildcard, name))
+            return;
+        FolderEntry e{name, *attr, 0, {}, false};
+        std::error_code ec2;
+        e.symlink = fs::is_symlink(fs::symlink_status(p, ec2));
+        if (!(*attr & kAttrDirectory)) {
+            auto size = fs::file_size(p, ec2);
+            e.size = ec2 ? 0 : size;
+        }
+        auto t = fs::last_write_time(p, ec2);
+        if (!ec2)
+            e.lastWrite = t;
+        entries.push_back(std::move(e));
+    };
+    admit(".", folder / ".");
+    admit("..", folder / "..");
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        admit(it->path().filename().string(), it->path());
+    return entries;
+}
+
+bool folderExists(const fs::path& p) {
+    std::error_code ec;
+    return fs::is_directory(p, ec);
+}
+
+bool fileExists(const fs::path& p) {
+    std::error_code ec;
+    auto st = fs::status(p, ec);
+    return !ec && fs::exists(st) && !fs::is_directory(st);
+}
+
+bool copyFile(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    if (!fs::is_regular_file(from, ec))
+        return false;
+    // A read-only target is not replaced, as the Windows copy refuses it too.
+    if (auto attr = fileAttributes(to); attr && (*attr & (kAttrReadOnly | kAttrDirectory)))
+        return false;
+    if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec) || ec)
+        return false;
+    fs::permissions(to, fs::status(from).permissions(), fs::perm_options::replace, ec);
+    fs::last_write_time(to, fs::last_write_time(from, ec), ec);
+    return true;
+}
+
+bool deleteFile(const fs::path& p) {
+    std::error_code ec;
+    auto st = fs::symlink_status(p, ec);
+    if (ec || !fs::exists(st) || fs::is_directory(st))
+        return false;
+    return fs::remove(p, ec) && !ec;
+}
+
+bool createFolders(const fs::path& p) {
+    std::error_code ec;
+    fs::create_directories(p, ec);
+    return fs::is_directory(p, ec);
+}
+
+bool removeFolder(const fs::path& p) {
+    std::error_code ec;
+    auto st = fs::symlink_status(p, ec);
+    if (ec || !fs::is_directory(st))
+        return false;
+    return fs::remove(p, ec) && !ec;
+}
+
+std::optional<std::string> renamePath(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(from, ec)))
+        return std::string(std::strerror(ENOENT));
+    // The Windows rename never replaces an existing target.
+    if (fs::exists(fs::symlink_status(to, ec)))
+        return std::string(std::strerror(EEXIST));
+    fs::rename(from, to, ec);
+    if (ec)
+        return ec.message();
+    return std::nullopt;
+}
+
+std::string currentDirectory() {
+    std::error_code ec;
+    auto p = fs::current_path(ec);
+    return ec ? std::string(".") : p.string();
+}
+
+} // namespace platform

@@ -1,0 +1,96 @@
+// kestrane-cli on real folders: output lines, exit codes and the files it leaves.
+#include "test_window.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+
+namespace fs = std::filesystem;
+using kestrane::testing::treeListing;
+
+namespace {
+
+struct Run {
+    int status;
+    std::string out;
+};
+
+// Runs kestrane-cli in the current directory with stdin not a terminal.
+Run cli(const std::string& args) {
+    const char* bin = std::getenv("KESTRANE_BINARY_DIR");
+    const std::string exe = std::string(bin ? bin : ".") + "/app/kestrane-cli";
+    FILE* p = ::popen((exe + " " + args + " </dev/null 2>&1").c_str(), "r");
+    Run r{-1, {}};
+    if (!p)
+        return r;
+    std::array<char, 4096> buf{};
+    while (std::size_t n = std::fread(buf.data(), 1, buf.size(), p))
+        r.out.append(buf.data(), n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+} // namespace
+
+class Cli : public kestrane::testing::WorkingDirectoryTest {};
+
+TEST_F(Cli, allFourActionsOnRealFolders) {
+    const std::string game = outside("game").string();
+    writeFile(outside("game/system/a.ini"), "a");
+    writeFile(outside("game/system/d/b.ini"), "b");
+
+    EXPECT_EQ(cli("list").out, "");
+    auto saved = cli("save --systems '" + game + "/system' --game '" + game + "' --name Main");
+    EXPECT_EQ(saved.status, 0);
+    EXPECT_EQ(saved.out, "Information: Сервер Main успешно сохранен\n");
+    EXPECT_EQ(cli("save --systems '" + game + "/system' --game '" + game + "' --name Other").status, 0);
+    EXPECT_EQ(cli("list").out, "Main\nOther\n");
+
+    writeFile(outside("game/system/extra"), "x");
+    auto applied = cli("apply Main");
+    EXPECT_EQ(applied.status, 0);
+    EXPECT_EQ(applied.out, "Information: Сервер Main записан в папку " + game + "/system\n");
+    EXPECT_EQ(treeListing(outside("game/system")), treeListing("Main"));
+
+    auto renamed = cli("rename Main Север");
+    EXPECT_EQ(renamed.status, 0);
+    EXPECT_EQ(renamed.out, "Information: Сервер Main успешно переименован на Север\n");
+    EXPECT_TRUE(fs::is_directory("Север"));
+
+    auto refused = cli("delete Север");   // not a terminal, no --yes: answered No
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(fs::is_directory("Север"));
+    auto deleted = cli("delete Север --yes");
+    EXPECT_EQ(deleted.status, 0);
+    EXPECT_NE(deleted.out.find("Information: Сервер Север успешно удален\n"), std::string::npos);
+    EXPECT_EQ(cli("list").out, "Other\n");
+}
+
+TEST_F(Cli, refusalsUnknownNamesAndUsage) {
+    auto refused = cli("save --systems /nonexistent-kestrane --game /g --name X");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "Error: Папка не найдена: /nonexistent-kestrane\n");
+    auto unknown = cli("apply Nobody");
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.out.rfind("Error: ", 0), 0u);
+    EXPECT_EQ(cli("").status, 2);
+    EXPECT_EQ(cli("frobnicate").status, 2);
+    EXPECT_EQ(cli("rename OnlyOne").status, 2);
+    auto usage = cli("save --name X");
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.out.find("usage: kestrane-cli"), std::string::npos);
+}
+
+TEST_F(Cli, listErrorsReachTheTopLevelHandler) {
+    writeFile(outside("game/system/a.ini"), "a");
+    writeFile("options.ini", "");
+    std::system("chmod 444 options.ini");
+    auto r = cli("save --systems '" + outside("game/system").string() + "' --game /g --name X");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("kestrane: Cannot write options.ini", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 2), ".\n");
+}

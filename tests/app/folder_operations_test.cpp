@@ -1,0 +1,177 @@
+#include "app/folder_operations.h"
+#include "platform/file_system.h"
+#include "test_window.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+using namespace kestrane;
+using kestrane::testing::TestWindow;
+using kestrane::testing::treeListing;
+namespace fs = std::filesystem;
+
+class FolderOperations : public kestrane::testing::WorkingDirectoryTest {
+protected:
+    // src/ with a hidden file, a read-only file, nested and empty subfolders.
+    void makeSource() {
+        writeFile("src/a.txt", "alpha");
+        writeFile("src/.hidden", "h");
+        writeFile("src/ro.cfg", "read only");
+        ::chmod("src/ro.cfg", 0444);
+        writeFile("src/sub/deep/b.bin", std::string("\0\1\2", 3));
+        fs::create_directories("src/empty");
+    }
+    TestWindow window;
+};
+
+TEST_F(FolderOperations, copyReproducesHiddenReadOnlyAndEmptyFolders) {
+    makeSource();
+    auto out = CopyFolderTree(window, "src", "dst/nested", false, true);
+    EXPECT_EQ(out.failedFiles, 0);
+    EXPECT_EQ(treeListing("dst/nested"), treeListing("src"));
+    struct stat st {};
+    ASSERT_EQ(::stat("dst/nested/ro.cfg", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_EQ(fs::last_write_time("dst/nested/a.txt"), fs::last_write_time("src/a.txt"));
+    EXPECT_GT(window.pumps, 5);   // the busy window keeps moving during the walk
+    EXPECT_TRUE(window.events.empty());
+}
+
+TEST_F(FolderOperations, copyIntoExistingTargetReplacesAndKeepsOthers) {
+    writeFile("src/a.txt", "new");
+    writeFile("dst/a.txt", "old");
+    writeFile("dst/keep.txt", "keep");
+    auto out = CopyFolderTree(window, "src/", "dst/", false, true);
+    EXPECT_TRUE(out.lastEntry);
+    EXPECT_EQ(readFile("dst/a.txt"), "new");
+    EXPECT_EQ(readFile("dst/keep.txt"), "keep");
+}
+
+TEST_F(FolderOperations, missingSourceCreatesNothingAndEmptySourceCreatesTarget) {
+    auto missing = CopyFolderTree(window, "nope", "dst", false, true);
+    EXPECT_FALSE(missing.lastEntry);
+    EXPECT_FALSE(fs::exists("dst"));
+    fs::create_directories("empty");
+    auto empty = CopyFolderTree(window, "empty", "dst", false, true);
+    EXPECT_FALSE(empty.lastEntry);
+    EXPECT_EQ(empty.failedFiles, 0);
+    EXPECT_TRUE(fs::is_directory("dst"));
+}
+
+TEST_F(FolderOperations, withoutOverwriteExistingFileStaysAndCounts) {
+    writeFile("src/a.txt", "new");
+    writeFile("dst/a.txt", "old");
+    auto out = CopyFolderTree(window, "src", "dst", false, false);
+    EXPECT_TRUE(out.lastEntry);
+    EXPECT_EQ(readFile("dst/a.txt"), "old");
+}
+
+TEST_F(FolderOperations, failedFilesAreCountedNotJustTheLastEntry) {
+    writeFile("src/1-good.txt", "x");
+    fs::create_symlink("/nonexistent/target", "src/2-broken");   // cannot be copied
+    writeFile("src/3-sub/z.txt", "z");
+    auto out = CopyFolderTree(window, "src", "dst", false, true);
+    EXPECT_EQ(out.failedFiles, 1);
+    EXPECT_EQ(out.firstFailure, "src/2-broken");
+    EXPECT_EQ(readFile("dst/3-sub/z.txt"), "z");
+}
+
+TEST_F(FolderOperations, stopOnFailureEndsTheWholeCopy) {
+    fs::create_directories("src/a");
+    fs::create_symlink("/nonexistent/target", "src/a/broken");
+    writeFile("src/b/later.txt", "x");
+    writeFile("src/c.txt", "x");
+    auto out = CopyFolderTree(window, "src", "dst", true, true);
+    EXPECT_FALSE(out.lastEntry);
+    // Directory order is the file system's; at most the entries before the failure exist.
+    EXPECT_FALSE(fs::exists("dst/a/broken"));
+    EXPECT_LE(treeListing("dst").size(), 4u);
+}
+
+TEST_F(FolderOperations, copyIntoItsOwnSubfolderTerminates) {
+    writeFile("src/a.txt", "a");
+    auto out = CopyFolderTree(window, "src", "src/copy", false, true);
+    EXPECT_EQ(out.failedFiles, 0);
+    EXPECT_EQ(readFile("src/copy/a.txt"), "a");
+    EXPECT_FALSE(fs::exists("src/copy/copy"));
+}
+
+TEST_F(FolderOperations, deleteRemovesReadOnlyHiddenFilesAndTheFolder) {
+    makeSource();
+    ::chmod("src/sub/deep", 0555);
+    DeleteFolderTree(window, "src");
+    EXPECT_FALSE(fs::exists("src"));
+    EXPECT_TRUE(window.events.empty());
+}
+
+TEST_F(FolderOperations, deletingMissingFolderShowsNothing) {
+    DeleteFolderTree(window, "missing");
+    EXPECT_TRUE(window.events.empty());
+}
+
+TEST_F(FolderOperations, fileThatCannotBeDeletedIsReportedAndTheRestGoes) {
+    writeFile("tree/a/stuck.txt", "s");
+    writeFile("tree/a/other.txt", "o");
+    writeFile("tree/b/c.txt", "c");
+    if (std::system("chattr +i tree/a/stuck.txt 2>/dev/null") != 0)
+        GTEST_SKIP() << "this file system cannot mark a file immutable";
+    DeleteFolderTree(window, "tree");
+    EXPECT_EQ(window.events, std::vector<std::string>{"Plain: Could NOT delete tree/a/stuck.txt"});
+    EXPECT_TRUE(fs::exists("tree/a/stuck.txt"));
+    EXPECT_FALSE(fs::exists("tree/a/other.txt"));
+    EXPECT_FALSE(fs::exists("tree/b"));
+}
+
+TEST_F(FolderOperations, deleteNeverEntersLinkedFolders) {
+    writeFile(outside("precious/data.txt"), "keep me");
+    writeFile("tree/own.txt", "x");
+    fs::create_directory_symlink(outside("precious"), "tree/link");
+    DeleteFolderTree(window, "tree");
+    EXPECT_FALSE(fs::exists("tree"));
+    EXPECT_EQ(readFile(outside("precious/data.txt")), "keep me");
+    fs::create_directory_symlink(outside("precious"), "direct");
+    DeleteFolderTree(window, "direct");
+    EXPECT_FALSE(fs::exists(fs::symlink_status("direct")));
+    EXPECT_EQ(readFile(outside("precious/data.txt")), "keep me");
+}
+
+TEST_F(FolderOperations, renameReportsTheSystemErrorAndKeepsTheTarget) {
+    fs::create_directories("old");
+    fs::create_directories("taken");
+    EXPECT_FALSE(RenameFolder(window, "old", "taken"));
+    ASSERT_EQ(window.events.size(), 1u);
+    EXPECT_EQ(window.events[0].rfind("Error: ", 0), 0u);
+    EXPECT_TRUE(fs::exists("old"));
+    EXPECT_TRUE(RenameFolder(window, "old", "new"));
+    EXPECT_TRUE(fs::is_directory("new"));
+    EXPECT_EQ(GetWorkingDirectory(), fs::current_path().string());
+}
+
+TEST(PlatformListing, attributeMaskAndWildcardsFollowWindowsRules) {
+    namespace fsys = platform;
+    EXPECT_TRUE(fsys::wildcardMatchesName("*.*", "README"));
+    EXPECT_TRUE(fsys::wildcardMatchesName("*.TXT", "a.txt"));
+    EXPECT_TRUE(fsys::wildcardMatchesName("a?c", "aЖc"));
+    EXPECT_TRUE(fsys::wildcardMatchesName("name.*", "name"));
+    EXPECT_FALSE(fsys::wildcardMatchesName("*.txt", "a.cfg"));
+}
+
+TEST_F(FolderOperations, listingHonoursTheAttributeMask) {
+    writeFile("d/plain.txt", "x");
+    writeFile("d/.hidden", "x");
+    fs::create_directories("d/sub");
+    auto names = [](const std::vector<platform::FolderEntry>& entries) {
+        std::vector<std::string> out;
+        for (auto& e : entries)
+            out.push_back(e.name);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    EXPECT_EQ(names(platform::listFolder("d/*", 63)), (std::vector<std::string>{".", "..", ".hidden", "plain.txt", "sub"}));
+    EXPECT_EQ(names(platform::listFolder("d/*.*", 0)), (std::vector<std::string>{"plain.txt"}));
+    EXPECT_EQ(names(platform::listFolder("d/*.*", platform::kAttrHidden)), (std::vector<std::string>{".hidden", "plain.txt"}));
+    EXPECT_TRUE(platform::listFolder("missing/*", 63).empty());
+}

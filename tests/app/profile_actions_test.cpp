@@ -1,0 +1,266 @@
+#include "app/profile_actions.h"
+#include "app/profile_list.h"
+#include "test_window.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace kestrane;
+using kestrane::testing::TestWindow;
+using kestrane::testing::treeListing;
+namespace fs = std::filesystem;
+using Events = std::vector<std::string>;
+
+class ProfileActions : public kestrane::testing::WorkingDirectoryTest {
+protected:
+    void SetUp() override {
+        WorkingDirectoryTest::SetUp();
+        systems = outside("game/system").string();
+        game = outside("game").string();
+        writeFile(outside("game/system/l2.ini"), "server=main");
+        writeFile(outside("game/system/.hidden"), "h");
+        writeFile(outside("game/system/sub/x.dat"), "x");
+        fs::create_directories(outside("game/system/empty"));
+    }
+
+    // Saves a profile through the window as the Save button would.
+    bool save(const std::string& name, const std::string& from) {
+        window.systems = from;
+        window.game = game + "/";
+        window.name = name;
+        window.events.clear();
+        return SaveProfile(window);
+    }
+
+    TestWindow window;
+    std::string systems, game;
+};
+
+TEST_F(ProfileActions, saveCopiesTheFolderAndReportsInOrder) {
+    EXPECT_TRUE(save("Main", systems));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "refresh", "Information: Сервер Main успешно сохранен", "clear"}));
+    EXPECT_EQ(readFile("options.ini"), "Main\t" + game + "/\t0\r\n");
+    EXPECT_EQ(treeListing("Main"), treeListing(systems));
+    EXPECT_FALSE(fs::exists("Main.zip"));
+    EXPECT_EQ(window.entries, Events{"Main"});
+    EXPECT_FALSE(window.busyVisible);
+}
+
+TEST_F(ProfileActions, saveRefusalsWriteNothing) {
+    struct Case {
+        std::string systems, game, name, message;
+    };
+    const std::string longName(81, 'x');
+    const std::vector<Case> cases = {
+        {"", "/g", "N", "Error: Укажите путь к папке систем"},
+        {systems, "", "N", "Error: Укажите путь к папке с игрой"},
+        {systems, "/g", "", "Error: Название не может быть нулевым"},
+        {systems, "/g", "a:b", "Error: В имени не можут содержатся символы: /\\:*?\"<>|"},
+        {systems, "/g", "tab\there", "Error: В имени не можут содержатся символы: /\\:*?\"<>|"},
+        {systems, "/g", longName, "Error: Название не может быть длиннее 80 символов"},
+        {systems, "/g", "..", "Error: Недопустимое название сервера: .."},
+        {outside("nowhere").string(), "/g", "N", "Error: Папка не найдена: " + outside("nowhere").string()},
+    };
+    for (const char c : std::string("\\/:*?\"<>|")) {
+        window.systems = systems;
+        window.game = "/g";
+        window.name = std::string("n") + c;
+        window.events.clear();
+        EXPECT_FALSE(SaveProfile(window));
+        EXPECT_EQ(window.events, Events{"Error: " + std::string(text::kForbiddenChars)}) << c;
+    }
+    for (const auto& c : cases) {
+        window.systems = c.systems;
+        window.game = c.game;
+        window.name = c.name;
+        window.events.clear();
+        EXPECT_FALSE(SaveProfile(window));
+        EXPECT_EQ(window.events, Events{c.message});
+        EXPECT_EQ(window.name, c.name);   // fields stay as typed
+    }
+    EXPECT_FALSE(fs::exists("options.ini"));
+    EXPECT_TRUE(fs::is_empty("."));
+}
+
+TEST_F(ProfileActions, saveRefusesTakenNames) {
+    ASSERT_TRUE(save("Main2", systems));
+    for (const std::string name : {"Main", "main2", "0"}) {
+        EXPECT_FALSE(save(name, systems));
+        EXPECT_EQ(window.events, Events{"Error: Такой сервер уже существует"}) << name;
+    }
+    EXPECT_TRUE(save("Сервер", systems));
+    EXPECT_TRUE(save("сервер", systems));   // Cyrillic case makes a different name
+}
+
+TEST_F(ProfileActions, saveWithFailedFileUndoesItself) {
+    fs::create_symlink("/nonexistent", outside("game/system/broken"));
+    ASSERT_TRUE(save("First", outside("game/system/sub").string()));
+    EXPECT_FALSE(save("Main", systems));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Не удалось скопировать: " + systems + "/broken"}));
+    EXPECT_EQ(LoadProfileList(), Events{"First"});
+    EXPECT_FALSE(fs::exists("Main"));
+}
+
+TEST_F(ProfileActions, applyReplacesSystemWithExactlyTheProfileFiles) {
+    ASSERT_TRUE(save("Main", systems));
+    const auto saved = treeListing("Main");
+    writeFile(outside("game/system/stale.txt"), "from another server");
+    window.select("Main");
+    window.events.clear();
+    EXPECT_TRUE(ApplyProfile(window));
+    EXPECT_EQ(window.events, (Events{"busy", "Information: Сервер Main записан в папку " + game + "/system", "unbusy"}));
+    EXPECT_EQ(treeListing(outside("game/system")), saved);
+    EXPECT_EQ(treeListing("Main"), saved);
+    EXPECT_EQ(window.selected, 0);
+}
+
+TEST_F(ProfileActions, applyCreatesMissingSystemAndGameFolders) {
+    ASSERT_TRUE(save("Main", systems));
+    fs::remove_all(outside("game"));
+    window.select("Main");
+    EXPECT_TRUE(ApplyProfile(window));
+    EXPECT_EQ(treeListing(outside("game/system")), treeListing("Main"));
+}
+
+TEST_F(ProfileActions, applyWithoutFilesOrGameFolderTouchesNothing) {
+    ASSERT_TRUE(save("Main", systems));
+    const auto before = treeListing(outside("game/system"));
+    fs::remove_all("Main");
+    window.select("Main");
+    window.events.clear();
+    EXPECT_FALSE(ApplyProfile(window));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Файлы сервера не найдены: Main"}));
+    EXPECT_EQ(treeListing(outside("game/system")), before);
+
+    // The list changed outside the program: the selected name has no line any more.
+    writeFile("options.ini", "Other\t/x\t0\r\n");
+    window.events.clear();
+    EXPECT_FALSE(ApplyProfile(window));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Неверная папка игры: "}));
+    EXPECT_EQ(treeListing(outside("game/system")), before);
+}
+
+TEST_F(ProfileActions, actionsWithoutSelectionTouchNothing) {
+    window.load();
+    for (auto action : {&DeleteProfile}) {
+        window.events.clear();
+        EXPECT_FALSE(action(window));
+        EXPECT_EQ(window.events, Events{"Error: Сервер не выбран"});
+    }
+    window.events.clear();
+    EXPECT_FALSE(ApplyProfile(window));
+    EXPECT_FALSE(RenameProfile(window));
+    EXPECT_EQ(window.events, (Events{"Error: Сервер не выбран", "Error: Сервер не выбран"}));
+    EXPECT_FALSE(window.busyVisible);
+}
+
+TEST_F(ProfileActions, deleteTheOnlyProfileRemovesTheList) {
+    ASSERT_TRUE(save("Main", systems));
+    writeFile("Main.zip", "old archive");
+    window.select("Main");
+    window.events.clear();
+    EXPECT_TRUE(DeleteProfile(window));
+    EXPECT_EQ(window.events, (Events{"Ask: Удаление: Вы действительно хотите удалить запись?",
+                                     "Information: ./Main.zip", "Information: Сервер Main успешно удален"}));
+    EXPECT_FALSE(fs::exists("options.ini"));
+    EXPECT_FALSE(fs::exists("Main"));
+    EXPECT_FALSE(fs::exists("Main.zip"));
+    EXPECT_TRUE(window.entries.empty());
+}
+
+TEST_F(ProfileActions, deleteOneOfSeveralSelectsTheFirstRemaining) {
+    ASSERT_TRUE(save("Alpha", systems));
+    ASSERT_TRUE(save("Beta", systems));
+    ASSERT_TRUE(save("Gamma", systems));
+    window.select("Beta");
+    window.events.clear();
+    EXPECT_TRUE(DeleteProfile(window));
+    EXPECT_EQ(window.events.back(), "Information: Сервер Beta успешно удален");
+    EXPECT_EQ(LoadProfileList(), (Events{"Alpha", "Gamma"}));
+    EXPECT_FALSE(fs::exists("Beta"));
+    EXPECT_TRUE(fs::exists("Alpha"));
+    EXPECT_EQ(window.selected, 0);
+}
+
+TEST_F(ProfileActions, answeringNoChangesNothing) {
+    ASSERT_TRUE(save("Main", systems));
+    const auto before = treeListing(".");
+    window.select("Main");
+    window.answerYes = false;
+    EXPECT_FALSE(DeleteProfile(window));
+    EXPECT_EQ(treeListing("."), before);
+}
+
+TEST_F(ProfileActions, renameMovesLineAndFolder) {
+    ASSERT_TRUE(save("Main", systems));
+    ASSERT_TRUE(save("Other", systems));
+    const auto files = treeListing("Main");
+    window.select("Main");
+    window.name = "Север";
+    window.events.clear();
+    EXPECT_TRUE(RenameProfile(window));
+    EXPECT_EQ(window.events, (Events{"Information: Сервер Main успешно переименован на Север", "clear", "refresh"}));
+    EXPECT_EQ(readFile("options.ini"), "Север\t" + game + "/\t0\r\nOther\t" + game + "/\t0\r\n");
+    EXPECT_EQ(treeListing("Север"), files);
+    EXPECT_FALSE(fs::exists("Main"));
+}
+
+TEST_F(ProfileActions, renameRefusalsChangeNothing) {
+    ASSERT_TRUE(save("Main", systems));
+    ASSERT_TRUE(save("Other", systems));
+    const auto before = treeListing(".");
+    struct Case {
+        std::string name, message;
+    };
+    for (const auto& c : std::vector<Case>{{"", text::kNameEmpty},
+                                           {"OTHER", text::kNameTaken},       // occurs in another line
+                                           {"MyOther", text::kNameTaken},     // contains another name
+                                           {"a/b", text::kForbiddenChars},
+                                           {std::string(81, 'r'), text::kNameTooLong}}) {
+        window.select("Main");
+        window.name = c.name;
+        window.events.clear();
+        EXPECT_FALSE(RenameProfile(window));
+        EXPECT_EQ(window.events, Events{"Error: " + c.message}) << c.name;
+    }
+    EXPECT_EQ(treeListing("."), before);
+    // The profile's own line does not count against it.
+    window.select("Main");
+    window.name = "Main1";
+    EXPECT_TRUE(RenameProfile(window));
+}
+
+TEST_F(ProfileActions, renameWithoutProfileFolderKeepsTheLine) {
+    ASSERT_TRUE(save("Main", systems));
+    fs::remove_all("Main");
+    window.select("Main");
+    window.name = "New";
+    window.events.clear();
+    EXPECT_FALSE(RenameProfile(window));
+    ASSERT_EQ(window.events.size(), 1u);
+    EXPECT_EQ(window.events[0].rfind("Error: ", 0), 0u);
+    EXPECT_EQ(LoadProfileList(), Events{"Main"});
+}
+
+TEST_F(ProfileActions, namesEditedToLeaveTheWorkingDirectoryAreRefused) {
+    writeFile("options.ini", "..\t" + game + "\t0\r\n");
+    window.load();
+    window.events.clear();
+    EXPECT_FALSE(DeleteProfile(window));
+    EXPECT_FALSE(ApplyProfile(window));
+    EXPECT_EQ(window.events, (Events{"Error: Недопустимое название сервера: ..", "Error: Недопустимое название сервера: .."}));
+    EXPECT_TRUE(fs::exists(outside("game/system/l2.ini")));
+}
+
+TEST_F(ProfileActions, listErrorHidesTheBusyWindowAndPropagates) {
+    ASSERT_TRUE(save("Main", systems));
+    ::chmod("options.ini", 0444);
+    window.systems = systems;
+    window.game = game;
+    window.name = "New";
+    window.events.clear();
+    EXPECT_THROW(SaveProfile(window), ProfileError);
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy"}));
+    EXPECT_FALSE(fs::exists("New"));
+}

@@ -1,0 +1,119 @@
+#include "app/profile_list.h"
+#include "test_window.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace kestrane;
+using kestrane::testing::WorkingDirectoryTest;
+
+TEST(ProfileListText, splitsEveryLineEndAndJoinsWithCrLf) {
+    EXPECT_EQ(splitLines("a\r\nb\nc\rd"), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(splitLines("a\r\n\r\nb\r\n"), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_EQ(joinLines({"Main\tC:\\G\\\t1", "x"}), "Main\tC:\\G\\\t1\r\nx\r\n");
+    EXPECT_EQ(splitLines(joinLines({"Main\t/g\t0", "Два\t/д\t1"})),
+              (std::vector<std::string>{"Main\t/g\t0", "Два\t/д\t1"}));
+}
+
+TEST(ProfileListText, displayNameStopsAtTabOrEightyCharacters) {
+    EXPECT_EQ(displayName("Main\t/games/x\t0"), "Main");
+    EXPECT_EQ(displayName("no tab here"), "no tab here");
+    const std::string longName(85, 'n');
+    EXPECT_EQ(displayName(longName + "\t/g\t0"), std::string(80, 'n'));
+    // Characters, not bytes: 85 Cyrillic letters show as 80 letters.
+    std::string cyr;
+    for (int i = 0; i < 85; ++i)
+        cyr += "Ж";
+    std::string expected;
+    for (int i = 0; i < 80; ++i)
+        expected += "Ж";
+    EXPECT_EQ(displayName(cyr + "\t/g\t1"), expected);
+}
+
+TEST(ProfileListText, gameFolderLosesOneTrailingSeparator) {
+    EXPECT_EQ(gameFolderOfLine("Main\tC:\\Games\\Game\\\t1", "Main"), "C:\\Games\\Game");
+    EXPECT_EQ(gameFolderOfLine("Main\tC:\\Games\\Game\t1", "Main"), "C:\\Games\\Game");
+    EXPECT_EQ(gameFolderOfLine("Main\t/games/game/\t0", "Main"), "/games/game");
+    EXPECT_EQ(gameFolderOfLine("Main", "Main"), "");
+}
+
+TEST(ProfileListText, matchingLineIsFirstContainingNameCaseSensitive) {
+    const std::vector<std::string> lines = {"Main\t/a\t0", "Main2\t/b\t1"};
+    EXPECT_EQ(matchingLine(lines, "Main"), 0);
+    EXPECT_EQ(matchingLine(lines, "Main2"), 1);
+    EXPECT_EQ(matchingLine(lines, "main"), -1);
+    EXPECT_EQ(matchingLine(lines, ""), -1);
+}
+
+TEST(ProfileListText, duplicateRuleIgnoresAsciiCaseOnlyAndSeesWholeLines) {
+    EXPECT_TRUE(nameOccursInLines({"Main2\t/a\t0"}, "Main"));
+    EXPECT_TRUE(nameOccursInLines({"Main\t/a\t0"}, "main"));
+    EXPECT_TRUE(nameOccursInLines({"X\t/a\t1"}, "1"));
+    EXPECT_FALSE(nameOccursInLines({"X\t/a\t1"}, "0"));
+    EXPECT_TRUE(nameOccursInLines({"X\t/games\t0"}, "GAMES"));   // the game folder counts too
+    EXPECT_FALSE(nameOccursInLines({"Сервер\t/a\t0"}, "сервер"));  // Cyrillic case is significant
+    EXPECT_FALSE(nameOccursInLines({"Main\t/a\t0"}, "Main", 0));    // own line left out
+}
+
+using ProfileListFile = WorkingDirectoryTest;
+
+TEST_F(ProfileListFile, withoutFileListIsEmptyAndAppendCreatesOneLine) {
+    EXPECT_FALSE(ProfileListExists());
+    EXPECT_TRUE(LoadProfileList().empty());
+    EXPECT_FALSE(ProfileNameTaken("Main"));
+    AppendProfile("Main", "/games/x/", true);
+    EXPECT_EQ(readFile("options.ini"), "Main\t/games/x/\t1\r\n");
+    EXPECT_EQ(LoadProfileList(), std::vector<std::string>{"Main"});
+    EXPECT_EQ(LookupGameFolder("Main"), "/games/x");
+    EXPECT_TRUE(IsProfileArchived("Main"));
+}
+
+TEST_F(ProfileListFile, lookupsAndDeletesWorkOnTheRightLine) {
+    AppendProfile("Main", "/a", false);
+    AppendProfile("Main2", "/b", true);
+    EXPECT_EQ(LookupGameFolder("Main"), "/a");
+    EXPECT_EQ(LookupGameFolder("Main2"), "/b");
+    EXPECT_FALSE(IsProfileArchived("Main"));
+    EXPECT_TRUE(IsProfileArchived("Main2"));
+    EXPECT_EQ(LookupGameFolder("Other"), "");
+    DeleteProfileLine("options.ini", "Main");
+    EXPECT_EQ(readFile("options.ini"), "Main2\t/b\t1\r\n");
+    RenameProfileLine("Main2", "Север");
+    EXPECT_EQ(readFile("options.ini"), "Север\t/b\t1\r\n");
+    SetProfileArchived("Север", false);
+    EXPECT_EQ(readFile("options.ini"), "Север\t/b\t0\r\n");
+    DeleteProfileLine("options.ini", "Север");
+    EXPECT_TRUE(ProfileListExists());
+    EXPECT_EQ(readFile("options.ini"), "");
+    EXPECT_TRUE(LoadProfileList().empty());
+}
+
+TEST_F(ProfileListFile, listWrittenOnWindowsIsReadAsWindows1251) {
+    writeFile("options.ini", "\xD1\xE5\xF0\xE2\xE5\xF0\tC:\\Games\\\t0\r\n");   // "Сервер"
+    EXPECT_EQ(LoadProfileList(), std::vector<std::string>{"Сервер"});
+    EXPECT_EQ(LookupGameFolder("Сервер"), "C:\\Games");
+    AppendProfile("Два", "/d", false);   // rewritten in UTF-8
+    EXPECT_EQ(readFile("options.ini"), "Сервер\tC:\\Games\\\t0\r\nДва\t/d\t0\r\n");
+}
+
+TEST_F(ProfileListFile, readOnlyListFailsAndStaysUnchanged) {
+    AppendProfile("Main", "/a", false);
+    ::chmod("options.ini", 0444);
+    EXPECT_THROW(AppendProfile("Other", "/b", false), ProfileError);
+    EXPECT_THROW(DeleteProfileLine("options.ini", "Main"), ProfileError);
+    EXPECT_EQ(readFile("options.ini"), "Main\t/a\t0\r\n");
+}
+
+TEST_F(ProfileListFile, rewriteLeavesNoTemporaryFilesAndKeepsPermissions) {
+    AppendProfile("Main", "/a", false);
+    ::chmod("options.ini", 0640);
+    AppendProfile("Other", "/b", false);
+    std::vector<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator("."))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"options.ini"});
+    struct stat st {};
+    ASSERT_EQ(::stat("options.ini", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}

@@ -1,0 +1,143 @@
+// A ProfileWindow for tests: fields set by the test, every box and busy-window change
+// recorded in order, questions answered by the test.
+#pragma once
+
+#include "app/profile_list.h"
+#include "app/profile_window.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace kestrane::testing {
+
+class TestWindow : public ProfileWindow {
+public:
+    std::string systems, game, name;
+    bool archive = false;
+    bool answerYes = true;
+    std::vector<std::string> events;   // "Error: …", "Information: …", "Plain: …", "Ask: …", "busy", "unbusy", "refresh", "clear"
+    int pumps = 0;
+    bool busyVisible = false;
+
+    std::string systemsFolderText() const override { return systems; }
+    std::string gameFolderText() const override { return game; }
+    std::string nameText() const override { return name; }
+    bool archiveBoxTicked() const override { return archive; }
+
+    std::vector<std::string> profileEntries() const override { return entries; }
+    void setProfileEntries(const std::vector<std::string>& names) override {
+        entries = names;
+        selected = -1;
+    }
+    int selectedIndex() const override { return selected; }
+    void selectEntry(int index) override { selected = index; }
+
+    void showError(const std::string& text) override { events.push_back("Error: " + text); }
+    void showInformation(const std::string& text) override { events.push_back("Information: " + text); }
+    void showPlain(const std::string& text) override { events.push_back("Plain: " + text); }
+    bool askYesNo(const std::string& caption, const std::string& text) override {
+        events.push_back("Ask: " + caption + ": " + text);
+        return answerYes;
+    }
+    void pumpMessages() override { ++pumps; }
+    void showBusyWindow() override {
+        busyVisible = true;
+        events.push_back("busy");
+    }
+    void hideBusyWindow() override {
+        busyVisible = false;
+        events.push_back("unbusy");
+    }
+    void refreshMainWindow() override {
+        events.push_back("refresh");
+        if (ProfileListExists())
+            LoadProfileList(*this);
+        if (!entries.empty())
+            selected = 0;
+    }
+    void clearEntryFields() override {
+        events.push_back("clear");
+        systems.clear();
+        name.clear();
+        game.clear();
+    }
+
+    void load() {
+        LoadProfileList(*this);
+        if (!entries.empty())
+            selected = 0;
+    }
+    void select(const std::string& entry) {
+        load();
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            if (entries[i] == entry)
+                selected = int(i);
+    }
+
+    std::vector<std::string> entries;
+    int selected = -1;
+};
+
+// Runs a test inside a fresh temporary working directory, removed afterwards.
+class WorkingDirectoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        namespace fs = std::filesystem;
+        m_previous = fs::current_path();
+        std::string pattern = (fs::temp_directory_path() / "kestrane-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_root = pattern;
+        fs::create_directories(m_root / "work");
+        fs::current_path(m_root / "work");
+    }
+    void TearDown() override {
+        namespace fs = std::filesystem;
+        fs::current_path(m_previous);
+        std::system(("chattr -R -i '" + m_root.string() + "' 2>/dev/null").c_str());
+        std::system(("chmod -R u+w '" + m_root.string() + "' 2>/dev/null").c_str());
+        fs::remove_all(m_root);
+    }
+
+    // A path beside the working directory (outside it).
+    std::filesystem::path outside(const std::string& name) const { return m_root / name; }
+
+    static void writeFile(const std::filesystem::path& p, const std::string& content) {
+        if (p.has_parent_path())
+            std::filesystem::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << content;
+    }
+    static std::string readFile(const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    std::filesystem::path m_root;
+    std::filesystem::path m_previous;
+};
+
+// Every file and folder below root as "relative path" or "relative path/" for folders,
+// with file contents, so that two trees compare with one EXPECT_EQ.
+inline std::vector<std::string> treeListing(const std::filesystem::path& root) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> out;
+    if (!fs::exists(root))
+        return out;
+    for (auto& e : fs::recursive_directory_iterator(root)) {
+        std::string rel = fs::relative(e.path(), root).generic_string();
+        if (e.is_directory()) {
+            out.push_back(rel + "/");
+        } else {
+            std::ifstream in(e.path(), std::ios::binary);
+            out.push_back(rel + "=" + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+} // namespace kestrane::testing
