@@ -31,13 +31,13 @@ public:
     // True when the whole text matches the mask.
     bool Matches(std::string_view text) const;
 
+    // One compiled element; the last one is always ekEnd, so a match must use up the text.
     enum class ElementKind : std::uint8_t { ekLiteral, ekAnyChar, ekEnd };
     struct Element {
         bool starLed = false; // a '*' came before this element
         ElementKind kind = ElementKind::ekLiteral;
-        char32_t ch = 0;      // ekLiteral: the character, case-folded
+        char32_t ch = 0;      // ekLiteral: the character, case-folded, '\' as '/'
     };
-    const std::vector<Element>& Elements() const { return m_elements; }
 
 private:
     std::vector<Element> m_elements;

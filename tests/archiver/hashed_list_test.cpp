@@ -93,14 +93,6 @@ TEST(TZAHashedStringList, indexIsDiscardedBeyondFiveNamesPerBucketAndRebuiltOnly
     EXPECT_EQ(list.IndexOf("missing"), -1);
 }
 
-TEST(TZAHashedStringList, addAfterLookupIsFoundWithoutRebuild) {
-    TZAHashedStringList list;
-    fill(list, 0, 10);
-    EXPECT_EQ(list.IndexOf(nameOf(3)), 3);
-    EXPECT_EQ(list.Add("new/name"), 10);
-    EXPECT_EQ(list.IndexOf("NEW/NAME"), 10);
-}
-
 TEST(TZAHashedStringList, equalKeysGiveTheHigherPositionAfterABuild) {
     TZAHashedStringList list;
     list.Add("Readme.txt");
