@@ -45,11 +45,11 @@ std::string formatZAMessage(std::string_view text, const ZAFormatArgs& args) {
             out += c;
             continue;
         }
-        char spec = text[i + 1];
-        if (spec == '%') {
+        char kind = text[i + 1];
+        if (kind == '%') {
             out += '%';
             ++i;
-        } else if ((spec == 's' || spec == 'd') && next < args.size()) {
+        } else if ((kind == 's' || kind == 'd') && next < args.size()) {
             out += argText(args[next++]);
             ++i;
         } else {
