@@ -98,7 +98,7 @@ public:
     void setShowPosAsPct(bool value) { m_showPosAsPct = value; }
 
     // Derived state.
-    const ProgressGeometry& geometry() const { return m_geometry; }
+    const ProgressGeometry& barGeometry() const { return m_geometry; }
     int pixelPos() const { return m_pixelPos; }
     double percent() const { return m_percent; }
     bool blocksOn() const { return m_blockSize > 0 && m_spaceSize > 0; }

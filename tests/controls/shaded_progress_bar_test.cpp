@@ -76,8 +76,8 @@ TEST(ShadedProgressBar, defaultsOfAFreshBar) {
     EXPECT_EQ(bar.position(), 0);
     EXPECT_FALSE(bar.blocksOn());
     EXPECT_EQ(bar.focusPolicy(), Qt::NoFocus);
-    EXPECT_EQ(bar.geometry().margin, 2);
-    EXPECT_EQ(bar.geometry().barLength, 60);
+    EXPECT_EQ(bar.barGeometry().margin, 2);
+    EXPECT_EQ(bar.barGeometry().barLength, 60);
 }
 
 TEST(ShadedProgressBar, busyBarColoursAtFirstMiddleAndLastColumn) {
@@ -194,8 +194,8 @@ TEST(ShadedProgressBar, verticalBarFillsFromTheBottom) {
     bar->setOrientation(TBarOrientation::boVertical);
     ASSERT_EQ(bar->width(), 16);
     ASSERT_EQ(bar->height(), 161);
-    EXPECT_EQ(bar->geometry().margin, 2);
-    EXPECT_EQ(bar->geometry().barLength, 157);
+    EXPECT_EQ(bar->barGeometry().margin, 2);
+    EXPECT_EQ(bar->barGeometry().barLength, 157);
     bar->setPosition(50);
     ASSERT_EQ(bar->pixelPos(), 78);
     // Row 154 is the first block's top row from the bottom; its base colour is
@@ -258,10 +258,10 @@ TEST(ShadedProgressBar, thinBarGetsMarginOneButBlocksStillStartAtThree) {
     TShadedProgressBar bar;
     bar.resize(64, 8);
     bar.setOrientation(TBarOrientation::boHorizontal);
-    EXPECT_EQ(bar.geometry().margin, 1);
-    EXPECT_EQ(bar.geometry().inset, 2);
-    EXPECT_EQ(bar.geometry().barLength, 62);
-    EXPECT_EQ(bar.geometry().thickness, 7);
+    EXPECT_EQ(bar.barGeometry().margin, 1);
+    EXPECT_EQ(bar.barGeometry().inset, 2);
+    EXPECT_EQ(bar.barGeometry().barLength, 62);
+    EXPECT_EQ(bar.barGeometry().thickness, 7);
     bar.setPosition(100);
     // Without blocks the fill starts at index 1 in both directions: rows 1 … 6.
     EXPECT_EQ(bar.renderImage().pixel(1, 1), qRgb(0, 255, 0));
@@ -319,7 +319,7 @@ TEST(ShadedProgressBar, positionChangesNeverRebuildTheColourTables) {
     bar->resize(100, 16);
     (void)bar->renderImage();
     EXPECT_EQ(bar->colourTableBuilds(), builds + 2);
-    EXPECT_EQ(bar->geometry().barLength, 96);
+    EXPECT_EQ(bar->barGeometry().barLength, 96);
     EXPECT_EQ(bar->colourTables().colourColumns.size(), 97u);
 }
 

@@ -1,0 +1,142 @@
+#include "app/busy_window.h"
+
+#include "app/busy_picture.h"
+#include "app/jpeg_decoder.h"
+#include "controls/system_colours.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+
+namespace app {
+
+using namespace controls;
+
+namespace {
+
+// The picture control is slightly larger than the client area and clipped by it.
+constexpr QRect kPictureRect{0, 0, 265, 153};
+constexpr QRect kBarRect{56, 112, 161, 16};
+// The bar turns down at this position and up at 0.
+constexpr int kTurnPosition = 100;
+
+QImage decodePicture() {
+    JpegDecoder decoder;
+    const auto jpeg = decoder.decode(busyPictureJpeg());
+    if (!jpeg)
+        return {};
+    QImage image(jpeg->width, jpeg->height, QImage::Format_RGB32);
+    const std::uint8_t* rgb = jpeg->rgb.data();
+    for (int y = 0; y < jpeg->height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < jpeg->width; ++x, rgb += 3)
+            line[x] = qRgb(rgb[0], rgb[1], rgb[2]);
+    }
+    return image;
+}
+
+// The bar's values as the window's layout stores them.
+void applyBarLayout(TShadedProgressBar& bar) {
+    bar.setGeometry(kBarRect);
+    bar.setOrientation(TBarOrientation::boHorizontal);
+    bar.setBarKind(TBarKind::bkCylinder);
+    bar.setBarLook(TBarLook::blGlass);
+    bar.setRoundCorner(true);
+    bar.setBackgroundColor(rgb(255, 255, 255));
+    bar.setBarColor(rgb(0, 0, 255));
+    bar.setStartColor(rgb(0, 0, 255));
+    bar.setFinalColor(rgb(255, 0, 0));
+    bar.setShowInactivePos(false);
+    bar.setInactivePosColor(rgb(128, 128, 128));
+    bar.setInvertInactPos(false);
+    bar.setShaped(true);
+    bar.setShapeColor(rgb(0, 60, 116));
+    bar.setBlockSize(3);
+    bar.setSpaceSize(1);
+    bar.setShowFullBlock(false);
+    bar.setMaximum(100);
+    bar.setPosition(0);
+    bar.setCaptionAlign(TShadedProgressBar::TAlignment::taLeftJustify);
+    bar.setCaption(QString());
+    bar.setAutoCaption(false);
+    bar.setAutoHint(false);
+    bar.setShowPosAsPct(false);
+}
+
+} // namespace
+
+TForm2::TForm2(QWidget* mainWindow)
+    : QWidget(mainWindow, Qt::Window | Qt::FramelessWindowHint), m_mainWindow(mainWindow) {
+    setFixedSize(kClientWidth, kClientHeight);
+    setFont(defaultUiFont());
+    m_picture = decodePicture();
+
+    m_bar = new TShadedProgressBar(this);
+    applyBarLayout(*m_bar);
+
+    m_timer.setInterval(kTimerIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &TForm2::Timer1Timer);
+    m_timer.start();
+}
+
+void TForm2::showBusy() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm2::hideBusy() { hide(); }
+
+void TForm2::FormActivate() { m_directionUp = true; }
+
+void TForm2::Timer1Timer() {
+    const int p = m_bar->position();
+    if (p >= kTurnPosition)
+        m_directionUp = false;
+    else if (p <= 0)
+        m_directionUp = true;
+    m_bar->setPosition(m_directionUp ? p + kStep : p - kStep);
+}
+
+bool TForm2::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate)
+        FormActivate();
+    return QWidget::event(event);
+}
+
+void TForm2::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!m_placed) {
+        centreOverMainWindow();
+        m_placed = true;
+    }
+}
+
+void TForm2::centreOverMainWindow() {
+    QRect area;
+    if (m_mainWindow)
+        area = m_mainWindow->frameGeometry();
+    else if (const QScreen* screen = QGuiApplication::primaryScreen())
+        area = screen->availableGeometry();
+    else
+        return;
+    move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
+}
+
+void TForm2::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(toQRgb(clBtnFace)));
+    // picture at the top left, not stretched, clipped by the picture control
+    painter.setClipRect(kPictureRect);
+    painter.drawImage(0, 0, m_picture);
+}
+
+bool renderBusyWindow(const QString& file) {
+    TForm2 form;
+    form.timer().stop();
+    form.progressBar().setPosition(50);
+    return form.grab().save(file, "PNG");
+}
+
+} // namespace app
