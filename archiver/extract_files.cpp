@@ -1,0 +1,270 @@
+// ExtractFiles and TestFiles: select entries by mask and attributes, then run the
+// operation loop over them with the failure decision per entry.
+#include <chrono>
+#include <filesystem>
+#include <optional>
+
+#include "archiver/name_mask.h"
+#include "archiver/update_engine.h"
+#include "archiver/za_exception.h"
+#include "archiver/zip_archiver.h"
+#include "platform/file_system.h"
+
+namespace archiver {
+namespace {
+
+constexpr std::uint32_t kAttrReadOnly = 0x01;
+// Attribute bits an entry may only have when the requested set holds them too.
+constexpr std::uint32_t kRestrictedAttrs = 0x02 | 0x04 | 0x08 | 0x10;
+
+std::string withoutTrailingSeparator(std::string name) {
+    if (!name.empty() && (name.back() == '/' || name.back() == '\\')) name.pop_back();
+    return name;
+}
+
+bool equalFolded(std::string_view a, std::string_view b) { return foldName(a) == foldName(b); }
+
+// A mask without a leading drive ("C:") or network prefix ("//server/share").
+std::string withoutDrive(std::string mask) {
+    mask = slashed(mask);
+    if (mask.size() >= 2 && mask[1] == ':') return mask.substr(2);
+    if (mask.starts_with("//")) {
+        const std::size_t server = mask.find('/', 2);
+        if (server == std::string::npos) return {};
+        const std::size_t share = mask.find('/', server + 1);
+        return share == std::string::npos ? std::string{} : mask.substr(share);
+    }
+    return mask;
+}
+
+// "*.*" matches every stored name; a mask ending in '.' asks for names without extension.
+bool maskTest(std::string_view name, std::string_view mask) {
+    if (mask.empty()) return false;
+    std::string m(mask);
+    if (const std::size_t star = m.find("*.*"); star != std::string::npos) m.replace(star, 3, "*");
+    if (mask.back() == '.') m.pop_back();
+    std::string_view n = name;
+    if (!n.empty() && n.back() == '.') n.remove_suffix(1);
+    bool r = WildcardMatch(n, m, true);
+    if (r && mask.back() == '.') r = namePart(name).find('.') == std::string_view::npos;
+    return r;
+}
+
+bool entryMatches(const TDirItem& item, std::string_view mask) {
+    const std::string name = withoutTrailingSeparator(item.name);
+    return maskTest(name, mask) || maskTest(namePart(name), mask);
+}
+
+std::filesystem::file_time_type fileTimeOf(std::uint16_t time, std::uint16_t date) {
+    const std::time_t t = fromDosDateTime({time, date});
+    return std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t));
+}
+
+std::uint32_t dosStamp(std::uint16_t time, std::uint16_t date) { return std::uint32_t(date) << 16 | time; }
+
+std::optional<std::uint32_t> fileDosStamp(const std::filesystem::path& p) {
+    std::error_code ec;
+    const auto t = std::filesystem::last_write_time(p, ec);
+    if (ec) return std::nullopt;
+    const auto sys = std::chrono::file_clock::to_sys(t);
+    const DosDateTime dt = toDosDateTime(std::chrono::system_clock::to_time_t(
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(sys)));
+    return dosStamp(dt.time, dt.date);
+}
+
+// True when `inner` lies at or below `outer` once links are resolved.
+bool staysBelow(const std::filesystem::path& inner, const std::filesystem::path& outer) {
+    std::error_code ec;
+    const auto a = std::filesystem::weakly_canonical(inner, ec);
+    if (ec) return false;
+    const auto b = std::filesystem::weakly_canonical(outer, ec);
+    if (ec) return false;
+    auto ai = a.begin();
+    for (auto bi = b.begin(); bi != b.end(); ++bi, ++ai) {
+        if (bi->empty()) continue;  // the empty last step of a folder path
+        if (ai == a.end() || *ai != *bi) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void TZABaseArchiver::ExtractFiles(const std::string& fileMask, std::uint32_t searchAttr, const std::string&) {
+    RequireOpen();
+    RequireNoUpdate();
+    selectEntries(fileMask, searchAttr);
+    processSelected(poExtract);
+}
+
+void TZABaseArchiver::TestFiles(const std::string& fileMask, std::uint32_t searchAttr) {
+    RequireOpen();
+    RequireNoUpdate();
+    selectEntries(fileMask, searchAttr);
+    processSelected(poTest);
+}
+
+void TZABaseArchiver::selectEntries(const std::string& mask, std::uint32_t searchAttr) {
+    TZADirArray& dir = m_dir->currentDir();
+    dir.ClearSelection();
+    const std::string m = Options.StorePath == spFullPathWithDrive ? slashed(mask) : withoutDrive(mask);
+    for (int i = 0; i < dir.Count(); ++i) {
+        TDirItem& item = dir.ItemAt(i);
+        if (!Options.Recurse && !equalFolded(folderPart(withoutTrailingSeparator(slashed(item.name))), folderPart(m)))
+            continue;
+        if (!entryMatches(item, m)) continue;
+        if ((item.externalAttributes & kRestrictedAttrs & ~searchAttr) != 0) continue;
+        item.selected = true;
+    }
+}
+
+void TZABaseArchiver::processSelected(TZAProcessOperation op) {
+    std::lock_guard lock(archiverOperationLock());
+    TZADirArray& dir = m_dir->currentDir();
+    m_cancel = false;
+    m_processed = 0;
+    m_selectedCount = 0;
+    for (int i = 0; i < dir.Count(); ++i)
+        if (dir.ItemAt(i).selected) ++m_selectedCount;
+    if (op == poExtract) overallProgress(0, op, ppStart);
+
+    bool stopped = false;
+    std::string destinationBase = BaseDir.empty() ? m_operationBase : BaseDir;
+    if (destinationBase.empty()) destinationBase = resolvePath({}, {}, {});  // the current folder
+    destinationBase = slashed(destinationBase);
+    if (destinationBase.back() != '/') destinationBase += '/';
+
+    for (int i = 0; i < dir.Count() && !m_cancel && !stopped; ++i) {
+        if (!dir.ItemAt(i).selected) continue;
+        dir.ItemAt(i).operation = op;
+        const std::string name = dir.ItemAt(i).name;
+        for (;;) {
+            try {
+                bool confirm = true;
+                if (OnConfirmProcessFile) OnConfirmProcessFile(name, op, confirm);
+                if (!confirm) break;
+                fileProgress(name, 0, op, ppStart);
+                if (m_cancel) break;
+                if (op == poTest)
+                    decompressInto(i, name, nullptr);
+                else
+                    extractEntry(i, name, destinationBase);
+                fileProgress(name, 100, op, ppEnd);
+                if (!m_cancel) ++m_processed;
+                break;
+            } catch (const EZAException& e) {
+                const TZAAction action = failureDecision(name, op, e);
+                if (action == fxaRetry) continue;
+                if (action == fxaAbort) stopped = true;
+                break;
+            }
+        }
+    }
+    if (op == poExtract) overallProgress(100, op, ppEnd);
+    if (stopped || m_cancel) CancelUpdate();
+}
+
+void TZABaseArchiver::decompressInto(int i, const std::string& name, platform::Stream* destination) {
+    TZADirArray& dir = m_dir->currentDir();
+    if (i < 0 || i >= dir.Count()) throw EZAException(16, Name);
+    const TDirItem& item = dir.ItemAt(i);
+    const TZAProcessOperation op = TZAProcessOperation(item.operation);
+    const std::uint64_t total = item.compressedSize64();
+    ProgressFn progress = [this, &name, op, total](std::uint64_t done) {
+        fileProgress(name, total == 0 ? 100 : int(std::min<std::uint64_t>(100, done * 100 / total)), op, ppProcess);
+        return !m_cancel;
+    };
+    bool ok = false;
+    try {
+        m_stream->seek(item.localHeaderOffset64());
+        ok = DecompressEntry(*m_stream, destination, item, m_dir->directoryPosition(), progress, Name);
+    } catch (const platform::FileError&) {
+        ok = false;  // an unreadable archive fails this entry like damaged data
+    } catch (const ZlibError&) {
+        ok = false;
+    }
+    if (!ok && !m_cancel && !ExtractCorruptedFiles) throw EZAException(8, Name);
+}
+
+void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const std::string& destinationBase) {
+    TZADirArray& dir = m_dir->currentDir();
+    if (i < 0 || i >= dir.Count()) throw EZAException(16, Name);
+    std::string name = storedName;
+    std::uint32_t attributes = dir.ItemAt(i).externalAttributes;
+    if (OnExtractFile) OnExtractFile(name, attributes, dir.ItemAt(i).comment);
+
+    // Nothing is ever written outside the destination base.
+    const std::optional<std::string> confined = confinedEntryPath(name);
+    if (!confined) throw EZAException(19, {name}, Name);
+    std::string relative = *confined;
+    const TDirItem& item = dir.ItemAt(i);
+    const bool folderEntry = item.isFolder() || (!item.name.empty() && item.name.back() == '/');
+
+    if (!Options.CreateDirs) {
+        relative = std::string(namePart(withoutTrailingSeparator(relative)));
+    } else {
+        const std::string folder = destinationBase + std::string(folderPart(relative));
+        if (!platform::createFolders(platform::toPath(folder))) throw EZAException(20, {folder}, Name);
+        if (!staysBelow(platform::toPath(folder), platform::toPath(destinationBase)))
+            throw EZAException(19, {name}, Name);
+    }
+    if (folderEntry) return;
+    if (relative.empty()) throw EZAException(19, {name}, Name);
+
+    std::string target = destinationBase + relative;
+    std::filesystem::path targetPath = platform::toPath(target);
+    if (const auto existing = platform::fileAttributes(targetPath)) {
+        if (!Options.ReplaceReadOnly && (*existing & kAttrReadOnly)) return;
+        const std::uint32_t entryStamp = dosStamp(item.modTime, item.modDate);
+        switch (Options.OverwriteMode) {
+        case omPrompt:
+            if (!confirmOverwrite(name, target)) return;
+            targetPath = platform::toPath(target);
+            break;
+        case omAlways: break;
+        case omNever: return;
+        case omIfNewer:
+            if (!(entryStamp > fileDosStamp(targetPath).value_or(0))) return;
+            break;
+        case omIfOlder:
+            if (!(entryStamp < fileDosStamp(targetPath).value_or(0))) return;
+            break;
+        }
+    }
+
+    std::optional<platform::File> file;
+    try {
+        if (platform::fileAttributes(targetPath)) {
+            platform::setFileAttributes(targetPath, 0);
+            platform::deleteFile(targetPath);
+        }
+        file.emplace(platform::File::create(targetPath));
+    } catch (const platform::FileError&) {
+        throw EZAException(19, {target}, Name);
+    }
+
+    bool failed = true;
+    // Whatever happens to the data: the time is set, the file closed, and a file that did
+    // not come out whole is removed.
+    struct Finish {
+        TZABaseArchiver& self;
+        std::optional<platform::File>& file;
+        const std::filesystem::path& path;
+        const TDirItem& item;
+        std::uint32_t attributes;
+        bool& failed;
+        ~Finish() {
+            std::error_code ec;
+            std::filesystem::last_write_time(path, fileTimeOf(item.modTime, item.modDate), ec);
+            file.reset();
+            if (failed || self.m_cancel) {
+                platform::deleteFile(path);
+            } else if (self.Options.SetAttributes) {
+                platform::setFileAttributes(path, attributes);
+            }
+        }
+    } finish{*this, file, targetPath, item, attributes, failed};
+    decompressInto(i, name, &*file);
+    failed = false;
+}
+
+} // namespace archiver

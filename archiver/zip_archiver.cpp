@@ -1,0 +1,248 @@
+#include "archiver/zip_archiver.h"
+
+#include <stdexcept>
+
+#include "archiver/update_engine.h"
+#include "archiver/za_exception.h"
+#include "platform/file_system.h"
+
+namespace archiver {
+
+std::recursive_mutex& archiverOperationLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+std::int64_t TZASpanningOptions::volumeLimit(int volume) const {
+    if (volume == 0 && FirstVolumeSize != 0) return FirstVolumeSize;
+    switch (VolumeSize) {
+    case vsAutoDetect: return 0;
+    case vsCustom: return m_customVolumeSize;
+    case vs1_44MB: return 1457664;
+    case vs100MB: return 104857600;
+    case vs200MB: return 209715200;
+    case vs250MB: return 262144000;
+    case vs600MB: return 629145600;
+    case vs650MB: return 681574400;
+    case vs700MB: return 734003200;
+    case vs4700MB: return 4928307200;
+    }
+    return 0;
+}
+
+TZABaseArchiver::TZABaseArchiver() = default;
+
+TZABaseArchiver::~TZABaseArchiver() { CloseArchive(); }
+
+TZipArchiver::~TZipArchiver() {
+    // Finish a pending batch while the ZIP overrides are still in place.
+    CloseArchive();
+}
+
+std::uint16_t TZABaseArchiver::methodForMode(int) const { return 0xFFFF; }
+
+void TZABaseArchiver::SetCompressionLevel(TZACompressionLevel level) {
+    static constexpr int kModes[] = {0, 1, 6, 9};
+    m_compressionLevel = level;
+    m_compressionMode = kModes[level];
+}
+
+void TZABaseArchiver::SetCompressionMode(int mode) {
+    if (mode < 0 || mode > 9) throw EZAException(5, Name);
+    m_compressionMode = mode;
+    m_compressionLevel = mode == 0 ? clNone : mode <= 3 ? clFastest : mode <= 6 ? clNormal : clMax;
+}
+
+void TZABaseArchiver::SetSpanningMode(TZASpanningMode mode) {
+    if (m_open) throw std::runtime_error("Cannot set spanning mode on open archive");
+    m_spanningMode = mode;
+}
+
+TZADirSettings TZABaseArchiver::dirSettings() const {
+    TZADirSettings s;
+    s.oemFileNames = Options.OEMFileNames;
+    s.spanning = m_spanningMode != smNone;
+    return s;
+}
+
+void TZABaseArchiver::RequireOpen() const {
+    if (!m_open) throw EZAException(13, Name);
+}
+
+void TZABaseArchiver::RequireNoUpdate() const {
+    if (m_updateDepth > 0) throw EZAException(26, Name);
+}
+
+void TZABaseArchiver::OpenArchive(std::uint16_t mode) {
+    if (namePart(FileName).empty()) throw EZAException(10, Name);
+    const std::filesystem::path path = platform::toPath(FileName);
+    // Removable drives have no meaning here, so only the file itself counts.
+    if (mode != kOpenCreate && !platform::fileExists(path) && m_spanningMode != smSpanning)
+        throw EZAException(12, {FileName}, Name);
+    CloseArchive();
+
+    if (mode == kOpenCreate) {
+        m_file = std::make_unique<platform::File>(platform::File::create(path));
+        m_stream = m_file.get();
+        m_dir = std::make_unique<TZADirManager>(m_stream, true, dirSettings());
+    } else {
+        m_spanningMode = smNone;
+        try {
+            m_file = std::make_unique<platform::File>((mode & 3) != 0 ? platform::File::openReadWrite(path)
+                                                                      : platform::File::openRead(path));
+            m_stream = m_file.get();
+            m_dir = std::make_unique<TZADirManager>(m_stream, false, dirSettings());
+            // A missing or damaged directory is rebuilt from the local headers; a file
+            // without any fails with 35.
+            m_dir->LoadCentralDirectory();
+        } catch (...) {
+            releaseArchive();
+            throw;
+        }
+    }
+    m_openMode = mode;
+    m_open = true;
+    m_updateDepth = 0;
+    if (AfterOpen) AfterOpen();
+}
+
+void TZABaseArchiver::EnsureOpen() {
+    if (m_open) return;
+    if (namePart(FileName).empty()) throw EZAException(9, Name);
+    const std::filesystem::path path = platform::toPath(FileName);
+    if (!platform::fileExists(path)) {
+        OpenArchive(kOpenCreate);
+        return;
+    }
+    std::uint16_t mode = kOpenRead;
+    try {
+        platform::File probe = platform::File::openReadWrite(path);
+        mode = kOpenReadWrite;
+    } catch (const platform::FileError&) {
+    }
+    OpenArchive(mode);
+}
+
+void TZABaseArchiver::releaseArchive() noexcept {
+    m_dir.reset();
+    m_stream = nullptr;
+    m_file.reset();
+}
+
+void TZABaseArchiver::CloseArchive() noexcept {
+    if (m_open) {
+        try {
+            performUpdate();
+            // A created archive that got no entries is still a valid, empty ZIP file.
+            if (m_stream && m_dir && m_stream->size() == 0) m_dir->SaveCentralDirectory(true, m_stream);
+        } catch (...) {
+            // Closing never fails.
+        }
+    }
+    m_open = false;
+    m_updateDepth = 0;
+    releaseArchive();
+}
+
+void TZABaseArchiver::BeginUpdate() {
+    if (m_spanningMode != smNone && m_batchPerformed) throw EZAException(62, Name);
+    if (m_updateDepth == 0) {
+        EnsureOpen();
+        if ((m_openMode & 3) == 0 && m_file) throw EZAException(32, Name);
+        TZADirArray& current = m_dir->currentDir();
+        for (int i = 0; i < current.Count(); ++i) current.ItemAt(i).modified = false;
+        m_dir->backupDir().AssignFrom(current);
+    }
+    ++m_updateDepth;
+}
+
+void TZABaseArchiver::EndUpdate() {
+    if (m_updateDepth <= 0) return;
+    if (m_updateDepth == 1) {
+        m_batchPerformed = true;
+        performUpdate();
+        return;
+    }
+    --m_updateDepth;
+}
+
+void TZABaseArchiver::CancelUpdate() {
+    if (m_updateDepth <= 0) return;
+    m_updateDepth = 0;
+    // Items recorded in the batch were never written: the directory goes back to what
+    // the file holds, so that a later batch does not take them for existing entries.
+    if (m_dir) m_dir->currentDir().AssignFrom(m_dir->backupDir());
+}
+
+void TZABaseArchiver::performUpdate() {
+    if (m_updateDepth == 0) return;
+    if (!m_dir || !m_stream) {
+        m_updateDepth = 0;
+        return;
+    }
+    UpdateEngine(*this).run();
+}
+
+void TZABaseArchiver::fileProgress(const std::string& name, int progress, TZAProcessOperation op,
+                                   TZAProgressPhase phase) {
+    if (!OnFileProgress) return;
+    bool cancel = false;
+    OnFileProgress(name, progress, op, phase, cancel);
+    if (cancel) m_cancel = true;
+}
+
+void TZABaseArchiver::overallProgress(int progress, TZAProcessOperation op, TZAProgressPhase phase) {
+    if (!OnOverallProgress) return;
+    bool cancel = false;
+    OnOverallProgress(progress, op, phase, cancel);
+    if (cancel) m_cancel = true;
+}
+
+TZAAction TZABaseArchiver::failureDecision(const std::string& fileName, TZAProcessOperation op,
+                                           const EZAException& e) {
+    if (OnProcessFileFailure) {
+        TZAAction action = fxaIgnore;
+        OnProcessFileFailure(fileName, op, e.NativeError(), e.ErrorCode(), e.what(), action);
+        return action;
+    }
+    if (e.NativeError() == 45) return fxaAbort;
+    // Without the application's prompt the box counts as closed: abort.
+    if (!Prompts.askFailure) return fxaAbort;
+    if (e.NativeError() == 61) return Prompts.askFailure(e.what(), false) == fxaIgnore ? fxaIgnore : fxaAbort;
+    const TZAAction answer =
+        Prompts.askFailure(std::string(e.what()) + ". File processing error, possibly disk is full", true);
+    return answer == fxaRetry || answer == fxaIgnore ? answer : fxaAbort;
+}
+
+bool TZABaseArchiver::confirmOverwrite(const std::string& sourceFileName, std::string& destFileName) {
+    if (OnConfirmOverwrite) {
+        bool confirm = true;
+        OnConfirmOverwrite(sourceFileName, destFileName, confirm);
+        return confirm;
+    }
+    if (!Prompts.askOverwrite) return false;
+    const std::string question = "Overwrite file \"" + destFileName + "\" with \"" + sourceFileName + "\"";
+    switch (Prompts.askOverwrite(question)) {
+    case TZAOverwriteAnswer::Yes: return true;
+    case TZAOverwriteAnswer::YesToAll: Options.OverwriteMode = omAlways; return true;
+    case TZAOverwriteAnswer::NoToAll: Options.OverwriteMode = omNever; return false;
+    default: return false;
+    }
+}
+
+std::optional<std::string> testArchive(const std::string& fileName) {
+    TZipArchiver zip;
+    zip.FileName = fileName;
+    zip.OpenArchive(kOpenRead);
+    std::optional<std::string> firstFailure;
+    zip.OnProcessFileFailure = [&](const std::string& name, TZAProcessOperation, int, int, const std::string&,
+                                   TZAAction& action) {
+        if (!firstFailure) firstFailure = name;
+        action = fxaIgnore;
+    };
+    zip.TestFiles();
+    zip.CloseArchive();
+    return firstFailure;
+}
+
+} // namespace archiver

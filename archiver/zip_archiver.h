@@ -1,0 +1,248 @@
+// The archiver component: TZABaseArchiver holds the properties, the open archive and its
+// directory, the update batch and the add / extract operations; TZipArchiver is the ZIP
+// flavour the program uses. No user interface here: questions the archiver has to put to
+// the user go to the handlers below, and without a handler to the prompts the
+// application installs (message boxes in the window, a terminal in kestrane-zip).
+//
+// Lifecycle: FileName := ...; OpenArchive(0xFFFF) creates (or empties) the file,
+// OpenArchive(0) reads an existing one; AddFiles / ExtractFiles; CloseArchive. Changes
+// are batched between BeginUpdate and the outermost EndUpdate, which rewrites the archive.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archiver/archive_paths.h"
+#include "archiver/central_directory.h"
+#include "platform/file_stream.h"
+
+namespace archiver {
+
+enum TZACompressionLevel { clNone, clFastest, clNormal, clMax };
+enum TZASpanningMode { smNone, smSpanning, smSplitting };
+enum TZAVolumeSize { vsAutoDetect, vsCustom, vs1_44MB, vs100MB, vs200MB, vs250MB, vs600MB, vs650MB, vs700MB, vs4700MB };
+enum TZAFileShareMode { smShareCompat, smShareExclusive, smShareDenyWrite, smShareDenyRead, smShareDenyNone };
+enum TZAOverwriteMode { omPrompt, omAlways, omNever, omIfNewer, omIfOlder };
+enum TZip64Mode { zmDisabled, zmAuto, zmAlways };
+// The answer of the failure decision.
+enum TZAAction { fxaRetry = 0, fxaIgnore = 1, fxaAbort = 2 };
+enum TZAProgressPhase { ppStart, ppProcess, ppEnd };
+
+// Open modes: create, and the two modes a file is read with.
+inline constexpr std::uint16_t kOpenCreate = 0xFFFF;
+inline constexpr std::uint16_t kOpenRead = 0x0000;             // read only, compatibility share
+inline constexpr std::uint16_t kOpenReadWrite = 0x0022;        // read-write, deny write
+// The attribute set the program searches with (and the default of Options.SearchAttr).
+inline constexpr std::uint32_t kDefaultSearchAttr = 10431;     // 0x28BF
+
+struct TZASpanningOptions {
+    bool AdvancedNaming = true;
+    std::int64_t FirstVolumeSize = 0;
+    TZAVolumeSize VolumeSize = vsAutoDetect;
+
+    std::int64_t CustomVolumeSize() const { return m_customVolumeSize; }
+    // Values below 65536 are stored as 65536.
+    void SetCustomVolumeSize(std::int64_t size) { m_customVolumeSize = size < 65536 ? 65536 : size; }
+    // Bytes a volume may hold (0: no limit); FirstVolumeSize overrides it for volume 0.
+    std::int64_t volumeLimit(int volume) const;
+
+private:
+    std::int64_t m_customVolumeSize = 65536;
+};
+
+struct TZAOptions {
+    TZAStorePathMode StorePath = spRelativePath;
+    bool Recurse = true;
+    TZAFileShareMode ShareMode = smShareDenyNone;
+    TZAOverwriteMode OverwriteMode = omAlways;
+    bool CreateDirs = true;
+    bool ReplaceReadOnly = true;
+    bool SetAttributes = true;
+    std::uint32_t SearchAttr = kDefaultSearchAttr;
+    bool FlushBuffers = true;
+    bool OEMFileNames = true;
+};
+
+// Answers to the overwrite question.
+enum class TZAOverwriteAnswer { Yes, No, NoToAll, YesToAll, Closed };
+
+// The questions the archiver asks when no handler is assigned. The application installs
+// them; an archiver without them behaves as if the user closed the box (failure: abort;
+// overwrite: refuse).
+struct TZAPrompts {
+    // An Abort/Retry/Ignore box (Abort/Ignore when allowRetry is false) with `message`.
+    std::function<TZAAction(const std::string& message, bool allowRetry)> askFailure;
+    // The Yes/No/No to All/Yes to All box with `question`.
+    std::function<TZAOverwriteAnswer(const std::string& question)> askOverwrite;
+};
+
+class EZAException;
+
+// The process-wide lock held by the add gathering and by extraction for their whole run.
+std::recursive_mutex& archiverOperationLock();
+
+class TZABaseArchiver {
+public:
+    TZABaseArchiver();
+    virtual ~TZABaseArchiver();
+    TZABaseArchiver(const TZABaseArchiver&) = delete;
+    TZABaseArchiver& operator=(const TZABaseArchiver&) = delete;
+
+    // ---- Properties ----
+    std::string Name;  // component name, put in front of error messages when not empty
+    bool ExtractCorruptedFiles = false;
+    std::string Password;  // not used: encryption is not part of this system
+    std::string FileName;
+    std::string BaseDir;
+    std::string TempDir;
+    std::string SFXStub;   // not used
+    TZASpanningOptions SpanningOptions;
+    TZAOptions Options;
+    std::vector<std::string> FileMasks;
+    std::vector<std::string> ExclusionMasks;
+    std::vector<std::string> NoCompressionMasks;
+    bool InMemory = false;  // not used
+
+    TZACompressionLevel CompressionLevel() const { return m_compressionLevel; }
+    void SetCompressionLevel(TZACompressionLevel level);
+    int CompressionMode() const { return m_compressionMode; }
+    // Raises EZAException 5 above 9; nothing changes then.
+    void SetCompressionMode(int mode);
+    std::string CurrentVersion() const { return "2.73 "; }
+    void SetCurrentVersion(const std::string&) {}
+    TZASpanningMode SpanningMode() const { return m_spanningMode; }
+    // Refused (std::runtime_error) while an archive is open.
+    void SetSpanningMode(TZASpanningMode mode);
+    virtual TZip64Mode Zip64Mode() const { return zmAuto; }
+
+    // ---- Events (all optional) ----
+    std::function<void(const std::string& fileName, int progress, TZAProcessOperation op, TZAProgressPhase phase,
+                       bool& cancel)> OnFileProgress;
+    std::function<void(int progress, TZAProcessOperation op, TZAProgressPhase phase, bool& cancel)> OnOverallProgress;
+    std::function<void(int progress, bool& cancel)> OnCopyTempFileProgress;
+    std::function<void(const std::string& sourceFileName, std::string& destFileName, bool& confirm)> OnConfirmOverwrite;
+    std::function<void(const std::string& fileName, TZAProcessOperation op, bool& confirm)> OnConfirmProcessFile;
+    std::function<void()> AfterOpen;
+    std::function<void(const std::string& fileName, std::string& password, bool& skip)> OnPassword;
+    std::function<void(const std::string& fileName, TZAProcessOperation op, int nativeError, int errorCode,
+                       const std::string& message, TZAAction& action)> OnProcessFileFailure;
+    std::function<void(int volume, bool& cancel)> OnRequestBlankVolume, OnRequestFirstVolume, OnRequestLastVolume,
+        OnRequestMiddleVolume;
+    std::function<void(int volume, bool& cancel)> OnDiskFull;
+    std::function<void(std::string& fileName, std::uint32_t& fileAttr, std::string& comment,
+                       const std::string& originalFileName)> OnStoreFile;
+    std::function<void(std::string& fileName, std::uint32_t& fileAttr, const std::string& comment)> OnExtractFile;
+
+    // The application's questions for the defaults of the failure decision and the
+    // overwrite question.
+    TZAPrompts Prompts;
+
+    // ---- Lifecycle ----
+    // 0xFFFF creates (or empties) FileName; any other mode opens the existing file
+    // (low two bits 0: read only). Errors 10 (no file name), 12 (missing file), 35 (no
+    // ZIP structure); an open archive is finished and closed first.
+    void OpenArchive(std::uint16_t mode);
+    // Finishes a pending batch and closes; never fails.
+    void CloseArchive() noexcept;
+    void BeginUpdate();
+    void EndUpdate();
+    void CancelUpdate();
+    void RequireOpen() const;    // 13
+    void RequireNoUpdate() const;  // 26
+    // Opens FileName when closed: read-write when possible, read-only otherwise, create
+    // when it does not exist (9 without a file name).
+    void EnsureOpen();
+    bool IsOpen() const { return m_open; }
+    std::uint16_t OpenMode() const { return m_openMode; }
+    int UpdateDepth() const { return m_updateDepth; }
+
+    // ---- Operations ----
+    // Records the files that match `fileMask` and `searchAttr` (minus `exclusionMask` and
+    // the archive itself) and writes them in one batch.
+    void AddFiles(const std::string& fileMask, std::uint32_t searchAttr = kDefaultSearchAttr,
+                  const std::string& exclusionMask = {});
+    // Extracts the entries that match `fileMask` and `searchAttr` below BaseDir.
+    void ExtractFiles(const std::string& fileMask = "*.*", std::uint32_t searchAttr = kDefaultSearchAttr,
+                      const std::string& exclusionMask = {});
+    // Decompresses every selected-by-mask entry without writing it and checks its size
+    // and CRC; failures go to the failure decision like extraction's (code 8).
+    void TestFiles(const std::string& fileMask = "*.*", std::uint32_t searchAttr = kDefaultSearchAttr);
+
+    // The directory of the open archive (nullptr when closed).
+    TZADirManager* dirManager() { return m_dir.get(); }
+    const TZADirArray* directory() const { return m_dir ? &m_dir->currentDir() : nullptr; }
+    platform::Stream* archiveStream() { return m_stream; }
+    // Set by progress handlers through their cancel argument.
+    bool cancelled() const { return m_cancel; }
+
+    // The failure decision for one item: the handler, else the defaults (45 aborts
+    // silently; 61 asks Abort/Ignore; others ask Abort/Retry/Ignore).
+    TZAAction failureDecision(const std::string& fileName, TZAProcessOperation op, const EZAException& e);
+    // The overwrite question's default; may change Options.OverwriteMode.
+    bool confirmOverwrite(const std::string& sourceFileName, std::string& destFileName);
+
+protected:
+    // The ZIP compression method the component writes for its CompressionMode; the base
+    // class selects none (0xFFFF).
+    virtual std::uint16_t methodForMode(int mode) const;
+
+private:
+    friend class UpdateEngine;
+    friend class AddOperation;
+    friend class ExtractOperation;
+
+    void releaseArchive() noexcept;
+    void performUpdate();
+    void fileProgress(const std::string& name, int progress, TZAProcessOperation op, TZAProgressPhase phase);
+    void overallProgress(int progress, TZAProcessOperation op, TZAProgressPhase phase);
+    void processSelected(TZAProcessOperation op);
+    void selectEntries(const std::string& mask, std::uint32_t searchAttr);
+    void extractEntry(int i, const std::string& name, const std::string& destinationBase);
+    void decompressInto(int i, const std::string& name, platform::Stream* destination);
+    TZADirSettings dirSettings() const;
+
+    TZACompressionLevel m_compressionLevel = clFastest;
+    int m_compressionMode = 1;
+    TZASpanningMode m_spanningMode = smNone;
+
+    bool m_open = false;
+    std::uint16_t m_openMode = 0;
+    int m_updateDepth = 0;
+    std::unique_ptr<platform::File> m_file;   // the component's own archive file
+    platform::Stream* m_stream = nullptr;      // the archive stream (m_file when own)
+    std::unique_ptr<TZADirManager> m_dir;
+    bool m_tolerantOpen = true;
+    bool m_cancel = false;
+    bool m_batchPerformed = false;
+    int m_currentVolume = 0;
+    std::string m_operationBase;  // resolved base folder during an add
+    int m_processed = 0;
+    int m_selectedCount = 0;
+};
+
+class TZipArchiver : public TZABaseArchiver {
+public:
+    TZipArchiver() = default;
+    ~TZipArchiver() override;
+
+    TZip64Mode Zip64Mode() const override { return m_zip64Mode; }
+    void SetZip64Mode(TZip64Mode mode) { m_zip64Mode = mode; }
+
+protected:
+    std::uint16_t methodForMode(int mode) const override { return mode != 0 ? 8 : 0; }
+
+private:
+    TZip64Mode m_zip64Mode = zmDisabled;
+};
+
+// Tests every entry of the archive `fileName`: each is decompressed without being
+// written and its size and CRC are checked. Returns the name of the first entry that
+// fails, or nullopt when all pass. Opening errors propagate (EZAException).
+std::optional<std::string> testArchive(const std::string& fileName);
+
+} // namespace archiver

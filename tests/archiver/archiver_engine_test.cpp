@@ -1,0 +1,596 @@
+// The archiver component end to end: lifecycle, the bytes a new archive holds, the update
+// engine (rollback, nesting, appending without copying, replacing), extraction with its
+// failure decision, path confinement and damaged data.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <map>
+#include <random>
+
+#include <zlib.h>
+
+#include "archiver/za_exception.h"
+#include "archiver/zip_archiver.h"
+#include "archiver_test_support.h"
+
+using namespace archiver;
+using namespace enginetest;
+
+namespace {
+
+struct Failure {
+    std::string name;
+    int nativeError;
+};
+
+// Records every failure and answers with `answer`.
+void recordFailures(TZipArchiver& zip, std::vector<Failure>& failures, TZAAction answer = fxaIgnore) {
+    zip.OnProcessFileFailure = [&failures, answer](const std::string& name, TZAProcessOperation, int native, int,
+                                                   const std::string&, TZAAction& action) {
+        failures.push_back({name, native});
+        action = answer;
+    };
+}
+
+std::string textOf(std::size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(size, ' ');
+    for (std::size_t i = 0; i < size; ++i) s[i] = "abcdefgh \n"[rng() % 10];
+    return s;
+}
+
+int expectErrorCode(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const EZAException& e) {
+        return e.NativeError();
+    }
+    return -1;
+}
+
+// Packs `folder` (below base) the way the program does: create, add "<folder>/*.*", close.
+void pack(const fs::path& archive, const fs::path& base, const std::string& folder) {
+    TZipArchiver zip;
+    zip.FileName = archive.string();
+    zip.BaseDir = base.string();
+    zip.OpenArchive(kOpenCreate);
+    zip.AddFiles((base / folder).string() + "/*.*", kDefaultSearchAttr, "");
+    zip.CloseArchive();
+}
+
+// Extracts every entry of `archive` below `dest`, ignoring and recording failures.
+std::vector<Failure> extractAll(const fs::path& archive, const fs::path& dest, bool keepCorrupted = false) {
+    TZipArchiver zip;
+    std::vector<Failure> failures;
+    recordFailures(zip, failures);
+    zip.ExtractCorruptedFiles = keepCorrupted;
+    zip.FileName = archive.string();
+    zip.OpenArchive(kOpenRead);
+    zip.BaseDir = dest.string();
+    zip.ExtractFiles();
+    zip.CloseArchive();
+    return failures;
+}
+
+std::map<std::string, const TDirItem*> byName(const TZADirArray& dir) {
+    std::map<std::string, const TDirItem*> m;
+    for (int i = 0; i < dir.Count(); ++i) m[dir.ItemAt(i).name] = &dir.ItemAt(i);
+    return m;
+}
+
+} // namespace
+
+TEST(ZipArchiver, defaultsAndCompressionCoupling) {
+    TZipArchiver zip;
+    EXPECT_EQ(zip.CompressionLevel(), clFastest);
+    EXPECT_EQ(zip.CompressionMode(), 1);
+    EXPECT_EQ(zip.CurrentVersion(), "2.73 ");
+    EXPECT_EQ(zip.Zip64Mode(), zmDisabled);
+    EXPECT_EQ(zip.Options.SearchAttr, 10431u);
+    EXPECT_EQ(zip.Options.OverwriteMode, omAlways);
+    EXPECT_EQ(zip.Options.StorePath, spRelativePath);
+    EXPECT_FALSE(zip.ExtractCorruptedFiles);
+    zip.SetCompressionLevel(clNormal);
+    EXPECT_EQ(zip.CompressionMode(), 6);
+    zip.SetCompressionMode(5);
+    EXPECT_EQ(zip.CompressionLevel(), clNormal);
+    zip.SetCompressionMode(8);
+    EXPECT_EQ(zip.CompressionLevel(), clMax);
+    EXPECT_EQ(expectErrorCode([&] { zip.SetCompressionMode(10); }), 5);
+    EXPECT_EQ(zip.CompressionMode(), 8);
+    zip.SpanningOptions.SetCustomVolumeSize(100);
+    EXPECT_EQ(zip.SpanningOptions.CustomVolumeSize(), 65536);
+}
+
+TEST(ZipArchiver, openAndCloseErrors) {
+    TempFolder tmp;
+    TZipArchiver zip;
+    zip.CloseArchive();  // never opened: nothing happens
+    zip.FileName = "";
+    EXPECT_EQ(expectErrorCode([&] { zip.OpenArchive(kOpenCreate); }), 10);
+    zip.FileName = (tmp / "missing.zip").string();
+    EXPECT_EQ(expectErrorCode([&] { zip.OpenArchive(kOpenRead); }), 12);
+    writeFile(tmp / "empty.zip", "");
+    zip.FileName = (tmp / "empty.zip").string();
+    EXPECT_EQ(expectErrorCode([&] { zip.OpenArchive(kOpenRead); }), 35);
+    EXPECT_FALSE(zip.IsOpen());
+    EXPECT_EQ(expectErrorCode([&] { zip.AddFiles("*.*"); }), 13);
+    EXPECT_EQ(expectErrorCode([&] { zip.ExtractFiles("*.*"); }), 13);
+}
+
+TEST(ZipArchiver, createOnExistingArchiveEmptiesItAndCloseLeavesEndRecord) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "hello");
+    pack(tmp / "a.zip", tmp.path(), "p");
+    ASSERT_GT(fs::file_size(tmp / "a.zip"), 22u);
+    TZipArchiver zip;
+    zip.FileName = (tmp / "a.zip").string();
+    zip.OpenArchive(kOpenCreate);
+    EXPECT_EQ(fs::file_size(tmp / "a.zip"), 0u);
+    zip.CloseArchive();
+    const auto bytes = readBytes(tmp / "a.zip");
+    ASSERT_EQ(bytes.size(), 22u);
+    EXPECT_EQ(u32At(bytes, 0), 0x06054B50u);
+    for (std::size_t i = 4; i < 22; ++i) EXPECT_EQ(bytes[i], 0) << i;
+}
+
+TEST(ZipArchiver, spanningModeRefusedWhileOpen) {
+    TempFolder tmp;
+    TZipArchiver zip;
+    zip.FileName = (tmp / "s.zip").string();
+    zip.OpenArchive(kOpenCreate);
+    EXPECT_THROW(zip.SetSpanningMode(smSpanning), std::runtime_error);
+    zip.CloseArchive();
+    zip.SetSpanningMode(smNone);
+}
+
+TEST(ZipArchiver, readOnlyArchiveRefusesUpdateAndExtractionRefusesPendingBatch) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "x");
+    pack(tmp / "a.zip", tmp.path(), "p");
+    TZipArchiver zip;
+    zip.FileName = (tmp / "a.zip").string();
+    zip.OpenArchive(kOpenRead);
+    EXPECT_EQ(expectErrorCode([&] { zip.BeginUpdate(); }), 32);
+    zip.CloseArchive();
+    zip.OpenArchive(kOpenReadWrite);
+    zip.BeginUpdate();
+    EXPECT_EQ(expectErrorCode([&] { zip.ExtractFiles("*.*"); }), 26);
+    zip.CancelUpdate();
+}
+
+TEST(UpdateEngine, newArchiveByteLayout) {
+    TempFolder tmp;
+    const std::string big = textOf(70000, 1);
+    writeFile(tmp / "prof/a.txt", big);
+    writeFile(tmp / "prof/empty.bin", "");
+    fs::create_directories(tmp / "prof/sub/deeper");
+    writeFile(tmp / "prof/sub/b.txt", "bee");
+    pack(tmp / "prof.zip", tmp.path(), "prof");
+
+    const auto bytes = readBytes(tmp / "prof.zip");
+    ASSERT_GE(bytes.size(), 22u);
+    const std::size_t end = bytes.size() - 22;
+    ASSERT_EQ(u32At(bytes, end), 0x06054B50u);
+    const std::uint16_t count = u16At(bytes, end + 10);
+    const std::uint32_t dirSize = u32At(bytes, end + 12);
+    const std::uint32_t dirOffset = u32At(bytes, end + 16);
+    EXPECT_EQ(dirOffset + dirSize, end) << "nothing between directory and end record";
+    EXPECT_EQ(count, 5);  // a.txt, empty.bin, sub/, sub/deeper/, sub/b.txt
+
+    std::size_t at = dirOffset;
+    std::size_t expectedLocal = 0;  // entries follow each other from offset 0
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        ASSERT_EQ(u32At(bytes, at), 0x02014B50u);
+        const std::uint16_t made = u16At(bytes, at + 4), needed = u16At(bytes, at + 6);
+        const std::uint16_t flags = u16At(bytes, at + 8), method = u16At(bytes, at + 10);
+        const std::uint32_t crc = u32At(bytes, at + 16), csize = u32At(bytes, at + 20), usize = u32At(bytes, at + 24);
+        const std::uint16_t nlen = u16At(bytes, at + 28), xlen = u16At(bytes, at + 30), clen = u16At(bytes, at + 32);
+        const std::uint32_t attr = u32At(bytes, at + 38), offset = u32At(bytes, at + 42);
+        const std::string name(bytes.begin() + std::ptrdiff_t(at + 46), bytes.begin() + std::ptrdiff_t(at + 46 + nlen));
+        names.push_back(name);
+        EXPECT_EQ(made, 20);
+        EXPECT_EQ(needed, 20);
+        EXPECT_EQ(flags & 0x0008, 0) << "no data descriptor";
+        EXPECT_EQ(offset, expectedLocal) << name;
+        // The local header carries the same values, patched in place.
+        ASSERT_EQ(u32At(bytes, offset), 0x04034B50u);
+        EXPECT_EQ(u16At(bytes, offset + 4), 20);
+        EXPECT_EQ(u16At(bytes, offset + 6), flags);
+        EXPECT_EQ(u16At(bytes, offset + 8), method);
+        EXPECT_EQ(u32At(bytes, offset + 14), crc);
+        EXPECT_EQ(u32At(bytes, offset + 18), csize);
+        EXPECT_EQ(u32At(bytes, offset + 22), usize);
+        EXPECT_EQ(u16At(bytes, offset + 28), 0);
+        const std::size_t data = offset + 30 + nlen;
+        if (name.ends_with('/')) {
+            EXPECT_EQ(flags, 2);
+            EXPECT_EQ(method, 0);
+            EXPECT_EQ(crc, 0u);
+            EXPECT_EQ(csize, 0u);
+            EXPECT_NE(attr & 0x10, 0u);
+        } else if (name == "prof/empty.bin") {
+            EXPECT_EQ(method, 0);
+            EXPECT_EQ(crc, 0u);
+            EXPECT_EQ(csize, 0u);
+            EXPECT_EQ(usize, 0u);
+        } else if (name == "prof/a.txt") {
+            EXPECT_EQ(method, 8);
+            EXPECT_EQ(usize, big.size());
+            EXPECT_NE(bytes[data], 0x78) << "raw deflate, no zlib header";
+            std::vector<std::uint8_t> out(usize);
+            z_stream s{};
+            inflateInit2(&s, -MAX_WBITS);
+            s.next_in = const_cast<Bytef*>(bytes.data() + data);
+            s.avail_in = csize;
+            s.next_out = out.data();
+            s.avail_out = uInt(out.size());
+            EXPECT_EQ(inflate(&s, Z_FINISH), Z_STREAM_END);
+            EXPECT_EQ(s.avail_in, 0u) << "no Adler-32 after the stream";
+            inflateEnd(&s);
+            EXPECT_EQ(std::string(out.begin(), out.end()), big);
+            EXPECT_EQ(crc, ::crc32(0, out.data(), uInt(out.size())));
+        }
+        expectedLocal = data + csize;
+        at += 46 + nlen + xlen + clen;
+    }
+    EXPECT_EQ(expectedLocal, dirOffset);
+    // Folder entries come before what they hold.
+    const auto pos = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
+    EXPECT_LT(pos("prof/sub/"), pos("prof/sub/b.txt"));
+    EXPECT_LT(pos("prof/sub/"), pos("prof/sub/deeper/"));
+}
+
+TEST(UpdateEngine, programSequenceWithEmptyBaseStoresNamesBelowCurrentFolder) {
+    TempFolder tmp;
+    writeFile(tmp / "srv/a.txt", "A");
+    writeFile(tmp / "srv/.hidden", "H");
+    fs::create_directories(tmp / "srv/empty");
+    const fs::path saved = fs::current_path();
+    fs::current_path(tmp.path());
+    {
+        TZipArchiver zip;
+        zip.FileName = "./srv.zip";
+        zip.OpenArchive(kOpenCreate);
+        zip.AddFiles("./srv\\*.*", 10431, "");
+        zip.CloseArchive();
+        zip.OpenArchive(kOpenRead);
+        auto names = byName(*zip.directory());
+        EXPECT_EQ(names.size(), 3u);
+        EXPECT_TRUE(names.count("srv/a.txt"));
+        EXPECT_TRUE(names.count("srv/.hidden"));
+        EXPECT_TRUE(names.count("srv/empty/"));
+        zip.CloseArchive();
+        fs::remove_all("srv");
+        zip.OpenArchive(kOpenRead);
+        zip.BaseDir = ".\\";
+        zip.ExtractFiles("*.*", 10431, "");
+        zip.CloseArchive();
+    }
+    fs::current_path(saved);
+    EXPECT_EQ(readFile(tmp / "srv/a.txt"), "A");
+    EXPECT_EQ(readFile(tmp / "srv/.hidden"), "H");
+    EXPECT_TRUE(fs::is_directory(tmp / "srv/empty"));
+}
+
+TEST(UpdateEngine, abortWhileAddingSecondFileLeavesEmptyArchive) {
+    TempFolder tmp;
+    writeFile(tmp / "p/1.txt", "one");
+    writeFile(tmp / "p/2.txt", "two");
+    TZipArchiver zip;
+    std::vector<Failure> failures;
+    recordFailures(zip, failures, fxaAbort);
+    zip.FileName = (tmp / "p.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.OpenArchive(kOpenCreate);
+    zip.BeginUpdate();
+    zip.AddFiles((tmp / "p/1.txt").string());
+    zip.AddFiles((tmp / "p/2.txt").string());
+    fs::remove(tmp / "p/2.txt");  // the second source is gone when the batch is written
+    zip.EndUpdate();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].nativeError, 33);
+    EXPECT_EQ(zip.directory()->Count(), 0) << "directory rolled back";
+    zip.CloseArchive();
+    EXPECT_EQ(fs::file_size(tmp / "p.zip"), 22u);
+}
+
+TEST(UpdateEngine, ignoredFailureLeavesEntryOutAndWritesTheRest) {
+    TempFolder tmp;
+    writeFile(tmp / "p/1.txt", "one");
+    writeFile(tmp / "p/2.txt", textOf(5000, 2));
+    writeFile(tmp / "p/3.txt", "three");
+    TZipArchiver zip;
+    std::vector<Failure> failures;
+    recordFailures(zip, failures, fxaIgnore);
+    zip.FileName = (tmp / "p.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.OpenArchive(kOpenCreate);
+    zip.BeginUpdate();
+    zip.AddFiles((tmp / "p/*.*").string());
+    fs::remove(tmp / "p/2.txt");
+    zip.EndUpdate();
+    zip.CloseArchive();
+    EXPECT_EQ(failures.size(), 1u);
+    zip.OpenArchive(kOpenRead);
+    const auto names = byName(*zip.directory());
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_TRUE(names.count("p/1.txt") && names.count("p/3.txt"));
+    const TDirItem& first = zip.directory()->ItemAt(0);
+    EXPECT_EQ(zip.directory()->ItemAt(1).localHeaderOffset, 30u + 7u + first.compressedSize)
+        << "no remains of the failed entry";
+    zip.CloseArchive();
+    EXPECT_EQ(testArchive((tmp / "p.zip").string()), std::nullopt);
+}
+
+TEST(UpdateEngine, nestedBatchWritesOnceAtOutermostEnd) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "a");
+    TZipArchiver zip;
+    zip.FileName = (tmp / "n.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.OpenArchive(kOpenCreate);
+    zip.BeginUpdate();
+    zip.BeginUpdate();
+    zip.AddFiles((tmp / "p/*.*").string());
+    EXPECT_EQ(fs::file_size(tmp / "n.zip"), 0u);
+    zip.EndUpdate();
+    EXPECT_EQ(fs::file_size(tmp / "n.zip"), 0u);
+    zip.EndUpdate();
+    EXPECT_GT(fs::file_size(tmp / "n.zip"), 22u);
+    zip.CloseArchive();
+}
+
+TEST(UpdateEngine, addingToExistingArchiveKeepsOldBytesAndCopiesNothing) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", textOf(3000, 3));
+    pack(tmp / "x.zip", tmp.path(), "p");
+    const auto before = readBytes(tmp / "x.zip");
+    const std::uint32_t oldDir = u32At(before, before.size() - 6);
+
+    writeFile(tmp / "q/b.txt", "bee");
+    TZipArchiver zip;
+    zip.FileName = (tmp / "x.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.TempDir = (tmp / "no-such-folder").string();  // a tail backup would fail here
+    zip.OpenArchive(kOpenReadWrite);
+    zip.AddFiles((tmp / "q/*.*").string());
+    zip.CloseArchive();
+
+    const auto after = readBytes(tmp / "x.zip");
+    ASSERT_GT(after.size(), oldDir);
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + oldDir, after.begin()));
+    zip.OpenArchive(kOpenRead);
+    const auto names = byName(*zip.directory());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names.at("q/b.txt")->localHeaderOffset, oldDir) << "new entry written over the old directory";
+    zip.CloseArchive();
+    EXPECT_EQ(testArchive((tmp / "x.zip").string()), std::nullopt);
+}
+
+TEST(UpdateEngine, replacingEntryByNameIgnoringCaseRewritesTheTail) {
+    TempFolder tmp;
+    writeFile(tmp / "p/A.txt", "old contents");
+    writeFile(tmp / "p/z.txt", "tail entry");
+    pack(tmp / "r.zip", tmp.path(), "p");
+    fs::remove_all(tmp / "p");
+    writeFile(tmp / "P/a.TXT", "new contents, longer than before");
+
+    TZipArchiver zip;
+    zip.FileName = (tmp / "r.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.OpenArchive(kOpenReadWrite);
+    zip.AddFiles((tmp / "P/*.*").string());
+    zip.CloseArchive();
+
+    zip.OpenArchive(kOpenRead);
+    ASSERT_EQ(zip.directory()->Count(), 2);
+    EXPECT_EQ(zip.directory()->ItemAt(0).name, "P/a.TXT");
+    EXPECT_EQ(zip.directory()->ItemAt(1).name, "p/z.txt");
+    zip.CloseArchive();
+    TempFolder out;
+    EXPECT_EQ(extractAll(tmp / "r.zip", out.path()).size(), 0u);
+    EXPECT_EQ(readFile(out / "P/a.TXT"), "new contents, longer than before");
+    EXPECT_EQ(readFile(out / "p/z.txt"), "tail entry");
+}
+
+TEST(UpdateEngine, addingSameFolderTwiceReplacesEntries) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "1");
+    fs::create_directories(tmp / "p/s");
+    TZipArchiver zip;
+    zip.FileName = (tmp / "t.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.OpenArchive(kOpenCreate);
+    zip.BeginUpdate();
+    zip.AddFiles((tmp / "p/*.*").string());
+    const int count = zip.directory()->Count();
+    zip.AddFiles((tmp / "p/*.*").string());
+    EXPECT_EQ(zip.directory()->Count(), count);
+    EXPECT_EQ(zip.directory()->ItemAt(0).operation, poUpdate);
+    zip.EndUpdate();
+    zip.CloseArchive();
+    EXPECT_EQ(testArchive((tmp / "t.zip").string()), std::nullopt);
+}
+
+TEST(ExtractFiles, crcMismatchFailsThatEntryAndLeavesNoFile) {
+    TempFolder tmp;
+    writeFile(tmp / "p/bad.txt", textOf(4000, 4));
+    writeFile(tmp / "p/good.txt", "fine");
+    pack(tmp / "c.zip", tmp.path(), "p");
+    // Change the CRC of bad.txt in its central header.
+    auto bytes = readBytes(tmp / "c.zip");
+    const std::size_t header = centralHeaderOf(bytes, "p/bad.txt");
+    ASSERT_NE(header, 0u);
+    bytes[header + 16] ^= 0xFF;
+    std::ofstream(tmp / "c.zip", std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+
+    TempFolder out;
+    const auto failures = extractAll(tmp / "c.zip", out.path());
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].nativeError, 8);
+    EXPECT_EQ(failures[0].name, "p/bad.txt");
+    EXPECT_FALSE(fs::exists(out / "p/bad.txt"));
+    EXPECT_EQ(readFile(out / "p/good.txt"), "fine");
+    EXPECT_EQ(testArchive((tmp / "c.zip").string()), "p/bad.txt");
+
+    // Kept when asked to.
+    TempFolder kept;
+    EXPECT_EQ(extractAll(tmp / "c.zip", kept.path(), true).size(), 0u);
+    EXPECT_EQ(fs::file_size(kept / "p/bad.txt"), 4000u);
+}
+
+TEST(ExtractFiles, entriesLeavingTheDestinationAreRefused) {
+    TempFolder tmp;
+    const fs::path archive = tmp / "evil.zip";
+    writeStoredZip(archive, {{"/abs.txt", "1"},
+                             {"../up.txt", "2"},
+                             {"in/../../up2.txt", "3"},
+                             {"C:/drive.txt", "4"},
+                             {"\\\\server\\share\\unc.txt", "5"},
+                             {"ok/fine.txt", "6"}});
+    fs::create_directories(tmp / "dest");
+    const auto outsideBefore = treeOf(tmp.path());
+    const auto failures = extractAll(archive, tmp / "dest");
+    ASSERT_EQ(failures.size(), 5u);
+    for (const auto& f : failures) EXPECT_EQ(f.nativeError, 19) << f.name;
+    EXPECT_EQ(failures[0].name, "/abs.txt");
+    EXPECT_EQ(treeOf(tmp / "dest"), (std::vector<std::string>{"ok/", "ok/fine.txt"}));
+    auto after = treeOf(tmp.path());
+    std::erase_if(after, [](const std::string& s) { return s.starts_with("dest/") && s != "dest/"; });
+    EXPECT_EQ(after, outsideBefore);
+    EXPECT_FALSE(fs::exists("/abs.txt"));
+}
+
+TEST(ExtractFiles, corruptedDeflateStreamFailsAloneAndNeverHangs) {
+    TempFolder tmp;
+    writeFile(tmp / "p/big.txt", textOf(300000, 5));
+    writeFile(tmp / "p/small.txt", "small");
+    pack(tmp / "d.zip", tmp.path(), "p");
+    auto bytes = readBytes(tmp / "d.zip");
+    // Damage the middle of big.txt's data.
+    const std::size_t header = centralHeaderOf(bytes, "p/big.txt");
+    ASSERT_NE(header, 0u);
+    const std::uint32_t csize = u32At(bytes, header + 20);
+    const std::uint32_t local = u32At(bytes, header + 42);
+    for (std::size_t k = 0; k < 64; ++k) bytes[local + 30 + 9 + csize / 2 + k] ^= 0x5A;
+    std::ofstream(tmp / "d.zip", std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+
+    TempFolder out;
+    const auto failures = extractAll(tmp / "d.zip", out.path());
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].nativeError, 8);
+    EXPECT_FALSE(fs::exists(out / "p/big.txt"));
+    EXPECT_EQ(readFile(out / "p/small.txt"), "small");
+}
+
+TEST(ExtractFiles, sizesRunningPastTheFileFailThatEntry) {
+    TempFolder tmp;
+    writeStoredZip(tmp / "s.zip", {{"a.txt", "aaaa"}, {"b.txt", "bbbb"}});
+    auto bytes = readBytes(tmp / "s.zip");
+    const std::uint32_t dir = u32At(bytes, bytes.size() - 6);
+    // Entry a claims 100 MB of data.
+    bytes[dir + 20] = 0; bytes[dir + 21] = 0; bytes[dir + 22] = 0; bytes[dir + 23] = 0x06;
+    bytes[dir + 24] = 0; bytes[dir + 25] = 0; bytes[dir + 26] = 0; bytes[dir + 27] = 0x06;
+    std::ofstream(tmp / "s.zip", std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    TempFolder out;
+    const auto failures = extractAll(tmp / "s.zip", out.path());
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].name, "a.txt");
+    EXPECT_FALSE(fs::exists(out / "a.txt"));
+    EXPECT_EQ(readFile(out / "b.txt"), "bbbb");
+}
+
+TEST(ExtractFiles, failureDecisionRetryIgnoreAbortAndPrompts) {
+    TempFolder tmp;
+    writeStoredZip(tmp / "f.zip", {{"x/a.txt", "a"}, {"x/b.txt", "b"}});
+    writeFile(tmp / "dest/x", "a file where a folder should be");
+    TZipArchiver zip;
+    zip.FileName = (tmp / "f.zip").string();
+    zip.OpenArchive(kOpenRead);
+    zip.BaseDir = (tmp / "dest").string();
+    int asked = 0;
+    std::string lastMessage;
+    zip.Prompts.askFailure = [&](const std::string& message, bool allowRetry) {
+        ++asked;
+        lastMessage = message;
+        EXPECT_TRUE(allowRetry);
+        if (asked == 1) {
+            fs::remove(tmp / "dest/x");  // the user fixes the problem and retries
+            return fxaRetry;
+        }
+        return fxaAbort;
+    };
+    zip.ExtractFiles();
+    EXPECT_EQ(asked, 1);
+    EXPECT_NE(lastMessage.find(". File processing error, possibly disk is full"), std::string::npos);
+    EXPECT_NE(lastMessage.find("Native error: 00020"), std::string::npos);
+    EXPECT_EQ(readFile(tmp / "dest/x/a.txt"), "a");
+    EXPECT_EQ(readFile(tmp / "dest/x/b.txt"), "b");
+
+    // Without prompts the box counts as closed: the first failure aborts the rest.
+    zip.Prompts = {};
+    TempFolder blocked;
+    writeFile(blocked / "x", "blocker");
+    zip.BaseDir = blocked.str();
+    zip.ExtractFiles();
+    zip.CloseArchive();
+    EXPECT_TRUE(fs::is_regular_file(blocked / "x"));
+}
+
+TEST(ExtractFiles, overwriteRulesAndReadOnlyReplacement) {
+    TempFolder tmp;
+    writeStoredZip(tmp / "o.zip", {{"a.txt", "from archive"}});
+    TZipArchiver zip;
+    zip.FileName = (tmp / "o.zip").string();
+    zip.OpenArchive(kOpenRead);
+    zip.BaseDir = tmp.str();
+
+    writeFile(tmp / "a.txt", "on disk");
+    zip.Options.OverwriteMode = omNever;
+    zip.ExtractFiles("a.txt");
+    EXPECT_EQ(readFile(tmp / "a.txt"), "on disk");
+
+    zip.Options.OverwriteMode = omPrompt;
+    std::string question;
+    zip.Prompts.askOverwrite = [&](const std::string& q) {
+        question = q;
+        return TZAOverwriteAnswer::YesToAll;
+    };
+    zip.ExtractFiles("a.txt");
+    EXPECT_EQ(question, "Overwrite file \"" + (tmp / "a.txt").string() + "\" with \"a.txt\"");
+    EXPECT_EQ(zip.Options.OverwriteMode, omAlways);
+    EXPECT_EQ(readFile(tmp / "a.txt"), "from archive");
+
+    // A read-only file is replaced by default, left alone without ReplaceReadOnly.
+    writeFile(tmp / "a.txt", "read-only");
+    fs::permissions(tmp / "a.txt", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    zip.Options.ReplaceReadOnly = false;
+    zip.ExtractFiles("a.txt");
+    EXPECT_EQ(readFile(tmp / "a.txt"), "read-only");
+    zip.Options.ReplaceReadOnly = true;
+    zip.ExtractFiles("a.txt");
+    EXPECT_EQ(readFile(tmp / "a.txt"), "from archive");
+    zip.CloseArchive();
+}
+
+TEST(ExtractFiles, maskSelectsByNameOrNamePart) {
+    TempFolder tmp;
+    writeStoredZip(tmp / "m.zip", {{"d/a.txt", "1"}, {"d/b.bin", "2"}, {"d/noext", "3"}, {"e/", ""}});
+    TZipArchiver zip;
+    zip.FileName = (tmp / "m.zip").string();
+    zip.OpenArchive(kOpenRead);
+    zip.BaseDir = tmp.str() + "/out";
+    zip.ExtractFiles("*.TXT");
+    EXPECT_EQ(treeOf(tmp / "out"), (std::vector<std::string>{"d/", "d/a.txt"}));
+    zip.ExtractFiles("noext.");
+    EXPECT_TRUE(fs::exists(tmp / "out/d/noext"));
+    zip.ExtractFiles("*.*", 10431 & ~0x10);  // without the folder bit folder entries are not selected
+    EXPECT_FALSE(fs::exists(tmp / "out/e"));
+    zip.ExtractFiles("*.*");
+    EXPECT_TRUE(fs::is_directory(tmp / "out/e"));
+    zip.CloseArchive();
+}

@@ -1,0 +1,125 @@
+// Helpers of the archiver engine tests: a temporary folder, files, and a small writer of
+// hand-made ZIP files for archives our own writer would never produce.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <stdlib.h>
+
+#include "archiver/byte_io.h"
+#include "archiver/crc32.h"
+#include "archiver/zip_records.h"
+
+namespace enginetest {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "kz-engine-XXXXXX").string();
+        m_path = ::mkdtemp(pattern.data());
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+        for (auto& e : fs::recursive_directory_iterator(m_path, ec))
+            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(m_path, ec);
+    }
+    const fs::path& path() const { return m_path; }
+    std::string str() const { return m_path.string(); }
+    fs::path operator/(const std::string& s) const { return m_path / s; }
+
+private:
+    fs::path m_path;
+};
+
+inline void writeFile(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+inline std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline std::vector<std::uint8_t> readBytes(const fs::path& p) {
+    const std::string s = readFile(p);
+    return {s.begin(), s.end()};
+}
+
+inline std::uint16_t u16At(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return std::uint16_t(b[at] | b[at + 1] << 8);
+}
+inline std::uint32_t u32At(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return std::uint32_t(u16At(b, at)) | std::uint32_t(u16At(b, at + 2)) << 16;
+}
+
+// Position of the central header of `name` (0 when there is none).
+inline std::size_t centralHeaderOf(const std::vector<std::uint8_t>& b, const std::string& name) {
+    std::size_t at = u32At(b, b.size() - 6);
+    const std::size_t end = b.size() - 22;
+    while (at + 46 <= end && u32At(b, at) == 0x02014B50u) {
+        const std::uint16_t n = u16At(b, at + 28);
+        if (std::string(b.begin() + std::ptrdiff_t(at + 46), b.begin() + std::ptrdiff_t(at + 46 + n)) == name) return at;
+        at += 46 + n + u16At(b, at + 30) + u16At(b, at + 32);
+    }
+    return 0;
+}
+
+// Writes a ZIP file of stored entries with the given names and contents, exactly as
+// named (no checks), so that tests can offer hostile names.
+inline void writeStoredZip(const fs::path& p, const std::vector<std::pair<std::string, std::string>>& entries) {
+    using namespace archiver;
+    std::vector<std::uint8_t> out;
+    ByteWriter w(out);
+    std::vector<CentralHeader> headers;
+    for (const auto& [name, data] : entries) {
+        LocalHeader h;
+        h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(data.data()), data.size()});
+        h.compressedSize = h.uncompressedSize = std::uint32_t(data.size());
+        h.nameLength = std::uint16_t(name.size());
+        CentralHeader c;
+        c.crc32 = h.crc32;
+        c.compressedSize = c.uncompressedSize = h.compressedSize;
+        c.nameLength = h.nameLength;
+        c.externalAttributes = name.ends_with('/') ? 0x10 : 0x20;
+        c.localHeaderOffset = std::uint32_t(out.size());
+        headers.push_back(c);
+        write(w, h);
+        w.bytes(name);
+        w.bytes(data);
+    }
+    const std::size_t dirStart = out.size();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        write(w, headers[i]);
+        w.bytes(entries[i].first);
+    }
+    EndRecord e;
+    e.entriesOnDisk = e.totalEntries = std::uint16_t(entries.size());
+    e.directorySize = std::uint32_t(out.size() - dirStart);
+    e.directoryOffset = std::uint32_t(dirStart);
+    write(w, e);
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(out.data()), std::streamsize(out.size()));
+}
+
+// Every path below `root`, relative, sorted (folders end with '/').
+inline std::vector<std::string> treeOf(const fs::path& root) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto& e : fs::recursive_directory_iterator(root, ec)) {
+        std::string rel = fs::relative(e.path(), root).generic_string();
+        if (e.is_directory()) rel += '/';
+        names.push_back(rel);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace enginetest
