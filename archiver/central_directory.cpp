@@ -103,6 +103,56 @@ void scanForSignature(platform::Stream& s, std::uint64_t from, std::uint32_t sig
     }
 }
 
+struct FoundDescriptor {
+    std::uint64_t position = 0;
+    std::size_t length = kDataDescriptorSize;  // 24 for the zip64 form
+    std::uint32_t crc32 = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
+    bool matches = false;  // its compressed size equals its distance from the data
+};
+
+// The data descriptor of an entry whose data starts at `dataStart`, among the signature
+// positions `descriptors` (sorted): the first whose compressed size equals its distance
+// from the data, in the 16-byte or the 24-byte zip64 form (the zip64 form first when the
+// local header carried a zip64 block); failing that, the first one after the data.
+std::optional<FoundDescriptor> findDataDescriptor(platform::Stream& s, const std::vector<std::uint64_t>& descriptors,
+                                                  std::uint64_t dataStart, bool preferZip64) {
+    const auto firstAfter = std::lower_bound(descriptors.begin(), descriptors.end(), dataStart);
+    if (firstAfter == descriptors.end())
+        return std::nullopt;
+    auto decode = [dataStart](std::uint64_t at, const std::uint8_t* d, bool zip64) {
+        FoundDescriptor f;
+        f.position = at;
+        f.crc32 = u32At(d + 4);
+        if (zip64) {
+            f.length = 24;
+            f.compressedSize = u32At(d + 8) | std::uint64_t(u32At(d + 12)) << 32;
+            f.uncompressedSize = u32At(d + 16) | std::uint64_t(u32At(d + 20)) << 32;
+        } else {
+            f.compressedSize = u32At(d + 8);
+            f.uncompressedSize = u32At(d + 12);
+        }
+        f.matches = f.compressedSize == at - dataStart;
+        return f;
+    };
+    int tries = 0;
+    for (auto it = firstAfter; it != descriptors.end() && tries < kMaxDescriptorCandidates; ++it, ++tries) {
+        std::uint8_t d[24] = {};
+        const std::size_t got = s.readAt(*it, d, sizeof d);
+        const FoundDescriptor narrow = decode(*it, d, false);
+        const FoundDescriptor wide = decode(*it, d, true);
+        const bool wideOk = got == 24 && wide.matches;
+        if (wideOk && (preferZip64 || !narrow.matches))
+            return wide;
+        if (narrow.matches)
+            return narrow;
+    }
+    std::uint8_t d[24] = {};
+    s.readAt(*firstAfter, d, kDataDescriptorSize);
+    return decode(*firstAfter, d, false);
+}
+
 } // namespace
 
 std::string foldName(std::string_view name) {
@@ -425,12 +475,22 @@ void TZADirManager::findPrefixLength(std::uint64_t endPosition) {
         ByteReader r(bytes);
         LocalHeader h;
         read(r, h);
-        bool same = h.versionNeeded == first.versionNeeded && h.method == first.method &&
-                    h.modTime == first.modTime && h.modDate == first.modDate;
-        // With a data descriptor the local header holds no CRC and sizes to compare.
-        if (!(h.flags & kFlagDataDescriptor))
-            same = same && h.crc32 == first.crc32 && h.compressedSize == first.compressedSize &&
-                   h.uncompressedSize == first.uncompressedSize;
+        // The local header of item 0: same method, time, name and, where the local header
+        // holds them, CRC and sizes. The version is not compared: a zip64 local header
+        // says 45 where the central one may not.
+        bool same = h.method == first.method && h.modTime == first.modTime && h.modDate == first.modDate;
+        if (same && !(h.flags & kFlagDataDescriptor)) {
+            same = h.crc32 == first.crc32;
+            if (h.compressedSize != kZip64Marker32 && first.compressedSize != kZip64Marker32)
+                same = same && h.compressedSize == first.compressedSize;
+            if (h.uncompressedSize != kZip64Marker32 && first.uncompressedSize != kZip64Marker32)
+                same = same && h.uncompressedSize == first.uncompressedSize;
+        }
+        if (same) {
+            std::string name(h.nameLength, '\0');
+            same = m_stream->readAt(hit + kLocalHeaderSize, name.data(), name.size()) == name.size() &&
+                   decodeStoredName(name, h.flags, m_settings.oemFileNames) == first.name;
+        }
         if (same)
             accepted = hit;
         return !same;
@@ -545,53 +605,17 @@ void TZADirManager::rebuildFromLocalHeaders() {
                     return true;
                 });
             }
-            // The descriptor whose compressed size matches its distance from the data
-            // (32-bit or zip64 form); failing that, the first one after the data.
-            const auto firstAfter = std::lower_bound(descriptors.begin(), descriptors.end(), dataStart);
-            auto it = firstAfter;
-            std::optional<std::uint64_t> chosen;
-            bool chosenZip64 = false;
-            for (int tries = 0; it != descriptors.end() && tries < kMaxDescriptorCandidates; ++it, ++tries) {
-                std::uint8_t d[24] = {};
-                const std::size_t got = s.readAt(*it, d, sizeof d);
-                ByteReader dr(std::span(d, got));
-                dr.skip(8);
-                const std::uint32_t size32 = dr.u32();
-                dr.skip(4);
-                const std::uint64_t size64 = std::uint64_t(u32At(d + 12)) << 32 | size32;
-                if (size32 == *it - dataStart) {
-                    chosen = *it;
-                    break;
-                }
-                if (got == 24 && size64 == *it - dataStart) {
-                    chosen = *it;
-                    chosenZip64 = true;
-                    break;
-                }
-            }
-            if (!chosen && firstAfter != descriptors.end())
-                chosen = *firstAfter;
-            if (chosen) {
-                std::uint8_t d[24] = {};
-                const std::size_t got = s.readAt(*chosen, d, chosenZip64 ? 24 : kDataDescriptorSize);
-                ByteReader dr(std::span(d, got));
-                dr.skip(4);
-                item.crc32 = dr.u32();
-                if (chosenZip64) {
-                    const std::uint64_t comp = dr.u64();
-                    const std::uint64_t uncomp = dr.u64();
-                    item.zip64CompressedSize = comp;
-                    item.zip64UncompressedSize = uncomp;
-                    item.compressedSize = comp >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(comp);
-                    item.uncompressedSize = uncomp >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(uncomp);
-                    item.hasZip64 = item.hasZip64 || comp >= kZip64Marker32 || uncomp >= kZip64Marker32;
-                    entryEnd = *chosen + 24;
-                } else {
-                    item.compressedSize = dr.u32();
-                    item.uncompressedSize = dr.u32();
-                    if (item.compressedSize == *chosen - dataStart)
-                        entryEnd = *chosen + kDataDescriptorSize;
-                }
+            if (const auto d = findDataDescriptor(s, descriptors, dataStart, item.hasZip64)) {
+                item.crc32 = d->crc32;
+                item.zip64CompressedSize = d->compressedSize;
+                item.zip64UncompressedSize = d->uncompressedSize;
+                item.compressedSize = d->compressedSize >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(d->compressedSize);
+                item.uncompressedSize =
+                    d->uncompressedSize >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(d->uncompressedSize);
+                item.hasZip64 = item.hasZip64 || item.compressedSize == kZip64Marker32 ||
+                                item.uncompressedSize == kZip64Marker32;
+                if (d->matches)
+                    entryEnd = d->position + d->length;
             }
         } else if (complete && fileSize - dataStart >= item.compressedSize64()) {
             // Known sizes: the next entry cannot start inside this one's data.

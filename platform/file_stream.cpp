@@ -40,7 +40,7 @@ std::size_t Stream::readAt(std::uint64_t position, void* buffer, std::size_t cou
 // ---- MemoryStream ----
 
 std::size_t MemoryStream::read(void* buffer, std::size_t count) {
-    if (m_pos >= m_data.size())
+    if (count == 0 || m_pos >= m_data.size())
         return 0;
     std::size_t n = std::min<std::uint64_t>(count, m_data.size() - m_pos);
     std::memcpy(buffer, m_data.data() + m_pos, n);

@@ -1,0 +1,92 @@
+#include "platform/file_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fstream>
+
+using namespace platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ScratchFolder {
+    ScratchFolder() {
+        char pattern[] = "/tmp/kestrane-fs-XXXXXX";
+        path = ::mkdtemp(pattern);
+    }
+    ~ScratchFolder() { fs::remove_all(path); }
+    fs::path path;
+};
+
+} // namespace
+
+TEST(FileStream, writesSeeksTruncatesAndReadsBack) {
+    ScratchFolder dir;
+    File f = File::create(dir.path / "a.bin");
+    EXPECT_EQ(f.write("hello world", 11), 11u);
+    f.seek(6);
+    EXPECT_EQ(f.write("WORLD", 5), 5u);
+    EXPECT_EQ(f.tell(), 11u);
+    f.truncate(8);
+    EXPECT_EQ(f.size(), 8u);
+    char buf[16] = {};
+    EXPECT_EQ(f.readAt(0, buf, sizeof buf), 8u);   // short only at the end
+    EXPECT_EQ(std::string(buf, 8), "hello WO");
+    f.flush();
+}
+
+TEST(FileStream, failuresCarryErrnoAndPath) {
+    ScratchFolder dir;
+    try {
+        File::openRead(dir.path / "missing");
+        FAIL();
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.errorNumber(), ENOENT);
+        EXPECT_EQ(e.path(), dir.path / "missing");
+    }
+    // Create over an existing file empties it.
+    std::ofstream(dir.path / "full") << "content";
+    EXPECT_EQ(File::create(dir.path / "full").size(), 0u);
+}
+
+TEST(FileStream, shortWriteReportsTheSystemError) {
+    File full = File::openReadWrite("/dev/full");
+    EXPECT_EQ(full.write("x", 1), 0u);
+    EXPECT_EQ(full.lastError(), ENOSPC);
+}
+
+TEST(TempFile, isDeletedUnlessCommitted) {
+    ScratchFolder dir;
+    fs::path dropped;
+    {
+        TempFile t(dir.path, "FC");
+        dropped = t.path();
+        EXPECT_EQ(dropped.filename().string().substr(0, 2), "FC");
+        EXPECT_TRUE(fs::exists(dropped));
+    }
+    EXPECT_FALSE(fs::exists(dropped));
+
+    std::ofstream(dir.path / "target") << "old";
+    {
+        TempFile t(dir.path, "FC");
+        t.file().write("new", 3);
+        t.commit(dir.path / "target");
+        EXPECT_FALSE(fs::exists(t.path()));
+    }
+    std::ifstream in(dir.path / "target");
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "new");
+}
+
+TEST(MemoryStream, growsOnWritePastEnd) {
+    MemoryStream s;
+    s.seek(3);
+    s.write("ab", 2);
+    EXPECT_EQ(s.size(), 5u);
+    EXPECT_EQ(s.data()[0], 0);
+    char c[2];
+    EXPECT_EQ(s.readAt(3, c, 2), 2u);
+    EXPECT_EQ(s.read(c, 1), 0u);
+}
