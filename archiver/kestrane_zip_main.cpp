@@ -9,6 +9,7 @@
 // Each subcommand is one entry of kCommands below.
 #include "archiver/central_directory.h"
 #include "archiver/za_exception.h"
+#include "archiver/zip_commands.h"
 #include "platform/file_stream.h"
 
 #include <cstdio>
@@ -84,6 +85,10 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"list", "list ARCHIVE", runList},
+    {"create", "create ARCHIVE MASK... [--base DIR] [--level 0-9] [--on-failure abort|ignore]", archiver::runZipCreate},
+    {"add", "add ARCHIVE MASK... [--base DIR] [--level 0-9] [--on-failure abort|ignore]", archiver::runZipAdd},
+    {"extract", "extract ARCHIVE DEST [MASK] [--on-failure abort|ignore]", archiver::runZipExtract},
+    {"test", "test ARCHIVE", archiver::runZipTest},
 };
 
 void printUsage() {

@@ -1,0 +1,25 @@
+// The archive commands of kestrane-zip: create, add, extract and test. Each takes the
+// arguments after its name and returns the exit code: 0 when every entry succeeded, 1 when
+// an entry failed or the archiver raised (one line per failed entry on stderr), 2 for a
+// usage error. Archiver errors other than per-entry failures propagate as exceptions.
+//
+// Per-entry failures are put to the user when stdin and stderr are a terminal
+// (Abort/Retry/Ignore), otherwise answered by --on-failure abort|ignore (default ignore).
+#pragma once
+
+#include <span>
+
+namespace archiver {
+
+using ZipCommandArgs = std::span<char* const>;
+
+// create ARCHIVE MASK... [--base DIR] [--level 0-9] [--on-failure abort|ignore]
+int runZipCreate(ZipCommandArgs args);
+// add ARCHIVE MASK... [--base DIR] [--level 0-9] [--on-failure abort|ignore]
+int runZipAdd(ZipCommandArgs args);
+// extract ARCHIVE DEST [MASK] [--on-failure abort|ignore]
+int runZipExtract(ZipCommandArgs args);
+// test ARCHIVE
+int runZipTest(ZipCommandArgs args);
+
+} // namespace archiver
