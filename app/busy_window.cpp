@@ -37,31 +37,16 @@ QImage decodePicture() {
 }
 
 // The bar's values as the window's layout stores them.
-void applyBarLayout(TShadedProgressBar& bar) {
-    bar.setGeometry(kBarRect);
-    bar.setOrientation(TBarOrientation::boHorizontal);
-    bar.setBarKind(TBarKind::bkCylinder);
-    bar.setBarLook(TBarLook::blGlass);
-    bar.setRoundCorner(true);
-    bar.setBackgroundColor(rgb(255, 255, 255));
-    bar.setBarColor(rgb(0, 0, 255));
-    bar.setStartColor(rgb(0, 0, 255));
-    bar.setFinalColor(rgb(255, 0, 0));
-    bar.setShowInactivePos(false);
-    bar.setInactivePosColor(rgb(128, 128, 128));
-    bar.setInvertInactPos(false);
-    bar.setShaped(true);
-    bar.setShapeColor(rgb(0, 60, 116));
-    bar.setBlockSize(3);
-    bar.setSpaceSize(1);
-    bar.setShowFullBlock(false);
-    bar.setMaximum(100);
-    bar.setPosition(0);
-    bar.setCaptionAlign(TShadedProgressBar::TAlignment::taLeftJustify);
-    bar.setCaption(QString());
-    bar.setAutoCaption(false);
-    bar.setAutoHint(false);
-    bar.setShowPosAsPct(false);
+ShadedProgressBarLayout barLayout() {
+    ShadedProgressBarLayout layout;
+    layout.bounds = kBarRect;
+    layout.barKind = TBarKind::bkCylinder;
+    layout.barLook = TBarLook::blGlass;
+    layout.startColor = rgb(0, 0, 255);
+    layout.finalColor = rgb(255, 0, 0);
+    layout.blockSize = 3;
+    layout.spaceSize = 1;
+    return layout;
 }
 
 } // namespace
@@ -73,7 +58,7 @@ TForm2::TForm2(QWidget* mainWindow)
     m_picture = decodePicture();
 
     m_bar = new TShadedProgressBar(this);
-    applyBarLayout(*m_bar);
+    applyLayout(*m_bar, barLayout());
 
     m_timer.setInterval(kTimerIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &TForm2::Timer1Timer);

@@ -326,4 +326,33 @@ void TShadedProgressBar::changeEvent(QEvent* event) {
         setCaption(m_caption);
 }
 
+// --- layout ----------------------------------------------------------------------------
+
+void applyLayout(TShadedProgressBar& bar, const ShadedProgressBarLayout& layout) {
+    bar.setGeometry(layout.bounds);
+    bar.setOrientation(layout.orientation);
+    bar.setBarKind(layout.barKind);
+    bar.setBarLook(layout.barLook);
+    bar.setRoundCorner(layout.roundCorner);
+    bar.setBackgroundColor(layout.backgroundColor);
+    bar.setStartColor(layout.startColor);
+    bar.setFinalColor(layout.finalColor);
+    bar.setShowInactivePos(layout.showInactivePos);
+    bar.setInvertInactPos(layout.invertInactPos);
+    bar.setInactivePosColor(layout.inactivePosColor);
+    bar.setShaped(layout.shaped);
+    bar.setShapeColor(layout.shapeColor);
+    bar.setBlockSize(layout.blockSize);
+    bar.setSpaceSize(layout.spaceSize);
+    bar.setShowFullBlock(layout.showFullBlock);
+    bar.setMaximum(layout.maximum);
+    bar.setHideOnTerminate(layout.hideOnTerminate);
+    bar.setCaptionAlign(layout.captionAlign);
+    bar.setCaption(layout.caption);
+    bar.setAutoCaption(layout.autoCaption);
+    bar.setAutoHint(layout.autoHint);
+    bar.setShowPosAsPct(layout.showPosAsPct);
+    bar.setPosition(layout.position);
+}
+
 } // namespace controls

@@ -15,6 +15,8 @@
 #include "controls/system_colours.h"
 
 #include <QImage>
+#include <QRect>
+#include <QString>
 #include <QTimer>
 #include <QWidget>
 
@@ -167,5 +169,36 @@ private:
     QImage m_buffer;
     QTimer m_hideTimer;
 };
+
+// The property values a window layout stores for a bar; the defaults are the constructor's.
+// applyLayout assigns them in this order, as a layout is read when its window is created.
+struct ShadedProgressBarLayout {
+    QRect bounds{0, 0, 64, 16};
+    TBarOrientation orientation = TBarOrientation::boHorizontal;
+    TBarKind barKind = TBarKind::bkFlat;
+    TBarLook barLook = TBarLook::blMetal;
+    bool roundCorner = true;
+    Colour backgroundColor = rgb(255, 255, 255);
+    Colour startColor = rgb(0, 255, 0);
+    Colour finalColor = rgb(0, 255, 0);
+    bool showInactivePos = false;
+    bool invertInactPos = false;
+    Colour inactivePosColor = rgb(128, 128, 128);
+    bool shaped = true;
+    Colour shapeColor = rgb(0, 60, 116);
+    int blockSize = 0;
+    int spaceSize = 0;
+    bool showFullBlock = false;
+    int maximum = 100;
+    int position = 0;
+    bool hideOnTerminate = false;
+    TShadedProgressBar::TAlignment captionAlign = TShadedProgressBar::TAlignment::taLeftJustify;
+    QString caption;
+    bool autoCaption = false;
+    bool autoHint = false;
+    bool showPosAsPct = false;
+};
+
+void applyLayout(TShadedProgressBar& bar, const ShadedProgressBarLayout& layout);
 
 } // namespace controls
