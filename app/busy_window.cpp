@@ -36,19 +36,6 @@ QImage decodePicture() {
     return image;
 }
 
-// The bar's values as the window's layout stores them.
-ShadedProgressBarLayout barLayout() {
-    ShadedProgressBarLayout layout;
-    layout.bounds = kBarRect;
-    layout.barKind = TBarKind::bkCylinder;
-    layout.barLook = TBarLook::blGlass;
-    layout.startColor = rgb(0, 0, 255);
-    layout.finalColor = rgb(255, 0, 0);
-    layout.blockSize = 3;
-    layout.spaceSize = 1;
-    return layout;
-}
-
 } // namespace
 
 TForm2::TForm2(QWidget* mainWindow)
@@ -58,7 +45,9 @@ TForm2::TForm2(QWidget* mainWindow)
     m_picture = decodePicture();
 
     m_bar = new TShadedProgressBar(this);
-    applyLayout(*m_bar, barLayout());
+    ShadedProgressBarLayout barLayout = busyWindowBarLayout();
+    barLayout.bounds = kBarRect;
+    applyLayout(*m_bar, barLayout);
 
     m_timer.setInterval(kTimerIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &TForm2::Timer1Timer);

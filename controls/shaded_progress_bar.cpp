@@ -355,4 +355,17 @@ void applyLayout(TShadedProgressBar& bar, const ShadedProgressBarLayout& layout)
     bar.setPosition(layout.position);
 }
 
+ShadedProgressBarLayout busyWindowBarLayout(int position) {
+    ShadedProgressBarLayout layout;
+    layout.bounds = {0, 0, 161, 16};
+    layout.barKind = TBarKind::bkCylinder;
+    layout.barLook = TBarLook::blGlass;
+    layout.startColor = rgb(0, 0, 255);
+    layout.finalColor = rgb(255, 0, 0);
+    layout.blockSize = 3;
+    layout.spaceSize = 1;
+    layout.position = position;
+    return layout;
+}
+
 } // namespace controls

@@ -201,4 +201,8 @@ struct ShadedProgressBarLayout {
 
 void applyLayout(TShadedProgressBar& bar, const ShadedProgressBarLayout& layout);
 
+// The bar of the busy window: 161 × 16, glass cylinder from blue to red, blocks of 3 with
+// gaps of 1, maximum 100, at `position`. The busy window and the gallery share it.
+ShadedProgressBarLayout busyWindowBarLayout(int position = 0);
+
 } // namespace controls
