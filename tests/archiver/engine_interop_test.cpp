@@ -1,0 +1,204 @@
+// Interop of the archiver engine with tools we did not write: what we create passes
+// unzip -t, 7z t and Python's zipfile with the names, sizes and CRCs of the source tree;
+// what zip, 7z and Python's zipfile create extracts with ours to the same bytes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include <zlib.h>
+
+#include "archiver/zip_archiver.h"
+#include "archiver_test_support.h"
+
+using namespace archiver;
+using namespace enginetest;
+
+namespace {
+
+bool haveTool(const std::string& name) { return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0; }
+
+struct ToolRun {
+    int status;
+    std::string output;
+};
+
+ToolRun run(const std::string& command) {
+    ToolRun r{-1, {}};
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+    r.status = ::pclose(p);
+    return r;
+}
+
+std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+// A profile-like tree: text, binary, empty files and folders, hidden files, a Cyrillic name.
+void makeTree(const fs::path& root, bool cyrillicName = true) {
+    std::mt19937 rng(42);
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "key" + std::to_string(i % 97) + "=value " + std::to_string(rng() % 1000) + "\n";
+    std::string noise(300000, '\0');
+    for (char& c : noise) c = char(rng());
+    writeFile(root / "prof/options.ini", text);
+    writeFile(root / "prof/data/noise.bin", noise);
+    writeFile(root / "prof/data/exact.bin", std::string(524288, 'x'));
+    writeFile(root / "prof/data/exact1.bin", std::string(524289, 'y'));
+    writeFile(root / "prof/.hidden", "h");
+    writeFile(root / "prof/empty.dat", "");
+    if (cyrillicName) writeFile(root / "prof/\xd0\xbf\xd1\x80\xd0\xbe\xd1\x84\xd0\xb8\xd0\xbb\xd1\x8c.txt", "cyrillic name");
+    fs::create_directories(root / "prof/empty folder/deeper");
+}
+
+// Names without flag bit 11 are in the OEM code page, CP866; Python reads them as CP437,
+// so they are turned back into bytes and read as CP866 before comparing.
+// name -> (size, crc) of every file below root/top, names as "top/...".
+std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> expectedEntries(const fs::path& root, const std::string& top) {
+    std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> m;
+    for (auto& e : fs::recursive_directory_iterator(root / top)) {
+        std::string name = top + "/" + fs::relative(e.path(), root / top).generic_string();
+        if (e.is_directory()) {
+            m[name + "/"] = {0, 0};
+            continue;
+        }
+        const std::string data = readFile(e.path());
+        m[name] = {data.size(), std::uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())))};
+    }
+    return m;
+}
+
+std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> pythonEntries(const fs::path& archive) {
+    const ToolRun r = run("python3 -c \"import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
+                      "for i in z.infolist():\n n=i.filename if i.flag_bits&0x800 else i.filename.encode('cp437').decode('cp866')\n"
+                      " print(n.encode('utf-8').hex(), i.file_size, i.CRC)\" " +
+                      quoted(archive));
+    EXPECT_EQ(r.status, 0) << r.output;
+    std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> m;
+    std::istringstream in(r.output);
+    std::string hex;
+    std::uint64_t size;
+    std::uint32_t crc;
+    while (in >> hex >> size >> crc) {
+        std::string name;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2) name += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+        m[name] = {size, crc};
+    }
+    return m;
+}
+
+void createArchive(const fs::path& archive, const fs::path& base, const std::string& top) {
+    TZipArchiver zip;
+    zip.FileName = archive.string();
+    zip.BaseDir = base.string();
+    zip.OpenArchive(kOpenCreate);
+    zip.AddFiles((base / top).string() + "/*.*", kDefaultSearchAttr, "");
+    zip.CloseArchive();
+}
+
+std::vector<std::string> failuresExtracting(const fs::path& archive, const fs::path& dest) {
+    TZipArchiver zip;
+    std::vector<std::string> failed;
+    zip.OnProcessFileFailure = [&](const std::string& name, TZAProcessOperation, int native, int, const std::string&,
+                                   TZAAction& action) {
+        failed.push_back(name + " " + std::to_string(native));
+        action = fxaIgnore;
+    };
+    zip.FileName = archive.string();
+    zip.OpenArchive(kOpenRead);
+    zip.BaseDir = dest.string();
+    zip.ExtractFiles();
+    zip.CloseArchive();
+    return failed;
+}
+
+// Same files with the same bytes, and the same folders.
+void expectSameTree(const fs::path& a, const fs::path& b) {
+    EXPECT_EQ(treeOf(a), treeOf(b));
+    for (const std::string& name : treeOf(a))
+        if (!name.ends_with('/')) {
+            EXPECT_EQ(readFile(a / name), readFile(b / name)) << name;
+        }
+}
+
+} // namespace
+
+TEST(EngineInterop, createdArchivePassesUnzip7zAndPython) {
+    if (!haveTool("unzip") || !haveTool("7z") || !haveTool("python3")) GTEST_SKIP() << "interop tools missing";
+    TempFolder tmp;
+    makeTree(tmp.path());
+    const fs::path archive = tmp / "prof.zip";
+    createArchive(archive, tmp.path(), "prof");
+
+    const ToolRun unzip = run("unzip -t " + quoted(archive));
+    EXPECT_EQ(unzip.status, 0) << unzip.output;
+    EXPECT_NE(unzip.output.find("No errors detected"), std::string::npos) << unzip.output;
+    const ToolRun sevenZip = run("7z t " + quoted(archive));
+    EXPECT_EQ(sevenZip.status, 0) << sevenZip.output;
+    EXPECT_NE(sevenZip.output.find("Everything is Ok"), std::string::npos) << sevenZip.output;
+    EXPECT_EQ(pythonEntries(archive), expectedEntries(tmp.path(), "prof"));
+
+    // And our own extraction gives the tree back.
+    TempFolder out;
+    EXPECT_TRUE(failuresExtracting(archive, out.path()).empty());
+    expectSameTree(tmp / "prof", out / "prof");
+}
+
+TEST(EngineInterop, archivesOfOtherToolsExtractToTheSameBytes) {
+    if (!haveTool("zip") || !haveTool("7z") || !haveTool("python3")) GTEST_SKIP() << "interop tools missing";
+    TempFolder tmp;
+    // TODO: Info-ZIP on Unix stores UTF-8 names without flag bit 11 (host byte 3); the
+    // name reader takes such names as CP866, so this tree keeps its names ASCII.
+    makeTree(tmp.path(), false);
+    const std::string cd = "cd " + quoted(tmp.path()) + " && ";
+    const std::map<std::string, std::string> makers = {
+        {"zip-deflate.zip", "zip -q -r zip-deflate.zip prof"},
+        {"zip-stored.zip", "zip -q -0 -r zip-stored.zip prof"},
+        {"zip-streamed.zip", "zip -q -r - prof | cat > zip-streamed.zip"},
+        {"7z-deflate.zip", "7z a -bd -tzip 7z-deflate.zip prof >/dev/null"},
+        {"7z-stored.zip", "7z a -bd -tzip -mx=0 7z-stored.zip prof >/dev/null"},
+        {"py-deflate.zip", "python3 -c \"import shutil; shutil.make_archive('py-deflate', 'zip', '.', 'prof')\""},
+        {"py-streamed-zip64.zip",
+         "python3 -c \"import os,zipfile\nclass S:\n def __init__(s,f): s.f=f\n def write(s,b): return s.f.write(b)\n"
+         " def flush(s): s.f.flush()\nout=S(open('py-streamed-zip64.zip','wb'))\n"
+         "with zipfile.ZipFile(out,'w',zipfile.ZIP_DEFLATED) as z:\n"
+         " for r,ds,fs in os.walk('prof'):\n"
+         "  for d in ds: z.mkdir(os.path.join(r,d)) if hasattr(z,'mkdir') else z.writestr(os.path.join(r,d)+'/','')\n"
+         "  for f in fs:\n"
+         "   with open(os.path.join(r,f),'rb') as src, z.open(os.path.join(r,f),'w',force_zip64=True) as dst: dst.write(src.read())\""},
+        {"prepended.zip", "head -c 5000 /dev/urandom > prepended.zip && cat zip-deflate.zip >> prepended.zip"},
+        {"prepended-adjusted.zip", "cp prepended.zip prepended-adjusted.zip && zip -q -A prepended-adjusted.zip"},
+    };
+    // Order matters for the two prepended archives, which start from zip-deflate.zip.
+    for (const char* name : {"zip-deflate.zip", "zip-stored.zip", "zip-streamed.zip", "7z-deflate.zip", "7z-stored.zip",
+                             "py-deflate.zip", "py-streamed-zip64.zip", "prepended.zip", "prepended-adjusted.zip"}) {
+        const ToolRun made = run(cd + makers.at(name));
+        ASSERT_EQ(made.status, 0) << name << ": " << made.output;
+        TempFolder out;
+        const auto failed = failuresExtracting(tmp / name, out.path());
+        EXPECT_TRUE(failed.empty()) << name << ": " << (failed.empty() ? "" : failed[0]);
+        SCOPED_TRACE(name);
+        expectSameTree(tmp / "prof", out / "prof");
+    }
+}
+
+TEST(EngineInterop, bzip2EntriesFailAloneAndTheRestExtracts) {
+    if (!haveTool("zip")) GTEST_SKIP() << "zip missing";
+    TempFolder tmp;
+    writeFile(tmp / "p/packed.txt", std::string(20000, 'b'));
+    writeFile(tmp / "p/plain.txt", std::string(20000, 'p'));
+    const std::string cd = "cd " + quoted(tmp.path()) + " && ";
+    const ToolRun made = run(cd + "zip -q -Z bzip2 mixed.zip p/packed.txt && zip -q mixed.zip p/plain.txt");
+    if (made.status != 0) GTEST_SKIP() << "zip without bzip2: " << made.output;
+    TempFolder out;
+    const auto failed = failuresExtracting(tmp / "mixed.zip", out.path());
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0], "p/packed.txt 8");
+    EXPECT_FALSE(fs::exists(out / "p/packed.txt"));
+    EXPECT_EQ(readFile(out / "p/plain.txt"), std::string(20000, 'p'));
+    EXPECT_EQ(testArchive((tmp / "mixed.zip").string()), "p/packed.txt");
+}
