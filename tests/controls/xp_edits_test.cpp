@@ -1,0 +1,116 @@
+#include "controls/xp_edits.h"
+#include "tests/controls/pixel_art.h"
+
+#include <QScrollBar>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace controls;
+using namespace controls::test;
+
+namespace {
+
+struct SchemeBorder {
+    TXPScheme scheme;
+    QRgb enabled;  // 35 % of the way from the scheme's base colour to white
+};
+// The base colours (54, 111, 205), (121, 121, 189), (135, 160, 88), (249, 135, 21) lightened
+// by c + (255 − c) × 0.35, rounded half to even.
+const std::vector<SchemeBorder> kSchemes = {
+    {xpBlue, px(124, 161, 223)},
+    {xpSilver, px(168, 168, 212)},
+    {xpGreen, px(177, 193, 146)},
+    {xpOrange, px(251, 177, 103)},
+};
+// (183, 165, 147) lightened the same way, whatever the scheme.
+const QRgb kDisabledBorder = px(208, 197, 185);
+const QRgb kWhite = px(255, 255, 255);
+
+QImage image(QWidget& w) { return w.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+// Pixels of the 1-pixel frame `inset` pixels inside the image's edge that are not `c`.
+int ringMismatches(const QImage& img, int inset, QRgb c) {
+    const int l = inset, t = inset, r = img.width() - 1 - inset, b = img.height() - 1 - inset;
+    int bad = 0;
+    for (int x = l; x <= r; ++x)
+        bad += (img.pixel(x, t) != c) + (img.pixel(x, b) != c);
+    for (int y = t + 1; y < b; ++y)
+        bad += (img.pixel(l, y) != c) + (img.pixel(r, y) != c);
+    return bad;
+}
+
+void expectBorder(QWidget& w, QRgb outer, const char* what) {
+    const QImage img = image(w);
+    ASSERT_EQ(img.size(), w.size());
+    EXPECT_EQ(ringMismatches(img, 0, outer), 0) << what << " outer ring";
+    EXPECT_EQ(ringMismatches(img, 1, kWhite), 0) << what << " white ring";
+}
+
+} // namespace
+
+TEST(XPEdit, borderFollowsSchemeAndEnabledState) {
+    for (const SchemeBorder& s : kSchemes) {
+        TXPEdit edit;
+        edit.setText(QStringLiteral("C:/Games/system"));
+        edit.setXPScheme(s.scheme);
+        expectBorder(edit, s.enabled, "enabled edit");
+        edit.setEnabled(false);
+        expectBorder(edit, kDisabledBorder, "disabled edit");
+        edit.setEnabled(true);
+        expectBorder(edit, s.enabled, "re-enabled edit");
+    }
+}
+
+TEST(XPEdit, defaultsToBlueAtTheDefaultSize) {
+    TXPEdit edit;
+    EXPECT_EQ(edit.XPScheme(), xpBlue);
+    EXPECT_EQ(edit.effectiveScheme(), kSchemeBlue);
+    EXPECT_EQ(edit.size(), QSize(121, 21));
+    expectBorder(edit, px(124, 161, 223), "new edit");
+}
+
+TEST(XPEdit, switchingTheSchemeKeepsTheText) {
+    TXPEdit edit;
+    edit.setText(QStringLiteral("profile"));
+    edit.setCursorPosition(3);
+    edit.setXPScheme(xpOrange);
+    EXPECT_EQ(edit.text(), QStringLiteral("profile"));
+    EXPECT_EQ(edit.effectiveScheme(), kSchemeOrange);
+    // automatic asks the desktop, which has no colour scheme here: blue
+    edit.setXPScheme(xpAutomatic);
+    EXPECT_EQ(edit.XPScheme(), xpAutomatic);
+    EXPECT_EQ(edit.effectiveScheme(), kSchemeBlue);
+    expectBorder(edit, px(124, 161, 223), "automatic edit");
+}
+
+TEST(XPEdit, borderSurvivesAFocusedShownEdit) {
+    QWidget window;
+    auto* edit = new TXPEdit(&window);
+    edit->setXPScheme(xpGreen);
+    window.show();
+    edit->setFocus();
+    expectBorder(*edit, px(177, 193, 146), "focused edit");
+}
+
+TEST(XPListBox, borderFollowsSchemeAndEnabledState) {
+    for (const SchemeBorder& s : kSchemes) {
+        TXPListBox list;
+        list.addItems({QStringLiteral("one"), QStringLiteral("two")});
+        list.setCurrentRow(0);
+        list.setXPScheme(s.scheme);
+        expectBorder(list, s.enabled, "enabled list");
+        list.setEnabled(false);
+        expectBorder(list, kDisabledBorder, "disabled list");
+    }
+}
+
+TEST(XPListBox, scrollBarStaysInsideTheBorder) {
+    QWidget window;
+    auto* list = new TXPListBox(&window);
+    for (int i = 0; i < 60; ++i)
+        list->addItem(QStringLiteral("profile %1").arg(i));
+    window.show();
+    ASSERT_TRUE(list->verticalScrollBar()->isVisible());
+    expectBorder(*list, px(124, 161, 223), "scrolling list");
+}
