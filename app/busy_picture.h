@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
-namespace app {
+namespace kestrane {
 
 std::span<const std::uint8_t> busyPictureJpeg();
 
-} // namespace app
+} // namespace kestrane

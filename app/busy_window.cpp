@@ -9,7 +9,7 @@
 #include <QPainter>
 #include <QScreen>
 
-namespace app {
+namespace kestrane {
 
 using namespace controls;
 
@@ -113,4 +113,4 @@ bool renderBusyWindow(const QString& file) {
     return form.grab().save(file, "PNG");
 }
 
-} // namespace app
+} // namespace kestrane

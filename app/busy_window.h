@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <QWidget>
 
-namespace app {
+namespace kestrane {
 
 class TForm2 : public QWidget {
     Q_OBJECT
@@ -62,4 +62,4 @@ private:
 // whether the file was written.
 bool renderBusyWindow(const QString& file);
 
-} // namespace app
+} // namespace kestrane

@@ -5,7 +5,7 @@
 
 #include <jpeglib.h>
 
-namespace app {
+namespace kestrane {
 
 // libjpeg's state for one decoder. Plain C data only: libjpeg leaves a failing call through
 // longjmp, which must not skip a C++ destructor.
@@ -125,4 +125,4 @@ std::optional<JpegImage> JpegDecoder::decode(std::span<const std::uint8_t> bytes
     return image;
 }
 
-} // namespace app
+} // namespace kestrane

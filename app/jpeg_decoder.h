@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace kestrane {
 
 struct JpegImage {
     int width = 0;
@@ -41,4 +41,4 @@ private:
     std::string m_error;
 };
 
-} // namespace app
+} // namespace kestrane

@@ -1,6 +1,6 @@
 # include(app/resources/busy_picture.cmake) in a CMakeLists.txt, then
 # kestrane_busy_picture_source(var): sets var to a generated .cpp that defines
-# app::busyPictureJpeg() (app/busy_picture.h) from busy_picture.jpg; add it to the target that
+# kestrane::busyPictureJpeg() (app/busy_picture.h) from busy_picture.jpg; add it to the target that
 # holds the busy window.
 set(KESTRANE_BUSY_PICTURE_DIR ${CMAKE_CURRENT_LIST_DIR})
 
@@ -12,7 +12,7 @@ function(kestrane_busy_picture_source var)
             -DINPUT=${KESTRANE_BUSY_PICTURE_DIR}/busy_picture.jpg
             -DOUTPUT=${output}
             -DFUNCTION=busyPictureJpeg
-            -DNAMESPACE=app
+            -DNAMESPACE=kestrane
             -DHEADER=app/busy_picture.h
             -P ${KESTRANE_BUSY_PICTURE_DIR}/embed_file.cmake
         DEPENDS ${KESTRANE_BUSY_PICTURE_DIR}/busy_picture.jpg ${KESTRANE_BUSY_PICTURE_DIR}/embed_file.cmake

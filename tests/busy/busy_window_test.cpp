@@ -7,7 +7,7 @@
 
 #include <vector>
 
-using namespace app;
+using namespace kestrane;
 using namespace controls;
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-using namespace app;
+using namespace kestrane;
 
 namespace {
 
