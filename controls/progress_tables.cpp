@@ -104,7 +104,8 @@ PixelPosition pixelPosition(int position, int maximum, int barLength, int minPix
         result.pixelPos = barLength;
     else
         result.pixelPos = static_cast<int>(std::nearbyint(px));   // ties to even
-    result.pixelPos = std::max(result.pixelPos, 0);   // a bar too small to have a length
+    // A bar shorter than minPixelPos (or with no length at all) is at most full.
+    result.pixelPos = std::clamp(result.pixelPos, 0, std::max(barLength, 0));
     return result;
 }
 

@@ -65,7 +65,8 @@ ProgressColours buildColourTables(const ProgressGeometry& geometry, const Shadin
 
 // Filled length for `position` (already known to be above 0 and maximum above 0): the
 // position is clamped to the maximum, scaled to the bar and rounded to nearest with ties to
-// even; a non-empty fill shorter than minPixelPos is widened to minPixelPos.
+// even; a non-empty fill shorter than minPixelPos is widened to minPixelPos. The result
+// lies in 0 … barLength.
 struct PixelPosition {
     double percent = 0;
     int pixelPos = 0;

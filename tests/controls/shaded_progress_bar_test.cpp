@@ -403,3 +403,30 @@ TEST(ProgressGallery, writesEveryPictureWithTheBarsSize) {
     EXPECT_EQ(QImage(dir.filePath(QStringLiteral("progress-102.png"))).pixel(157, 7), qRgb(255, 91, 91));
     EXPECT_EQ(QImage(dir.filePath(QStringLiteral("progress-flat-50.png"))).pixel(3, 7), qRgb(4, 0, 251));
 }
+
+TEST(ShadedProgressBar, tinyAndOddSizesPaintWithoutReadingOutsideTheTables) {
+    for (auto orientation : {TBarOrientation::boHorizontal, TBarOrientation::boVertical}) {
+        for (QSize size : {QSize(0, 0), QSize(1, 1), QSize(3, 3), QSize(5, 40), QSize(40, 5), QSize(9, 9)}) {
+            ShadedProgressBarLayout layout = busyWindowBarLayout(0);
+            layout.bounds = QRect(QPoint(0, 0), size);
+            layout.orientation = orientation;
+            layout.showInactivePos = true;
+            layout.showFullBlock = true;
+            TShadedProgressBar bar;
+            applyLayout(bar, layout);
+            for (int position : {-1, 0, 1, 50, 100, 102}) {
+                bar.setPosition(position);
+                const QImage& image = bar.renderImage();
+                EXPECT_EQ(image.size(), bar.size());
+                EXPECT_GE(bar.pixelPos(), 0);
+                EXPECT_LE(bar.pixelPos(), std::max(bar.barGeometry().barLength, 0));
+            }
+            // resizing back to a normal bar rebuilds everything
+            bar.resize(orientation == TBarOrientation::boHorizontal ? QSize(161, 16) : QSize(16, 161));
+            bar.setPosition(100);
+            EXPECT_NE(bar.renderImage().pixel(orientation == TBarOrientation::boHorizontal ? 3 : 7,
+                                              orientation == TBarOrientation::boHorizontal ? 7 : 150),
+                      kWhite);
+        }
+    }
+}
