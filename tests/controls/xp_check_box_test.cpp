@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 
 using namespace controls;
 using namespace controls::test;
@@ -227,6 +228,22 @@ TEST(CheckBoxPaint, pressedAndDisabledFaces) {
     off.enabled = false;
     off.state = cbChecked;
     EXPECT_EQ(boxArt(paint(off), kBoxX, kBoxY, {{'#', kOutlineOff}, {'v', kMarkOff}}), kCheckedArt);
+}
+
+TEST(CheckBoxPaint, captionTurnsGreyWhenDisabled) {
+    CheckBoxLook look;
+    look.caption = QStringLiteral("Archive");
+    // the caption box holds only the background and the text colour
+    auto colours = [](const QImage& img) {
+        std::set<QRgb> seen;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 20; x < img.width(); ++x)
+                seen.insert(img.pixel(x, y) | 0xFF000000u);
+        return seen;
+    };
+    EXPECT_EQ(colours(paint(look)), (std::set<QRgb>{kBtnFace, px(0, 0, 0)}));
+    look.enabled = false;
+    EXPECT_EQ(colours(paint(look)), (std::set<QRgb>{kBtnFace, px(184, 170, 154)}));
 }
 
 TEST(CheckBoxPaint, captionAtTheLeftPutsTheBoxAtTheRight) {

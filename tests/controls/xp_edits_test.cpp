@@ -2,8 +2,10 @@
 #include "tests/controls/pixel_art.h"
 
 #include <QScrollBar>
+#include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 using namespace controls;
@@ -45,6 +47,33 @@ void expectBorder(QWidget& w, QRgb outer, const char* what) {
     ASSERT_EQ(img.size(), w.size());
     EXPECT_EQ(ringMismatches(img, 0, outer), 0) << what << " outer ring";
     EXPECT_EQ(ringMismatches(img, 1, kWhite), 0) << what << " white ring";
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget& w) { w.installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// A shown control: disabling it or switching its scheme paints it before the call returns,
+// with no event processing in between.
+void expectImmediateRedraw(QWidget& control, const std::function<void()>& change) {
+    QWidget window;
+    control.setParent(&window);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QCoreApplication::processEvents();
+    PaintCounter counter(control);
+    change();
+    EXPECT_GE(counter.paints, 1);
+    control.setParent(nullptr);
 }
 
 } // namespace
@@ -113,4 +142,16 @@ TEST(XPListBox, scrollBarStaysInsideTheBorder) {
     window.show();
     ASSERT_TRUE(list->verticalScrollBar()->isVisible());
     expectBorder(*list, px(124, 161, 223), "scrolling list");
+}
+
+TEST(XPEditAndListBox, disablingAndSchemeChangesRedrawAtOnce) {
+    TXPEdit edit;
+    expectImmediateRedraw(edit, [&] { edit.setEnabled(false); });
+    expectImmediateRedraw(edit, [&] { edit.setXPScheme(xpSilver); });
+    // applying the same scheme again still redraws
+    expectImmediateRedraw(edit, [&] { edit.setXPScheme(xpSilver); });
+    TXPListBox list;
+    expectImmediateRedraw(list, [&] { list.setEnabled(false); });
+    expectImmediateRedraw(list, [&] { list.setXPScheme(xpGreen); });
+    expectBorder(list, kDisabledBorder, "disabled green list");
 }
