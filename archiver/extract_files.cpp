@@ -41,8 +41,9 @@ std::string withoutDrive(std::string mask) {
 bool maskTest(std::string_view name, std::string_view mask) {
     if (mask.empty()) return false;
     std::string m(mask);
-    if (const std::size_t star = m.find("*.*"); star != std::string::npos) m.replace(star, 3, "*");
-    if (mask.back() == '.') m.pop_back();
+    if (const std::size_t star = mask.find("*.*"); star != std::string_view::npos)
+        m = std::string(mask.substr(0, star)) + "*" + std::string(mask.substr(star + 3));
+    if (mask.back() == '.' && !m.empty()) m.pop_back();
     std::string_view n = name;
     if (!n.empty() && n.back() == '.') n.remove_suffix(1);
     bool r = WildcardMatch(n, m, true);
