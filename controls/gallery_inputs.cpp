@@ -23,11 +23,6 @@ void save(const QImage& image, const QString& dir, const QString& name) {
         throw std::runtime_error("cannot write " + path.toStdString());
 }
 
-// The control's client area as it paints itself, children included.
-QImage grabImage(QWidget& w) {
-    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
 struct SchemeName {
     TXPScheme scheme;
     const char* name;
@@ -44,6 +39,7 @@ void renderCheckBoxGallery(const QString& dir) {
     auto picture = [&](const QString& state, auto&& prepare) {
         TXPCheckBox box;
         box.setFont(defaultUiFont());
+        box.setCaption(QStringLiteral("Архивировать"));
         prepare(box);
         save(box.renderImage().convertToFormat(QImage::Format_RGB32), dir, "checkbox-" + state + ".png");
     };
@@ -70,13 +66,13 @@ void renderEditGallery(const QString& dir) {
             edit.setFont(defaultUiFont());
             edit.setXPScheme(s.scheme);
             edit.setEnabled(enabled);
-            save(grabImage(edit), dir, "edit-" + state + "-" + s.name + ".png");
+            save(edit.renderImage(), dir, "edit-" + state + "-" + s.name + ".png");
 
             TXPListBox list;
             list.setFont(defaultUiFont());
             list.setXPScheme(s.scheme);
             list.setEnabled(enabled);
-            save(grabImage(list), dir, "listbox-" + state + "-" + s.name + ".png");
+            save(list.renderImage(), dir, "listbox-" + state + "-" + s.name + ".png");
         }
     }
 }

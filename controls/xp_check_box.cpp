@@ -10,6 +10,7 @@ namespace controls {
 
 namespace {
 
+constexpr QSize kDefaultSize(120, 17);
 constexpr int kBoxSize = 13;     // face and ring, in pixels
 constexpr int kInsetSize = 7;    // the small face inside the ring
 constexpr int kInset = 3;
@@ -155,8 +156,12 @@ void paintCheckBox(Canvas& canvas, const CheckBoxLook& look, CheckBoxBitmaps& bi
 }
 
 TXPCustomCheckBox::TXPCustomCheckBox(QWidget* parent) : TCustomControlXP(parent) {
-    resize(120, 17);
+    resize(kDefaultSize);
     setFocusPolicy(Qt::StrongFocus);
+}
+
+QSize TXPCustomCheckBox::sizeHint() const {
+    return kDefaultSize;
 }
 
 void TXPCustomCheckBox::setState(TCheckBoxState state) {

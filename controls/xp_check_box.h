@@ -87,6 +87,9 @@ public:
     bool TabStop() const { return focusPolicy() == Qt::StrongFocus; }
     void setTabStop(bool tabStop) { setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus); }
 
+    // The size a new check box gets; the control does not size itself to its caption.
+    QSize sizeHint() const override;
+
     // The snapshot the next paint draws.
     CheckBoxLook look() const;
     // Geometry of the current client area, caption and alignment.

@@ -46,6 +46,10 @@ void followDesktopScheme(QEvent* e, XPSchemeState& scheme, QWidget& w) {
 
 } // namespace
 
+QImage renderControl(QWidget& w) {
+    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
 TXPCustomEdit::TXPCustomEdit(QWidget* parent) : TCustomEditXP(parent) {
     useSystemColours(*this);
     resize(kEditSize);

@@ -8,9 +8,14 @@
 
 #include "controls/xp_common.h"
 
+#include <QImage>
+
 #include <cstdint>
 
 namespace controls {
+
+// A widget rendered with its children into an RGB32 image of its size.
+QImage renderControl(QWidget& w);
 
 class TXPCustomEdit : public TCustomEditXP {
     Q_OBJECT
@@ -21,6 +26,9 @@ public:
     // Stores and applies the scheme; the whole edit is repainted at once (text kept).
     void setXPScheme(TXPScheme scheme);
     std::uint8_t effectiveScheme() const { return m_scheme.effectiveScheme; }
+
+    // The control as it paints itself now, border included (RGB32, the control's size).
+    QImage renderImage() { return renderControl(*this); }
 
 protected:
     bool event(QEvent* e) override;
@@ -46,6 +54,9 @@ public:
     // Stores and applies the scheme; the border is redrawn at once.
     void setXPScheme(TXPScheme scheme);
     std::uint8_t effectiveScheme() const { return m_scheme.effectiveScheme; }
+
+    // The control as it paints itself now, border and items included (RGB32).
+    QImage renderImage() { return renderControl(*this); }
 
 protected:
     // The frame is painted by the list's own paint event (the items by the viewport's),

@@ -29,8 +29,6 @@ const std::vector<SchemeBorder> kSchemes = {
 const QRgb kDisabledBorder = px(208, 197, 185);
 const QRgb kWhite = px(255, 255, 255);
 
-QImage image(QWidget& w) { return w.grab().toImage().convertToFormat(QImage::Format_RGB32); }
-
 // Pixels of the 1-pixel frame `inset` pixels inside the image's edge that are not `c`.
 int ringMismatches(const QImage& img, int inset, QRgb c) {
     const int l = inset, t = inset, r = img.width() - 1 - inset, b = img.height() - 1 - inset;
@@ -43,7 +41,7 @@ int ringMismatches(const QImage& img, int inset, QRgb c) {
 }
 
 void expectBorder(QWidget& w, QRgb outer, const char* what) {
-    const QImage img = image(w);
+    const QImage img = renderControl(w);
     ASSERT_EQ(img.size(), w.size());
     EXPECT_EQ(ringMismatches(img, 0, outer), 0) << what << " outer ring";
     EXPECT_EQ(ringMismatches(img, 1, kWhite), 0) << what << " white ring";
