@@ -41,6 +41,19 @@ private:
 
 QRgb* row(QImage& image, int y) { return reinterpret_cast<QRgb*>(image.scanLine(y)); }
 
+// Round to nearest with ties to even, without touching the floating-point environment
+// (the library's nearbyint for long double saves and restores it, which costs more than
+// the rest of a gradient).
+int roundHalfEven(long double x) {
+    auto whole = static_cast<std::int64_t>(x);
+    if (static_cast<long double>(whole) > x)
+        --whole;   // floor for negative values
+    const long double fraction = x - static_cast<long double>(whole);
+    if (fraction > 0.5L || (fraction == 0.5L && (whole & 1) != 0))
+        ++whole;
+    return static_cast<int>(whole);
+}
+
 std::string lowerAscii(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z')
@@ -147,7 +160,7 @@ GradientTable gradientColours(Colour first, Colour second, int steps, int direct
         for (int ch = 0; ch < 3; ++ch) {
             // The sum is evaluated in extended precision, then rounded half to even.
             const long double x = s[ch] + static_cast<long double>(i) * static_cast<long double>(inc[ch]);
-            v[ch] = std::clamp(int(std::nearbyint(x)), 0, 255);
+            v[ch] = std::clamp(roundHalfEven(x), 0, 255);
         }
         table[std::size_t(i)] = qRgb(v[0], v[1], v[2]);
     }

@@ -23,6 +23,9 @@ TEST(GradientColours, roundsEachChannelHalfToEven) {
     EXPECT_EQ(t[0], px(0, 0, 0));
     EXPECT_EQ(t[1], px(0, 2, 2));
     EXPECT_EQ(t[2], px(1, 3, 5));
+    // falling channels: 4.5, 1.5 and 0.5
+    const auto down = gradientColours(rgb(5, 3, 1), rgb(4, 0, 0), 3, 1);
+    EXPECT_EQ(down[1], px(4, 2, 0));
 }
 
 TEST(GradientColours, directionAboveOneExchangesTheColours) {
