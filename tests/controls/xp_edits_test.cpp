@@ -116,7 +116,10 @@ TEST(XPEdit, borderSurvivesAFocusedShownEdit) {
     auto* edit = new TXPEdit(&window);
     edit->setXPScheme(xpGreen);
     window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     edit->setFocus();
+    ASSERT_TRUE(edit->hasFocus());
     expectBorder(*edit, px(177, 193, 146), "focused edit");
 }
 
