@@ -26,11 +26,14 @@ constexpr int kErrNameListMismatch = 59; // the name list text of an item is not
 constexpr int kErrNameTooLong = 61;      // a stored name does not fit its 16-bit length field
 
 constexpr int kMaxGrowthStep = 10000;
+constexpr std::size_t kBulkIndexThreshold = 1024;  // SetCount growth that defers the name index
 constexpr std::size_t kDirectoryChunk = 1 << 20;   // read size while loading the directory
 constexpr std::size_t kPrefixSearchBlock = 10000;  // block size of the prefix length search
 constexpr std::size_t kRebuildBlock = 65535;       // block size of the local header scan
 constexpr std::uint16_t kMaxRebuildExtra = 260;    // a local extra field longer than this is not believed
 constexpr int kMaxDescriptorCandidates = 64;       // data descriptor signatures tried per entry
+
+std::uint32_t nameHash(std::string_view key) { return std::uint32_t(std::hash<std::string_view>{}(key)); }
 
 std::uint32_t u32At(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
@@ -155,18 +158,40 @@ std::optional<FoundDescriptor> findDataDescriptor(platform::Stream& s, const std
 
 } // namespace
 
-std::string foldName(std::string_view name) {
-    std::string out(name);
-    bool ascii = true;
-    for (char& c : out) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
+void foldNameInto(std::string_view name, std::string& out) {
+    // Fast path for ASCII and the Russian alphabet (two-byte sequences D0 xx / D1 xx),
+    // folding exactly as platform::toLowerUtf8 does; anything else goes through it.
+    out.assign(name);
+    const std::size_t n = out.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        auto c = static_cast<unsigned char>(out[i]);
+        if (c < 0x80) {
+            if (c >= 'A' && c <= 'Z')
+                out[i] = char(c + ('a' - 'A'));
+            continue;
         }
-        if (c >= 'A' && c <= 'Z')
-            c = char(c + ('a' - 'A'));
+        auto t = i + 1 < n ? static_cast<unsigned char>(out[i + 1]) : 0;
+        if ((c != 0xD0 && c != 0xD1) || (t & 0xC0) != 0x80) {
+            out = platform::toLowerUtf8(name);
+            return;
+        }
+        if (c == 0xD0 && t >= 0x90 && t <= 0x9F) {          // А..П -> а..п
+            out[i + 1] = char(t + 0x20);
+        } else if (c == 0xD0 && t >= 0xA0 && t <= 0xAF) {   // Р..Я -> р..я
+            out[i] = char(0xD1);
+            out[i + 1] = char(t - 0x20);
+        } else if (c == 0xD0 && t <= 0x8F) {                // Ѐ..Џ -> ѐ..џ
+            out[i] = char(0xD1);
+            out[i + 1] = char(t + 0x10);
+        }
+        ++i;
     }
-    return ascii ? out : platform::toLowerUtf8(name);
+}
+
+std::string foldName(std::string_view name) {
+    std::string out;
+    foldNameInto(name, out);
+    return out;
 }
 
 // ---- TZADirArray ----
@@ -176,6 +201,7 @@ void TZADirArray::SetCount(int n) {
         std::vector<TDirItem>().swap(m_items);
         m_names.clear();
         m_index.clear();
+        m_indexUsed = 0;
         m_indexValid = true;
         return;
     }
@@ -183,6 +209,10 @@ void TZADirArray::SetCount(int n) {
     if (want > m_items.capacity()) {
         m_growthStep = std::min(2 * m_growthStep, kMaxGrowthStep);
         m_items.reserve(std::max(m_items.capacity() + std::size_t(m_growthStep), want));
+        // Many new slots at once (a directory being loaded): the index is built in one
+        // pass at the next lookup, which is cheaper than inserting name by name.
+        if (want - m_items.size() > kBulkIndexThreshold)
+            m_indexValid = false;
     }
     m_items.resize(want);
     if (m_names.size() > want) {
@@ -217,9 +247,9 @@ void TZADirArray::setNameAt(int i, std::string folded) {
             m_indexValid = false;
         }
     } else if (pos == m_names.size()) {
-        if (m_indexValid)
-            m_index.insert_or_assign(folded, i);
         m_names.push_back(std::move(folded));
+        if (m_indexValid)
+            insertIndex(i, nameHash(m_names.back()));
     } else {
         throw EZAException(kErrNameListGap);
     }
@@ -250,19 +280,63 @@ void TZADirArray::DeleteItem(int i) {
     m_indexValid = false;
 }
 
-void TZADirArray::rebuildIndex() const {
-    m_index.clear();
-    m_index.reserve(m_names.size());
-    for (std::size_t i = 0; i < m_names.size(); ++i)
-        m_index.insert_or_assign(m_names[i], int(i));
+// Sizes the index for `expected` names (at most half full) and inserts every name, first
+// to last, so that of equal names the last one is found. The hashes are computed first
+// and the slots fetched ahead, so the table's cache misses overlap.
+void TZADirArray::rebuildIndex(std::size_t expected) const {
+    std::size_t size = 16;
+    while (size < 2 * std::max(expected, m_names.size()))
+        size *= 2;
+    m_index.assign(size, IndexSlot{});
+    m_indexUsed = 0;
     m_indexValid = true;
+    const std::size_t mask = size - 1;
+    std::vector<std::uint32_t> hashes(m_names.size());
+    for (std::size_t i = 0; i < m_names.size(); ++i)
+        hashes[i] = nameHash(m_names[i]);
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t i = 0; i < m_names.size(); ++i) {
+        if (i + kAhead < m_names.size())
+            __builtin_prefetch(&m_index[hashes[i + kAhead] & mask]);
+        insertIndex(int(i), hashes[i]);
+    }
+}
+
+void TZADirArray::insertIndex(int i, std::uint32_t h) const {
+    if (2 * (m_indexUsed + 1) > m_index.size()) {
+        rebuildIndex(m_names.size());   // inserts name i as well
+        return;
+    }
+    const std::string& key = m_names[std::size_t(i)];
+    const std::size_t mask = m_index.size() - 1;
+    for (std::size_t s = h & mask;; s = (s + 1) & mask) {
+        IndexSlot& slot = m_index[s];
+        if (slot.position1 == 0) {
+            slot = {std::uint32_t(i) + 1, h};
+            ++m_indexUsed;
+            return;
+        }
+        if (slot.hash == h && m_names[slot.position1 - 1] == key) {
+            slot.position1 = std::max(slot.position1, std::uint32_t(i) + 1);
+            return;
+        }
+    }
 }
 
 int TZADirArray::FindByName(std::string_view name) const {
-    if (!m_indexValid)
-        rebuildIndex();
-    auto it = m_index.find(foldName(name));
-    return it == m_index.end() ? -1 : it->second;
+    if (!m_indexValid || m_index.empty())
+        rebuildIndex(m_names.size());
+    foldNameInto(name, m_lookupKey);
+    const std::string& key = m_lookupKey;
+    const std::uint32_t h = nameHash(key);
+    const std::size_t mask = m_index.size() - 1;
+    for (std::size_t s = h & mask;; s = (s + 1) & mask) {
+        const IndexSlot& slot = m_index[s];
+        if (slot.position1 == 0)
+            return -1;
+        if (slot.hash == h && m_names[slot.position1 - 1] == key)
+            return int(slot.position1 - 1);
+    }
 }
 
 void TZADirArray::RenameItem(int i, const std::string& newName) {
@@ -300,6 +374,7 @@ void TZADirArray::Clear() {
     m_items.clear();
     m_names.clear();
     m_index.clear();
+    m_indexUsed = 0;
     m_indexValid = true;
 }
 

@@ -12,7 +12,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace archiver {
@@ -70,6 +69,8 @@ struct TDirItem : CentralHeader {
 
 // The lower-case form used by every name comparison of the directory (Latin and Cyrillic).
 std::string foldName(std::string_view name);
+// The same into `out`, reusing its storage.
+void foldNameInto(std::string_view name, std::string& out);
 
 // The growable array of directory items with the list of their lower-cased names and a
 // hash index over it. Every change of an item's name goes through StoreItem, DeleteItem,
@@ -107,15 +108,26 @@ public:
     int nameListCount() const { return int(m_names.size()); }
 
 private:
+    // One slot of the open-addressing name index.
+    struct IndexSlot {
+        std::uint32_t position1 = 0;   // position + 1; 0 marks an empty slot
+        std::uint32_t hash = 0;
+    };
+
     void setNameAt(int i, std::string folded);
-    void rebuildIndex() const;
+    void rebuildIndex(std::size_t expected) const;
+    void insertIndex(int i, std::uint32_t hash) const;
 
     std::vector<TDirItem> m_items;
     std::vector<std::string> m_names;  // folded name of each item, same order
     int m_growthStep = 500;
-    // Folded name -> position (the highest position among equal names); rebuilt lazily.
-    mutable std::unordered_map<std::string, int> m_index;
+    // Hash index over m_names: folded name -> position (the highest among equal names).
+    // Kept up to date on appends; any other change marks it stale and the next lookup
+    // rebuilds it.
+    mutable std::vector<IndexSlot> m_index;
+    mutable std::size_t m_indexUsed = 0;
     mutable bool m_indexValid = true;
+    mutable std::string m_lookupKey;   // FindByName's folded key, kept to reuse its storage
 };
 
 // Settings the manager takes from its archiver.

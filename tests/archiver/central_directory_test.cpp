@@ -1,5 +1,6 @@
 #include "archiver/central_directory.h"
 #include "archiver/za_exception.h"
+#include "platform/encoding.h"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +115,16 @@ TEST(DirArray, nameIndexFollowsEveryEdit) {
     dir.Clear();
     EXPECT_EQ(dir.FindByName("new"), -1);
     EXPECT_EQ(copy.FindByName("NEW"), copy.Count() - 1);
+}
+
+TEST(DirArray, foldNameAgreesWithPlatformCaseFolding) {
+    std::u32string all;
+    for (char32_t c = 0x20; c < 0x500; ++c)
+        all += c;
+    const std::string text = platform::encodeUtf8(all);
+    EXPECT_EQ(foldName(text), platform::toLowerUtf8(text));
+    EXPECT_EQ(foldName("ЁЖИК/Ѐ.TXT"), "ёжик/ѐ.txt");
+    EXPECT_EQ(foldName("\xD0"), platform::toLowerUtf8("\xD0"));   // cut sequence
 }
 
 TEST(DirArray, laterOfTwoEqualNamesIsFound) {
