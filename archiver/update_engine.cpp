@@ -251,8 +251,11 @@ bool UpdateEngine::writeNewEntryOnce(int i) {
         const int level = item.method == kMethodDeflate ? item.compressionMode : 0;
         ReadFn read = [source](std::uint8_t* buf, std::size_t n) { return source->read(buf, n); };
         WriteFn put = [this](const std::uint8_t* d, std::size_t n) { return m_archive.write(d, n); };
-        ProgressFn progress = [&a, &progressName, op, length](std::uint64_t done) {
-            a.fileProgress(progressName, int(percentOf(done, length)), op, ppProcess);
+        ProgressFn progress = [this, &a, &progressName, op, length](std::uint64_t done) {
+            const std::uint64_t percent = percentOf(done, length);
+            a.fileProgress(progressName, int(percent), op, ppProcess);
+            // The whole update: items done plus this item's fraction, over the items to process.
+            if (m_toProcess > 0) overall(int((m_done * 100 + percent) / std::uint64_t(m_toProcess)), op, ppProcess);
             return !a.m_cancel;
         };
         const CompressOutcome out = compressBlocks(length, level, read, put, progress);

@@ -594,3 +594,27 @@ TEST(ExtractFiles, maskSelectsByNameOrNamePart) {
     EXPECT_TRUE(fs::is_directory(tmp / "out/e"));
     zip.CloseArchive();
 }
+
+TEST(UpdateEngine, cancelFromProgressHandlerRollsBackExistingArchive) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "keep me");
+    pack(tmp / "k.zip", tmp.path(), "p");
+    const std::string before = readFile(tmp / "k.zip");
+    writeFile(tmp / "p/b.txt", textOf(2000, 9));
+    writeFile(tmp / "p/a.txt", "replacement");
+
+    TZipArchiver zip;
+    zip.FileName = (tmp / "k.zip").string();
+    zip.BaseDir = tmp.str();
+    int overallCalls = 0;
+    zip.OnOverallProgress = [&](int, TZAProcessOperation, TZAProgressPhase, bool&) { ++overallCalls; };
+    zip.OnFileProgress = [](const std::string& name, int, TZAProcessOperation, TZAProgressPhase phase, bool& cancel) {
+        if (name.ends_with("b.txt") && phase == ppStart) cancel = true;
+    };
+    zip.OpenArchive(kOpenReadWrite);
+    zip.AddFiles((tmp / "p/*.*").string());
+    EXPECT_EQ(zip.directory()->Count(), 1);
+    zip.CloseArchive();
+    EXPECT_GE(overallCalls, 1);
+    EXPECT_EQ(readFile(tmp / "k.zip"), before) << "the replaced entry and the tail are restored";
+}
