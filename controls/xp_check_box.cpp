@@ -235,7 +235,61 @@ void TXPCustomCheckBox::Toggle() {
 void TXPCustomCheckBox::Click() {
     Toggle();
     emit stateChanged(m_state);
+    QPointer<TXPCustomCheckBox> self(this);
     emit clicked(Checked());
+    if (self && m_actionLink)
+        m_actionLink->execute();
+}
+
+void TXPCustomCheckBox::setAction(QAction* action) {
+    if (action == Action())
+        return;
+    m_actionLink.reset();
+    if (action)
+        m_actionLink = std::make_unique<TXPCheckBoxActionLink>(*this, *action);
+}
+
+TXPCheckBoxActionLink::TXPCheckBoxActionLink(TXPCustomCheckBox& client, QAction& action)
+    : m_client(client), m_action(&action), m_actionChecked(action.isChecked()) {
+    m_client.setCaption(action.text());
+    m_client.setEnabled(action.isEnabled());
+    m_client.setChecked(action.isChecked());
+    connect(&action, &QAction::changed, this, &TXPCheckBoxActionLink::actionChanged);
+}
+
+bool TXPCheckBoxActionLink::isCheckedLinked() const {
+    return m_action && m_client.Checked() == m_actionChecked;
+}
+
+void TXPCheckBoxActionLink::actionChanged() {
+    if (!m_action)
+        return;
+    const bool checked = m_action->isChecked();
+    if (checked != m_actionChecked) {
+        // the box follows only when it agreed with the action before the change
+        if (!m_executing && isCheckedLinked())
+            m_client.setChecked(checked);
+        m_actionChecked = checked;
+    }
+    if (m_client.Caption() != m_action->text())
+        m_client.setCaption(m_action->text());
+    m_client.setEnabled(m_action->isEnabled());
+}
+
+void TXPCheckBoxActionLink::execute() {
+    if (!m_action || !m_action->isEnabled())
+        return;
+    if (!m_action->isCheckable()) {
+        m_action->trigger();
+        return;
+    }
+    // The box has already toggled itself: the action takes its state, so a grayed box
+    // stays grayed, and reports the click.
+    const bool checked = m_client.Checked();
+    m_executing = true;
+    m_action->setChecked(checked);
+    m_executing = false;
+    emit m_action->triggered(checked);
 }
 
 void TXPCustomCheckBox::paintSurface(Canvas& canvas) {

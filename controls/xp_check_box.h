@@ -10,11 +10,14 @@
 #include "controls/system_colours.h"
 #include "controls/xp_common.h"
 
+#include <QAction>
 #include <QFont>
 #include <QImage>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 namespace controls {
 
@@ -63,6 +66,33 @@ struct CheckBoxBitmaps {
 // Paints the whole check box over the canvas's client rectangle in the canvas's font.
 void paintCheckBox(Canvas& canvas, const CheckBoxLook& look, CheckBoxBitmaps& bitmaps);
 
+class TXPCustomCheckBox;
+
+// The link between a check box and its action (the Action property). On linking, the box
+// takes the action's text, enabled and checked state; later it follows the action's text
+// and enabled state, and the action's checked state only while the two agreed before the
+// change. A click executes the action.
+class TXPCheckBoxActionLink : public QObject {
+    Q_OBJECT
+public:
+    TXPCheckBoxActionLink(TXPCustomCheckBox& client, QAction& action);
+
+    QAction* action() const { return m_action; }
+    // Whether the box's Checked equals the action's checked state as last seen.
+    bool isCheckedLinked() const;
+    // A click: a checkable action takes the box's Checked and reports it as triggered;
+    // any other action is triggered.
+    void execute();
+
+private:
+    void actionChanged();
+
+    TXPCustomCheckBox& m_client;
+    QPointer<QAction> m_action;
+    bool m_actionChecked = false;
+    bool m_executing = false;
+};
+
 // The self-drawn check box. The caption is the button's text(); "&" marks its accelerator.
 // Setting State or Checked from code repaints the box and fires no click.
 class TXPCustomCheckBox : public TCustomControlXP {
@@ -86,6 +116,9 @@ public:
     void setFontColour(Colour colour);
     bool TabStop() const { return focusPolicy() == Qt::StrongFocus; }
     void setTabStop(bool tabStop) { setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus); }
+    QAction* Action() const { return m_actionLink ? m_actionLink->action() : nullptr; }
+    // Links the box to the action (nullptr unlinks); the box does not own the action.
+    void setAction(QAction* action);
 
     // The size a new check box gets; the control does not size itself to its caption.
     QSize sizeHint() const override;
@@ -103,7 +136,8 @@ public:
     // unchecked → grayed (AllowGrayed) or checked, checked → unchecked, grayed → checked;
     // repaints the box. Fires no click.
     void Toggle();
-    // Toggle, then stateChanged (the change notification), then clicked (OnClick).
+    // Toggle, then stateChanged (the change notification), then clicked (OnClick), then
+    // the linked action.
     void Click();
 
 signals:
@@ -147,6 +181,7 @@ private:
     bool m_hot = false;
     bool m_spaceDown = false;
     CheckBoxBitmaps m_bitmaps;
+    std::unique_ptr<TXPCheckBoxActionLink> m_actionLink;
 };
 
 class TXPCheckBox : public TXPCustomCheckBox {

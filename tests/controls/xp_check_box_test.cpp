@@ -498,3 +498,54 @@ TEST_F(CheckBoxInput, focusDrawsTheFocusRectangle) {
     EXPECT_EQ(after.pixel(19, 7) | 0xFF000000u, (before.pixel(19, 7) ^ 0x00FFFFFFu) | 0xFF000000u);
     EXPECT_EQ(after.pixel(19, 8), before.pixel(19, 8));
 }
+
+TEST_F(CheckBoxInput, actionLinkSharesTextEnabledAndCheckedState) {
+    QAction action(QStringLiteral("Pack"));
+    action.setCheckable(true);
+    action.setChecked(true);
+    box->setAction(&action);
+    EXPECT_EQ(box->Action(), &action);
+    EXPECT_EQ(box->Caption(), QStringLiteral("Pack"));
+    EXPECT_TRUE(box->Checked());
+    // the box follows the action while the two agree
+    action.setChecked(false);
+    EXPECT_EQ(box->State(), cbUnchecked);
+    action.setEnabled(false);
+    EXPECT_FALSE(box->isEnabled());
+    action.setEnabled(true);
+    action.setText(QStringLiteral("Pack it"));
+    EXPECT_EQ(box->Caption(), QStringLiteral("Pack it"));
+    // out of step (grayed by code while the action is checked): the action's change leaves
+    // the box alone
+    action.setChecked(true);
+    box->setState(cbGrayed);
+    action.setChecked(false);
+    EXPECT_EQ(box->State(), cbGrayed);
+    EXPECT_EQ(clicks->count(), 0);
+}
+
+TEST_F(CheckBoxInput, clickExecutesTheLinkedAction) {
+    QAction action(QStringLiteral("Pack"));
+    action.setCheckable(true);
+    QSignalSpy triggered(&action, &QAction::triggered);
+    box->setAction(&action);
+    box->setAllowGrayed(true);
+    click(kOnBox);
+    EXPECT_EQ(box->State(), cbGrayed);  // the action's change does not undo the grayed state
+    EXPECT_FALSE(action.isChecked());
+    click(kOnBox);
+    EXPECT_TRUE(box->Checked());
+    EXPECT_TRUE(action.isChecked());
+    ASSERT_EQ(triggered.count(), 2);
+    EXPECT_TRUE(triggered.at(1).at(0).toBool());
+    EXPECT_EQ(clicks->count(), 2);
+
+    QAction plain(QStringLiteral("Run"));
+    QSignalSpy plainTriggered(&plain, &QAction::triggered);
+    box->setAction(&plain);
+    click(kOnBox);
+    EXPECT_EQ(plainTriggered.count(), 1);
+    box->setAction(nullptr);
+    click(kOnBox);
+    EXPECT_EQ(plainTriggered.count(), 1);
+}
