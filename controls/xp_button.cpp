@@ -173,11 +173,20 @@ TXPButton::TXPButton(QWidget* parent) : TCustomControlXP(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     m_defaultNow = m_default;
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-        if (now && now->window() == window())
+    m_focusConnection = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        // Focus lost to nothing inside the still active window (the focused control went
+        // away) counts as a move to no control; losing it to another application does not.
+        if (now ? now->window() == window() : window()->isActiveWindow())
             focusMovedTo(now);
     });
     watchWindow();
+}
+
+TXPButton::~TXPButton() {
+    // focus moves while the window tears its children down must not reach a half-destroyed button
+    disconnect(m_focusConnection);
+    if (m_watchedWindow)
+        m_watchedWindow->removeEventFilter(this);
 }
 
 QSize TXPButton::sizeHint() const { return {kDefaultWidth, kDefaultHeight}; }

@@ -64,6 +64,7 @@ class TXPButton : public TCustomControlXP {
     Q_OBJECT
 public:
     explicit TXPButton(QWidget* parent = nullptr);
+    ~TXPButton() override;
 
     QString Caption() const { return text(); }
     void setCaption(const QString& caption) { setText(caption); }
@@ -149,6 +150,7 @@ private:
 
     ButtonBitmaps m_bitmaps;
     QPointer<QWidget> m_watchedWindow;
+    QMetaObject::Connection m_focusConnection;
 };
 
 } // namespace controls

@@ -274,3 +274,37 @@ TEST(XPButton, startsAsA75By25BlueButtonThatIsNotDefault) {
     EXPECT_EQ(b.focusPolicy(), Qt::StrongFocus);
     EXPECT_TRUE(b.testAttribute(Qt::WA_OpaquePaintEvent));
 }
+
+TEST(XPButton, deletingTheFocusedButtonMakesTheDefaultButtonAnswerEnterAgain) {
+    auto window = std::make_unique<QWidget>();
+    new QLineEdit(window.get());
+    auto* a = new TXPButton(window.get());
+    auto* b = new TXPButton(window.get());
+    b->move(0, 40);
+    a->setDefault(true);
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    b->setFocus();
+    QApplication::processEvents();
+    EXPECT_FALSE(a->defaultNow());
+    delete b;   // the focused button goes away while the window stays active
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), nullptr);
+    EXPECT_TRUE(a->defaultNow());   // Enter works again for the default button
+    QSignalSpy clicks(a, &QAbstractButton::clicked);
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_EQ(clicks.count(), 1);
+    window.reset();   // tearing down with a default button must not touch freed buttons
+}
+
+TEST(XPButton, clickHandlerMayDeleteTheButton) {
+    QWidget window;
+    auto* button = new TXPButton(&window);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QPointer<TXPButton> watch(button);
+    QObject::connect(button, &QAbstractButton::clicked, [&] { delete watch.data(); });
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(watch.isNull());
+}
