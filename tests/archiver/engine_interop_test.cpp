@@ -202,3 +202,26 @@ TEST(EngineInterop, bzip2EntriesFailAloneAndTheRestExtracts) {
     EXPECT_EQ(readFile(out / "p/plain.txt"), std::string(20000, 'p'));
     EXPECT_EQ(testArchive((tmp / "mixed.zip").string()), "p/packed.txt");
 }
+
+#ifdef KESTRANE_ZIP_TOOL
+TEST(EngineInterop, commandLineCreateTestAndExtractReportFailuresPerEntry) {
+    if (!haveTool("unzip")) GTEST_SKIP() << "unzip missing";
+    TempFolder tmp;
+    makeTree(tmp.path());
+    const std::string tool = KESTRANE_ZIP_TOOL;
+    const std::string cd = "cd " + quoted(tmp.path()) + " && " + tool;
+    ToolRun r = run(cd + " create made.zip prof --level 6 </dev/null");
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = run("unzip -t " + quoted(tmp / "made.zip"));
+    EXPECT_EQ(r.status, 0) << r.output;
+    r = run(cd + " test made.zip");
+    EXPECT_EQ(r.status, 0) << r.output;
+
+    writeStoredZip(tmp / "bad.zip", {{"../up.txt", "1"}, {"ok.txt", "2"}, {"/abs.txt", "3"}});
+    r = run(cd + " extract bad.zip out </dev/null");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 2) << r.output;
+    EXPECT_EQ(readFile(tmp / "out/ok.txt"), "2");
+    EXPECT_FALSE(fs::exists(tmp / "up.txt"));
+}
+#endif
