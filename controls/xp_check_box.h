@@ -94,7 +94,9 @@ private:
 };
 
 // The self-drawn check box. The caption is the button's text(); "&" marks its accelerator.
-// Setting State or Checked from code repaints the box and fires no click.
+// A click by the pointer or the space bar toggles the state and emits stateChanged, then
+// clicked (OnClick); QAbstractButton's own click()/toggle slots are not used. Setting State
+// or Checked from code repaints the box and fires neither.
 class TXPCustomCheckBox : public TCustomControlXP {
     Q_OBJECT
 public:
