@@ -235,8 +235,6 @@ int Canvas::qtTextFlags(unsigned flags) const {
 }
 
 int Canvas::DrawText(const QString& text, Rect& r, unsigned flags) {
-    const QFontMetrics fm(m_font);
-    const int qf = qtTextFlags(flags);
     if (text.isEmpty()) {
         if (flags & kDtCalcRect) {
             r.right = r.left;
@@ -244,17 +242,34 @@ int Canvas::DrawText(const QString& text, Rect& r, unsigned flags) {
         }
         return 0;
     }
+    const int qf = qtTextFlags(flags);
+    const int layoutFlags = qf & ~Qt::AlignHorizontal_Mask & ~Qt::AlignVertical_Mask;
+
+    // the text's extent laid out from the rectangle's corner, wrapped at its width
+    const bool wraps = (flags & kDtWordBreak) && !(flags & kDtSingleLine);
+    const int wrapWidth = wraps ? std::max(r.width(), 1) : kUnboundedTextWidth;
+    const QRect extent = QFontMetrics(m_font).boundingRect(QRect(0, 0, wrapWidth, kUnboundedTextWidth),
+                                                           layoutFlags | Qt::AlignLeft | Qt::AlignTop, text);
     if (flags & kDtCalcRect) {
-        const bool wraps = (flags & kDtWordBreak) && !(flags & kDtSingleLine);
-        const int wrapWidth = wraps ? std::max(r.width(), 1) : kUnboundedTextWidth;
-        const int measureFlags = (qf & ~Qt::AlignHorizontal_Mask & ~Qt::AlignVertical_Mask) | Qt::AlignLeft | Qt::AlignTop;
-        const QRect box = fm.boundingRect(QRect(0, 0, wrapWidth, kUnboundedTextWidth), measureFlags, text);
-        r.right = r.left + box.width();
-        r.bottom = r.top + box.height();
-        return box.height();
+        r.right = r.left + extent.width();
+        r.bottom = r.top + extent.height();
+        return extent.height();
     }
-    const QRect target = toQRect(r);
-    const QRect box = fm.boundingRect(target, qf, text);
+
+    // place the text's box in whole pixels, halves of odd remainders truncated
+    int x = r.left, y = r.top;
+    if (flags & kDtCenter)
+        x = r.left + (r.width() - extent.width()) / 2;
+    else if (flags & kDtRight)
+        x = r.right - extent.width();
+    if (flags & kDtSingleLine) {
+        if (flags & kDtVCenter)
+            y = r.top + (r.height() - extent.height()) / 2;
+        else if (flags & kDtBottom)
+            y = r.bottom - extent.height();
+    }
+    const QRect box(x, y, extent.width(), extent.height());
+
     QPainter p(&m_image);
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setRenderHint(QPainter::TextAntialiasing, false);
@@ -262,12 +277,13 @@ int Canvas::DrawText(const QString& text, Rect& r, unsigned flags) {
     if (flags & kDtRtlReading)
         p.setLayoutDirection(Qt::RightToLeft);
     if (!(flags & kDtNoClip))
-        p.setClipRect(target);
+        p.setClipRect(toQRect(r));
     if (m_bkMode == BkMode::bkOpaque)
         p.fillRect(box, QColor::fromRgb(toQRgb(m_bkColour)));
     p.setPen(QColor::fromRgb(toQRgb(m_textColour)));
-    p.drawText(target, qf, text);
-    return box.height();
+    // lines of a wrapped text keep the horizontal alignment inside the box
+    p.drawText(box, layoutFlags | (qf & Qt::AlignHorizontal_Mask) | Qt::AlignTop | Qt::TextDontClip, text);
+    return extent.height();
 }
 
 int Canvas::TextWidth(const QString& text) const {

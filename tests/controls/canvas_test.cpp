@@ -269,3 +269,45 @@ TEST(SystemColours, colourValuesKeepRedInTheLowByteAndResolveSystemCodes) {
     EXPECT_EQ(toQRgb(rgb(1, 2, 3)), qRgb(1, 2, 3));
     EXPECT_EQ(fromQRgb(qRgb(1, 2, 3)), rgb(1, 2, 3));
 }
+
+namespace {
+
+// Left and top edge of the pixels in one colour; (-1, -1) when there are none.
+QPoint inkOrigin(const QImage& img, QRgb colour) {
+    int left = -1, top = -1;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (img.pixel(x, y) == colour) {
+                left = left < 0 ? x : std::min(left, x);
+                top = top < 0 ? y : top;
+            }
+    return {left, top};
+}
+
+QPoint inkOriginFor(unsigned flags, Rect r) {
+    auto img = blankImage(120, 40);
+    Canvas c(img);
+    c.setBkMode(BkMode::bkTransparent);
+    c.setTextColour(rgb(255, 0, 0));
+    c.DrawText("Kestrane", r, flags);
+    return inkOrigin(img, kRed);
+}
+
+} // namespace
+
+TEST(CanvasText, alignmentPlacesTheTextBoxInWholePixels) {
+    auto probe = blankImage(1, 1);
+    Canvas c(probe);
+    Rect extent{0, 0, 0, 0};
+    c.DrawText("Kestrane", extent, kDtSingleLine | kDtCalcRect);
+    const Rect r{3, 2, 104, 37};   // 101 × 35: odd remainders both ways
+    const QPoint left = inkOriginFor(kDtLeft | kDtSingleLine, r);
+    ASSERT_GE(left.x(), 0);
+    const int dx = (r.width() - extent.width()) / 2, dy = (r.height() - extent.height()) / 2;
+    EXPECT_EQ(inkOriginFor(kDtCenter | kDtSingleLine, r), left + QPoint(dx, 0));
+    EXPECT_EQ(inkOriginFor(kDtRight | kDtSingleLine, r), left + QPoint(r.width() - extent.width(), 0));
+    EXPECT_EQ(inkOriginFor(kDtVCenter | kDtSingleLine, r), left + QPoint(0, dy));
+    EXPECT_EQ(inkOriginFor(kDtBottom | kDtSingleLine, r), left + QPoint(0, r.height() - extent.height()));
+    // without kDtSingleLine the vertical flags do nothing
+    EXPECT_EQ(inkOriginFor(kDtVCenter, r), left);
+}
