@@ -618,3 +618,37 @@ TEST(UpdateEngine, cancelFromProgressHandlerRollsBackExistingArchive) {
     EXPECT_GE(overallCalls, 1);
     EXPECT_EQ(readFile(tmp / "k.zip"), before) << "the replaced entry and the tail are restored";
 }
+
+TEST(AddFiles, leavesOutTheArchiveItselfExclusionsAndStoresNoCompressionMatches) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", textOf(3000, 10));
+    writeFile(tmp / "p/b.bin", textOf(3000, 11));
+    writeFile(tmp / "p/skip.tmp", "x");
+    writeFile(tmp / "p/cache/c.txt", "c");
+    TZipArchiver zip;
+    zip.FileName = (tmp / "p/self.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.NoCompressionMasks = {"*.bin"};
+    zip.OpenArchive(kOpenCreate);
+    zip.AddFiles((tmp / "p/*.*").string(), kDefaultSearchAttr, "*.tmp");
+    zip.CloseArchive();
+    zip.OpenArchive(kOpenRead);
+    const auto names = byName(*zip.directory());
+    EXPECT_FALSE(names.count("p/self.zip"));
+    EXPECT_FALSE(names.count("p/skip.tmp"));
+    ASSERT_TRUE(names.count("p/b.bin") && names.count("p/a.txt") && names.count("p/cache/c.txt"));
+    EXPECT_EQ(names.at("p/b.bin")->method, 0);
+    EXPECT_EQ(names.at("p/a.txt")->method, 8);
+    zip.CloseArchive();
+
+    // With the folder bit absent, sub-folders are searched but get no entries.
+    TZipArchiver flat;
+    flat.FileName = (tmp / "flat.zip").string();
+    flat.BaseDir = tmp.str();
+    flat.OpenArchive(kOpenCreate);
+    flat.AddFiles((tmp / "p/*.*").string(), kDefaultSearchAttr & ~0x10u, "");
+    const auto flatNames = byName(*flat.directory());
+    EXPECT_TRUE(flatNames.count("p/cache/c.txt"));
+    EXPECT_FALSE(flatNames.count("p/cache/"));
+    flat.CloseArchive();
+}
