@@ -21,45 +21,6 @@ void ByteWriter::bytes(std::span<const std::uint8_t> data) { m_out.insert(m_out.
 
 void ByteWriter::bytes(std::string_view data) { m_out.insert(m_out.end(), data.begin(), data.end()); }
 
-bool ByteReader::take(std::size_t count) {
-    if (m_failed || count > m_data.size() - m_pos) {
-        m_failed = true;
-        return false;
-    }
-    return true;
-}
-
-std::uint8_t ByteReader::u8() {
-    if (!take(1))
-        return 0;
-    return m_data[m_pos++];
-}
-
-std::uint16_t ByteReader::u16() {
-    if (!take(2))
-        return 0;
-    std::uint16_t v = std::uint16_t(m_data[m_pos] | (m_data[m_pos + 1] << 8));
-    m_pos += 2;
-    return v;
-}
-
-std::uint32_t ByteReader::u32() {
-    if (!take(4))
-        return 0;
-    std::uint32_t v = std::uint32_t(m_data[m_pos]) | (std::uint32_t(m_data[m_pos + 1]) << 8) |
-                      (std::uint32_t(m_data[m_pos + 2]) << 16) | (std::uint32_t(m_data[m_pos + 3]) << 24);
-    m_pos += 4;
-    return v;
-}
-
-std::uint64_t ByteReader::u64() {
-    if (!take(8))
-        return 0;
-    std::uint64_t lo = u32();
-    std::uint64_t hi = u32();
-    return lo | (hi << 32);
-}
-
 std::span<const std::uint8_t> ByteReader::bytes(std::size_t count) {
     if (!take(count))
         return {};

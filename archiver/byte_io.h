@@ -36,10 +36,28 @@ class ByteReader {
 public:
     explicit ByteReader(std::span<const std::uint8_t> data) : m_data(data) {}
 
-    std::uint8_t u8();
-    std::uint16_t u16();
-    std::uint32_t u32();
-    std::uint64_t u64();
+    std::uint8_t u8() { return take(1) ? m_data[m_pos++] : 0; }
+    std::uint16_t u16() {
+        if (!take(2))
+            return 0;
+        const std::uint16_t v = std::uint16_t(m_data[m_pos] | (m_data[m_pos + 1] << 8));
+        m_pos += 2;
+        return v;
+    }
+    std::uint32_t u32() {
+        if (!take(4))
+            return 0;
+        const std::uint32_t v = std::uint32_t(m_data[m_pos]) | (std::uint32_t(m_data[m_pos + 1]) << 8) |
+                                (std::uint32_t(m_data[m_pos + 2]) << 16) | (std::uint32_t(m_data[m_pos + 3]) << 24);
+        m_pos += 4;
+        return v;
+    }
+    std::uint64_t u64() {
+        if (!take(8))
+            return 0;
+        const std::uint64_t lo = u32();
+        return lo | (std::uint64_t(u32()) << 32);
+    }
     // The next `count` bytes; empty (and failed) when fewer remain.
     std::span<const std::uint8_t> bytes(std::size_t count);
     std::string text(std::size_t count);
@@ -50,7 +68,14 @@ public:
     std::size_t remaining() const { return m_data.size() - m_pos; }
 
 private:
-    bool take(std::size_t count);
+    // True when `count` more bytes can be read; otherwise sets the failure flag.
+    bool take(std::size_t count) {
+        if (m_failed || count > m_data.size() - m_pos) {
+            m_failed = true;
+            return false;
+        }
+        return true;
+    }
 
     std::span<const std::uint8_t> m_data;
     std::size_t m_pos = 0;

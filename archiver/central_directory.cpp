@@ -198,7 +198,7 @@ std::string foldName(std::string_view name) {
 
 void TZADirArray::SetCount(int n) {
     if (n <= 0) {
-        std::vector<TDirItem>().swap(m_items);
+        decltype(m_items)().swap(m_items);
         m_names.clear();
         m_index.clear();
         m_indexUsed = 0;
@@ -339,13 +339,13 @@ int TZADirArray::FindByName(std::string_view name) const {
     }
 }
 
-void TZADirArray::RenameItem(int i, const std::string& newName) {
+void TZADirArray::RenameItem(int i, std::string newName) {
     TDirItem& item = ItemAt(i);
     const auto pos = std::size_t(i);
     if (pos < m_names.size() && m_names[pos] != foldName(item.name))
         throw EZAException(kErrNameListMismatch);
     setNameAt(i, foldName(newName));
-    item.name = newName;
+    item.name = std::move(newName);
 }
 
 int TZADirArray::appendItem(TDirItem item) {
@@ -484,7 +484,9 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
     m_current.SetCount(int(count));
     ChunkedInput in(*m_stream, *start, fileSize);
     for (int i = 0; i < int(count); ++i) {
-        TDirItem item;
+        // Items are filled in place in the slots SetCount made; the name goes in through
+        // RenameItem, which appends it to the name list.
+        TDirItem& item = m_current.ItemAt(i);
         {
             ByteReader r(in.take(kCentralHeaderSize));
             read(r, static_cast<CentralHeader&>(item));
@@ -501,8 +503,9 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
             m_current.Clear();
             return false;
         }
-        item.name = decodeStoredName(std::string_view(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size()),
-                                     item.flags, m_settings.oemFileNames);
+        m_current.RenameItem(i, decodeStoredName(std::string_view(reinterpret_cast<const char*>(nameBytes.data()),
+                                                                   nameBytes.size()),
+                                                  item.flags, m_settings.oemFileNames));
         // Extra blocks: a block longer than what is left of the field is cut to the rest;
         // a tail too short for a block header is ignored.
         ByteReader er(extra);
@@ -524,7 +527,6 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
             item.extraBlocks.push_back(std::move(block));
         }
         item.comment.assign(comment.begin(), comment.end());
-        m_current.StoreItem(i, std::move(item));
     }
     return true;
 }

@@ -6,6 +6,7 @@
 
 #include "archiver/zip_records.h"
 #include "platform/file_stream.h"
+#include "platform/large_memory.h"
 
 #include <cstdint>
 #include <memory>
@@ -93,7 +94,7 @@ public:
     // Index of the item whose name equals `name` ignoring case, or -1. With two such items,
     // the later one.
     int FindByName(std::string_view name) const;
-    void RenameItem(int i, const std::string& newName);
+    void RenameItem(int i, std::string newName);
     void AssignFrom(const TZADirArray& other);
     void ClearSelection();
     // Empties the directory; the slots stay allocated.
@@ -118,13 +119,13 @@ private:
     void rebuildIndex(std::size_t expected) const;
     void insertIndex(int i, std::uint32_t hash) const;
 
-    std::vector<TDirItem> m_items;
-    std::vector<std::string> m_names;  // folded name of each item, same order
+    std::vector<TDirItem, platform::LargeAllocator<TDirItem>> m_items;
+    std::vector<std::string, platform::LargeAllocator<std::string>> m_names;  // folded name of each item, same order
     int m_growthStep = 500;
     // Hash index over m_names: folded name -> position (the highest among equal names).
     // Kept up to date on appends; any other change marks it stale and the next lookup
     // rebuilds it.
-    mutable std::vector<IndexSlot> m_index;
+    mutable std::vector<IndexSlot, platform::LargeAllocator<IndexSlot>> m_index;
     mutable std::size_t m_indexUsed = 0;
     mutable bool m_indexValid = true;
     mutable std::string m_lookupKey;   // FindByName's folded key, kept to reuse its storage

@@ -184,9 +184,7 @@ StoredName encodeStoredName(std::string_view name, bool oemFileNames) {
 
 std::string decodeStoredName(std::string_view bytes, std::uint16_t flags, bool oemFileNames) {
     bytes = bytes.substr(0, bytes.find('\0'));
-    if (!oemFileNames || isAscii(bytes))
-        return std::string(bytes);
-    if ((flags & kFlagUtf8) && wellFormedUtf8(bytes))
+    if (!oemFileNames || ((flags & kFlagUtf8) ? wellFormedUtf8(bytes) : isAscii(bytes)))
         return std::string(bytes);
     return platform::cp866ToUtf8(bytes);
 }
