@@ -115,7 +115,8 @@ void Canvas::Rectangle(const Rect& r) {
         FillRect(r.inflated(-1, -1));
         FrameRect(r, m_penColour);
     } else {
-        FillRect(r);
+        // without a pen the platform fills one pixel less to the right and bottom
+        FillRect({r.left, r.top, r.right - 1, r.bottom - 1});
     }
 }
 

@@ -88,7 +88,8 @@ public:
     void FillRect(const Rect& r);
     // 1-pixel frame on the rectangle's outermost pixels.
     void FrameRect(const Rect& r, Colour c);
-    // Pen outline on the outermost pixels, interior in the brush.
+    // Pen outline on the outermost pixels, interior in the brush; with a clear pen the
+    // brush covers (left, top) – (right − 1, bottom − 1).
     void Rectangle(const Rect& r);
     // Rectangle whose corners are quarters of an ellipse of ellipseWidth × ellipseHeight
     // (clamped to the rectangle): pen outline on the outermost pixels, brush inside.

@@ -93,6 +93,18 @@ TEST(Canvas, rectangleDrawsPenOutlineAndBrushInterior) {
               "####.");
 }
 
+TEST(Canvas, rectangleWithoutPenFillsOnePixelLess) {
+    auto img = blankImage(4, 3);
+    Canvas c(img);
+    c.setPenStyle(PenStyle::psClear);
+    c.setBrushColour(rgb(255, 0, 0));
+    c.Rectangle({0, 0, 4, 3});
+    EXPECT_EQ(toArt(img, kArt),
+              "rrr.\n"
+              "rrr.\n"
+              "....");
+}
+
 TEST(Canvas, roundRectCutsSymmetricCornersAndFillsInside) {
     auto img = blankImage(10, 8);
     Canvas c(img);
