@@ -29,7 +29,7 @@ protected:
         cancel->setGeometry(120, 50, 97, 25);
         cancel->setCaption("Cancel");
         window->show();
-        QApplication::setActiveWindow(window.get());
+        window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
         edit->setFocus();
         QApplication::processEvents();
@@ -283,7 +283,7 @@ TEST(XPButton, deletingTheFocusedButtonMakesTheDefaultButtonAnswerEnterAgain) {
     b->move(0, 40);
     a->setDefault(true);
     window->show();
-    QApplication::setActiveWindow(window.get());
+    window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     b->setFocus();
     QApplication::processEvents();
