@@ -81,7 +81,8 @@ void foldNameInto(std::string_view name, std::string& out);
 class TZADirArray {
 public:
     int Count() const { return int(m_items.size()); }
-    // Grows the slots in steps (1000, 2000, 4000, 8000, then 10000 at a time); 0 frees all.
+    // Grows the slots in steps (1000, 2000, 4000, 8000, then 10000 at a time); 0 frees all;
+    // shrinking to a non-zero count keeps the slots. New items are default items.
     void SetCount(int n);
     TDirItem& ItemAt(int i);
     const TDirItem& ItemAt(int i) const;
@@ -92,8 +93,11 @@ public:
     void StoreItem(int i, TDirItem&& item);
     void DeleteItem(int i);
     // Index of the item whose name equals `name` ignoring case, or -1. With two such items,
-    // the later one.
+    // the later one. Not for concurrent use (it reuses a key buffer).
     int FindByName(std::string_view name) const;
+    // Sets item i's name and its name list text. A new item is named this way right after
+    // SetCount(Count() + 1). 3 when i is out of range; 59 when the list's text i is not
+    // item i's current name.
     void RenameItem(int i, std::string newName);
     void AssignFrom(const TZADirArray& other);
     void ClearSelection();
