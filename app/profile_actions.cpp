@@ -249,8 +249,11 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
             window.showError(text::kFilesNotFound + name);
             return false;
         }
-        if (!archive->extractProfile(window, name))
+        if (auto error = archive->extractProfile(window, name)) {
+            busy.hide();
+            window.showError(*error);
             return false;
+        }
     } else if (!platform::folderExists(platform::toPath(profileFolder(name)))) {
         busy.hide();
         window.showError(text::kFilesNotFound + name);

@@ -24,8 +24,8 @@ public:
     // then stays and the archive is removed.
     virtual std::optional<std::string> archiveProfile(ProfileWindow& window, const std::string& name) = 0;
     // Unpacks "./name.zip" into the working directory, recreating "./name". On any
-    // failure it shows the error, removes what it unpacked and answers false.
-    virtual bool extractProfile(ProfileWindow& window, const std::string& name) = 0;
+    // failure it removes what it unpacked and answers the error's text.
+    virtual std::optional<std::string> extractProfile(ProfileWindow& window, const std::string& name) = 0;
     // Renames "./oldName.zip" to "./newName.zip" with every stored name moved from
     // "oldName/" to "newName/". Shows the error and answers false on failure.
     virtual bool renameProfileArchive(ProfileWindow& window, const std::string& oldName,

@@ -20,8 +20,7 @@ struct Run {
 
 // Runs kestrane-cli in the current directory with stdin not a terminal.
 Run cli(const std::string& args) {
-    const char* bin = std::getenv("KESTRANE_BINARY_DIR");
-    const std::string exe = std::string(bin ? bin : ".") + "/app/kestrane-cli";
+    const std::string exe = std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli";
     FILE* p = ::popen((exe + " " + args + " </dev/null 2>&1").c_str(), "r");
     Run r{-1, {}};
     if (!p)

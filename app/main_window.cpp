@@ -1,0 +1,398 @@
+#include "app/main_window.h"
+
+#include "app/application.h"
+#include "app/busy_window.h"
+#include "app/profile_archive.h"
+#include "app/profile_list.h"
+#include "archiver/zip_archiver.h"
+#include "controls/shadow_label.h"
+#include "controls/system_colours.h"
+#include "controls/xp_button.h"
+#include "controls/xp_check_box.h"
+#include "controls/xp_edits.h"
+#include "controls/xp_group_box.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QListWidgetItem>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+
+#include <algorithm>
+#include <exception>
+
+namespace kestrane {
+namespace {
+
+using namespace controls;
+
+constexpr int kItemHeight = 13;
+const char* const kPickerTitle = "Please specify a directory";
+
+TForm1::FolderPicker& folderPicker() {
+    static TForm1::FolderPicker picker = [](QWidget* parent, const QString& title) {
+        return QFileDialog::getExistingDirectory(parent, title);
+    };
+    return picker;
+}
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+template <class W>
+W* place(W* widget, int left, int top, int width, int height) {
+    widget->setGeometry(left, top, width, height);
+    return widget;
+}
+
+TXPButton* button(QWidget* parent, const char* caption, int left, int top, int width, int height) {
+    auto* b = place(new TXPButton(parent), left, top, width, height);
+    b->setCaption(QString::fromUtf8(caption));
+    return b;
+}
+
+QLabel* label(QWidget* parent, const char* caption, int left, int top, int width, int height) {
+    auto* l = place(new QLabel(QString::fromUtf8(caption), parent), left, top, width, height);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Labels size themselves to their caption, whatever the font's width.
+    l->adjustSize();
+    l->move(left, top);
+    return l;
+}
+
+// The archiver's questions as message boxes over the window.
+archiver::TZAAction askFailure(QWidget* parent, const std::string& message, bool allowRetry) {
+    QMessageBox box(QMessageBox::Critical, kApplicationTitle, q(message), QMessageBox::NoButton, parent);
+    box.addButton(QMessageBox::Abort);
+    if (allowRetry)
+        box.addButton(QMessageBox::Retry);
+    box.addButton(QMessageBox::Ignore);
+    switch (box.exec()) {
+    case QMessageBox::Retry:
+        return archiver::fxaRetry;
+    case QMessageBox::Ignore:
+        return archiver::fxaIgnore;
+    default:
+        return archiver::fxaAbort;
+    }
+}
+
+archiver::TZAOverwriteAnswer askOverwrite(QWidget* parent, const std::string& question) {
+    QMessageBox box(QMessageBox::Question, kApplicationTitle, q(question), QMessageBox::NoButton, parent);
+    box.addButton(QMessageBox::Yes);
+    box.addButton(QMessageBox::No);
+    box.addButton(QMessageBox::NoToAll);
+    box.addButton(QMessageBox::YesToAll);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return archiver::TZAOverwriteAnswer::Yes;
+    case QMessageBox::No:
+        return archiver::TZAOverwriteAnswer::No;
+    case QMessageBox::NoToAll:
+        return archiver::TZAOverwriteAnswer::NoToAll;
+    case QMessageBox::YesToAll:
+        return archiver::TZAOverwriteAnswer::YesToAll;
+    default:
+        return archiver::TZAOverwriteAnswer::Closed;
+    }
+}
+
+} // namespace
+
+void TForm1::setFolderPicker(FolderPicker picker) { folderPicker() = std::move(picker); }
+
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      m_archiver(std::make_unique<archiver::TZipArchiver>()),
+      m_profileArchive(std::make_unique<ZipProfileArchive>(*m_archiver)) {
+    setWindowTitle(QStringLiteral("Kestrane v.1.2.1 by Morvell"));
+    setFont(defaultUiFont());
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(toQRgb(clBtnFace)));
+    pal.setColor(QPalette::WindowText, QColor(toQRgb(clWindowText)));
+    setPalette(pal);
+    setAutoFillBackground(true);
+    resize(kClientWidth, kClientHeight);
+
+    m_archiver->Prompts.askFailure = [this](const std::string& message, bool allowRetry) {
+        return askFailure(this, message, allowRetry);
+    };
+    m_archiver->Prompts.askOverwrite = [this](const std::string& question) { return askOverwrite(this, question); };
+
+    buildControls();
+    connectHandlers();
+
+    // FormActivate runs when the window takes the activation back from the busy window.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* now) {
+        if (now != nullptr && now != windowHandle())
+            m_lastOtherActive = now;
+    });
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::buildControls() {
+    m_list = place(new TXPListBox(this), 4, 5, 137, 252);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setSortingEnabled(false);
+    m_list->setUniformItemSizes(true);
+
+    m_controlPanel = place(new TXPGroupBox(QString::fromUtf8("Панель управления"), this), 144, 152, 225, 145);
+    m_add = button(m_controlPanel, "Добавить сервер", 8, 16, 209, 25);
+    m_delete = button(m_controlPanel, "Удалить", 120, 48, 97, 25);
+    m_save = button(m_controlPanel, "Сохранить", 8, 48, 97, 25);
+    m_cancel = button(m_controlPanel, "Отменить", 8, 80, 97, 25);
+    m_rename = button(m_controlPanel, "Изменить назв.", 120, 80, 97, 25);
+    m_exit = button(m_controlPanel, "Выход", 8, 112, 209, 25);
+
+    m_settingsPanel = place(new TXPGroupBox(this), 144, 0, 225, 153);
+    m_colourLabel = place(new TShadowLabel(m_settingsPanel), 8, 7, 1, 1);
+    m_colourLabel->setForegroundColor(clActiveCaption);
+    m_colourLabel->setBackgroundColor(clMenu);
+    m_systemsLabel = label(m_settingsPanel, "Путь к папке систем", 8, 8, 106, 13);
+    m_systemsField = place(new TXPEdit(m_settingsPanel), 8, 24, 129, 21);
+    m_systemsBrowse = button(m_settingsPanel, "Выбрать", 142, 24, 75, 21);
+    m_gameLabel = label(m_settingsPanel, "Путь к папка с игрой:", 8, 48, 110, 13);
+    m_gameField = place(new TXPEdit(m_settingsPanel), 8, 64, 129, 21);
+    m_gameBrowse = button(m_settingsPanel, "Выбрать", 142, 64, 75, 21);
+    m_nameLabel = label(m_settingsPanel, "Название сервера:", 8, 88, 98, 13);
+    m_nameField = place(new TXPEdit(m_settingsPanel), 8, 104, 209, 21);
+    m_archiveBox = place(new TXPCheckBox(m_settingsPanel), 8, 128, 120, 17);
+    m_archiveBox->setCaption(QString::fromUtf8("Архивировать"));
+    m_archiveBox->setChecked(true);
+
+    m_apply = button(this, "Выбрать сервер", 4, 264, 137, 25);
+    QFont bold = m_apply->font();
+    bold.setBold(true);
+    m_apply->setFont(bold);
+
+    // Tab order: list, control panel, settings panel, apply button; within each panel
+    // in the order of its table.
+    QWidget* order[] = {m_list,         m_add,           m_delete,     m_save,       m_cancel,
+                        m_rename,       m_exit,          m_systemsField, m_systemsBrowse, m_gameField,
+                        m_gameBrowse,   m_nameField,     m_archiveBox, m_apply};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
+void TForm1::connectHandlers() {
+    auto on = [this](TXPButton* b, auto handler) {
+        connect(b, &QAbstractButton::clicked, this, [this, handler] { guarded(handler); });
+    };
+    on(m_add, [this] { addClick(); });
+    on(m_rename, [this] { renameClick(); });
+    on(m_save, [this] { saveClick(); });
+    on(m_cancel, [this] { cancelClick(); });
+    on(m_exit, [this] {
+        if (!m_actionRunning)
+            close();
+    });
+    on(m_systemsBrowse, [this] { pickFolder(m_systemsField, m_gameField); });
+    on(m_gameBrowse, [this] { pickFolder(m_gameField, m_nameField); });
+    on(m_apply, [this] { runAction([this] { ApplyProfile(*this, m_profileArchive.get()); }); });
+    on(m_delete, [this] { runAction([this] { DeleteProfile(*this); }); });
+    connect(m_systemsField, &QLineEdit::textChanged, this, [this] { guarded([this] { gameFolderFill(); }); });
+}
+
+void TForm1::setBusyWindow(TForm2* busy) { m_busy = busy; }
+
+void TForm1::guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        QMessageBox box(QMessageBox::Critical, kApplicationTitle, q(topLevelErrorText(e.what())), QMessageBox::Ok,
+                        this);
+        box.exec();
+    } catch (...) {
+        QMessageBox box(QMessageBox::Critical, kApplicationTitle, QStringLiteral("Unknown error."), QMessageBox::Ok,
+                        this);
+        box.exec();
+    }
+}
+
+void TForm1::runAction(const std::function<void()>& action) {
+    // The actions pump messages; a click that arrives meanwhile must not start another.
+    if (m_actionRunning)
+        return;
+    m_actionRunning = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{m_actionRunning};
+    action();
+}
+
+// --- modes ------------------------------------------------------------------------
+
+void TForm1::SetWindowMode(bool browse) {
+    for (QWidget* w : std::initializer_list<QWidget*>{m_list, m_apply, m_add, m_delete, m_rename, m_exit})
+        w->setEnabled(browse);
+    for (QWidget* w : std::initializer_list<QWidget*>{m_save, m_cancel, m_systemsLabel, m_systemsField,
+                                                       m_systemsBrowse, m_gameLabel, m_gameField, m_gameBrowse,
+                                                       m_nameLabel, m_nameField, m_archiveBox})
+        w->setEnabled(!browse);
+}
+
+void TForm1::RefreshMainWindow() {
+    SetWindowMode(true);
+    if (ProfileListExists())
+        LoadProfileList(*this);
+    selectFirstEntry(*this);
+}
+
+void TForm1::ClearEntryFields() {
+    m_systemsField->clear();
+    m_nameField->clear();
+    m_gameField->clear();
+}
+
+int TForm1::SelectedIndex() const {
+    int index = -1;
+    for (int i = 0; i < m_list->count(); ++i)
+        if (m_list->item(i)->isSelected())
+            index = i;
+    return index;
+}
+
+void TForm1::FormActivate() {
+    SetWindowMode(true);
+    if (ProfileListExists())
+        LoadProfileList(*this);
+    m_renameFlag = false;
+    selectFirstEntry(*this);
+}
+
+bool TForm1::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate) {
+        const bool fromBusy = m_busy != nullptr && m_lastOtherActive == m_busy->windowHandle();
+        if (!m_activatedOnce || fromBusy) {
+            m_activatedOnce = true;
+            m_lastOtherActive = nullptr;
+            guarded([this] { FormActivate(); });
+        }
+    } else if (e->type() == QEvent::Close && m_actionRunning) {
+        // Closing in the middle of an action would pull the window from under it.
+        e->ignore();
+        return true;
+    }
+    return QWidget::event(e);
+}
+
+// --- handlers ---------------------------------------------------------------------
+
+void TForm1::addClick() { SetWindowMode(false); }
+
+void TForm1::renameClick() {
+    SetWindowMode(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{m_systemsField, m_gameField, m_systemsLabel, m_gameLabel,
+                                                       m_systemsBrowse, m_gameBrowse, m_archiveBox})
+        w->setEnabled(false);
+    m_renameFlag = true;
+}
+
+void TForm1::saveClick() {
+    runAction([this] {
+        if (m_renameFlag) {
+            m_renameFlag = false;
+            RenameProfile(*this, m_profileArchive.get());
+        } else {
+            SaveProfile(*this, m_profileArchive.get());
+        }
+    });
+}
+
+void TForm1::cancelClick() {
+    SetWindowMode(true);
+    m_renameFlag = false;
+    ClearEntryFields();
+    selectFirstEntry(*this);
+}
+
+void TForm1::pickFolder(TXPEdit* field, QWidget* nextFocus) {
+    const QString path = folderPicker()(this, QString::fromUtf8(kPickerTitle));
+    if (!path.isEmpty())
+        field->setText(path);
+    nextFocus->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm1::gameFolderFill() {
+    if (!m_gameField->text().isEmpty())
+        return;
+    QString s = m_systemsField->text();
+    auto isSeparator = [](QChar c) { return c == u'/' || c == u'\\'; };
+    if (s.isEmpty() || std::none_of(s.begin(), s.end(), isSeparator))
+        return;
+    while (!isSeparator(s.back()))
+        s.chop(1);
+    if (s.size() > 1)
+        m_gameField->setText(s);
+}
+
+// --- ProfileWindow ----------------------------------------------------------------
+
+std::string TForm1::systemsFolderText() const { return m_systemsField->text().toStdString(); }
+std::string TForm1::gameFolderText() const { return m_gameField->text().toStdString(); }
+std::string TForm1::nameText() const { return m_nameField->text().toStdString(); }
+bool TForm1::archiveBoxTicked() const { return m_archiveBox->Checked(); }
+
+std::vector<std::string> TForm1::profileEntries() const {
+    std::vector<std::string> names;
+    for (int i = 0; i < m_list->count(); ++i)
+        names.push_back(m_list->item(i)->text().toStdString());
+    return names;
+}
+
+void TForm1::setProfileEntries(const std::vector<std::string>& names) {
+    m_list->clear();
+    for (const auto& name : names) {
+        auto* item = new QListWidgetItem(q(name), m_list);
+        item->setSizeHint(QSize(0, kItemHeight));
+    }
+}
+
+void TForm1::selectEntry(int index) {
+    if (QListWidgetItem* item = m_list->item(index))
+        m_list->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
+}
+
+void TForm1::showError(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), q(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TForm1::showInformation(const std::string& text) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), q(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TForm1::showPlain(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, q(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool TForm1::askYesNo(const std::string& caption, const std::string& text) {
+    QMessageBox box(QMessageBox::Question, q(caption), q(text), QMessageBox::Yes | QMessageBox::No, this);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void TForm1::pumpMessages() { QCoreApplication::processEvents(); }
+
+void TForm1::showBusyWindow() {
+    if (m_busy)
+        m_busy->showBusy();
+}
+
+void TForm1::hideBusyWindow() {
+    if (!m_busy)
+        return;
+    m_busy->hideBusy();
+    // The activation comes back to this window, which then runs FormActivate.
+    activateWindow();
+}
+
+} // namespace kestrane

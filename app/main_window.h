@@ -1,0 +1,154 @@
+// The main window: the profile list, the three entry fields with their folder pickers,
+// the archive box and the buttons, in browse, edit or rename mode. Its buttons run the
+// profile actions, which reach the window back through ProfileWindow.
+#pragma once
+
+#include "app/profile_actions.h"
+#include "app/profile_window.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <QWindow>
+
+#include <functional>
+#include <memory>
+
+class QLabel;
+
+namespace archiver {
+class TZipArchiver;
+}
+
+namespace controls {
+class TXPButton;
+class TXPCheckBox;
+class TXPEdit;
+class TXPGroupBox;
+class TXPListBox;
+class TShadowLabel;
+} // namespace controls
+
+namespace kestrane {
+
+class TForm2;
+class ZipProfileArchive;
+
+class TForm1 : public QWidget, public ProfileWindow {
+    Q_OBJECT
+public:
+    // Outer size of the window on a desktop with the classic frame; the client area is
+    // what the controls are laid out in.
+    static constexpr int kClientWidth = 371;
+    static constexpr int kClientHeight = 298;
+
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The busy window the long actions show; created hidden at start-up, after this one.
+    void setBusyWindow(TForm2* busy);
+    TForm2* busyWindow() const { return m_busy; }
+
+    // Replaces the folder dialog; tests answer it with a path, or an empty text for Cancel.
+    using FolderPicker = std::function<QString(QWidget* parent, const QString& title)>;
+    static void setFolderPicker(FolderPicker picker);
+
+    // --- window state ---------------------------------------------------------------
+    void SetWindowMode(bool browse);
+    int SelectedIndex() const;
+    bool renameFlag() const { return m_renameFlag; }
+    bool actionRunning() const { return m_actionRunning; }
+    void FormActivate();
+
+    // --- ProfileWindow --------------------------------------------------------------
+    std::string systemsFolderText() const override;
+    std::string gameFolderText() const override;
+    std::string nameText() const override;
+    bool archiveBoxTicked() const override;
+    std::vector<std::string> profileEntries() const override;
+    void setProfileEntries(const std::vector<std::string>& names) override;
+    int selectedIndex() const override { return SelectedIndex(); }
+    void selectEntry(int index) override;
+    void showError(const std::string& text) override;
+    void showInformation(const std::string& text) override;
+    void showPlain(const std::string& text) override;
+    bool askYesNo(const std::string& caption, const std::string& text) override;
+    void pumpMessages() override;
+    void showBusyWindow() override;
+    void hideBusyWindow() override;
+    void refreshMainWindow() override { RefreshMainWindow(); }
+    void clearEntryFields() override { ClearEntryFields(); }
+    void RefreshMainWindow();
+    void ClearEntryFields();
+
+    // --- controls, named as in the window's layout ----------------------------------
+    controls::TXPListBox* profileList() const { return m_list; }
+    controls::TXPButton* addButton() const { return m_add; }
+    controls::TXPButton* deleteButton() const { return m_delete; }
+    controls::TXPButton* saveButton() const { return m_save; }
+    controls::TXPButton* cancelButton() const { return m_cancel; }
+    controls::TXPButton* renameButton() const { return m_rename; }
+    controls::TXPButton* exitButton() const { return m_exit; }
+    controls::TXPButton* applyButton() const { return m_apply; }
+    controls::TXPButton* systemsBrowseButton() const { return m_systemsBrowse; }
+    controls::TXPButton* gameBrowseButton() const { return m_gameBrowse; }
+    controls::TXPEdit* systemsField() const { return m_systemsField; }
+    controls::TXPEdit* gameField() const { return m_gameField; }
+    controls::TXPEdit* nameField() const { return m_nameField; }
+    controls::TXPCheckBox* archiveBox() const { return m_archiveBox; }
+    QLabel* systemsLabel() const { return m_systemsLabel; }
+    QLabel* gameLabel() const { return m_gameLabel; }
+    QLabel* nameLabel() const { return m_nameLabel; }
+    controls::TXPGroupBox* controlPanel() const { return m_controlPanel; }
+    controls::TXPGroupBox* settingsPanel() const { return m_settingsPanel; }
+    archiver::TZipArchiver& archiver() const { return *m_archiver; }
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    void buildControls();
+    void connectHandlers();
+    // Runs a handler inside the top-level error handler.
+    void guarded(const std::function<void()>& handler);
+    // Runs a profile action unless one is running already (pumped clicks are ignored).
+    void runAction(const std::function<void()>& action);
+    void pickFolder(controls::TXPEdit* field, QWidget* nextFocus);
+    void gameFolderFill();
+
+    void addClick();
+    void renameClick();
+    void saveClick();
+    void cancelClick();
+
+    controls::TXPListBox* m_list = nullptr;
+    controls::TXPGroupBox* m_controlPanel = nullptr;
+    controls::TXPGroupBox* m_settingsPanel = nullptr;
+    controls::TXPButton* m_add = nullptr;
+    controls::TXPButton* m_delete = nullptr;
+    controls::TXPButton* m_save = nullptr;
+    controls::TXPButton* m_cancel = nullptr;
+    controls::TXPButton* m_rename = nullptr;
+    controls::TXPButton* m_exit = nullptr;
+    controls::TXPButton* m_apply = nullptr;
+    controls::TXPButton* m_systemsBrowse = nullptr;
+    controls::TXPButton* m_gameBrowse = nullptr;
+    controls::TShadowLabel* m_colourLabel = nullptr;
+    QLabel* m_systemsLabel = nullptr;
+    QLabel* m_gameLabel = nullptr;
+    QLabel* m_nameLabel = nullptr;
+    controls::TXPEdit* m_systemsField = nullptr;
+    controls::TXPEdit* m_gameField = nullptr;
+    controls::TXPEdit* m_nameField = nullptr;
+    controls::TXPCheckBox* m_archiveBox = nullptr;
+
+    std::unique_ptr<archiver::TZipArchiver> m_archiver;
+    std::unique_ptr<ZipProfileArchive> m_profileArchive;
+    TForm2* m_busy = nullptr;
+    bool m_renameFlag = false;
+    bool m_actionRunning = false;
+    bool m_activatedOnce = false;
+    QPointer<QWindow> m_lastOtherActive;   // the last window other than this one to be active
+};
+
+} // namespace kestrane
