@@ -1,7 +1,7 @@
 // kestrane-cli: the profile actions from the command line, in the current directory.
 //
-//   kestrane-cli list
-//   kestrane-cli save --systems DIR --game DIR --name NAME
+//   kestrane-cli list [--long]
+//   kestrane-cli save --systems DIR --game DIR --name NAME [--archive]
 //   kestrane-cli apply NAME
 //   kestrane-cli rename OLD NEW
 //   kestrane-cli delete NAME [--yes]
@@ -11,7 +11,11 @@
 #include "app/application.h"
 #include "app/console_window.h"
 #include "app/profile_actions.h"
+#include "app/profile_archive.h"
 #include "app/profile_list.h"
+#include "archiver/zip_archiver.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <exception>
@@ -31,8 +35,8 @@ constexpr int kNotDone = 1;
 constexpr int kUsage = 2;
 
 const char* const kUsageText =
-    "usage: kestrane-cli list\n"
-    "       kestrane-cli save --systems DIR --game DIR --name NAME\n"
+    "usage: kestrane-cli list [--long]\n"
+    "       kestrane-cli save --systems DIR --game DIR --name NAME [--archive]\n"
     "       kestrane-cli apply NAME\n"
     "       kestrane-cli rename OLD NEW\n"
     "       kestrane-cli delete NAME [--yes]\n";
@@ -40,17 +44,19 @@ const char* const kUsageText =
 struct Arguments {
     std::vector<std::string> positional;
     std::map<std::string, std::string> options;   // --name VALUE
-    bool yes = false;
+    std::vector<std::string> flags;               // --flag
+    bool has(const std::string& flag) const { return std::find(flags.begin(), flags.end(), flag) != flags.end(); }
 };
 
-// Splits arguments into positional ones and the options a command accepts; nullopt when
-// an option is unknown or misses its value.
-std::optional<Arguments> parse(int argc, char** argv, const std::vector<std::string>& valueOptions, bool allowYes) {
+// Splits arguments into positional ones and the options and flags a command accepts;
+// nullopt when an option is unknown or misses its value.
+std::optional<Arguments> parse(int argc, char** argv, const std::vector<std::string>& valueOptions,
+                               const std::vector<std::string>& flags = {}) {
     Arguments args;
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
-        if (allowYes && a == "--yes") {
-            args.yes = true;
+        if (a.rfind("--", 0) == 0 && std::find(flags.begin(), flags.end(), a.substr(2)) != flags.end()) {
+            args.flags.push_back(a.substr(2));
         } else if (a.rfind("--", 0) == 0) {
             const std::string key = a.substr(2);
             if (std::find(valueOptions.begin(), valueOptions.end(), key) == valueOptions.end() || i + 1 >= argc)
@@ -72,20 +78,70 @@ bool selectProfile(ConsoleWindow& window, const std::string& name) {
     return false;
 }
 
+// A terminal question; nullopt without a terminal or at its end.
+std::optional<std::string> ask(const std::string& question) {
+    if (!::isatty(STDIN_FILENO))
+        return std::nullopt;
+    std::cout << question << ' ' << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return std::nullopt;
+    return answer;
+}
+
+// The archiver's questions as lines: asked on a terminal; without one a failed file
+// aborts and an existing file is not overwritten.
+void installPrompts(archiver::TZipArchiver& zip) {
+    zip.Prompts.askFailure = [](const std::string& message, bool allowRetry) {
+        std::cout << kApplicationTitle << ": " << message << '\n';
+        for (;;) {
+            auto answer = ask(allowRetry ? "Abort, Retry or Ignore? [a/r/i]" : "Abort or Ignore? [a/i]");
+            if (!answer || *answer == "a")
+                return archiver::fxaAbort;
+            if (*answer == "i")
+                return archiver::fxaIgnore;
+            if (allowRetry && *answer == "r")
+                return archiver::fxaRetry;
+        }
+    };
+    zip.Prompts.askOverwrite = [](const std::string& question) {
+        auto answer = ask(question + " [y/n/N(o to all)/A(ll)]");
+        if (!answer)
+            return archiver::TZAOverwriteAnswer::No;
+        if (*answer == "y")
+            return archiver::TZAOverwriteAnswer::Yes;
+        if (*answer == "A")
+            return archiver::TZAOverwriteAnswer::YesToAll;
+        if (*answer == "N")
+            return archiver::TZAOverwriteAnswer::NoToAll;
+        return archiver::TZAOverwriteAnswer::No;
+    };
+}
+
 int run(int argc, char** argv) {
     if (argc < 2)
         return kUsage;
     const std::string command = argv[1];
+    archiver::TZipArchiver zip;
+    installPrompts(zip);
+    ZipProfileArchive archive(zip);
 
     if (command == "list") {
-        if (argc != 2)
+        auto args = parse(argc, argv, {}, {"long"});
+        if (!args || !args->positional.empty())
             return kUsage;
-        for (const auto& name : LoadProfileList())
-            std::cout << name << '\n';
+        if (!args->has("long")) {
+            for (const auto& name : LoadProfileList())
+                std::cout << name << '\n';
+        } else if (ProfileListExists()) {
+            // Name, game folder and the archive flag, as the lines hold them.
+            for (const auto& line : readListFile(kProfileListFile))
+                std::cout << line << '\n';
+        }
         return kDone;
     }
     if (command == "save") {
-        auto args = parse(argc, argv, {"systems", "game", "name"}, false);
+        auto args = parse(argc, argv, {"systems", "game", "name"}, {"archive"});
         if (!args || !args->positional.empty() || args->options.size() != 3)
             return kUsage;
         ConsoleWindow window(std::cout, ConsoleWindow::Answer::Ask);
@@ -93,22 +149,23 @@ int run(int argc, char** argv) {
         window.systemsFolder = args->options["systems"];
         window.gameFolder = args->options["game"];
         window.name = args->options["name"];
-        return SaveProfile(window) ? kDone : kNotDone;
+        window.archiveBox = args->has("archive");
+        return SaveProfile(window, &archive) ? kDone : kNotDone;
     }
     if (command == "apply" || command == "rename" || command == "delete") {
-        auto args = parse(argc, argv, {}, command == "delete");
+        auto args = parse(argc, argv, {}, command == "delete" ? std::vector<std::string>{"yes"} : std::vector<std::string>{});
         const std::size_t wanted = command == "rename" ? 2 : 1;
         if (!args || args->positional.size() != wanted)
             return kUsage;
-        ConsoleWindow window(std::cout, args->yes ? ConsoleWindow::Answer::Yes : ConsoleWindow::Answer::Ask);
+        ConsoleWindow window(std::cout, args->has("yes") ? ConsoleWindow::Answer::Yes : ConsoleWindow::Answer::Ask);
         if (!selectProfile(window, args->positional[0]))
             return kNotDone;
         bool done = false;
         if (command == "apply") {
-            done = ApplyProfile(window);
+            done = ApplyProfile(window, &archive);
         } else if (command == "rename") {
             window.name = args->positional[1];
-            done = RenameProfile(window);
+            done = RenameProfile(window, &archive);
         } else {
             done = DeleteProfile(window);
         }

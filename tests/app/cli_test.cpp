@@ -93,3 +93,21 @@ TEST_F(Cli, listErrorsReachTheTopLevelHandler) {
     EXPECT_EQ(r.out.rfind("kestrane: Cannot write options.ini", 0), 0u) << r.out;
     EXPECT_EQ(r.out.substr(r.out.size() - 2), ".\n");
 }
+
+TEST_F(Cli, archivedProfilesAndTheLongListing) {
+    const std::string game = outside("game").string();
+    writeFile(outside("game/system/a.ini"), "a");
+    writeFile(outside("game/system/d/b.ini"), "b");
+    const auto source = treeListing(outside("game/system"));
+    auto saved = cli("save --systems '" + game + "/system' --game '" + game + "/' --name Main --archive");
+    EXPECT_EQ(saved.status, 0) << saved.out;
+    EXPECT_FALSE(fs::exists("Main"));
+    EXPECT_EQ(cli("list --long").out, "Main\t" + game + "/\t1\n");
+    // unzip, a reader we did not write, finds the archive sound.
+    EXPECT_EQ(std::system("unzip -tq Main.zip >/dev/null"), 0);
+
+    fs::remove_all(outside("game/system"));
+    EXPECT_EQ(cli("apply Main").status, 0);
+    EXPECT_EQ(treeListing(outside("game/system")), source);
+    EXPECT_FALSE(fs::exists("Main"));
+}

@@ -1,0 +1,170 @@
+// Archived profiles through the actions, with the real archiver and real files.
+#include "app/profile_actions.h"
+#include "app/profile_archive.h"
+#include "app/profile_list.h"
+#include "archiver/zip_archiver.h"
+#include "test_window.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+using namespace kestrane;
+using kestrane::testing::TestWindow;
+using kestrane::testing::treeListing;
+namespace fs = std::filesystem;
+using Events = std::vector<std::string>;
+
+namespace {
+
+// Python's zipfile, a reader we did not write: "name size crc" per entry.
+std::string pythonListing(const std::string& archive) {
+    const std::string cmd = "python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
+                            "for i in z.infolist(): print(i.filename, i.file_size, i.CRC)\" '" +
+                            archive + "' 2>&1";
+    std::string out;
+    if (FILE* p = ::popen(cmd.c_str(), "r")) {
+        std::array<char, 4096> buf{};
+        while (std::size_t n = std::fread(buf.data(), 1, buf.size(), p))
+            out.append(buf.data(), n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+} // namespace
+
+class ProfileArchives : public kestrane::testing::WorkingDirectoryTest {
+protected:
+    void SetUp() override {
+        WorkingDirectoryTest::SetUp();
+        systems = outside("game/system").string();
+        game = outside("game").string();
+        writeFile(outside("game/system/l2.ini"), "server=main");
+        writeFile(outside("game/system/.hidden"), "h");
+        writeFile(outside("game/system/sub/deep/x.dat"), std::string(300000, 'x'));
+        fs::create_directories(outside("game/system/empty"));
+    }
+
+    bool save(const std::string& name, bool archived = true) {
+        window.systems = systems;
+        window.game = game;
+        window.name = name;
+        window.archive = archived;
+        window.events.clear();
+        return SaveProfile(window, &archive);
+    }
+    bool apply(const std::string& name) {
+        window.select(name);
+        window.events.clear();
+        return ApplyProfile(window, &archive);
+    }
+
+    archiver::TZipArchiver zip;
+    ZipProfileArchive archive{zip};
+    TestWindow window;
+    std::string systems, game;
+};
+
+TEST_F(ProfileArchives, savedArchiveHoldsEveryFileAndFolderUnderTheName) {
+    ASSERT_TRUE(save("Main"));
+    EXPECT_FALSE(fs::exists("Main"));
+    EXPECT_TRUE(IsProfileArchived("Main"));
+    const std::string listing = pythonListing("Main.zip");
+    for (const char* entry : {"Main/l2.ini 11", "Main/.hidden 1", "Main/sub/ 0", "Main/sub/deep/ 0",
+                              "Main/sub/deep/x.dat 300000", "Main/empty/ 0"})
+        EXPECT_NE(listing.find(entry), std::string::npos) << entry << "\n" << listing;
+    EXPECT_EQ(listing.find("Main/ "), std::string::npos);   // no entry for the profile folder itself
+}
+
+TEST_F(ProfileArchives, applyUnpacksCopiesAndLeavesNoFolder) {
+    const auto source = treeListing(systems);
+    ASSERT_TRUE(save("Main"));
+    writeFile(outside("game/system/stale.txt"), "other server");
+    EXPECT_TRUE(apply("Main"));
+    EXPECT_EQ(treeListing(systems), source);
+    EXPECT_FALSE(fs::exists("Main"));
+    EXPECT_TRUE(fs::exists("Main.zip"));
+}
+
+TEST_F(ProfileArchives, savingTheSameNameAgainReplacesTheArchive) {
+    ASSERT_TRUE(save("Main"));
+    window.select("Main");
+    ASSERT_TRUE(DeleteProfile(window));
+    writeFile("Main.zip", "stale bytes that are no archive");
+    fs::remove_all(outside("game/system/sub"));
+    ASSERT_TRUE(save("Main"));
+    EXPECT_EQ(pythonListing("Main.zip").find("x.dat"), std::string::npos);
+}
+
+TEST_F(ProfileArchives, corruptedArchiveLeavesSystemAsItWas) {
+    ASSERT_TRUE(save("Main"));
+    std::string bytes = readFile("Main.zip");
+    const auto data = bytes.find("Main/sub/deep/x.dat");
+    ASSERT_NE(data, std::string::npos);
+    for (std::size_t i = data + 40; i < data + 60; ++i)
+        bytes[i] = char(bytes[i] ^ 0x5A);
+    writeFile("Main.zip", bytes);
+    writeFile(outside("game/system/mine.txt"), "keep");
+    const auto before = treeListing(systems);
+
+    EXPECT_FALSE(apply("Main"));
+    ASSERT_EQ(window.events.size(), 3u);
+    EXPECT_EQ(window.events[2], "Error: Не удалось скопировать: ./Main/sub/deep/x.dat");
+    EXPECT_EQ(treeListing(systems), before);
+    EXPECT_FALSE(fs::exists("Main"));
+}
+
+TEST_F(ProfileArchives, missingOrForeignArchivesAreRefused) {
+    ASSERT_TRUE(save("Main"));
+    const auto before = treeListing(systems);
+    fs::rename("Main.zip", outside("Main.zip"));
+    EXPECT_FALSE(apply("Main"));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Файлы сервера не найдены: Main"}));
+
+    writeFile("Main.zip", "no archive here");
+    EXPECT_FALSE(apply("Main"));
+    ASSERT_EQ(window.events.size(), 3u);
+    EXPECT_NE(window.events[2].find("Error: "), std::string::npos);
+
+    // An archive whose entries lie outside the profile's folder is not unpacked at all.
+    writeFile(outside("evil/options.ini"), "bad\n");
+    fs::remove("Main.zip");
+    ASSERT_EQ(std::system(("cd '" + outside("evil").string() + "' && zip -q '" + fs::absolute("Main.zip").string() +
+                           "' options.ini").c_str()),
+              0);
+    EXPECT_FALSE(apply("Main"));
+    EXPECT_EQ(window.events.back(), "Error: Не удалось скопировать: ./options.ini");
+    EXPECT_NE(readFile("options.ini"), "bad\n");
+    EXPECT_EQ(treeListing(systems), before);
+}
+
+TEST_F(ProfileArchives, packingFailureKeepsTheFolderUnpacked) {
+    fs::create_directories("Main");
+    writeFile("Main/good.txt", "g");
+    fs::create_symlink("/nonexistent/file", "Main/unreadable");
+    AppendProfile("Main", game, true);
+    auto failed = archive.archiveProfile(window, "Main");
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_NE(failed->find("Main/"), std::string::npos) << *failed;
+    EXPECT_TRUE(fs::exists("Main/good.txt"));
+    EXPECT_FALSE(fs::exists("Main.zip"));
+}
+
+TEST_F(ProfileArchives, renamedArchivedProfileStillApplies) {
+    const auto source = treeListing(systems);
+    ASSERT_TRUE(save("Main"));
+    window.select("Main");
+    window.name = "Север";
+    ASSERT_TRUE(RenameProfile(window, &archive));
+    EXPECT_FALSE(fs::exists("Main.zip"));
+    EXPECT_FALSE(fs::exists("Север"));
+    const auto stored = archiveStoredNames(zip, "Север.zip");
+    EXPECT_NE(std::find(stored.begin(), stored.end(), "Север/l2.ini"), stored.end());
+    EXPECT_EQ(pythonListing("Север.zip").find("Main/"), std::string::npos);
+    fs::remove_all(systems);
+    EXPECT_TRUE(apply("Север"));
+    EXPECT_EQ(treeListing(systems), source);
+}
