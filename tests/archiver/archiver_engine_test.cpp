@@ -652,3 +652,47 @@ TEST(AddFiles, leavesOutTheArchiveItselfExclusionsAndStoresNoCompressionMatches)
     EXPECT_FALSE(flatNames.count("p/cache/"));
     flat.CloseArchive();
 }
+
+TEST(UpdateEngine, entriesStoredOutOfDirectoryOrderSurviveAnUpdate) {
+    TempFolder tmp;
+    writeStoredZip(tmp / "o.zip", {{"first.txt", "1111"}, {"second.txt", "2222"}, {"third.txt", "3333"}}, true);
+    writeFile(tmp / "new/n.txt", "new");
+    writeFile(tmp / "second.txt", "replaced");
+    TZipArchiver zip;
+    zip.FileName = (tmp / "o.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.OpenArchive(kOpenReadWrite);
+    zip.BeginUpdate();
+    zip.AddFiles((tmp / "new/n.txt").string());
+    zip.AddFiles((tmp / "second.txt").string());
+    zip.EndUpdate();
+    zip.CloseArchive();
+    EXPECT_EQ(testArchive((tmp / "o.zip").string()), std::nullopt);
+    TempFolder out;
+    EXPECT_TRUE(extractAll(tmp / "o.zip", out.path()).empty());
+    EXPECT_EQ(readFile(out / "first.txt"), "1111");
+    EXPECT_EQ(readFile(out / "second.txt"), "replaced");
+    EXPECT_EQ(readFile(out / "third.txt"), "3333");
+    EXPECT_EQ(readFile(out / "new/n.txt"), "new");
+}
+
+TEST(UpdateEngine, cancelledBatchLeavesNoPhantomEntries) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "a");
+    writeFile(tmp / "p/b.txt", "b");
+    TZipArchiver zip;
+    zip.FileName = (tmp / "c.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.OpenArchive(kOpenCreate);
+    zip.BeginUpdate();
+    zip.AddFiles((tmp / "p/a.txt").string());
+    zip.CancelUpdate();
+    EXPECT_EQ(zip.directory()->Count(), 0) << "the cancelled item was never written";
+    zip.AddFiles((tmp / "p/b.txt").string());
+    zip.CloseArchive();
+    zip.OpenArchive(kOpenRead);
+    ASSERT_EQ(zip.directory()->Count(), 1);
+    EXPECT_EQ(zip.directory()->ItemAt(0).name, "p/b.txt");
+    zip.CloseArchive();
+    EXPECT_EQ(testArchive((tmp / "c.zip").string()), std::nullopt);
+}

@@ -75,7 +75,10 @@ inline std::size_t centralHeaderOf(const std::vector<std::uint8_t>& b, const std
 
 // Writes a ZIP file of stored entries with the given names and contents, exactly as
 // named (no checks), so that tests can offer hostile names.
-inline void writeStoredZip(const fs::path& p, const std::vector<std::pair<std::string, std::string>>& entries) {
+// With `reversedDirectory` the central directory lists the entries in the opposite order
+// of their data, as some tools leave it after edits.
+inline void writeStoredZip(const fs::path& p, const std::vector<std::pair<std::string, std::string>>& entries,
+                           bool reversedDirectory = false) {
     using namespace archiver;
     std::vector<std::uint8_t> out;
     ByteWriter w(out);
@@ -97,7 +100,8 @@ inline void writeStoredZip(const fs::path& p, const std::vector<std::pair<std::s
         w.bytes(data);
     }
     const std::size_t dirStart = out.size();
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        const std::size_t i = reversedDirectory ? entries.size() - 1 - k : k;
         write(w, headers[i]);
         w.bytes(entries[i].first);
     }
