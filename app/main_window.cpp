@@ -217,8 +217,6 @@ void TForm1::guarded(const std::function<void()>& handler) {
 
 void TForm1::runAction(const std::function<void()>& action) {
     // The actions pump messages; a click that arrives meanwhile must not start another.
-    if (m_actionRunning)
-        return;
     m_actionRunning = true;
     struct Reset {
         bool& flag;
@@ -298,8 +296,9 @@ void TForm1::renameClick() {
 void TForm1::saveClick() {
     runAction([this] {
         if (m_renameFlag) {
-            m_renameFlag = false;
-            RenameProfile(*this, m_profileArchive.get());
+            // A refused new name leaves the window in rename mode for another try.
+            if (RenameProfile(*this, m_profileArchive.get()))
+                m_renameFlag = false;
         } else {
             SaveProfile(*this, m_profileArchive.get());
         }
