@@ -217,6 +217,8 @@ void TForm1::guarded(const std::function<void()>& handler) {
 
 void TForm1::runAction(const std::function<void()>& action) {
     // The actions pump messages; a click that arrives meanwhile must not start another.
+    if (m_actionRunning)
+        return;
     m_actionRunning = true;
     struct Reset {
         bool& flag;

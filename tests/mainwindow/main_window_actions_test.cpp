@@ -1,0 +1,441 @@
+// The profile actions run from the real main window: save, apply, rename and delete of
+// unpacked and archived profiles, damaged archives, unreadable files, clicks that arrive
+// while an action pumps messages, and the top-level error handler.
+#include "tests/mainwindow/main_window_fixture.h"
+
+#include "app/profile_list.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+using namespace kestrane;
+using kestrane::testing::deleteQuestion;
+using kestrane::testing::errorBox;
+using kestrane::testing::failureBox;
+using kestrane::testing::informationBox;
+using kestrane::testing::MainWindowTest;
+using kestrane::testing::PumpHook;
+using kestrane::testing::topLevelBox;
+using kestrane::testing::treeListing;
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+// The names python3's zipfile lists for an archive, sorted, or "error: …".
+Strings zipfileNames(const std::string& archive) {
+    const std::string command = "python3 -c \"import sys, zipfile\n"
+                                "z = zipfile.ZipFile(sys.argv[1])\n"
+                                "bad = z.testzip()\n"
+                                "print('error: ' + bad if bad else '\\n'.join(sorted(z.namelist())))\" '" +
+                                archive + "'";
+    Strings lines;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::string out;
+        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+            out.append(buffer, n);
+        ::pclose(pipe);
+        std::size_t start = 0;
+        for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(out.substr(start, end - start));
+    }
+    return lines;
+}
+
+// Flips bytes in the middle of the compressed data of the entry stored under `name`.
+bool corruptEntryData(const std::string& archive, const std::string& name) {
+    std::string bytes;
+    {
+        std::ifstream in(archive, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    auto u16 = [&](std::size_t at) { return std::size_t(std::uint8_t(bytes[at])) | std::size_t(std::uint8_t(bytes[at + 1])) << 8; };
+    auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
+    for (std::size_t at = bytes.find("PK\x03\x04"); at != std::string::npos; at = bytes.find("PK\x03\x04", at + 4)) {
+        const std::size_t nameLength = u16(at + 26), extraLength = u16(at + 28), compressed = u32(at + 18);
+        if (bytes.compare(at + 30, nameLength, name) != 0 || compressed < 16)
+            continue;
+        const std::size_t middle = at + 30 + nameLength + extraLength + compressed / 2;
+        for (std::size_t i = 0; i < 4; ++i)
+            bytes[middle + i] = char(~bytes[middle + i]);
+        std::ofstream(archive, std::ios::binary | std::ios::trunc) << bytes;
+        return true;
+    }
+    return false;
+}
+
+// This thread's power to read any file whatever its permissions (root's DAC override):
+// dropped, a file without read permission cannot be read by its owner either.
+bool setFileReadOverride(bool on) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+        std::uint32_t& effective = data[cap / 32].effective;
+        const std::uint32_t bit = 1u << (cap % 32);
+        effective = on ? (effective | (bit & data[cap / 32].permitted)) : (effective & ~bit);
+    }
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+bool canRead(const char* path) {
+    const int fd = ::open(path, O_RDONLY);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
+}
+
+class MainWindowActions : public MainWindowTest {
+protected:
+    void TearDown() override {
+        setFileReadOverride(true);
+        MainWindowTest::TearDown();
+    }
+    std::string readList() { return readFile("options.ini"); }
+};
+
+TEST_F(MainWindowActions, saveUnpackedKeepsTheFolderAndClearsTheFields) {
+    start();
+    saveThroughWindow("Main", false);
+    EXPECT_EQ(readList(), "Main\t" + game + "/\t0\r\n");
+    EXPECT_EQ(treeListing("Main"), treeListing(systems));
+    EXPECT_FALSE(fs::exists("Main.zip"));
+    EXPECT_EQ(window->profileEntries(), Strings{"Main"});
+    EXPECT_EQ(window->SelectedIndex(), 0);
+    for (auto* edit : {window->systemsField(), window->gameField(), window->nameField()})
+        EXPECT_TRUE(edit->text().isEmpty());
+    EXPECT_TRUE(window->addButton()->isEnabled());
+    EXPECT_FALSE(window->saveButton()->isEnabled());
+    EXPECT_FALSE(busy->isVisible());
+}
+
+TEST_F(MainWindowActions, saveArchivedLeavesOnlyTheArchive) {
+    start();
+    saveThroughWindow("Main", true);
+    EXPECT_EQ(readList(), "Main\t" + game + "/\t1\r\n");
+    EXPECT_FALSE(fs::exists("Main"));
+    EXPECT_EQ(zipfileNames("Main.zip"),
+              (Strings{"Main/.hidden", "Main/empty/", "Main/l2.ini", "Main/sub/", "Main/sub/x.dat"}));
+    EXPECT_EQ(window->profileEntries(), Strings{"Main"});
+    EXPECT_TRUE(window->nameField()->text().isEmpty());
+    EXPECT_TRUE(window->addButton()->isEnabled());
+    EXPECT_FALSE(busy->isVisible());
+}
+
+TEST_F(MainWindowActions, saveRefusalKeepsEditModeAndWritesNothing) {
+    start();
+    click(window->addButton());
+    type(window->systemsField(), QString::fromStdString(systems));
+    type(window->nameField(), "a:b");
+    boxes.answer(QMessageBox::Ok);
+    click(window->saveButton());
+    EXPECT_EQ(boxesSeen(), Strings{errorBox(text::kForbiddenChars)});
+    EXPECT_TRUE(window->saveButton()->isEnabled());
+    EXPECT_EQ(window->nameField()->text(), QStringLiteral("a:b"));
+    EXPECT_TRUE(fs::is_empty("."));
+}
+
+TEST_F(MainWindowActions, applyReplacesSystemWithTheProfileFiles) {
+    start();
+    saveThroughWindow("Main", false);
+    const auto saved = treeListing("Main");
+    writeFile(outside("game/system/stale.txt"), "from another server");
+    writeFile(outside("game/system/l2.ini"), "changed since");
+    applyThroughWindow("Main");
+    EXPECT_EQ(treeListing(outside("game/system")), saved);
+    EXPECT_EQ(treeListing("Main"), saved);
+    EXPECT_EQ(window->SelectedIndex(), 0);
+    EXPECT_FALSE(busy->isVisible());
+}
+
+TEST_F(MainWindowActions, applyArchivedUnpacksCopiesAndLeavesNoFolder) {
+    start();
+    const auto source = treeListing(systems);
+    saveThroughWindow("Main", true);
+    saveThroughWindow("Other", false, outside("game/system/sub").string());
+    writeFile(outside("game/system/stale.txt"), "x");
+    fs::remove_all(outside("game/system/sub"));
+    applyThroughWindow("Main");
+    EXPECT_EQ(treeListing(outside("game/system")), source);
+    EXPECT_FALSE(fs::exists("Main"));
+    EXPECT_TRUE(fs::exists("Main.zip"));
+
+    applyThroughWindow("Other");
+    EXPECT_EQ(treeListing(outside("game/system")), Strings{"x.dat=x"});
+}
+
+TEST_F(MainWindowActions, renameModeRenamesAnUnpackedProfile) {
+    start();
+    saveThroughWindow("Main", false);
+    saveThroughWindow("Other", false);
+    const auto files = treeListing("Main");
+    clickEntry(rowOf("Main"));
+    click(window->renameButton());
+    type(window->nameField(), "Север");
+    boxes.answer(QMessageBox::Ok);
+    click(window->saveButton());
+    EXPECT_EQ(boxesSeen(), Strings{informationBox("Сервер Main успешно переименован на Север")});
+    EXPECT_EQ(readList(), "Север\t" + game + "/\t0\r\nOther\t" + game + "/\t0\r\n");
+    EXPECT_EQ(treeListing("Север"), files);
+    EXPECT_FALSE(fs::exists("Main"));
+    EXPECT_EQ(window->profileEntries(), (Strings{"Север", "Other"}));
+    EXPECT_FALSE(window->renameFlag());
+    EXPECT_TRUE(window->nameField()->text().isEmpty());
+    EXPECT_TRUE(window->applyButton()->isEnabled());
+    applyThroughWindow("Север");
+    EXPECT_EQ(treeListing(outside("game/system")), files);
+}
+
+TEST_F(MainWindowActions, renamedArchivedProfileStillApplies) {
+    start();
+    const auto source = treeListing(systems);
+    saveThroughWindow("Main", true);
+    clickEntry(0);
+    click(window->renameButton());
+    type(window->nameField(), "West");
+    boxes.answer(QMessageBox::Ok);
+    click(window->saveButton());
+    EXPECT_EQ(boxesSeen(), Strings{informationBox("Сервер Main успешно переименован на West")});
+    EXPECT_EQ(readList(), "West\t" + game + "/\t1\r\n");
+    EXPECT_FALSE(fs::exists("Main.zip"));
+    EXPECT_FALSE(fs::exists("Main"));
+    EXPECT_FALSE(fs::exists("West"));
+    EXPECT_EQ(zipfileNames("West.zip"),
+              (Strings{"West/.hidden", "West/empty/", "West/l2.ini", "West/sub/", "West/sub/x.dat"}));
+
+    fs::remove_all(outside("game/system"));
+    applyThroughWindow("West");
+    EXPECT_EQ(treeListing(outside("game/system")), source);
+    EXPECT_FALSE(fs::exists("West"));
+}
+
+TEST_F(MainWindowActions, deleteAskedAndAnsweredYesOrNo) {
+    start();
+    saveThroughWindow("Alpha", false);
+    saveThroughWindow("Beta", true);
+    saveThroughWindow("Gamma", false);
+    const auto before = treeListing(".");
+
+    clickEntry(rowOf("Beta"));
+    boxes.answer(QMessageBox::No);
+    click(window->deleteButton());
+    EXPECT_EQ(boxesSeen(), Strings{deleteQuestion()});
+    EXPECT_EQ(treeListing("."), before);
+
+    boxes.answer(QMessageBox::Yes);
+    boxes.answer(QMessageBox::Ok);
+    click(window->deleteButton());
+    EXPECT_EQ(boxesSeen(), (Strings{deleteQuestion(), informationBox("Сервер Beta успешно удален")}));
+    EXPECT_FALSE(fs::exists("Beta.zip"));
+    EXPECT_EQ(window->profileEntries(), (Strings{"Alpha", "Gamma"}));
+    EXPECT_EQ(window->SelectedIndex(), 0);
+    EXPECT_EQ(LoadProfileList(), (Strings{"Alpha", "Gamma"}));
+
+    clickEntry(rowOf("Gamma"));
+    boxes.answer(QMessageBox::Yes);
+    boxes.answer(QMessageBox::Ok);
+    click(window->deleteButton());
+    EXPECT_EQ(boxesSeen(), (Strings{deleteQuestion(), informationBox("Сервер Gamma успешно удален")}));
+    EXPECT_FALSE(fs::exists("Gamma"));
+    EXPECT_TRUE(fs::exists("Alpha"));
+
+    // The only profile: the archive path box, then the success box; the list file goes.
+    boxes.answer(QMessageBox::Yes);
+    boxes.answer(QMessageBox::Ok);
+    boxes.answer(QMessageBox::Ok);
+    click(window->deleteButton());
+    EXPECT_EQ(boxesSeen(), (Strings{deleteQuestion(), informationBox("./Alpha.zip"),
+                                    informationBox("Сервер Alpha успешно удален")}));
+    EXPECT_TRUE(fs::is_empty("."));
+    EXPECT_EQ(window->profileList()->count(), 0);
+    EXPECT_EQ(window->SelectedIndex(), -1);
+}
+
+TEST_F(MainWindowActions, actionsOnAnEmptyListTouchNothing) {
+    start();
+    for (auto* b : {window->applyButton(), window->deleteButton()}) {
+        boxes.answer(QMessageBox::Ok);
+        click(b);
+        EXPECT_EQ(boxesSeen(), Strings{errorBox(text::kNothingSelected)});
+    }
+    click(window->renameButton());
+    type(window->nameField(), "New");
+    boxes.answer(QMessageBox::Ok);
+    click(window->saveButton());
+    EXPECT_EQ(boxesSeen(), Strings{errorBox(text::kNothingSelected)});
+    EXPECT_TRUE(fs::is_empty("."));
+    EXPECT_FALSE(busy->isVisible());
+}
+
+TEST_F(MainWindowActions, damagedArchiveLeavesTheGameFolderAsItWas) {
+    start();
+    saveThroughWindow("Main", true);
+    ASSERT_TRUE(corruptEntryData("Main.zip", "Main/l2.ini"));
+    writeFile(outside("game/system/current.txt"), "the server played now");
+    const auto before = treeListing(outside("game/system"));
+
+    clickEntry(0);
+    boxes.answer(QMessageBox::Ok);
+    click(window->applyButton());
+    EXPECT_EQ(boxesSeen(), Strings{errorBox(std::string(text::kCopyFailed) + "./Main/l2.ini")});
+    EXPECT_EQ(treeListing(outside("game/system")), before);
+    EXPECT_FALSE(fs::exists("Main"));
+    EXPECT_FALSE(busy->isVisible());
+    EXPECT_TRUE(window->applyButton()->isEnabled());
+}
+
+TEST_F(MainWindowActions, archiveThatIsNoZipLeavesTheGameFolderAsItWas) {
+    start();
+    saveThroughWindow("Main", true);
+    writeFile("Main.zip", "not an archive at all");
+    const auto before = treeListing(outside("game/system"));
+    clickEntry(0);
+    boxes.answer(QMessageBox::Ok);
+    click(window->applyButton());
+    const Strings seen = boxesSeen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].rfind(errorBox(""), 0), 0u) << seen[0];
+    EXPECT_EQ(treeListing(outside("game/system")), before);
+    EXPECT_FALSE(fs::exists("Main"));
+}
+
+// Makes "./Main/secret.dat" unreadable as soon as the save has copied it, before packing.
+class UnreadableWhilePacking : public MainWindowActions {
+protected:
+    void SetUp() override {
+        MainWindowActions::SetUp();
+        writeFile(outside("game/system/secret.dat"), "s");
+        writeFile("probe", "p");
+        ::chmod("probe", 0);
+        setFileReadOverride(false);
+        const bool unreadable = !canRead("probe");
+        setFileReadOverride(true);
+        fs::remove("probe");
+        if (!unreadable)
+            GTEST_SKIP() << "no way to make a file unreadable here";
+    }
+
+    // Add, pick, name, archive box ticked, Save; `answer` is the failure decision.
+    void saveWithUnreadableFile(QMessageBox::StandardButton answer) {
+        start();
+        click(window->addButton());
+        picks.push_back(QString::fromStdString(systems));
+        click(window->systemsBrowseButton());
+        type(window->nameField(), "Main");
+        PumpHook spoil([] {
+            if (!fs::exists("Main/secret.dat"))
+                return false;
+            ::chmod("Main/secret.dat", 0);
+            return setFileReadOverride(false);
+        });
+        boxes.answer(answer);
+        boxes.answer(QMessageBox::Ok);
+        click(window->saveButton());
+        setFileReadOverride(true);
+        EXPECT_TRUE(spoil.done());
+    }
+};
+
+TEST_F(UnreadableWhilePacking, ignoredFileKeepsTheProfileUnpacked) {
+    saveWithUnreadableFile(QMessageBox::Ignore);
+    const Strings seen = boxesSeen();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].rfind(failureBox(""), 0), 0u) << seen[0];
+    EXPECT_NE(seen[0].find("Main/secret.dat"), std::string::npos) << seen[0];
+    EXPECT_EQ(seen[1], errorBox(std::string(text::kPackFailed) + "./Main/secret.dat"));
+    EXPECT_EQ(readList(), "Main\t" + game + "/\t0\r\n");
+    EXPECT_FALSE(fs::exists("Main.zip"));
+    ::chmod("Main/secret.dat", 0644);
+    EXPECT_EQ(treeListing("Main"), treeListing(systems));
+    EXPECT_EQ(window->profileEntries(), Strings{"Main"});
+
+    // The profile stays usable as an unpacked one.
+    applyThroughWindow("Main");
+    EXPECT_EQ(treeListing(outside("game/system")), treeListing("Main"));
+}
+
+TEST_F(UnreadableWhilePacking, abortedPackingKeepsTheProfileUnpacked) {
+    saveWithUnreadableFile(QMessageBox::Abort);
+    const Strings seen = boxesSeen();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].rfind(failureBox(""), 0), 0u) << seen[0];
+    EXPECT_EQ(seen[1].rfind(errorBox(text::kPackFailed), 0), 0u) << seen[1];
+    EXPECT_EQ(readList(), "Main\t" + game + "/\t0\r\n");
+    EXPECT_FALSE(fs::exists("Main.zip"));
+    EXPECT_TRUE(fs::exists("Main/secret.dat"));
+}
+
+TEST_F(MainWindowActions, clicksWhileAnActionPumpsStartNothing) {
+    start();
+    saveThroughWindow("Main", false);
+    saveThroughWindow("Other", false);
+    clickEntry(rowOf("Main"));
+
+    // Apply pumps with the busy window up: Apply, Delete and Exit are clicked meanwhile.
+    int clicks = 0;
+    PumpHook again([&] {
+        if (!busy->isVisible())
+            return false;
+        for (auto* b : {window->applyButton(), window->deleteButton(), window->exitButton()}) {
+            QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
+            ++clicks;
+        }
+        return true;
+    });
+    boxes.answer(QMessageBox::Ok);
+    click(window->applyButton());
+    EXPECT_TRUE(again.done());
+    EXPECT_EQ(clicks, 3);
+    EXPECT_EQ(boxesSeen(), Strings{informationBox("Сервер Main записан в папку " + game + "/system")});
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(LoadProfileList(), (Strings{"Main", "Other"}));
+
+    // Save pumps too: a second Save would have refused the name it had just written.
+    click(window->addButton());
+    picks.push_back(QString::fromStdString(systems));
+    click(window->systemsBrowseButton());
+    type(window->nameField(), "Third");
+    PumpHook saveAgain([&] {
+        if (!busy->isVisible())
+            return false;
+        QTest::mouseClick(window->saveButton(), Qt::LeftButton, {}, window->saveButton()->rect().center());
+        return true;
+    });
+    boxes.answer(QMessageBox::Ok);
+    click(window->saveButton());
+    EXPECT_TRUE(saveAgain.done());
+    EXPECT_EQ(boxesSeen(), Strings{informationBox("Сервер Third успешно сохранен")});
+    EXPECT_EQ(LoadProfileList(), (Strings{"Main", "Other", "Third"}));
+}
+
+TEST_F(MainWindowActions, listErrorReachesTheTopLevelHandler) {
+    start();
+    saveThroughWindow("Main", false);
+    const std::string list = readList();
+    ::chmod("options.ini", 0444);
+    click(window->addButton());
+    picks.push_back(QString::fromStdString(systems));
+    click(window->systemsBrowseButton());
+    type(window->nameField(), "New");
+    boxes.answer(QMessageBox::Ok);
+    click(window->saveButton());
+    const Strings seen = boxesSeen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].rfind(topLevelBox(""), 0), 0u) << seen[0];
+    EXPECT_GT(seen[0].size(), topLevelBox("").size() + 1);
+    EXPECT_EQ(seen[0].back(), '.');
+    EXPECT_EQ(readList(), list);
+    EXPECT_FALSE(fs::exists("New"));
+    EXPECT_FALSE(busy->isVisible());
+}
+
+} // namespace
