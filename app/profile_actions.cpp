@@ -104,31 +104,34 @@ std::string profileFolder(std::string_view name) { return "./" + std::string(nam
 std::string profileArchivePath(std::string_view name) { return "./" + std::string(name) + ".zip"; }
 
 bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
-    if (window.systemsFolderText().empty()) {
+    // The fields are taken once: they stay editable while the save pumps messages, and
+    // a systems folder emptied meanwhile must not turn the copy into one of the root.
+    const std::string systems = window.systemsFolderText();
+    const std::string gameFolder = window.gameFolderText();
+    const std::string name = window.nameText();
+    const bool archived = window.archiveBoxTicked() && archive != nullptr;
+    if (systems.empty()) {
         window.showError(text::kSystemsFolderEmpty);
         return false;
     }
-    if (window.gameFolderText().empty()) {
+    if (gameFolder.empty()) {
         window.showError(text::kGameFolderEmpty);
         return false;
     }
-    const std::string name = window.nameText();
     std::string detail;
     if (const char* refusal = newNameRefusal(name, ProfileNameTaken, detail)) {
         window.showError(refusal + detail);
         return false;
     }
-    const std::string systems = window.systemsFolderText();
     if (!platform::folderExists(platform::toPath(systems))) {
         window.showError(text::kFolderNotFound + systems);
         return false;
     }
 
     BusyWindowScope busy(window);
-    const bool archived = window.archiveBoxTicked() && archive != nullptr;
-    AppendProfile(name, window.gameFolderText(), archived);
+    AppendProfile(name, gameFolder, archived);
     window.pumpMessages();
-    const CopyOutcome copy = CopyFolderTree(window, window.systemsFolderText(), profileFolder(name), false, true);
+    const CopyOutcome copy = CopyFolderTree(window, systems, profileFolder(name), false, true);
     window.pumpMessages();
     if (copy.failedFiles > 0) {
         // A profile missing some of its files is worse than none: undo the save.

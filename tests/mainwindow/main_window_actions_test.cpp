@@ -417,6 +417,38 @@ TEST_F(MainWindowActions, clicksWhileAnActionPumpsStartNothing) {
     EXPECT_EQ(LoadProfileList(), (Strings{"Main", "Other", "Third"}));
 }
 
+TEST_F(MainWindowActions, fieldsEditedWhileSaveRunsDoNotChangeWhatIsSaved) {
+    writeFile(outside("decoy/system/decoy.txt"), "not this one");
+    start();
+    click(window->addButton());
+    picks.push_back(QString::fromStdString(systems));
+    click(window->systemsBrowseButton());
+    type(window->nameField(), "Main");
+    ASSERT_TRUE(window->archiveBox()->Checked());
+    // The fields stay editable while the busy window shows: retype both folders and
+    // clear the archive box in the middle of the save.
+    PumpHook edit([&] {
+        if (!busy->isVisible())
+            return false;
+        for (auto* field : {window->systemsField(), window->gameField()}) {
+            QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(field, Qt::Key_Backspace);
+        }
+        type(window->systemsField(), QString::fromStdString(outside("decoy/system").string()));
+        type(window->gameField(), "/decoy/");
+        click(window->archiveBox());
+        return true;
+    });
+    boxes.answer(QMessageBox::Ok);
+    click(window->saveButton());
+    EXPECT_TRUE(edit.done());
+    EXPECT_EQ(boxesSeen(), Strings{informationBox("Сервер Main успешно сохранен")});
+    EXPECT_EQ(readList(), "Main\t" + game + "/\t1\r\n");
+    EXPECT_EQ(zipfileNames("Main.zip"),
+              (Strings{"Main/.hidden", "Main/empty/", "Main/l2.ini", "Main/sub/", "Main/sub/x.dat"}));
+    EXPECT_FALSE(fs::exists("Main"));
+}
+
 TEST_F(MainWindowActions, listErrorReachesTheTopLevelHandler) {
     start();
     saveThroughWindow("Main", false);
