@@ -4,6 +4,7 @@
 #include "app/profile_list.h"
 #include "archiver/za_exception.h"
 #include "archiver/zip_archiver.h"
+#include "platform/file_stream.h"
 #include "platform/file_system.h"
 
 #include <algorithm>
@@ -61,12 +62,26 @@ std::optional<std::string> ZipProfileArchive::archiveProfile(ProfileWindow& wind
         auto stored = archiveStoredNames(m_archiver, archivePath);
         std::sort(stored.begin(), stored.end());
         const std::set<std::string> have(stored.begin(), stored.end());
-        for (const auto& want : expected) {
-            if (!have.count(want)) {
-                failure = "./" + want;
-                break;
+        std::vector<std::string> missing;
+        for (const auto& want : expected)
+            if (!have.count(want))
+                missing.push_back("./" + want);
+        // An aborted add leaves every file out: name the one that could not be read,
+        // which is what went wrong, rather than the first one missing.
+        auto unreadable = std::find_if(missing.begin(), missing.end(), [](const std::string& path) {
+            if (path.ends_with("/"))
+                return false;
+            try {
+                platform::File::openRead(platform::toPath(path));
+                return false;
+            } catch (const platform::FileError&) {
+                return true;
             }
-        }
+        });
+        if (unreadable != missing.end())
+            failure = *unreadable;
+        else if (!missing.empty())
+            failure = missing.front();
         if (!failure) {
             if (auto bad = archiver::testArchive(archivePath))
                 failure = "./" + *bad;
