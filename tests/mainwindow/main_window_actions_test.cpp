@@ -218,6 +218,31 @@ TEST_F(MainWindowActions, renamedArchivedProfileStillApplies) {
     EXPECT_FALSE(fs::exists("West"));
 }
 
+TEST_F(MainWindowActions, refusedRenameStaysInRenameModeForAnotherTry) {
+    start();
+    saveThroughWindow("Main", false);
+    saveThroughWindow("Other", false);
+    clickEntry(rowOf("Main"));
+    click(window->renameButton());
+    type(window->nameField(), "Other");
+    boxes.answer(QMessageBox::Ok);
+    click(window->saveButton());
+    EXPECT_EQ(boxesSeen(), Strings{errorBox(text::kNameTaken)});
+    EXPECT_TRUE(window->renameFlag());
+    EXPECT_TRUE(window->saveButton()->isEnabled());
+    EXPECT_FALSE(window->systemsField()->isEnabled());
+    EXPECT_TRUE(fs::exists("Main"));
+
+    window->nameField()->clear();
+    type(window->nameField(), "East");
+    boxes.answer(QMessageBox::Ok);
+    click(window->saveButton());
+    EXPECT_EQ(boxesSeen(), Strings{informationBox("Сервер Main успешно переименован на East")});
+    EXPECT_EQ(LoadProfileList(), (Strings{"East", "Other"}));
+    EXPECT_TRUE(fs::exists("East"));
+    EXPECT_FALSE(window->renameFlag());
+}
+
 TEST_F(MainWindowActions, deleteAskedAndAnsweredYesOrNo) {
     start();
     saveThroughWindow("Alpha", false);
@@ -324,8 +349,8 @@ protected:
             GTEST_SKIP() << "no way to make a file unreadable here";
     }
 
-    // Add, pick, name, archive box ticked, Save; `answer` is the failure decision.
-    void saveWithUnreadableFile(QMessageBox::StandardButton answer) {
+    // Add, pick, name, archive box ticked, Save; `answers` go to the failure decisions.
+    void saveWithUnreadableFile(std::initializer_list<QMessageBox::StandardButton> answers) {
         start();
         click(window->addButton());
         picks.push_back(QString::fromStdString(systems));
@@ -337,7 +362,8 @@ protected:
             ::chmod("Main/secret.dat", 0);
             return setFileReadOverride(false);
         });
-        boxes.answer(answer);
+        for (auto answer : answers)
+            boxes.answer(answer);
         boxes.answer(QMessageBox::Ok);
         click(window->saveButton());
         setFileReadOverride(true);
@@ -346,7 +372,7 @@ protected:
 };
 
 TEST_F(UnreadableWhilePacking, ignoredFileKeepsTheProfileUnpacked) {
-    saveWithUnreadableFile(QMessageBox::Ignore);
+    saveWithUnreadableFile({QMessageBox::Ignore});
     const Strings seen = boxesSeen();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].rfind(failureBox(""), 0), 0u) << seen[0];
@@ -363,8 +389,18 @@ TEST_F(UnreadableWhilePacking, ignoredFileKeepsTheProfileUnpacked) {
     EXPECT_EQ(treeListing(outside("game/system")), treeListing("Main"));
 }
 
+TEST_F(UnreadableWhilePacking, retryAsksAgain) {
+    saveWithUnreadableFile({QMessageBox::Retry, QMessageBox::Ignore});
+    const Strings seen = boxesSeen();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].rfind(failureBox(""), 0), 0u) << seen[0];
+    EXPECT_EQ(seen[1], seen[0]);
+    EXPECT_EQ(seen[2], errorBox(std::string(text::kPackFailed) + "./Main/secret.dat"));
+    EXPECT_EQ(readList(), "Main\t" + game + "/\t0\r\n");
+}
+
 TEST_F(UnreadableWhilePacking, abortedPackingKeepsTheProfileUnpacked) {
-    saveWithUnreadableFile(QMessageBox::Abort);
+    saveWithUnreadableFile({QMessageBox::Abort});
     const Strings seen = boxesSeen();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].rfind(failureBox(""), 0), 0u) << seen[0];
@@ -466,6 +502,7 @@ TEST_F(MainWindowActions, listErrorReachesTheTopLevelHandler) {
     EXPECT_EQ(seen[0].rfind(topLevelBox(""), 0), 0u) << seen[0];
     EXPECT_GT(seen[0].size(), topLevelBox("").size() + 1);
     EXPECT_EQ(seen[0].back(), '.');
+    EXPECT_NE(seen[0].find("options.ini"), std::string::npos) << seen[0];
     EXPECT_EQ(readList(), list);
     EXPECT_FALSE(fs::exists("New"));
     EXPECT_FALSE(busy->isVisible());

@@ -243,4 +243,43 @@ TEST_F(MainWindowLayout, typedSystemsFolderFillsAtTheFirstSeparatorOnly) {
     EXPECT_EQ(window->gameField()->text(), QStringLiteral("/home/"));   // "/" alone never fills
 }
 
+TEST_F(MainWindowLayout, activationBackFromTheBusyWindowReturnsToBrowseMode) {
+    writeFile("options.ini", "North\t/games/a/\t0\r\n");
+    start();
+    click(window->renameButton());
+    ASSERT_EQ(enabledColumn(), kRename);
+    writeFile("options.ini", "North\t/games/a/\t0\r\nSouth\t/games/b/\t0\r\n");
+
+    // Coming back from any other window changes nothing.
+    {
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == other.windowHandle(); }));
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == window->windowHandle(); }));
+        EXPECT_EQ(enabledColumn(), kRename);
+        EXPECT_TRUE(window->renameFlag());
+    }
+
+    // The busy window shares the main window's activation as its child window, so the
+    // wait is for the platform's focus window.
+    busy->showBusy();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == busy->windowHandle(); }));
+    EXPECT_EQ(enabledColumn(), kRename);   // the busy window's activation changes nothing here
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == window->windowHandle(); }));
+    EXPECT_EQ(enabledColumn(), kBrowse);
+    EXPECT_FALSE(window->renameFlag());
+    EXPECT_EQ(window->profileEntries(), (Strings{"North", "South"}));
+    EXPECT_EQ(window->SelectedIndex(), 0);
+    busy->hideBusy();
+}
+
+TEST_F(MainWindowLayout, exitClosesTheWindow) {
+    start();
+    click(window->exitButton());
+    EXPECT_FALSE(window->isVisible());
+}
+
 } // namespace
