@@ -116,6 +116,10 @@ std::optional<std::string> ZipProfileArchive::extractProfile(ProfileWindow& wind
         if (auto bad = archiver::testArchive(archivePath))
             return fail(text::kCopyFailed + ("./" + *bad));
 
+        // A folder left over under the profile's name (an apply that never finished)
+        // would mix its own files into what the apply copies: only the archive counts.
+        DeleteFolderTree(window, folder);
+
         m_archiver.FileName = archivePath;
         window.pumpMessages();
         m_archiver.OpenArchive(archiver::kOpenRead);

@@ -508,4 +508,15 @@ TEST_F(MainWindowActions, listErrorReachesTheTopLevelHandler) {
     EXPECT_FALSE(busy->isVisible());
 }
 
+TEST_F(MainWindowActions, applyArchivedIgnoresAFolderLeftUnderItsName) {
+    start();
+    const auto source = treeListing(systems);
+    saveThroughWindow("Main", true);
+    writeFile("Main/l2.ini", "left over");
+    writeFile("Main/extra.txt", "not in the archive");
+    applyThroughWindow("Main");
+    EXPECT_EQ(treeListing(outside("game/system")), source);
+    EXPECT_FALSE(fs::exists("Main"));
+}
+
 } // namespace
