@@ -77,6 +77,12 @@ std::optional<std::string> selectedProfile(ProfileWindow& window) {
     return name;
 }
 
+// Whether anything, a dangling link included, is at path.
+bool pathTaken(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(platform::toPath(path), ec));
+}
+
 bool samePath(const std::string& a, const std::string& b) {
     std::error_code ec1, ec2;
     auto pa = fs::weakly_canonical(platform::toPath(a), ec1);
@@ -123,6 +129,13 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
         window.showError(refusal + detail);
         return false;
     }
+    // Something already at the profile folder's place (options.ini itself, another
+    // profile's archive, a folder left behind) would take the copy's place or mix its
+    // files into the new profile. An archive left under the name is replaced.
+    if (pathTaken(profileFolder(name))) {
+        window.showError(text::kNameTaken);
+        return false;
+    }
     if (!platform::folderExists(platform::toPath(systems))) {
         window.showError(text::kFolderNotFound + systems);
         return false;
@@ -133,12 +146,12 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
     window.pumpMessages();
     const CopyOutcome copy = CopyFolderTree(window, systems, profileFolder(name), false, true);
     window.pumpMessages();
-    if (copy.failedFiles > 0) {
+    if (copy.failedFiles > 0 || !platform::folderExists(platform::toPath(profileFolder(name)))) {
         // A profile missing some of its files is worse than none: undo the save.
         DeleteProfileLine(kProfileListFile, name);
         DeleteFolderTree(window, profileFolder(name));
         busy.hide();
-        window.showError(text::kCopyFailed + copy.firstFailure);
+        window.showError(text::kCopyFailed + (copy.failedFiles > 0 ? copy.firstFailure : systems));
         return false;
     }
     if (archived) {

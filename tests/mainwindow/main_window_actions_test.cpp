@@ -519,4 +519,24 @@ TEST_F(MainWindowActions, applyArchivedIgnoresAFolderLeftUnderItsName) {
     EXPECT_FALSE(fs::exists("Main"));
 }
 
+TEST_F(MainWindowActions, saveRefusesANameWhosePlaceIsTaken) {
+    start();
+    saveThroughWindow("Main", true);
+    writeFile("Left/over.txt", "a folder nobody listed");
+    const auto before = treeListing(".");
+    // options.ini itself, the archive of Main, a folder that is no profile's.
+    for (const std::string name : {"options.ini", "Main.zip", "Left"}) {
+        click(window->addButton());
+        picks.push_back(QString::fromStdString(systems));
+        click(window->systemsBrowseButton());
+        type(window->nameField(), QString::fromStdString(name));
+        boxes.answer(QMessageBox::Ok);
+        click(window->saveButton());
+        EXPECT_EQ(boxesSeen(), Strings{errorBox(text::kNameTaken)}) << name;
+        EXPECT_EQ(treeListing("."), before) << name;
+        click(window->cancelButton());
+    }
+    EXPECT_EQ(LoadProfileList(), Strings{"Main"});
+}
+
 } // namespace
