@@ -135,6 +135,10 @@ std::optional<std::string> ZipProfileArchive::extractProfile(ProfileWindow& wind
             if (!present)
                 return fail(text::kCopyFailed + ("./" + stored));
         }
+        // The profile folder has no entry of its own: an archive of an empty folder
+        // unpacks nothing, and the apply must still find an (empty) profile folder.
+        if (!platform::createFolders(platform::toPath(folder)))
+            return fail(text::kCopyFailed + folder);
     } catch (const std::exception& e) {
         return fail(describe(e));
     }

@@ -539,4 +539,15 @@ TEST_F(MainWindowActions, saveRefusesANameWhosePlaceIsTaken) {
     EXPECT_EQ(LoadProfileList(), Strings{"Main"});
 }
 
+TEST_F(MainWindowActions, applyArchivedEmptyProfileLeavesAnEmptySystemFolder) {
+    fs::create_directories(outside("empty/system"));
+    start();
+    saveThroughWindow("Main", true, outside("empty/system").string());
+    EXPECT_EQ(zipfileNames("Main.zip"), Strings{""});   // no entries
+    applyThroughWindow("Main");
+    EXPECT_TRUE(fs::is_directory(outside("game/system")));
+    EXPECT_TRUE(fs::is_empty(outside("game/system")));
+    EXPECT_FALSE(fs::exists("Main"));
+}
+
 } // namespace
