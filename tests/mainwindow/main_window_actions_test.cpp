@@ -417,7 +417,8 @@ TEST_F(MainWindowActions, clicksWhileAnActionPumpsStartNothing) {
     saveThroughWindow("Other", false);
     clickEntry(rowOf("Main"));
 
-    // Apply pumps with the busy window up: Apply, Delete and Exit are clicked meanwhile.
+    // Apply pumps with the busy window up: Apply, Delete, Exit and the close box are
+    // clicked meanwhile.
     int clicks = 0;
     PumpHook again([&] {
         if (!busy->isVisible())
@@ -426,6 +427,8 @@ TEST_F(MainWindowActions, clicksWhileAnActionPumpsStartNothing) {
             QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
             ++clicks;
         }
+        // The close box too: the window stays while the action runs.
+        EXPECT_FALSE(window->close());
         return true;
     });
     boxes.answer(QMessageBox::Ok);
