@@ -32,6 +32,23 @@ bool isTargetRoot(const CopyWalk& walk, const std::string& path) {
     return !ec && p == walk.targetRoot;
 }
 
+void countFailure(CopyOutcome& out, const std::string& path) {
+    if (!out.lastEntry && out.failedFiles++ == 0)
+        out.firstFailure = path;
+}
+
+// Recreates the link `from` at `to`, replacing a file or link of that name.
+bool copyLink(const std::string& from, const std::string& to) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path target = platform::toPath(to);
+    if (fs::is_directory(fs::symlink_status(target, ec)))
+        return false;
+    fs::remove(target, ec);
+    fs::copy_symlink(platform::toPath(from), target, ec);
+    return !ec;
+}
+
 void copyTree(CopyWalk& walk, const std::string& sourceFolder, const std::string& targetFolder) {
     ProfileWindow& window = walk.window;
     CopyOutcome& out = walk.out;
@@ -53,7 +70,12 @@ void copyTree(CopyWalk& walk, const std::string& sourceFolder, const std::string
             continue;
         const std::string from = source + entry.name;
         const std::string to = target + entry.name;
-        if (entry.attributes & platform::kAttrDirectory) {
+        if ((entry.attributes & platform::kAttrDirectory) && entry.symlink) {
+            // A linked folder is copied as the link: following it could copy the whole
+            // disk or loop forever (a link to a parent folder).
+            out.lastEntry = copyLink(from, to);
+            countFailure(out, from);
+        } else if (entry.attributes & platform::kAttrDirectory) {
             // A target inside its own source would otherwise be copied into itself forever.
             if (isTargetRoot(walk, from))
                 continue;
@@ -64,10 +86,7 @@ void copyTree(CopyWalk& walk, const std::string& sourceFolder, const std::string
             out.lastEntry = true;
         } else {
             out.lastEntry = platform::copyFile(platform::toPath(from), platform::toPath(to));
-            if (!out.lastEntry) {
-                if (out.failedFiles++ == 0)
-                    out.firstFailure = from;
-            }
+            countFailure(out, from);
         }
         if (walk.stopOnFailure && !out.lastEntry) {
             walk.stopped = true;
@@ -83,6 +102,9 @@ void copyTree(CopyWalk& walk, const std::string& sourceFolder, const std::string
 CopyOutcome CopyFolderTree(ProfileWindow& window, const std::string& source, const std::string& target,
                            bool stopOnFailure, bool overwrite) {
     CopyOutcome out;
+    // An empty text names no folder (appending a separator would make it the root).
+    if (source.empty() || target.empty())
+        return out;
     std::error_code ec;
     CopyWalk walk{window, stopOnFailure, overwrite,
                   std::filesystem::weakly_canonical(platform::toPath(target), ec), out};

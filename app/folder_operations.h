@@ -17,7 +17,9 @@ struct CopyOutcome {
 // Copies the tree below source into target (created with every missing folder above
 // it), replacing files of the same name when `overwrite`; target files without a
 // counterpart stay. With `stopOnFailure` the first failing file ends the whole copy.
-// Links to folders are followed; the copy reports, the caller decides what to show.
+// Links to files are copied as files; links to folders are recreated as links, never
+// followed. An empty source or target copies nothing. The copy reports; the caller decides
+// what to show.
 CopyOutcome CopyFolderTree(ProfileWindow& window, const std::string& source, const std::string& target,
                            bool stopOnFailure, bool overwrite);
 

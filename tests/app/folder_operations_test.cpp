@@ -175,3 +175,20 @@ TEST_F(FolderOperations, listingHonoursTheAttributeMask) {
     EXPECT_EQ(names(platform::listFolder("d/*.*", platform::kAttrHidden)), (std::vector<std::string>{".hidden", "plain.txt"}));
     EXPECT_TRUE(platform::listFolder("missing/*", 63).empty());
 }
+
+TEST_F(FolderOperations, linkedFoldersAreCopiedAsLinksNeverFollowed) {
+    writeFile("src/a.txt", "a");
+    fs::create_directory_symlink(fs::absolute("src"), "src/loop");   // a link to its own parent
+    fs::create_directory_symlink("/", "src/root");
+    auto out = CopyFolderTree(window, "src", "dst", false, true);
+    EXPECT_EQ(out.failedFiles, 0);
+    EXPECT_EQ(readFile("dst/a.txt"), "a");
+    EXPECT_TRUE(fs::is_symlink("dst/loop"));
+    EXPECT_EQ(fs::read_symlink("dst/root"), fs::path("/"));
+}
+
+TEST_F(FolderOperations, emptySourceTextCopiesNothing) {
+    auto out = CopyFolderTree(window, "", "dst", false, true);
+    EXPECT_FALSE(out.lastEntry);
+    EXPECT_FALSE(fs::exists("dst"));
+}
