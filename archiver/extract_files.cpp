@@ -204,6 +204,10 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
         relative = std::string(namePart(withoutTrailingSeparator(relative)));
     } else {
         const std::string folder = destinationBase + std::string(folderPart(relative));
+        // Checked before anything is made: a link already in the destination could lead
+        // the new folders elsewhere.
+        if (!staysBelow(platform::toPath(folder), platform::toPath(destinationBase)))
+            throw EZAException(19, {name}, Name);
         if (!platform::createFolders(platform::toPath(folder))) throw EZAException(20, {folder}, Name);
         if (!staysBelow(platform::toPath(folder), platform::toPath(destinationBase)))
             throw EZAException(19, {name}, Name);
@@ -235,7 +239,8 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
     std::optional<platform::File> file;
     try {
         if (platform::fileAttributes(targetPath)) {
-            platform::setFileAttributes(targetPath, 0);
+            // A link in the way is removed itself; the file it points to is left alone.
+            if (!std::filesystem::is_symlink(targetPath)) platform::setFileAttributes(targetPath, 0);
             platform::deleteFile(targetPath);
         }
         file.emplace(platform::File::create(targetPath));

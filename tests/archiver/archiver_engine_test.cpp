@@ -3,6 +3,7 @@
 // failure decision, path confinement and damaged data.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
@@ -695,4 +696,25 @@ TEST(UpdateEngine, cancelledBatchLeavesNoPhantomEntries) {
     EXPECT_EQ(zip.directory()->ItemAt(0).name, "p/b.txt");
     zip.CloseArchive();
     EXPECT_EQ(testArchive((tmp / "c.zip").string()), std::nullopt);
+}
+
+TEST(ExtractFiles, linksAlreadyInTheDestinationNeverLeadOutside) {
+    TempFolder tmp;
+    writeStoredZip(tmp / "l.zip", {{"link/made/f.txt", "1"}, {"ro.txt", "from archive"}});
+    fs::create_directories(tmp / "dest");
+    fs::create_directories(tmp / "outside");
+    fs::create_directory_symlink(tmp / "outside", tmp / "dest/link");
+    writeFile(tmp / "outside/ro.txt", "outside");
+    fs::permissions(tmp / "outside/ro.txt", fs::perms::owner_read, fs::perm_options::replace);
+    fs::create_symlink(tmp / "outside/ro.txt", tmp / "dest/ro.txt");
+
+    const auto failures = extractAll(tmp / "l.zip", tmp / "dest");
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].nativeError, 19);
+    EXPECT_FALSE(fs::exists(tmp / "outside/made")) << "no folder is made through a link";
+    // The link in the way is replaced; the file it pointed to keeps its bytes and its mode.
+    EXPECT_FALSE(fs::is_symlink(tmp / "dest/ro.txt"));
+    EXPECT_EQ(readFile(tmp / "dest/ro.txt"), "from archive");
+    EXPECT_EQ(readFile(tmp / "outside/ro.txt"), "outside");
+    EXPECT_EQ(fs::status(tmp / "outside/ro.txt").permissions(), fs::perms::owner_read);
 }
