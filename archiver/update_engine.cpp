@@ -199,8 +199,12 @@ bool UpdateEngine::writeNewEntryOnce(int i) {
         source->seek(sourceStart);
     } else if (!item.isFolder()) {
         if (item.sourceFileName.size() > kMaxSourcePath) throw EZAException(61, {item.sourceFileName}, a.Name);
+        const std::filesystem::path path = platform::toPath(item.sourceFileName);
+        // Only regular files have contents to store: opening a pipe would wait for a writer.
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec)) throw EZAException(33, {item.sourceFileName}, a.Name);
         try {
-            file.emplace(platform::File::openRead(platform::toPath(item.sourceFileName)));
+            file.emplace(platform::File::openRead(path));
         } catch (const platform::FileError&) {
             throw EZAException(33, {item.sourceFileName}, a.Name);
         }

@@ -718,3 +718,23 @@ TEST(ExtractFiles, linksAlreadyInTheDestinationNeverLeadOutside) {
     EXPECT_EQ(readFile(tmp / "outside/ro.txt"), "outside");
     EXPECT_EQ(fs::status(tmp / "outside/ro.txt").permissions(), fs::perms::owner_read);
 }
+
+TEST(AddFiles, aPipeInTheTreeFailsAloneInsteadOfBlocking) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "a");
+    ASSERT_EQ(::mkfifo((tmp / "p/pipe").c_str(), 0644), 0);
+    TZipArchiver zip;
+    std::vector<Failure> failures;
+    recordFailures(zip, failures, fxaIgnore);
+    zip.FileName = (tmp / "f.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.OpenArchive(kOpenCreate);
+    zip.AddFiles((tmp / "p/*.*").string());
+    zip.CloseArchive();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].nativeError, 33);
+    EXPECT_EQ(failures[0].name, (tmp / "p/pipe").string());
+    zip.OpenArchive(kOpenRead);
+    EXPECT_EQ(byName(*zip.directory()).size(), 1u);
+    zip.CloseArchive();
+}
