@@ -88,7 +88,12 @@ void UpdateEngine::run() {
 
     const auto startOp = firstModified >= 0 ? TZAProcessOperation(current.ItemAt(firstModified).operation) : poDelete;
     overall(0, startOp, ppStart);
-    if (a.m_cancel) return;
+    if (a.m_cancel) {
+        // Nothing is written: the directory goes back to what the file holds, so that a
+        // later batch does not take the batch's items for written entries.
+        current.AssignFrom(backup);
+        return;
+    }
 
     bool stopped = false;
     try {

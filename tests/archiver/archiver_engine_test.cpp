@@ -738,3 +738,27 @@ TEST(AddFiles, aPipeInTheTreeFailsAloneInsteadOfBlocking) {
     EXPECT_EQ(byName(*zip.directory()).size(), 1u);
     zip.CloseArchive();
 }
+
+TEST(UpdateEngine, cancelAtTheStartOfAnUpdateLeavesNoPhantomEntries) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "a");
+    writeFile(tmp / "p/b.txt", "b");
+    TZipArchiver zip;
+    zip.FileName = (tmp / "s.zip").string();
+    zip.BaseDir = tmp.str();
+    bool cancelNext = true;
+    zip.OnOverallProgress = [&](int, TZAProcessOperation, TZAProgressPhase phase, bool& cancel) {
+        if (phase == ppStart && cancelNext) cancel = true;
+        cancelNext = false;
+    };
+    zip.OpenArchive(kOpenCreate);
+    zip.AddFiles((tmp / "p/a.txt").string());
+    EXPECT_EQ(zip.directory()->Count(), 0) << "nothing was written for the cancelled batch";
+    zip.AddFiles((tmp / "p/b.txt").string());
+    zip.CloseArchive();
+    EXPECT_EQ(testArchive((tmp / "s.zip").string()), std::nullopt);
+    zip.OpenArchive(kOpenRead);
+    ASSERT_EQ(zip.directory()->Count(), 1);
+    EXPECT_EQ(zip.directory()->ItemAt(0).name, "p/b.txt");
+    zip.CloseArchive();
+}
