@@ -32,6 +32,13 @@ bool isTargetRoot(const CopyWalk& walk, const std::string& path) {
     return !ec && p == walk.targetRoot;
 }
 
+// Whether the folder's entries can be read (a listing of an unreadable folder is empty).
+bool canList(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::directory_iterator it(platform::toPath(folder), ec);
+    return !ec;
+}
+
 void countFailure(CopyOutcome& out, const std::string& path) {
     if (!out.lastEntry && out.failedFiles++ == 0)
         out.firstFailure = path;
@@ -59,8 +66,11 @@ void copyTree(CopyWalk& walk, const std::string& sourceFolder, const std::string
         out.lastEntry = false;
         return;
     }
-    if (!platform::createFolders(platform::toPath(target))) {
+    // A folder that cannot be made (a file in its place, no write access) or listed
+    // (no read access) loses all its files: a failure, unlike an empty folder.
+    if (!platform::createFolders(platform::toPath(target)) || !canList(source)) {
         out.lastEntry = false;
+        countFailure(out, sourceFolder);
         return;
     }
     out.lastEntry = false;

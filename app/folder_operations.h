@@ -10,7 +10,7 @@ namespace kestrane {
 
 struct CopyOutcome {
     bool lastEntry = false;   // the outcome of the last entry handled (false for an empty source)
-    int failedFiles = 0;      // files that could not be copied
+    int failedFiles = 0;      // files, and folders whose files, that could not be copied
     std::string firstFailure; // source path of the first of them
 };
 

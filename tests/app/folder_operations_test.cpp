@@ -1,6 +1,7 @@
 #include "app/folder_operations.h"
 #include "platform/file_system.h"
 #include "test_window.h"
+#include "tests/support/file_access.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 #include <cstdlib>
 
 using namespace kestrane;
+using kestrane::testing::canRead;
+using kestrane::testing::setFileReadOverride;
 using kestrane::testing::TestWindow;
 using kestrane::testing::treeListing;
 namespace fs = std::filesystem;
@@ -77,6 +80,32 @@ TEST_F(FolderOperations, failedFilesAreCountedNotJustTheLastEntry) {
     EXPECT_EQ(out.failedFiles, 1);
     EXPECT_EQ(out.firstFailure, "src/2-broken");
     EXPECT_EQ(readFile("dst/3-sub/z.txt"), "z");
+}
+
+TEST_F(FolderOperations, folderThatCannotBeMadeOrListedIsAFailure) {
+    writeFile("src/a.txt", "a");
+    writeFile("src/sub/x.txt", "x");
+    writeFile("dst/sub", "a file where the folder goes");
+    auto blocked = CopyFolderTree(window, "src", "dst", false, true);
+    EXPECT_EQ(blocked.failedFiles, 1);
+    EXPECT_EQ(blocked.firstFailure, "src/sub");
+
+    // The target itself cannot be made: nothing at all was copied.
+    writeFile("dst/a-file", "f");
+    auto nowhere = CopyFolderTree(window, "src", "dst/a-file/inner", false, true);
+    EXPECT_EQ(nowhere.failedFiles, 1);
+    EXPECT_EQ(nowhere.firstFailure, "src");
+
+    // A subfolder that cannot be read copies nothing of itself.
+    ::chmod("src/sub", 0);
+    setFileReadOverride(false);
+    const bool unreadable = !canRead("src/sub/x.txt");
+    auto hidden = CopyFolderTree(window, "src", "dst2", false, true);
+    setFileReadOverride(true);
+    if (!unreadable)
+        GTEST_SKIP() << "no way to make a folder unreadable here";
+    EXPECT_EQ(hidden.failedFiles, 1);
+    EXPECT_EQ(hidden.firstFailure, "src/sub");
 }
 
 TEST_F(FolderOperations, stopOnFailureEndsTheWholeCopy) {

@@ -123,6 +123,18 @@ TEST_F(ProfileActions, applyCreatesMissingSystemAndGameFolders) {
     EXPECT_EQ(treeListing(outside("game/system")), treeListing("Main"));
 }
 
+TEST_F(ProfileActions, applyThatCannotMakeTheSystemFolderFails) {
+    ASSERT_TRUE(save("Main", systems));
+    // The game folder names a file: no system folder can be made in it.
+    writeFile(outside("not-a-folder"), "f");
+    writeFile("options.ini", "Main\t" + outside("not-a-folder").string() + "\t0\r\n");
+    window.select("Main");
+    window.events.clear();
+    EXPECT_FALSE(ApplyProfile(window));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Не удалось скопировать: ./Main"}));
+    EXPECT_EQ(readFile(outside("not-a-folder")), "f");
+}
+
 TEST_F(ProfileActions, applyWithoutFilesOrGameFolderTouchesNothing) {
     ASSERT_TRUE(save("Main", systems));
     const auto before = treeListing(outside("game/system"));

@@ -2,26 +2,27 @@
 // unpacked and archived profiles, damaged archives, unreadable files, clicks that arrive
 // while an action pumps messages, and the top-level error handler.
 #include "tests/mainwindow/main_window_fixture.h"
+#include "tests/support/file_access.h"
 
 #include "app/profile_list.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdio>
 
 using namespace kestrane;
+using kestrane::testing::canRead;
 using kestrane::testing::deleteQuestion;
 using kestrane::testing::errorBox;
 using kestrane::testing::failureBox;
 using kestrane::testing::informationBox;
 using kestrane::testing::MainWindowTest;
 using kestrane::testing::PumpHook;
+using kestrane::testing::setFileReadOverride;
 using kestrane::testing::topLevelBox;
 using kestrane::testing::treeListing;
 namespace fs = std::filesystem;
@@ -70,28 +71,6 @@ bool corruptEntryData(const std::string& archive, const std::string& name) {
         return true;
     }
     return false;
-}
-
-// This thread's power to read any file whatever its permissions (root's DAC override):
-// dropped, a file without read permission cannot be read by its owner either.
-bool setFileReadOverride(bool on) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    if (::syscall(SYS_capget, &header, data) != 0)
-        return false;
-    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
-        std::uint32_t& effective = data[cap / 32].effective;
-        const std::uint32_t bit = 1u << (cap % 32);
-        effective = on ? (effective | (bit & data[cap / 32].permitted)) : (effective & ~bit);
-    }
-    return ::syscall(SYS_capset, &header, data) == 0;
-}
-
-bool canRead(const char* path) {
-    const int fd = ::open(path, O_RDONLY);
-    if (fd >= 0)
-        ::close(fd);
-    return fd >= 0;
 }
 
 class MainWindowActions : public MainWindowTest {
