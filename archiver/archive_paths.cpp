@@ -99,7 +99,8 @@ std::string storedName(std::string_view diskPath, std::string_view base, TZAStor
     if (b.empty() || b.back() != '/') b += '/';
     std::string p = resolvePath(b, diskPath, fallback);
     if (!p.empty() && p.back() == '/') p.pop_back();
-    if (!p.empty() && p.back() == '.') p.pop_back();
+    // Only a lone "." step goes: here a name may end in a dot ("a." and "a" are two files).
+    if (!p.empty() && p.back() == '.' && (p.size() == 1 || isSep(p[p.size() - 2]))) p.pop_back();
 
     switch (mode) {
     case spNoPath: p = std::string(namePart(p)); break;

@@ -762,3 +762,16 @@ TEST(UpdateEngine, cancelAtTheStartOfAnUpdateLeavesNoPhantomEntries) {
     EXPECT_EQ(zip.directory()->ItemAt(0).name, "p/b.txt");
     zip.CloseArchive();
 }
+
+TEST(AddFiles, namesEndingInADotKeepItAndStayApart) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a", "plain");
+    writeFile(tmp / "p/a.", "dotted");
+    writeFile(tmp / "p/...", "dots");
+    pack(tmp / "d.zip", tmp.path(), "p");
+    TempFolder out;
+    EXPECT_TRUE(extractAll(tmp / "d.zip", out.path()).empty());
+    EXPECT_EQ(readFile(out / "p/a"), "plain");
+    EXPECT_EQ(readFile(out / "p/a."), "dotted");
+    EXPECT_EQ(readFile(out / "p/..."), "dots");
+}
