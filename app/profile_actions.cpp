@@ -5,6 +5,7 @@
 #include "platform/encoding.h"
 #include "platform/file_system.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kestrane {
@@ -83,11 +84,17 @@ bool pathTaken(const std::string& path) {
     return fs::exists(fs::symlink_status(platform::toPath(path), ec));
 }
 
-bool samePath(const std::string& a, const std::string& b) {
+// Whether inner is outer or lies below it, both taken as absolute paths with links resolved.
+bool isWithin(const std::string& inner, const std::string& outer) {
+    auto resolved = [](const std::string& text, std::error_code& ec) {
+        fs::path p = fs::weakly_canonical(platform::toPath(text), ec);
+        return p.filename().empty() ? p.parent_path() : p;
+    };
     std::error_code ec1, ec2;
-    auto pa = fs::weakly_canonical(platform::toPath(a), ec1);
-    auto pb = fs::weakly_canonical(platform::toPath(b), ec2);
-    return !ec1 && !ec2 && pa == pb;
+    const fs::path in = resolved(inner, ec1), out = resolved(outer, ec2);
+    if (ec1 || ec2)
+        return false;
+    return std::mismatch(out.begin(), out.end(), in.begin(), in.end()).first == out.end();
 }
 
 } // namespace
@@ -251,7 +258,10 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
     BusyWindowScope busy(window);
     const std::string gameFolder = ProfileHasLine(name) ? LookupGameFolder(name) : std::string();
     const std::string systemFolder = gameFolder + "/system";
-    if (gameFolder.empty() || samePath(systemFolder, profileFolder(name))) {
+    // Deleting the system folder must not reach the working directory (the profiles and
+    // options.ini) nor the profile's own files.
+    if (gameFolder.empty() || isWithin(GetWorkingDirectory(), systemFolder) ||
+        isWithin(systemFolder, profileFolder(name))) {
         busy.hide();
         window.showError(text::kBadGameFolder + gameFolder);
         return false;

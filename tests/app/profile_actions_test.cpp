@@ -153,6 +153,30 @@ TEST_F(ProfileActions, applyWithoutFilesOrGameFolderTouchesNothing) {
     EXPECT_EQ(treeListing(outside("game/system")), before);
 }
 
+TEST_F(ProfileActions, applyNeverDeletesTheWorkingDirectoryOrTheProfile) {
+    // The program runs from a folder inside the game's system folder.
+    const fs::path inside = outside("game/system/kestrane");
+    fs::create_directories(inside);
+    fs::current_path(inside);
+    ASSERT_TRUE(save("Main", outside("game/system/sub").string()));
+    window.select("Main");
+    window.events.clear();
+    EXPECT_FALSE(ApplyProfile(window));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Неверная папка игры: " + game}));
+    EXPECT_EQ(LoadProfileList(), Events{"Main"});
+    EXPECT_TRUE(fs::exists("Main/x.dat"));
+    EXPECT_TRUE(fs::exists(outside("game/system/l2.ini")));
+
+    // The game folder is the profile folder itself: its system folder is the profile's own.
+    writeFile("Main/system/own.txt", "o");
+    writeFile("options.ini", "Main\t./Main\t0\r\n");
+    window.select("Main");
+    window.events.clear();
+    EXPECT_FALSE(ApplyProfile(window));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Неверная папка игры: ./Main"}));
+    EXPECT_EQ(readFile("Main/system/own.txt"), "o");
+}
+
 TEST_F(ProfileActions, actionsWithoutSelectionTouchNothing) {
     window.load();
     for (auto action : {&DeleteProfile}) {
