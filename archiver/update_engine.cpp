@@ -136,8 +136,11 @@ void UpdateEngine::run() {
             if (success) {
                 ++m_done;
                 ++i;
-            } else if (current.ItemAt(i).operation == poAdd) {
-                current.DeleteItem(i);  // a new entry that was given up leaves no trace
+            } else if (current.ItemAt(i).operation == poAdd ||
+                       (current.ItemAt(i).operation == poUpdate && findBackupItem(current.ItemAt(i).name, true) < 0)) {
+                // A new entry that was given up leaves no trace; so does the replacement of
+                // an item recorded earlier in the same batch, which has no old data to keep.
+                current.DeleteItem(i);
             } else {
                 copyExistingEntry(i);   // a replacement that was given up keeps the old data
                 ++i;
@@ -318,23 +321,25 @@ bool UpdateEngine::writeNewEntryOnce(int i) {
     return true;
 }
 
-int UpdateEngine::findBackupItem(const std::string& name) const {
+int UpdateEngine::findBackupItem(const std::string& name, bool ignoreCase) const {
     const TZADirArray& backup = m_dir.backupDir();
     const int hit = backup.FindByName(name);
     if (hit >= 0 && backup.ItemAt(hit).name == name) return hit;
     for (int i = 0; i < backup.Count(); ++i)
         if (backup.ItemAt(i).name == name) return i;
-    return -1;
+    return ignoreCase ? hit : -1;
 }
 
 void UpdateEngine::copyExistingEntry(int i) {
     TZABaseArchiver& a = m_archiver;
     TZADirArray& current = m_dir.currentDir();
     const bool rename = current.ItemAt(i).operation == poRename;
-    const int b = findBackupItem(rename ? current.ItemAt(i).oldName : current.ItemAt(i).name);
+    // A replacement found its entry ignoring case and may have renamed it in doing so.
+    const bool update = current.ItemAt(i).operation == poUpdate;
+    const int b = findBackupItem(rename ? current.ItemAt(i).oldName : current.ItemAt(i).name, update);
     if (b < 0 || !m_backup) throw EZAException(7, a.Name);
     const TDirItem& old = m_dir.backupDir().ItemAt(b);
-    if (current.ItemAt(i).operation == poUpdate) current.StoreItem(i, old);
+    if (update) current.StoreItem(i, old);
     TDirItem& item = current.ItemAt(i);
 
     platform::Stream& tail = m_backup->file();

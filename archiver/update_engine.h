@@ -29,7 +29,8 @@ public:
 private:
     bool writeNewEntry(int i);
     bool writeNewEntryOnce(int i);
-    int findBackupItem(const std::string& name) const;
+    // The backup item of `name`: the exact name, else with ignoreCase the name found ignoring case.
+    int findBackupItem(const std::string& name, bool ignoreCase = false) const;
     void copyExistingEntry(int i);
     void rollback();
     void copyBytes(platform::Stream& from, std::uint64_t fromPos, platform::Stream& to, std::uint64_t length);

@@ -775,3 +775,47 @@ TEST(AddFiles, namesEndingInADotKeepItAndStayApart) {
     EXPECT_EQ(readFile(out / "p/a."), "dotted");
     EXPECT_EQ(readFile(out / "p/..."), "dots");
 }
+
+TEST(UpdateEngine, ignoredFailureOfAReplacementKeepsWhatTheArchiveHeld) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "a");
+    writeFile(tmp / "p/b.txt", "b");
+    TZipArchiver zip;
+    std::vector<Failure> failures;
+    recordFailures(zip, failures, fxaIgnore);
+    zip.FileName = (tmp / "r.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.OpenArchive(kOpenCreate);
+    zip.BeginUpdate();
+    zip.AddFiles((tmp / "p/*.*").string());
+    zip.AddFiles((tmp / "p/a.txt").string());  // replaces the item recorded just before
+    fs::remove(tmp / "p/a.txt");
+    EXPECT_NO_THROW(zip.EndUpdate());
+    zip.CloseArchive();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].nativeError, 33);
+    EXPECT_EQ(testArchive((tmp / "r.zip").string()), std::nullopt);
+    zip.OpenArchive(kOpenRead);
+    const auto names = byName(*zip.directory());
+    EXPECT_EQ(names.size(), 1u);
+    EXPECT_TRUE(names.count("p/b.txt"));
+    zip.CloseArchive();
+
+    // An entry replaced under a name that differs only in letter case keeps its old data.
+    writeFile(tmp / "q/A.TXT", "old data");
+    pack(tmp / "c.zip", tmp.path(), "q");
+    writeFile(tmp / "q/a.txt", "new data");
+    fs::remove(tmp / "q/A.TXT");
+    zip.FileName = (tmp / "c.zip").string();
+    zip.OpenArchive(kOpenReadWrite);
+    zip.BeginUpdate();
+    zip.AddFiles((tmp / "q/a.txt").string());
+    fs::remove(tmp / "q/a.txt");
+    EXPECT_NO_THROW(zip.EndUpdate());
+    zip.CloseArchive();
+    EXPECT_EQ(failures.size(), 2u);
+    TempFolder out;
+    EXPECT_TRUE(extractAll(tmp / "c.zip", out.path()).empty());
+    EXPECT_EQ(treeOf(out.path()), (std::vector<std::string>{"q/", "q/A.TXT"}));
+    EXPECT_EQ(readFile(out / "q/A.TXT"), "old data");
+}
