@@ -819,3 +819,28 @@ TEST(UpdateEngine, ignoredFailureOfAReplacementKeepsWhatTheArchiveHeld) {
     EXPECT_EQ(treeOf(out.path()), (std::vector<std::string>{"q/", "q/A.TXT"}));
     EXPECT_EQ(readFile(out / "q/A.TXT"), "old data");
 }
+
+TEST(ExtractFiles, restoresTimesAndTheReadOnlyAttribute) {
+    TempFolder tmp;
+    writeFile(tmp / "p/ro.txt", "read only");
+    writeFile(tmp / "p/rw.txt", "writable");
+    const auto stamp = fs::file_time_type::clock::now() - std::chrono::hours(24 * 40);
+    const auto even = std::chrono::floor<std::chrono::seconds>(stamp) - std::chrono::seconds(
+        std::chrono::floor<std::chrono::seconds>(stamp).time_since_epoch().count() % 2);
+    fs::last_write_time(tmp / "p/ro.txt", even);
+    fs::last_write_time(tmp / "p/rw.txt", even);
+    fs::permissions(tmp / "p/ro.txt", fs::perms::owner_read, fs::perm_options::replace);
+    pack(tmp / "t.zip", tmp.path(), "p");
+
+    TempFolder out;
+    // A read-only file in the way is replaced and then takes the entry's attributes.
+    writeFile(out / "p/rw.txt", "old");
+    fs::permissions(out / "p/rw.txt", fs::perms::owner_read, fs::perm_options::replace);
+    EXPECT_TRUE(extractAll(tmp / "t.zip", out.path()).empty());
+    EXPECT_EQ(readFile(out / "p/ro.txt"), "read only");
+    EXPECT_EQ(readFile(out / "p/rw.txt"), "writable");
+    EXPECT_EQ(fs::status(out / "p/ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+    EXPECT_NE(fs::status(out / "p/rw.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+    EXPECT_EQ(fs::last_write_time(out / "p/ro.txt"), even);
+    EXPECT_EQ(fs::last_write_time(out / "p/rw.txt"), even);
+}
