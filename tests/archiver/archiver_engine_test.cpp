@@ -844,3 +844,14 @@ TEST(ExtractFiles, restoresTimesAndTheReadOnlyAttribute) {
     EXPECT_EQ(fs::last_write_time(out / "p/ro.txt"), even);
     EXPECT_EQ(fs::last_write_time(out / "p/rw.txt"), even);
 }
+
+TEST(ExtractFiles, anEntryNamedLikeTheArchiveNeverReplacesIt) {
+    TempFolder tmp;
+    writeStoredZip(tmp / "self.zip", {{"self.zip", "not an archive"}, {"other.txt", "o"}});
+    const std::string before = readFile(tmp / "self.zip");
+    const auto failures = extractAll(tmp / "self.zip", tmp.path());
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].nativeError, 19);
+    EXPECT_EQ(readFile(tmp / "self.zip"), before);
+    EXPECT_EQ(readFile(tmp / "other.txt"), "o");
+}
