@@ -206,6 +206,10 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
     }
 
     if (newName != oldName) {
+        // The line is rewritten after the files were renamed, so that a refused folder
+        // rename changes nothing; a list that cannot be written must then stop the
+        // rename before any file moves, or the line would keep a name no file has.
+        writeListFile(kProfileListFile, readListFile(kProfileListFile));
         const bool archived = ownLine >= 0 && IsProfileArchived(oldName);
         if (archived) {
             if (archive == nullptr || !archive->renameProfileArchive(window, oldName, newName))

@@ -267,6 +267,21 @@ TEST_F(ProfileActions, renameRefusalsChangeNothing) {
     EXPECT_TRUE(RenameProfile(window));
 }
 
+TEST_F(ProfileActions, renameWithReadOnlyListFailsBeforeTheFolderMoves) {
+    ASSERT_TRUE(save("Main", systems));
+    ASSERT_TRUE(save("Other", systems));
+    const auto list = readFile("options.ini");
+    ::chmod("options.ini", 0444);
+    window.select("Main");
+    window.name = "New";
+    window.events.clear();
+    EXPECT_THROW(RenameProfile(window), ProfileError);
+    EXPECT_TRUE(window.events.empty());
+    EXPECT_EQ(readFile("options.ini"), list);
+    EXPECT_TRUE(fs::is_directory("Main"));   // still found under the name its line holds
+    EXPECT_FALSE(fs::exists("New"));
+}
+
 TEST_F(ProfileActions, renameWithoutProfileFolderKeepsTheLine) {
     ASSERT_TRUE(save("Main", systems));
     fs::remove_all("Main");
