@@ -855,3 +855,22 @@ TEST(ExtractFiles, anEntryNamedLikeTheArchiveNeverReplacesIt) {
     EXPECT_EQ(readFile(tmp / "self.zip"), before);
     EXPECT_EQ(readFile(tmp / "other.txt"), "o");
 }
+
+TEST(ZipArchiver, openingAnotherArchiveFinishesThePendingBatchOfTheFirst) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "a");
+    TZipArchiver zip;
+    zip.FileName = (tmp / "first.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.OpenArchive(kOpenCreate);
+    zip.BeginUpdate();
+    zip.AddFiles((tmp / "p/a.txt").string());
+    zip.FileName = (tmp / "second.zip").string();
+    zip.OpenArchive(kOpenCreate);
+    EXPECT_EQ(zip.UpdateDepth(), 0);
+    zip.CloseArchive();
+    EXPECT_EQ(fs::file_size(tmp / "second.zip"), 22u);
+    TempFolder out;
+    EXPECT_TRUE(extractAll(tmp / "first.zip", out.path()).empty());
+    EXPECT_EQ(readFile(out / "p/a.txt"), "a");
+}
