@@ -165,7 +165,9 @@ void TShadowLabel::mousePressEvent(QMouseEvent* e) {
 void TShadowLabel::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton && m_clickPending) {
         m_clickPending = false;
-        if (rect().contains(e->position().toPoint()))
+        // by the exact position: on a scaled screen the pointer lies between pixels
+        const QPointF at = e->position();
+        if (at.x() >= 0 && at.x() < width() && at.y() >= 0 && at.y() < height())
             emit clicked();
         return;
     }

@@ -276,8 +276,8 @@ bool TXPButton::canFocus() const {
 }
 
 bool TXPButton::isInside(const QPointF& p) const {
-    const QPoint q = p.toPoint();
-    return q.x() >= 0 && q.x() < width() && q.y() >= 0 && q.y() < height();
+    // by the exact position: on a scaled screen 96.6 lies on pixel 96, −0.4 outside
+    return p.x() >= 0 && p.x() < width() && p.y() >= 0 && p.y() < height();
 }
 
 void TXPButton::repaintNow() {

@@ -165,7 +165,7 @@ private:
     static constexpr std::uint8_t kUp = 0;
     static constexpr std::uint8_t kPressed = 2;
 
-    bool isInside(const QPoint& p) const;
+    bool isInside(const QPointF& p) const;
     // Repaints the box area at once.
     void repaintBox();
     // Starts a press from the mouse or the space bar.

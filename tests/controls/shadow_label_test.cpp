@@ -2,6 +2,7 @@
 #include "tests/controls/pixel_art.h"
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -199,5 +200,26 @@ TEST(ShadowLabel, reportsEnterLeaveAndClicks) {
     QTest::mouseDClick(label, Qt::LeftButton, {}, QPoint(2, 2));
     QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(2, 2));
     EXPECT_EQ(doubles.count(), 1);
+    EXPECT_EQ(clicks.count(), 1);
+}
+
+// On a scaled screen the pointer lies between pixels: a release just short of the right
+// edge is on the label, one just left of it is not.
+TEST(ShadowLabel, releaseBetweenPixelsCountsByItsExactPosition) {
+    QWidget window;
+    TShadowLabel* label = shownLabel(window);
+    QSignalSpy clicks(label, &TShadowLabel::clicked);
+    auto pressAndRelease = [&](QPointF at) {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), label->mapToGlobal(QPointF(2, 2)), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(label, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, label->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(label, &release);
+    };
+    pressAndRelease({label->width() - 0.4, 2});
+    EXPECT_EQ(clicks.count(), 1);
+    pressAndRelease({-0.4, 2});
+    pressAndRelease({2, -0.4});
     EXPECT_EQ(clicks.count(), 1);
 }

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWidget>
@@ -98,6 +99,27 @@ TEST_F(ButtonWindow, releaseOnTheLastRowOrColumnClicksAndOneBeyondDoesNot) {
         QTest::mouseRelease(ok, Qt::LeftButton, {}, p);
     }
     EXPECT_EQ(okClicks->count(), 3);
+}
+
+// On a scaled screen the pointer lies between pixels: 96.6 is still on the last column of a
+// 97-pixel button, −0.4 is already left of the first.
+TEST_F(ButtonWindow, pointerBetweenPixelsCountsByItsExactPosition) {
+    auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButtons held) {
+        QMouseEvent e(type, at, ok->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+        QApplication::sendEvent(ok, &e);
+    };
+    auto pressAndRelease = [&](QPointF at) {
+        send(QEvent::MouseButtonPress, {20, 10}, Qt::LeftButton);
+        send(QEvent::MouseMove, at, Qt::LeftButton);
+        EXPECT_EQ(ok->pressState(), at.x() >= 0 && at.y() >= 0 ? 2 : 0) << at.x() << "," << at.y();
+        send(QEvent::MouseButtonRelease, at, Qt::NoButton);
+    };
+    pressAndRelease({96.6, 10});
+    pressAndRelease({20, 24.5});
+    EXPECT_EQ(okClicks->count(), 2);
+    pressAndRelease({-0.4, 10});
+    pressAndRelease({20, -0.4});
+    EXPECT_EQ(okClicks->count(), 2);
 }
 
 TEST_F(ButtonWindow, doubleClickClicksThreeTimes) {

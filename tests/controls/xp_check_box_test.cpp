@@ -3,6 +3,7 @@
 
 #include <QEnterEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -379,6 +380,29 @@ TEST_F(CheckBoxInput, releaseOnTheLastPixelToggles) {
     pressAndRelease(kOnBox, QPoint(-1, 8));
     EXPECT_TRUE(box->Checked());
     EXPECT_EQ(clicks->count(), 1);
+}
+
+// On a scaled screen the pointer lies between pixels: 119.6 is still on the last column of a
+// 120-pixel box, −0.4 is already above the first row.
+TEST_F(CheckBoxInput, pointerBetweenPixelsCountsByItsExactPosition) {
+    auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButtons held) {
+        QMouseEvent e(type, at, box->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(box, &e);
+    };
+    auto pressAndRelease = [&](QPointF at) {
+        send(QEvent::MouseButtonPress, kOnBox, Qt::LeftButton);
+        send(QEvent::MouseMove, at, Qt::LeftButton);
+        EXPECT_EQ(box->isPressed(), at.x() >= 0 && at.y() >= 0) << at.x() << "," << at.y();
+        send(QEvent::MouseButtonRelease, at, Qt::NoButton);
+    };
+    pressAndRelease({119.6, 8});
+    EXPECT_TRUE(box->Checked());
+    pressAndRelease({60, 16.5});
+    EXPECT_FALSE(box->Checked());
+    pressAndRelease({-0.4, 8});
+    pressAndRelease({60, -0.4});
+    EXPECT_FALSE(box->Checked());
+    EXPECT_EQ(clicks->count(), 2);
 }
 
 TEST_F(CheckBoxInput, onlyTheLeftButtonPresses) {
