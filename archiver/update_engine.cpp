@@ -114,6 +114,8 @@ void UpdateEngine::run() {
             // archives with data in front of them, whose stored offset may not).
             m_truncation = m_dir.directoryPosition();
         }
+        // From here on the archive is changed and a rollback has to restore it.
+        m_archiveChanged = true;
         m_archive.seek(m_truncation);
         m_archive.truncate(m_truncation);
 
@@ -393,6 +395,12 @@ void UpdateEngine::copyBytes(platform::Stream& from, std::uint64_t fromPos, plat
 
 void UpdateEngine::rollback() {
     m_dir.currentDir().AssignFrom(m_dir.backupDir());
+    // A failure while the tail backup was made (no room, no temporary folder) left the
+    // archive as it was; truncating it now would lose the entries the backup lacks.
+    if (!m_archiveChanged) {
+        m_backup.reset();
+        return;
+    }
     m_archive.seek(m_truncation);
     m_archive.truncate(m_truncation);
     if (m_backup) {

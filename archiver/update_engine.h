@@ -43,6 +43,7 @@ private:
     int m_firstChanged = 0;
     std::uint64_t m_truncation = 0;
     std::optional<platform::TempFile> m_backup;
+    bool m_archiveChanged = false;  // truncated at m_truncation (the backup is complete)
     TZAAction m_action = fxaIgnore;
     int m_toProcess = 0;
     int m_done = 0;

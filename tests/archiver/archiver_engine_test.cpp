@@ -874,3 +874,23 @@ TEST(ZipArchiver, openingAnotherArchiveFinishesThePendingBatchOfTheFirst) {
     EXPECT_TRUE(extractAll(tmp / "first.zip", out.path()).empty());
     EXPECT_EQ(readFile(out / "p/a.txt"), "a");
 }
+
+TEST(UpdateEngine, aTailBackupThatCannotBeMadeLeavesTheArchiveUntouched) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", textOf(3000, 12));
+    writeFile(tmp / "p/b.txt", textOf(3000, 13));
+    pack(tmp / "k.zip", tmp.path(), "p");
+    const std::string before = readFile(tmp / "k.zip");
+    writeFile(tmp / "p/a.txt", "replacement");
+
+    TZipArchiver zip;
+    zip.FileName = (tmp / "k.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.TempDir = (tmp / "no such folder").string();
+    zip.OpenArchive(kOpenReadWrite);
+    EXPECT_ANY_THROW(zip.AddFiles((tmp / "p/a.txt").string()));
+    EXPECT_EQ(zip.directory()->Count(), 2);
+    zip.CloseArchive();
+    EXPECT_TRUE(readFile(tmp / "k.zip") == before) << "the archive lost its tail";
+    EXPECT_EQ(testArchive((tmp / "k.zip").string()), std::nullopt);
+}
