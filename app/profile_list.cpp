@@ -175,8 +175,10 @@ std::vector<std::string> LoadProfileList() {
 }
 
 void AppendProfile(std::string_view name, std::string_view gameFolder, bool archived) {
+    // A list that exists but cannot be read fails here: starting a new one would
+    // replace every profile's line by the new line alone.
     std::vector<std::string> lines;
-    if (ProfileListExists())
+    if (platform::fileExists(platform::toPath(kProfileListFile)))
         lines = readListFile(kProfileListFile);
     lines.push_back(profileLine(name, gameFolder, archived));
     writeListFile(kProfileListFile, lines);

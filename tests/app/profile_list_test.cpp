@@ -1,11 +1,14 @@
 #include "app/profile_list.h"
 #include "test_window.h"
+#include "tests/support/file_access.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 using namespace kestrane;
+using kestrane::testing::canRead;
+using kestrane::testing::setFileReadOverride;
 using kestrane::testing::WorkingDirectoryTest;
 
 TEST(ProfileListText, splitsEveryLineEndAndJoinsWithCrLf) {
@@ -102,6 +105,24 @@ TEST_F(ProfileListFile, readOnlyListFailsAndStaysUnchanged) {
     ::chmod("options.ini", 0444);
     EXPECT_THROW(AppendProfile("Other", "/b", false), ProfileError);
     EXPECT_THROW(DeleteProfileLine("options.ini", "Main"), ProfileError);
+    EXPECT_EQ(readFile("options.ini"), "Main\t/a\t0\r\n");
+}
+
+TEST_F(ProfileListFile, unreadableListIsNeverReplacedByTheNewLineAlone) {
+    AppendProfile("Main", "/a", false);
+    ::chmod("options.ini", 0200);   // can be written, not read
+    setFileReadOverride(false);
+    const bool unreadable = !canRead("options.ini");
+    bool failed = false;
+    try {
+        AppendProfile("Other", "/b", false);
+    } catch (const ProfileError&) {
+        failed = true;
+    }
+    setFileReadOverride(true);
+    if (!unreadable)
+        GTEST_SKIP() << "no way to make a file unreadable here";
+    EXPECT_TRUE(failed);
     EXPECT_EQ(readFile("options.ini"), "Main\t/a\t0\r\n");
 }
 
