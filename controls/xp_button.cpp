@@ -306,6 +306,8 @@ void TXPButton::watchWindow() {
 bool TXPButton::event(QEvent* e) {
     switch (e->type()) {
     case QEvent::ParentChange:
+    case QEvent::Show:
+        // a container moved into another window tells only itself, so look again when shown
         watchWindow();
         break;
     case QEvent::ThemeChange:

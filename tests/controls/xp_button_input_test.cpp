@@ -320,6 +320,29 @@ TEST(XPButton, deletingTheFocusedButtonMakesTheDefaultButtonAnswerEnterAgain) {
     window.reset();   // tearing down with a default button must not touch freed buttons
 }
 
+TEST(XPButton, buttonsBuiltInAPanelAnswerEnterAndEscapeOnceThePanelIsInAWindow) {
+    auto window = std::make_unique<QWidget>();
+    auto* edit = new QLineEdit(window.get());
+    auto* panel = new QWidget;   // built on its own, then placed in the window (as a layout does)
+    auto* ok = new TXPButton(panel);
+    auto* cancel = new TXPButton(panel);
+    cancel->move(0, 30);
+    ok->setDefault(true);
+    cancel->setCancel(true);
+    panel->setParent(window.get());
+    panel->move(0, 40);
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    edit->setFocus();
+    QApplication::processEvents();
+    QSignalSpy okClicks(ok, &QAbstractButton::clicked), cancelClicks(cancel, &QAbstractButton::clicked);
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_EQ(okClicks.count(), 1);
+    EXPECT_EQ(cancelClicks.count(), 1);
+}
+
 TEST(XPButton, clickHandlerMayDeleteTheButton) {
     QWidget window;
     auto* button = new TXPButton(&window);
