@@ -179,7 +179,9 @@ StoredName encodeStoredName(std::string_view name, bool oemFileNames) {
         return {std::string(name), false};
     if (auto oem = platform::utf8ToCp866(name))
         return {std::move(*oem), false};
-    return {std::string(name), true};
+    // Bit 11 promises UTF-8: bytes that are not (a name in some other code page) go
+    // without it, so that readers that decode the flag strictly still open the archive.
+    return {std::string(name), wellFormedUtf8(name)};
 }
 
 std::string decodeStoredName(std::string_view bytes, std::uint16_t flags, bool oemFileNames) {

@@ -177,7 +177,8 @@ struct StoredName {
 };
 
 // The one place that decides how a name is written: with `oemFileNames`, CP866 without
-// flag bit 11 when every character exists in CP866, else UTF-8 with bit 11 (never lossy).
+// flag bit 11 when every character exists in CP866, else UTF-8 with bit 11 (never lossy);
+// bytes that are not UTF-8 are written as they are, without bit 11.
 // Without `oemFileNames` the bytes are kept as they are.
 StoredName encodeStoredName(std::string_view name, bool oemFileNames = true);
 // A stored name back to UTF-8: bit 11 means UTF-8 (invalid UTF-8 falls back to CP866),

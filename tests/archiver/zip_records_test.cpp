@@ -201,6 +201,11 @@ TEST(StoredNames, cyrillicIsCp866AndOtherScriptsAreUtf8WithFlag) {
     EXPECT_EQ(flagsForName(0, jp), kFlagUtf8);
     EXPECT_EQ(flagsForName(kFlagUtf8 | kFlagFolder, ru), kFlagFolder);
     EXPECT_EQ(decodeStoredName(jp.bytes, kFlagUtf8), "日本/名前.txt");
+
+    // A name that is not UTF-8 at all never gets the UTF-8 flag.
+    auto raw = encodeStoredName("p/\xff\xfe.txt");
+    EXPECT_FALSE(raw.utf8);
+    EXPECT_EQ(raw.bytes, "p/\xff\xfe.txt");
 }
 
 TEST(StoredNames, readingCutsAtZeroByteAndNeverYieldsInvalidUtf8) {
