@@ -205,12 +205,10 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
     } else {
         const std::string folder = destinationBase + std::string(folderPart(relative));
         // Checked before anything is made: a link already in the destination could lead
-        // the new folders elsewhere.
+        // the new folders elsewhere. The steps that do not exist yet are plain names.
         if (!staysBelow(platform::toPath(folder), platform::toPath(destinationBase)))
             throw EZAException(19, {name}, Name);
         if (!platform::createFolders(platform::toPath(folder))) throw EZAException(20, {folder}, Name);
-        if (!staysBelow(platform::toPath(folder), platform::toPath(destinationBase)))
-            throw EZAException(19, {name}, Name);
     }
     if (folderEntry) return;
     if (relative.empty()) throw EZAException(19, {name}, Name);
