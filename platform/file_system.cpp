@@ -171,7 +171,10 @@ bool copyFile(const fs::path& from, const fs::path& to) {
         return false;
     if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec) || ec)
         return false;
-    fs::permissions(to, fs::status(from).permissions(), fs::perm_options::replace, ec);
+    // The source may vanish meanwhile; the copy then keeps the permissions it was made with.
+    const auto sourceStatus = fs::status(from, ec);
+    if (!ec)
+        fs::permissions(to, sourceStatus.permissions(), fs::perm_options::replace, ec);
     fs::last_write_time(to, fs::last_write_time(from, ec), ec);
     return true;
 }
