@@ -175,7 +175,9 @@ bool copyFile(const fs::path& from, const fs::path& to) {
     const auto sourceStatus = fs::status(from, ec);
     if (!ec)
         fs::permissions(to, sourceStatus.permissions(), fs::perm_options::replace, ec);
-    fs::last_write_time(to, fs::last_write_time(from, ec), ec);
+    const auto lastWrite = fs::last_write_time(from, ec);
+    if (!ec)
+        fs::last_write_time(to, lastWrite, ec);
     return true;
 }
 
