@@ -234,8 +234,11 @@ void TXPCustomCheckBox::Toggle() {
 
 void TXPCustomCheckBox::Click() {
     Toggle();
-    emit stateChanged(m_state);
+    // either handler may delete the box
     QPointer<TXPCustomCheckBox> self(this);
+    emit stateChanged(m_state);
+    if (!self)
+        return;
     emit clicked(Checked());
     if (self && m_actionLink)
         m_actionLink->execute();

@@ -573,3 +573,14 @@ TEST_F(CheckBoxInput, clickExecutesTheLinkedAction) {
     click(kOnBox);
     EXPECT_EQ(plainTriggered.count(), 1);
 }
+
+TEST(XPCheckBox, changeHandlerMayDeleteTheBox) {
+    QWidget window;
+    auto* box = new TXPCheckBox(&window);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QPointer<TXPCheckBox> watch(box);
+    QObject::connect(box, &TXPCustomCheckBox::stateChanged, [&] { delete watch.data(); });
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(7, 8));
+    EXPECT_TRUE(watch.isNull());
+}
