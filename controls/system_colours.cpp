@@ -67,6 +67,7 @@ QFont defaultUiFont() {
     font.setFamilies(families);
     font.setStyleHint(QFont::SansSerif, QFont::NoAntialias);
     font.setPixelSize(11);
+    font.setHintingPreference(QFont::PreferFullHinting);
     return font;
 }
 
