@@ -1,36 +1,19 @@
 // kestrane-cli on real folders: output lines, exit codes and the files it leaves.
 #include "test_window.h"
+#include "tests/support/run_command.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
-
 namespace fs = std::filesystem;
+using kestrane::testing::CommandRun;
+using kestrane::testing::runCommand;
 using kestrane::testing::treeListing;
 
 namespace {
 
-struct Run {
-    int status;
-    std::string out;
-};
-
 // Runs kestrane-cli in the current directory with stdin not a terminal.
-Run cli(const std::string& args) {
-    const std::string exe = std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli";
-    FILE* p = ::popen((exe + " " + args + " </dev/null 2>&1").c_str(), "r");
-    Run r{-1, {}};
-    if (!p)
-        return r;
-    std::array<char, 4096> buf{};
-    while (std::size_t n = std::fread(buf.data(), 1, buf.size(), p))
-        r.out.append(buf.data(), n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+CommandRun cli(const std::string& args) {
+    return runCommand(std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli " + args + " </dev/null 2>&1");
 }
 
 } // namespace

@@ -1,70 +1,38 @@
 // kestrane-launch and the installed files: the launcher starts the program beside it in
 // the player's data folder, and an install puts programs, launcher, desktop file and icon
 // where the desktop finds them.
+#include "tests/support/run_command.h"
+#include "tests/support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
+using kestrane::testing::CommandRun;
+using kestrane::testing::readFile;
+using kestrane::testing::runCommand;
+using kestrane::testing::writeFile;
 
 namespace {
 
-struct Run {
-    int status;
-    std::string out;
-};
-
 // Runs a shell command line, stdout and stderr together.
-Run shell(const std::string& command) {
-    Run r{-1, {}};
-    FILE* p = ::popen((command + " </dev/null 2>&1").c_str(), "r");
-    if (!p)
-        return r;
-    std::array<char, 4096> buf{};
-    while (std::size_t n = std::fread(buf.data(), 1, buf.size(), p))
-        r.out.append(buf.data(), n);
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+CommandRun shell(const std::string& command) { return runCommand(command + " </dev/null 2>&1"); }
 
 std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const fs::path& p, const std::string& text) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-}
 
 // A scratch folder for one test, removed afterwards.
 class ScratchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kestrane-launch-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = fs::canonical(pattern);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
+        ASSERT_FALSE(m_temp.path().empty());
+        m_dir = fs::canonical(m_temp.path());
     }
     const fs::path& dir() const { return m_dir; }
 
 private:
+    kestrane::testing::TempFolder m_temp{"kestrane-launch"};
     fs::path m_dir;
 };
 

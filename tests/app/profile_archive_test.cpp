@@ -4,12 +4,11 @@
 #include "app/profile_list.h"
 #include "archiver/zip_archiver.h"
 #include "test_window.h"
+#include "tests/support/run_command.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 
 using namespace kestrane;
 using kestrane::testing::TestWindow;
@@ -24,14 +23,7 @@ std::string pythonListing(const std::string& archive) {
     const std::string cmd = "python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
                             "for i in z.infolist(): print(i.filename, i.file_size, i.CRC)\" '" +
                             archive + "' 2>&1";
-    std::string out;
-    if (FILE* p = ::popen(cmd.c_str(), "r")) {
-        std::array<char, 4096> buf{};
-        while (std::size_t n = std::fread(buf.data(), 1, buf.size(), p))
-            out.append(buf.data(), n);
-        ::pclose(p);
-    }
-    return out;
+    return kestrane::testing::runCommand(cmd).out;
 }
 
 } // namespace

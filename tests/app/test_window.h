@@ -4,6 +4,7 @@
 
 #include "app/profile_list.h"
 #include "app/profile_window.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -87,36 +88,27 @@ public:
 class WorkingDirectoryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        namespace fs = std::filesystem;
-        m_previous = fs::current_path();
-        std::string pattern = (fs::temp_directory_path() / "kestrane-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-        fs::create_directories(m_root / "work");
-        fs::current_path(m_root / "work");
+        m_previous = std::filesystem::current_path();
+        ASSERT_FALSE(m_root.empty());
+        std::filesystem::create_directories(m_root / "work");
+        std::filesystem::current_path(m_root / "work");
     }
     void TearDown() override {
-        namespace fs = std::filesystem;
-        fs::current_path(m_previous);
+        std::filesystem::current_path(m_previous);
+        // Files a test made immutable; the folder itself removes the rest.
         std::system(("chattr -R -i '" + m_root.string() + "' 2>/dev/null").c_str());
-        std::system(("chmod -R u+w '" + m_root.string() + "' 2>/dev/null").c_str());
-        fs::remove_all(m_root);
     }
 
     // A path beside the working directory (outside it).
     std::filesystem::path outside(const std::string& name) const { return m_root / name; }
 
     static void writeFile(const std::filesystem::path& p, const std::string& content) {
-        if (p.has_parent_path())
-            std::filesystem::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << content;
+        kestrane::testing::writeFile(p, content);
     }
-    static std::string readFile(const std::filesystem::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    static std::string readFile(const std::filesystem::path& p) { return kestrane::testing::readFile(p); }
 
-    std::filesystem::path m_root;
+    TempFolder m_folder;
+    const std::filesystem::path m_root = m_folder.path();
     std::filesystem::path m_previous;
 };
 

@@ -8,46 +8,18 @@
 #include <string>
 #include <vector>
 
-#include <stdlib.h>
-
 #include "archiver/byte_io.h"
 #include "archiver/crc32.h"
 #include "archiver/zip_records.h"
+#include "tests/support/temp_folder.h"
 
 namespace enginetest {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "kz-engine-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
-        for (auto& e : fs::recursive_directory_iterator(m_path, ec))
-            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& path() const { return m_path; }
-    std::string str() const { return m_path.string(); }
-    fs::path operator/(const std::string& s) const { return m_path / s; }
-
-private:
-    fs::path m_path;
-};
-
-inline void writeFile(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-inline std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using kestrane::testing::readFile;
+using kestrane::testing::TempFolder;
+using kestrane::testing::writeFile;
 
 inline std::vector<std::uint8_t> readBytes(const fs::path& p) {
     const std::string s = readFile(p);

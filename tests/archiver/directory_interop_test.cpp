@@ -2,49 +2,23 @@
 // Info-ZIP zip, 7-Zip and Python's zipfile. Python's zipfile is the reference listing.
 #include "archiver/central_directory.h"
 #include "archiver/za_exception.h"
+#include "tests/support/run_command.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 using namespace archiver;
 namespace fs = std::filesystem;
+using kestrane::testing::CommandRun;
+using kestrane::testing::readFile;
+using kestrane::testing::runCommand;
+using kestrane::testing::writeFile;
 
 namespace {
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-};
-
-RunResult run(const std::string& command) {
-    RunResult r;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p)
-        return r;
-    std::array<char, 4096> buf;
-    std::size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
-        r.out.append(buf.data(), n);
-    const int status = ::pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-void writeFile(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // One line per entry: name, uncompressed size, compressed size, CRC-32, local header offset.
 // Names without flag bit 11 are read as CP866, as the archiver reads them.
@@ -59,9 +33,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
 class DirectoryInterop : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kestrane-dir-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        ASSERT_FALSE(m_dir.empty());
         writeFile(m_dir / "src/a.txt", std::string(3000, 'a') + "tail");
         std::string binary;
         for (int i = 0; i < 5000; ++i)
@@ -71,10 +43,9 @@ protected:
         fs::create_directories(m_dir / "src/sub/folder");
         writeFile(m_dir / "listing.py", kPythonListing);
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     std::string sh(const std::string& command) {
-        RunResult r = run("cd '" + m_dir.string() + "' && " + command + " 2>&1");
+        CommandRun r = runCommand("cd '" + m_dir.string() + "' && " + command + " 2>&1");
         EXPECT_EQ(r.status, 0) << command << "\n" << r.out;
         return r.out;
     }
@@ -110,7 +81,8 @@ protected:
         EXPECT_FALSE(ours.empty());
     }
 
-    fs::path m_dir;
+    kestrane::testing::TempFolder m_temp{"kestrane-dir"};
+    const fs::path m_dir = m_temp.path();
 };
 
 } // namespace
@@ -214,7 +186,7 @@ TEST_F(DirectoryInterop, fileWithoutZipStructureIsError35) {
 TEST_F(DirectoryInterop, listCommandPrintsOneLinePerEntry) {
     const std::string tool = KESTRANE_ZIP_TOOL;
     sh("cd src && zip -qr ../l.zip a.txt sub/b.bin");
-    RunResult r = run(tool + " list '" + (m_dir / "l.zip").string() + "'");
+    CommandRun r = runCommand(tool + " list '" + (m_dir / "l.zip").string() + "'");
     EXPECT_EQ(r.status, 0);
     std::istringstream lines(r.out);
     std::string line;
@@ -236,9 +208,9 @@ TEST_F(DirectoryInterop, listCommandPrintsOneLinePerEntry) {
     }
     EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "sub/b.bin"}));
 
-    RunResult missing = run(tool + " list '" + (m_dir / "none.zip").string() + "' 2>&1");
+    CommandRun missing = runCommand(tool + " list '" + (m_dir / "none.zip").string() + "' 2>&1");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.out.find("Native error: 00012"), std::string::npos);
-    EXPECT_EQ(run(tool + " 2>/dev/null").status, 2);
-    EXPECT_EQ(run(tool + " list 2>/dev/null").status, 2);
+    EXPECT_EQ(runCommand(tool + " 2>/dev/null").status, 2);
+    EXPECT_EQ(runCommand(tool + " list 2>/dev/null").status, 2);
 }

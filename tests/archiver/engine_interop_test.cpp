@@ -3,7 +3,7 @@
 // what zip, 7z and Python's zipfile create extracts with ours to the same bytes.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <random>
 #include <sstream>
@@ -12,29 +12,19 @@
 
 #include "archiver/zip_archiver.h"
 #include "archiver_test_support.h"
+#include "tests/support/run_command.h"
 
 using namespace archiver;
 using namespace enginetest;
+using kestrane::testing::CommandRun;
+using kestrane::testing::runCommand;
 
 namespace {
 
 bool haveTool(const std::string& name) { return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0; }
 
-struct ToolRun {
-    int status;
-    std::string output;
-};
-
-ToolRun run(const std::string& command) {
-    ToolRun r{-1, {}};
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-    r.status = ::pclose(p);
-    return r;
-}
+// Runs a command line, stdout and stderr together.
+CommandRun run(const std::string& command) { return runCommand(command + " 2>&1"); }
 
 std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
@@ -73,13 +63,13 @@ std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> expectedEntries(c
 }
 
 std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> pythonEntries(const fs::path& archive) {
-    const ToolRun r = run("python3 -c \"import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
-                      "for i in z.infolist():\n n=i.filename if i.flag_bits&0x800 else i.filename.encode('cp437').decode('cp866')\n"
-                      " print(n.encode('utf-8').hex(), i.file_size, i.CRC)\" " +
-                      quoted(archive));
-    EXPECT_EQ(r.status, 0) << r.output;
+    const CommandRun r = run("python3 -c \"import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
+                             "for i in z.infolist():\n n=i.filename if i.flag_bits&0x800 else i.filename.encode('cp437').decode('cp866')\n"
+                             " print(n.encode('utf-8').hex(), i.file_size, i.CRC)\" " +
+                             quoted(archive));
+    EXPECT_EQ(r.status, 0) << r.out;
     std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> m;
-    std::istringstream in(r.output);
+    std::istringstream in(r.out);
     std::string hex;
     std::uint64_t size;
     std::uint32_t crc;
@@ -134,12 +124,12 @@ TEST(EngineInterop, createdArchivePassesUnzip7zAndPython) {
     const fs::path archive = tmp / "prof.zip";
     createArchive(archive, tmp.path(), "prof");
 
-    const ToolRun unzip = run("unzip -t " + quoted(archive));
-    EXPECT_EQ(unzip.status, 0) << unzip.output;
-    EXPECT_NE(unzip.output.find("No errors detected"), std::string::npos) << unzip.output;
-    const ToolRun sevenZip = run("7z t " + quoted(archive));
-    EXPECT_EQ(sevenZip.status, 0) << sevenZip.output;
-    EXPECT_NE(sevenZip.output.find("Everything is Ok"), std::string::npos) << sevenZip.output;
+    const CommandRun unzip = run("unzip -t " + quoted(archive));
+    EXPECT_EQ(unzip.status, 0) << unzip.out;
+    EXPECT_NE(unzip.out.find("No errors detected"), std::string::npos) << unzip.out;
+    const CommandRun sevenZip = run("7z t " + quoted(archive));
+    EXPECT_EQ(sevenZip.status, 0) << sevenZip.out;
+    EXPECT_NE(sevenZip.out.find("Everything is Ok"), std::string::npos) << sevenZip.out;
     EXPECT_EQ(pythonEntries(archive), expectedEntries(tmp.path(), "prof"));
 
     // And our own extraction gives the tree back.
@@ -176,8 +166,8 @@ TEST(EngineInterop, archivesOfOtherToolsExtractToTheSameBytes) {
     // Order matters for the two prepended archives, which start from zip-deflate.zip.
     for (const char* name : {"zip-deflate.zip", "zip-stored.zip", "zip-streamed.zip", "7z-deflate.zip", "7z-stored.zip",
                              "py-deflate.zip", "py-streamed-zip64.zip", "prepended.zip", "prepended-adjusted.zip"}) {
-        const ToolRun made = run(cd + makers.at(name));
-        ASSERT_EQ(made.status, 0) << name << ": " << made.output;
+        const CommandRun made = run(cd + makers.at(name));
+        ASSERT_EQ(made.status, 0) << name << ": " << made.out;
         TempFolder out;
         const auto failed = failuresExtracting(tmp / name, out.path());
         EXPECT_TRUE(failed.empty()) << name << ": " << (failed.empty() ? "" : failed[0]);
@@ -192,8 +182,8 @@ TEST(EngineInterop, bzip2EntriesFailAloneAndTheRestExtracts) {
     writeFile(tmp / "p/packed.txt", std::string(20000, 'b'));
     writeFile(tmp / "p/plain.txt", std::string(20000, 'p'));
     const std::string cd = "cd " + quoted(tmp.path()) + " && ";
-    const ToolRun made = run(cd + "zip -q -Z bzip2 mixed.zip p/packed.txt && zip -q mixed.zip p/plain.txt");
-    if (made.status != 0) GTEST_SKIP() << "zip without bzip2: " << made.output;
+    const CommandRun made = run(cd + "zip -q -Z bzip2 mixed.zip p/packed.txt && zip -q mixed.zip p/plain.txt");
+    if (made.status != 0) GTEST_SKIP() << "zip without bzip2: " << made.out;
     TempFolder out;
     const auto failed = failuresExtracting(tmp / "mixed.zip", out.path());
     ASSERT_EQ(failed.size(), 1u);
@@ -210,17 +200,17 @@ TEST(EngineInterop, commandLineCreateTestAndExtractReportFailuresPerEntry) {
     makeTree(tmp.path());
     const std::string tool = KESTRANE_ZIP_TOOL;
     const std::string cd = "cd " + quoted(tmp.path()) + " && " + tool;
-    ToolRun r = run(cd + " create made.zip prof --level 6 </dev/null");
-    ASSERT_EQ(r.status, 0) << r.output;
+    CommandRun r = run(cd + " create made.zip prof --level 6 </dev/null");
+    ASSERT_EQ(r.status, 0) << r.out;
     r = run("unzip -t " + quoted(tmp / "made.zip"));
-    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.status, 0) << r.out;
     r = run(cd + " test made.zip");
-    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.status, 0) << r.out;
 
     writeStoredZip(tmp / "bad.zip", {{"../up.txt", "1"}, {"ok.txt", "2"}, {"/abs.txt", "3"}});
     r = run(cd + " extract bad.zip out </dev/null");
     EXPECT_NE(r.status, 0);
-    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 2) << r.output;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
     EXPECT_EQ(readFile(tmp / "out/ok.txt"), "2");
     EXPECT_FALSE(fs::exists(tmp / "up.txt"));
 }

@@ -3,6 +3,7 @@
 // while an action pumps messages, and the top-level error handler.
 #include "tests/mainwindow/main_window_fixture.h"
 #include "tests/support/file_access.h"
+#include "tests/support/run_command.h"
 
 #include "app/profile_list.h"
 
@@ -11,8 +12,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cstdio>
 
 using namespace kestrane;
 using kestrane::testing::canRead;
@@ -37,17 +36,11 @@ Strings zipfileNames(const std::string& archive) {
                                 "bad = z.testzip()\n"
                                 "print('error: ' + bad if bad else '\\n'.join(sorted(z.namelist())))\" '" +
                                 archive + "'";
+    const std::string out = kestrane::testing::runCommand(command).out;
     Strings lines;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::string out;
-        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-            out.append(buffer, n);
-        ::pclose(pipe);
-        std::size_t start = 0;
-        for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
-            lines.push_back(out.substr(start, end - start));
-    }
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(out.substr(start, end - start));
     return lines;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/file_stream.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -7,23 +8,11 @@
 
 using namespace platform;
 namespace fs = std::filesystem;
-
-namespace {
-
-struct ScratchFolder {
-    ScratchFolder() {
-        char pattern[] = "/tmp/kestrane-fs-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~ScratchFolder() { fs::remove_all(path); }
-    fs::path path;
-};
-
-} // namespace
+using kestrane::testing::TempFolder;
 
 TEST(FileStream, writesSeeksTruncatesAndReadsBack) {
-    ScratchFolder dir;
-    File f = File::create(dir.path / "a.bin");
+    TempFolder dir;
+    File f = File::create(dir.path() / "a.bin");
     EXPECT_EQ(f.write("hello world", 11), 11u);
     f.seek(6);
     EXPECT_EQ(f.write("WORLD", 5), 5u);
@@ -37,17 +26,17 @@ TEST(FileStream, writesSeeksTruncatesAndReadsBack) {
 }
 
 TEST(FileStream, failuresCarryErrnoAndPath) {
-    ScratchFolder dir;
+    TempFolder dir;
     try {
-        File::openRead(dir.path / "missing");
+        File::openRead(dir.path() / "missing");
         FAIL();
     } catch (const FileError& e) {
         EXPECT_EQ(e.errorNumber(), ENOENT);
-        EXPECT_EQ(e.path(), dir.path / "missing");
+        EXPECT_EQ(e.path(), dir.path() / "missing");
     }
     // Create over an existing file empties it.
-    std::ofstream(dir.path / "full") << "content";
-    EXPECT_EQ(File::create(dir.path / "full").size(), 0u);
+    std::ofstream(dir.path() / "full") << "content";
+    EXPECT_EQ(File::create(dir.path() / "full").size(), 0u);
 }
 
 TEST(FileStream, shortWriteReportsTheSystemError) {
@@ -57,24 +46,24 @@ TEST(FileStream, shortWriteReportsTheSystemError) {
 }
 
 TEST(TempFile, isDeletedUnlessCommitted) {
-    ScratchFolder dir;
+    TempFolder dir;
     fs::path dropped;
     {
-        TempFile t(dir.path, "FC");
+        TempFile t(dir.path(), "FC");
         dropped = t.path();
         EXPECT_EQ(dropped.filename().string().substr(0, 2), "FC");
         EXPECT_TRUE(fs::exists(dropped));
     }
     EXPECT_FALSE(fs::exists(dropped));
 
-    std::ofstream(dir.path / "target") << "old";
+    std::ofstream(dir.path() / "target") << "old";
     {
-        TempFile t(dir.path, "FC");
+        TempFile t(dir.path(), "FC");
         t.file().write("new", 3);
-        t.commit(dir.path / "target");
+        t.commit(dir.path() / "target");
         EXPECT_FALSE(fs::exists(t.path()));
     }
-    std::ifstream in(dir.path / "target");
+    std::ifstream in(dir.path() / "target");
     std::string text;
     in >> text;
     EXPECT_EQ(text, "new");

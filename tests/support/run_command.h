@@ -1,0 +1,32 @@
+// Running a shell command line from a test: its exit status and what it printed.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+namespace kestrane::testing {
+
+struct CommandRun {
+    int status = -1;   // exit status; -1 when the command could not start or did not exit
+    std::string out;   // what it wrote to standard output
+};
+
+// Runs a command line through the shell and collects its standard output. Redirections
+// such as "2>&1" or "</dev/null" are the caller's to add.
+inline CommandRun runCommand(const std::string& command) {
+    CommandRun r;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p)
+        return r;
+    std::array<char, 4096> buf{};
+    while (std::size_t n = std::fread(buf.data(), 1, buf.size(), p))
+        r.out.append(buf.data(), n);
+    const int status = ::pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+} // namespace kestrane::testing

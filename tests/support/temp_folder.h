@@ -1,0 +1,62 @@
+// Scratch files for tests: a fresh temporary folder removed afterwards, and whole files
+// written and read in one call.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace kestrane::testing {
+
+// A new folder below the system's temporary folder, named prefix-XXXXXX. It goes with
+// everything in it when the object goes, read-only files and folders a test made included.
+class TempFolder {
+public:
+    explicit TempFolder(const std::string& prefix = "kestrane-test") {
+        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+        if (::mkdtemp(pattern.data()) != nullptr)
+            m_path = pattern;
+    }
+    ~TempFolder() {
+        namespace fs = std::filesystem;
+        if (m_path.empty())
+            return;
+        std::error_code ec;
+        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+        // Each folder is opened up before the walk enters it; links are not followed.
+        for (fs::recursive_directory_iterator it(m_path, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code ignored;
+            if (!it->is_symlink(ignored))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        }
+        fs::remove_all(m_path, ec);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // Empty when the folder could not be made.
+    const std::filesystem::path& path() const { return m_path; }
+    std::string str() const { return m_path.string(); }
+    std::filesystem::path operator/(const std::string& s) const { return m_path / s; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Writes the bytes as the whole file, making the folders above it first.
+inline void writeFile(const std::filesystem::path& p, const std::string& bytes) {
+    if (p.has_parent_path())
+        std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// The whole file's bytes; empty when it cannot be read.
+inline std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace kestrane::testing
