@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <exception>
 #include <optional>
-#include <functional>
 #include <iostream>
 #include <map>
 #include <string>

@@ -12,15 +12,12 @@
 #include "controls/xp_edits.h"
 #include "controls/xp_group_box.h"
 
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QListWidgetItem>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QScreen>
 #include <QWindow>
 
 #include <algorithm>

@@ -2,8 +2,6 @@
 
 #include "platform/encoding.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -71,11 +69,6 @@ fs::path toPath(std::string_view text) {
             c = '/';
 #endif
     return fs::path(s);
-}
-
-std::string pathText(const fs::path& p) {
-    std::string s = p.generic_string();
-    return s;
 }
 
 std::optional<std::uint32_t> fileAttributes(const fs::path& p) {

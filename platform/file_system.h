@@ -26,8 +26,6 @@ enum Attribute : std::uint32_t {
 
 // Converts a path text that may use '\' as separator into a native path.
 std::filesystem::path toPath(std::string_view text);
-// The UTF-8 text of a path, with '/' as separator.
-std::string pathText(const std::filesystem::path& p);
 
 // Attribute word of an existing file or folder (folder 0x10; read-only when the owner
 // may not write; hidden when the name starts with '.'; archive for every regular file).
