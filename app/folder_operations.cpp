@@ -1,6 +1,5 @@
 #include "app/folder_operations.h"
 
-#include "app/profile_list.h"
 #include "platform/file_system.h"
 
 namespace kestrane {
@@ -157,12 +156,5 @@ bool RenameFolder(ProfileWindow& window, const std::string& oldPath, const std::
 }
 
 std::string GetWorkingDirectory() { return platform::currentDirectory(); }
-
-void LoadProfileList(ProfileWindow& window) { window.setProfileEntries(LoadProfileList()); }
-
-void selectFirstEntry(ProfileWindow& window) {
-    if (!window.profileEntries().empty())
-        window.selectEntry(0);
-}
 
 } // namespace kestrane

@@ -58,8 +58,7 @@ public:
         events.push_back("refresh");
         if (ProfileListExists())
             LoadProfileList(*this);
-        if (!entries.empty())
-            selected = 0;
+        selectFirstEntry(*this);
     }
     void clearEntryFields() override {
         events.push_back("clear");
@@ -70,8 +69,7 @@ public:
 
     void load() {
         LoadProfileList(*this);
-        if (!entries.empty())
-            selected = 0;
+        selectFirstEntry(*this);
     }
     void select(const std::string& entry) {
         load();
