@@ -582,14 +582,7 @@ void TZADirManager::findPrefixLength(std::uint64_t endPosition) {
     const std::uint64_t shift = *accepted - from;
     for (int i = 0; i < m_current.Count(); ++i) {
         TDirItem& item = m_current.ItemAt(i);
-        const std::uint64_t moved = item.localHeaderOffset64() + shift;
-        if (item.localHeaderOffset == kZip64Marker32 || moved >= kZip64Marker32) {
-            item.localHeaderOffset = kZip64Marker32;
-            item.zip64LocalHeaderOffset = moved;
-            item.hasZip64 = true;
-        } else {
-            item.localHeaderOffset = std::uint32_t(moved);
-        }
+        item.setLocalHeaderOffset64(item.localHeaderOffset64() + shift, item.localHeaderOffset == kZip64Marker32);
     }
 }
 
@@ -636,13 +629,7 @@ void TZADirManager::rebuildFromLocalHeaders() {
         item.uncompressedSize = h.uncompressedSize;
         item.nameLength = h.nameLength;
         item.extraLength = h.extraLength;
-        if (at >= kZip64Marker32) {
-            item.localHeaderOffset = kZip64Marker32;
-            item.zip64LocalHeaderOffset = at;
-            item.hasZip64 = true;
-        } else {
-            item.localHeaderOffset = std::uint32_t(at);
-        }
+        item.setLocalHeaderOffset64(at);
 
         const std::uint64_t nameAt = at + kLocalHeaderSize;
         std::vector<std::uint8_t> varPart(std::size_t(h.nameLength) + h.extraLength);

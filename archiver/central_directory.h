@@ -65,7 +65,29 @@ struct TDirItem : CentralHeader {
     std::uint64_t localHeaderOffset64() const {
         return localHeaderOffset == kZip64Marker32 ? zip64LocalHeaderOffset : localHeaderOffset;
     }
+    // Their counterparts: a value that does not fit in 32 bits, or any value with `zip64`,
+    // goes to the zip64 field and leaves the marker in the 32-bit one.
+    void setCompressedSize64(std::uint64_t value, bool zip64 = false) {
+        setWide(compressedSize, zip64CompressedSize, value, zip64);
+    }
+    void setUncompressedSize64(std::uint64_t value, bool zip64 = false) {
+        setWide(uncompressedSize, zip64UncompressedSize, value, zip64);
+    }
+    void setLocalHeaderOffset64(std::uint64_t value, bool zip64 = false) {
+        setWide(localHeaderOffset, zip64LocalHeaderOffset, value, zip64);
+    }
     bool isFolder() const { return (externalAttributes & kAttrFolder) != 0; }
+
+private:
+    void setWide(std::uint32_t& field, std::uint64_t& wide, std::uint64_t value, bool zip64) {
+        if (zip64 || value >= kZip64Marker32) {
+            field = kZip64Marker32;
+            wide = value;
+            hasZip64 = true;
+        } else {
+            field = std::uint32_t(value);
+        }
+    }
 };
 
 // The lower-case form used by every name comparison of the directory (Latin and Cyrillic).

@@ -45,13 +45,7 @@ void UpdateEngine::overall(int progress, TZAProcessOperation op, TZAProgressPhas
 }
 
 void UpdateEngine::setLocalOffset(TDirItem& item, std::uint64_t position) const {
-    if (position >= kZip64Marker32 || m_archiver.Zip64Mode() == zmAlways) {
-        item.localHeaderOffset = kZip64Marker32;
-        item.zip64LocalHeaderOffset = position;
-        item.hasZip64 = true;
-    } else {
-        item.localHeaderOffset = std::uint32_t(position);
-    }
+    item.setLocalHeaderOffset64(position, m_archiver.Zip64Mode() == zmAlways);
 }
 
 void UpdateEngine::run() {
@@ -279,20 +273,8 @@ bool UpdateEngine::writeNewEntryOnce(int i) {
             throw EZAException(34, {std::int64_t(length), std::int64_t(out.bytesRead)}, a.Name);
         }
         item.crc32 = out.crc;
-        if (out.compressedBytes >= kZip64Marker32 || always64) {
-            item.compressedSize = kZip64Marker32;
-            item.zip64CompressedSize = out.compressedBytes;
-            item.hasZip64 = true;
-        } else {
-            item.compressedSize = std::uint32_t(out.compressedBytes);
-        }
-        if (length >= kZip64Marker32 || always64) {
-            item.uncompressedSize = kZip64Marker32;
-            item.zip64UncompressedSize = length;
-            item.hasZip64 = true;
-        } else {
-            item.uncompressedSize = std::uint32_t(length);
-        }
+        item.setCompressedSize64(out.compressedBytes, always64);
+        item.setUncompressedSize64(length, always64);
         if (item.hasZip64 && a.Zip64Mode() == zmDisabled) throw EZAException(41, {item.sourceFileName}, a.Name);
         if (length == 0) item.method = kMethodStored;
 
