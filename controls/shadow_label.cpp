@@ -1,5 +1,7 @@
 #include "controls/shadow_label.h"
 
+#include "controls/xp_common.h"
+
 #include <QEnterEvent>
 #include <QFontMetrics>
 #include <QKeySequence>
@@ -165,9 +167,7 @@ void TShadowLabel::mousePressEvent(QMouseEvent* e) {
 void TShadowLabel::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton && m_clickPending) {
         m_clickPending = false;
-        // by the exact position: on a scaled screen the pointer lies between pixels
-        const QPointF at = e->position();
-        if (at.x() >= 0 && at.x() < width() && at.y() >= 0 && at.y() < height())
+        if (pointerInside(*this, e->position()))
             emit clicked();
         return;
     }

@@ -275,11 +275,6 @@ bool TXPButton::canFocus() const {
     return isEnabled() && isVisible() && focusPolicy() != Qt::NoFocus;
 }
 
-bool TXPButton::isInside(const QPointF& p) const {
-    // by the exact position: on a scaled screen 96.6 lies on pixel 96, −0.4 outside
-    return p.x() >= 0 && p.x() < width() && p.y() >= 0 && p.y() < height();
-}
-
 void TXPButton::repaintNow() {
     if (isVisible())
         repaint();
@@ -378,7 +373,7 @@ void TXPButton::mousePressEvent(QMouseEvent* e) {
 void TXPButton::mouseMoveEvent(QMouseEvent* e) {
     if (!m_down)
         return;
-    const int state = isInside(e->position()) ? kPressDown : kPressUp;
+    const int state = pointerInside(*this, e->position()) ? kPressDown : kPressUp;
     if (state != m_pressState) {
         m_pressState = state;
         repaintNow();
@@ -390,7 +385,7 @@ void TXPButton::mouseReleaseEvent(QMouseEvent* e) {
         QWidget::mouseReleaseEvent(e);
         return;
     }
-    const bool inside = isInside(e->position());
+    const bool inside = pointerInside(*this, e->position());
     m_pressState = kPressUp;
     m_down = false;
     // released away from the button: the pointer no longer hovers it

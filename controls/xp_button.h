@@ -127,7 +127,6 @@ private:
     static constexpr int kPressDown = 2;
 
     bool canFocus() const;
-    bool isInside(const QPointF& p) const;
     void pressDown();
     void repaintNow();
     void focusMovedTo(QWidget* now);

@@ -299,11 +299,6 @@ void TXPCustomCheckBox::paintSurface(Canvas& canvas) {
     paintCheckBox(canvas, look(), m_bitmaps);
 }
 
-bool TXPCustomCheckBox::isInside(const QPointF& p) const {
-    // by the exact position: on a scaled screen 119.6 lies on pixel 119, −0.4 outside
-    return p.x() >= 0 && p.x() < width() && p.y() >= 0 && p.y() < height();
-}
-
 void TXPCustomCheckBox::repaintBox() {
     const Rect a = geometryNow().repaintArea;
     if (isVisible())
@@ -351,7 +346,7 @@ void TXPCustomCheckBox::mouseDoubleClickEvent(QMouseEvent* e) {
 void TXPCustomCheckBox::mouseMoveEvent(QMouseEvent* e) {
     if (!m_down)
         return;
-    const std::uint8_t now = isInside(e->position()) ? kPressed : kUp;
+    const std::uint8_t now = pointerInside(*this, e->position()) ? kPressed : kUp;
     if (now != m_pressState) {
         m_pressState = now;
         repaintBox();
@@ -364,7 +359,7 @@ void TXPCustomCheckBox::mouseReleaseEvent(QMouseEvent* e) {
         return;
     }
     endPress();
-    if (isInside(e->position()))
+    if (pointerInside(*this, e->position()))
         Click();
 }
 

@@ -165,7 +165,6 @@ private:
     static constexpr std::uint8_t kUp = 0;
     static constexpr std::uint8_t kPressed = 2;
 
-    bool isInside(const QPointF& p) const;
     // Repaints the box area at once.
     void repaintBox();
     // Starts a press from the mouse or the space bar.

@@ -276,6 +276,10 @@ void DrawXPBorder(QPainter& painter, const QRect& r, bool enabled, std::uint8_t 
     painter.restore();
 }
 
+bool pointerInside(const QWidget& widget, const QPointF& p) {
+    return p.x() >= 0 && p.x() < widget.width() && p.y() >= 0 && p.y() < widget.height();
+}
+
 TCustomControlXP::TCustomControlXP(QWidget* parent) : QAbstractButton(parent) {}
 
 QImage TCustomControlXP::renderImage() {

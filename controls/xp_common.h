@@ -79,6 +79,10 @@ Colour XPBorderColour(int percentage, bool enabled, std::uint8_t scheme);
 void DrawXPBorder(Canvas& canvas, const Rect& r, bool enabled, std::uint8_t scheme);
 void DrawXPBorder(QPainter& painter, const QRect& r, bool enabled, std::uint8_t scheme);
 
+// Whether a pointer position lies on the widget. The position is compared as it comes:
+// on a scaled screen it falls between pixels, and 96.6 lies on pixel 96 while −0.4 is outside.
+bool pointerInside(const QWidget& widget, const QPointF& position);
+
 // A windowed, self-painting control with a drawing surface: paintEvent renders the
 // control into an image through paintSurface and blits it.
 class TCustomControlXP : public QAbstractButton {
