@@ -5,7 +5,6 @@
 #include "platform/encoding.h"
 #include "platform/file_system.h"
 
-#include <algorithm>
 #include <filesystem>
 
 namespace kestrane {
@@ -84,17 +83,8 @@ bool pathTaken(const std::string& path) {
     return fs::exists(fs::symlink_status(platform::toPath(path), ec));
 }
 
-// Whether inner is outer or lies below it, both taken as absolute paths with links resolved.
 bool isWithin(const std::string& inner, const std::string& outer) {
-    auto resolved = [](const std::string& text, std::error_code& ec) {
-        fs::path p = fs::weakly_canonical(platform::toPath(text), ec);
-        return p.filename().empty() ? p.parent_path() : p;
-    };
-    std::error_code ec1, ec2;
-    const fs::path in = resolved(inner, ec1), out = resolved(outer, ec2);
-    if (ec1 || ec2)
-        return false;
-    return std::mismatch(out.begin(), out.end(), in.begin(), in.end()).first == out.end();
+    return platform::isWithinFolder(platform::toPath(inner), platform::toPath(outer));
 }
 
 } // namespace

@@ -73,21 +73,6 @@ std::optional<std::uint32_t> fileDosStamp(const std::filesystem::path& p) {
     return dosStamp(dt.time, dt.date);
 }
 
-// True when `inner` lies at or below `outer` once links are resolved.
-bool staysBelow(const std::filesystem::path& inner, const std::filesystem::path& outer) {
-    std::error_code ec;
-    const auto a = std::filesystem::weakly_canonical(inner, ec);
-    if (ec) return false;
-    const auto b = std::filesystem::weakly_canonical(outer, ec);
-    if (ec) return false;
-    auto ai = a.begin();
-    for (auto bi = b.begin(); bi != b.end(); ++bi, ++ai) {
-        if (bi->empty()) continue;  // the empty last step of a folder path
-        if (ai == a.end() || *ai != *bi) return false;
-    }
-    return true;
-}
-
 } // namespace
 
 void TZABaseArchiver::ExtractFiles(const std::string& fileMask, std::uint32_t searchAttr, const std::string&) {
@@ -206,7 +191,7 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
         const std::string folder = destinationBase + std::string(folderPart(relative));
         // Checked before anything is made: a link already in the destination could lead
         // the new folders elsewhere. The steps that do not exist yet are plain names.
-        if (!staysBelow(platform::toPath(folder), platform::toPath(destinationBase)))
+        if (!platform::isWithinFolder(platform::toPath(folder), platform::toPath(destinationBase)))
             throw EZAException(19, {name}, Name);
         if (!platform::createFolders(platform::toPath(folder))) throw EZAException(20, {folder}, Name);
     }

@@ -144,6 +144,24 @@ std::vector<FolderEntry> listFolder(std::string_view pattern, std::uint32_t mask
     return entries;
 }
 
+bool isWithinFolder(const fs::path& inner, const fs::path& outer) {
+    std::error_code ec;
+    const fs::path a = fs::weakly_canonical(inner, ec);
+    if (ec)
+        return false;
+    const fs::path b = fs::weakly_canonical(outer, ec);
+    if (ec)
+        return false;
+    auto ai = a.begin();
+    for (auto bi = b.begin(); bi != b.end(); ++bi, ++ai) {
+        if (bi->empty())
+            continue;   // the empty last step of a folder path
+        if (ai == a.end() || *ai != *bi)
+            return false;
+    }
+    return true;
+}
+
 bool folderExists(const fs::path& p) {
     std::error_code ec;
     return fs::is_directory(p, ec);

@@ -54,6 +54,11 @@ struct FolderEntry {
 // A missing folder yields an empty listing.
 std::vector<FolderEntry> listFolder(std::string_view pattern, std::uint32_t mask);
 
+// Whether `inner` is `outer` or lies below it, both made absolute with every link that
+// exists resolved (the steps that do not exist yet are taken as plain names). False when
+// either path cannot be resolved.
+bool isWithinFolder(const std::filesystem::path& inner, const std::filesystem::path& outer);
+
 bool folderExists(const std::filesystem::path& p);
 bool fileExists(const std::filesystem::path& p);   // a file, not a folder
 
