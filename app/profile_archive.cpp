@@ -12,14 +12,7 @@
 #include <set>
 
 namespace kestrane {
-namespace {
-
 namespace fs = std::filesystem;
-
-// The text of a failure that is not one file: the archiver's own message.
-std::string describe(const std::exception& e) { return e.what(); }
-
-} // namespace
 
 ZipProfileArchive::ZipProfileArchive(archiver::TZipArchiver& archiver) : m_archiver(archiver) {}
 
@@ -59,8 +52,7 @@ std::optional<std::string> ZipProfileArchive::archiveProfile(ProfileWindow& wind
         m_archiver.CloseArchive();
 
         // The folder goes only when the archive, read back, holds all of it intact.
-        auto stored = archiveStoredNames(m_archiver, archivePath);
-        std::sort(stored.begin(), stored.end());
+        const auto stored = archiveStoredNames(m_archiver, archivePath);
         const std::set<std::string> have(stored.begin(), stored.end());
         std::vector<std::string> missing;
         for (const auto& want : expected)
@@ -88,7 +80,7 @@ std::optional<std::string> ZipProfileArchive::archiveProfile(ProfileWindow& wind
         }
     } catch (const std::exception& e) {
         m_archiver.CloseArchive();
-        failure = describe(e);
+        failure = e.what();  // not one file: the archiver's own message
     }
     window.pumpMessages();
     if (failure) {
@@ -140,7 +132,7 @@ std::optional<std::string> ZipProfileArchive::extractProfile(ProfileWindow& wind
         if (!platform::createFolders(platform::toPath(folder)))
             return fail(text::kCopyFailed + folder);
     } catch (const std::exception& e) {
-        return fail(describe(e));
+        return fail(e.what());
     }
     return std::nullopt;
 }
