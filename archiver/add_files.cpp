@@ -1,7 +1,6 @@
 // AddFiles: search a folder tree for files that match a mask and an attribute set,
 // leave out what the exclusion list names (always the archive itself), and record one
 // directory item per file and sub-folder in the current batch.
-#include <chrono>
 #include <filesystem>
 
 #include "archiver/name_mask.h"
@@ -31,11 +30,7 @@ DosDateTime lastWriteDos(const std::string& path, bool folder) {
     std::error_code ec;
     if (!folder) {
         const auto t = std::filesystem::last_write_time(platform::toPath(path), ec);
-        if (!ec) {
-            const auto sys = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
-                std::chrono::file_clock::to_sys(t));
-            return toDosDateTime(std::chrono::system_clock::to_time_t(sys));
-        }
+        if (!ec) return toDosDateTime(t);
     }
     return toDosDateTime(std::time(nullptr));
 }

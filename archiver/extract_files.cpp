@@ -67,9 +67,7 @@ std::optional<std::uint32_t> fileDosStamp(const std::filesystem::path& p) {
     std::error_code ec;
     const auto t = std::filesystem::last_write_time(p, ec);
     if (ec) return std::nullopt;
-    const auto sys = std::chrono::file_clock::to_sys(t);
-    const DosDateTime dt = toDosDateTime(std::chrono::system_clock::to_time_t(
-        std::chrono::time_point_cast<std::chrono::system_clock::duration>(sys)));
+    const DosDateTime dt = toDosDateTime(t);
     return dosStamp(dt.time, dt.date);
 }
 

@@ -4,6 +4,7 @@
 #include "platform/encoding.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -203,6 +204,12 @@ DosDateTime toDosDateTime(std::time_t t) {
     dt.time = std::uint16_t((tm.tm_hour << 11) | (tm.tm_min << 5) | (std::min(tm.tm_sec, 59) / 2));
     dt.date = std::uint16_t(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
     return dt;
+}
+
+DosDateTime toDosDateTime(std::filesystem::file_time_type t) {
+    const auto sys =
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(std::chrono::file_clock::to_sys(t));
+    return toDosDateTime(std::chrono::system_clock::to_time_t(sys));
 }
 
 std::time_t fromDosDateTime(DosDateTime dt) {

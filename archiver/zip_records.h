@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -199,6 +200,8 @@ struct DosDateTime {
 // A moment in local time as DOS words. Times before 1980 give 1980-01-01 00:00:00, times
 // after 2107 give 2107-12-31 23:59:58; odd seconds round down.
 DosDateTime toDosDateTime(std::time_t t);
+// The same for a file's time stamp.
+DosDateTime toDosDateTime(std::filesystem::file_time_type t);
 // The local time the DOS words stand for (mktime); fields out of range are normalised.
 std::time_t fromDosDateTime(DosDateTime dt);
 // "YYYY-MM-DD hh:mm:ss" straight from the words, without time zone conversion.
