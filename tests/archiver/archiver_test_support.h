@@ -1,25 +1,78 @@
-// Helpers of the archiver engine tests: a temporary folder, files, and a small writer of
-// hand-made ZIP files for archives our own writer would never produce.
+// Helpers of the archiver engine tests: a temporary folder, files, packing and extracting
+// as the program does, and a small writer of hand-made ZIP files for archives our own
+// writer would never produce.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "archiver/byte_io.h"
 #include "archiver/crc32.h"
+#include "archiver/za_exception.h"
+#include "archiver/zip_archiver.h"
 #include "archiver/zip_records.h"
 #include "tests/support/temp_folder.h"
 
 namespace enginetest {
 
 namespace fs = std::filesystem;
+using namespace archiver;
 
 using kestrane::testing::readFile;
 using kestrane::testing::TempFolder;
 using kestrane::testing::writeFile;
+
+struct Failure {
+    std::string name;
+    int nativeError;
+};
+
+// Records every failure and answers with `answer`.
+inline void recordFailures(TZipArchiver& zip, std::vector<Failure>& failures, TZAAction answer = fxaIgnore) {
+    zip.OnProcessFileFailure = [&failures, answer](const std::string& name, TZAProcessOperation, int native, int,
+                                                   const std::string&, TZAAction& action) {
+        failures.push_back({name, native});
+        action = answer;
+    };
+}
+
+// The native error of the EZAException that f raises; -1 when it raises none.
+inline int nativeErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const EZAException& e) {
+        return e.NativeError();
+    }
+    return -1;
+}
+
+// Packs `folder` (below base) the way the program does: create, add "<folder>/*.*", close.
+inline void pack(const fs::path& archive, const fs::path& base, const std::string& folder) {
+    TZipArchiver zip;
+    zip.FileName = archive.string();
+    zip.BaseDir = base.string();
+    zip.OpenArchive(kOpenCreate);
+    zip.AddFiles((base / folder).string() + "/*.*", kDefaultSearchAttr, "");
+    zip.CloseArchive();
+}
+
+// Extracts every entry of `archive` below `dest`, ignoring and recording failures.
+inline std::vector<Failure> extractAll(const fs::path& archive, const fs::path& dest, bool keepCorrupted = false) {
+    TZipArchiver zip;
+    std::vector<Failure> failures;
+    recordFailures(zip, failures);
+    zip.ExtractCorruptedFiles = keepCorrupted;
+    zip.FileName = archive.string();
+    zip.OpenArchive(kOpenRead);
+    zip.BaseDir = dest.string();
+    zip.ExtractFiles();
+    zip.CloseArchive();
+    return failures;
+}
 
 inline std::vector<std::uint8_t> readBytes(const fs::path& p) {
     const std::string s = readFile(p);
@@ -51,7 +104,6 @@ inline std::size_t centralHeaderOf(const std::vector<std::uint8_t>& b, const std
 // of their data, as some tools leave it after edits.
 inline void writeStoredZip(const fs::path& p, const std::vector<std::pair<std::string, std::string>>& entries,
                            bool reversedDirectory = false) {
-    using namespace archiver;
     std::vector<std::uint8_t> out;
     ByteWriter w(out);
     std::vector<CentralHeader> headers;

@@ -1,10 +1,12 @@
 #include "archiver/central_directory.h"
 #include "archiver/za_exception.h"
 #include "platform/encoding.h"
+#include "archiver_test_support.h"
 
 #include <gtest/gtest.h>
 
 using namespace archiver;
+using enginetest::nativeErrorOf;
 
 namespace {
 
@@ -18,15 +20,6 @@ TDirItem fileItem(const std::string& name, std::uint32_t offset = 0) {
     item.externalAttributes = kAttrArchive;
     item.localHeaderOffset = offset;
     return item;
-}
-
-int nativeErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EZAException& e) {
-        return e.NativeError();
-    }
-    return -1;
 }
 
 // The name list and the index agree with the items: every item is found at its own

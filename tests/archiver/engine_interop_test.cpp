@@ -81,28 +81,11 @@ std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> pythonEntries(con
     return m;
 }
 
-void createArchive(const fs::path& archive, const fs::path& base, const std::string& top) {
-    TZipArchiver zip;
-    zip.FileName = archive.string();
-    zip.BaseDir = base.string();
-    zip.OpenArchive(kOpenCreate);
-    zip.AddFiles((base / top).string() + "/*.*", kDefaultSearchAttr, "");
-    zip.CloseArchive();
-}
-
+// "name native-error" of every entry that fails to extract.
 std::vector<std::string> failuresExtracting(const fs::path& archive, const fs::path& dest) {
-    TZipArchiver zip;
     std::vector<std::string> failed;
-    zip.OnProcessFileFailure = [&](const std::string& name, TZAProcessOperation, int native, int, const std::string&,
-                                   TZAAction& action) {
-        failed.push_back(name + " " + std::to_string(native));
-        action = fxaIgnore;
-    };
-    zip.FileName = archive.string();
-    zip.OpenArchive(kOpenRead);
-    zip.BaseDir = dest.string();
-    zip.ExtractFiles();
-    zip.CloseArchive();
+    for (const Failure& f : extractAll(archive, dest))
+        failed.push_back(f.name + " " + std::to_string(f.nativeError));
     return failed;
 }
 
@@ -122,7 +105,7 @@ TEST(EngineInterop, createdArchivePassesUnzip7zAndPython) {
     TempFolder tmp;
     makeTree(tmp.path());
     const fs::path archive = tmp / "prof.zip";
-    createArchive(archive, tmp.path(), "prof");
+    pack(archive, tmp.path(), "prof");
 
     const CommandRun unzip = run("unzip -t " + quoted(archive));
     EXPECT_EQ(unzip.status, 0) << unzip.out;
