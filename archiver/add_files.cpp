@@ -40,8 +40,8 @@ DosDateTime lastWriteDos(const std::string& path, bool folder) {
 // One call of the add proper: the search over the mask list with the exclusion list.
 class AddOperation {
 public:
-    AddOperation(TZABaseArchiver& archiver, std::vector<std::string> exclusions, std::uint32_t searchAttr, bool moving)
-        : m_a(archiver), m_exclusions(std::move(exclusions)), m_attr(searchAttr), m_moving(moving) {}
+    AddOperation(TZABaseArchiver& archiver, std::vector<std::string> exclusions, std::uint32_t searchAttr)
+        : m_a(archiver), m_exclusions(std::move(exclusions)), m_attr(searchAttr) {}
 
     void searchFolder(const std::string& root, const std::string& mask, bool recurse);
 
@@ -59,7 +59,6 @@ private:
     TZABaseArchiver& m_a;
     std::vector<std::string> m_exclusions;
     std::uint32_t m_attr;
-    bool m_moving;
 };
 
 void AddOperation::searchFolder(const std::string& root, const std::string& mask, bool recurse) {
@@ -106,12 +105,11 @@ bool AddOperation::considerFile(const std::string& entryName, const std::string&
     if (isFolder) fullName += '/';
     if (excluded(fullName, isFolder)) return false;
     bool confirm = true;
-    if (m_a.OnConfirmProcessFile) m_a.OnConfirmProcessFile(fullName, m_moving ? poMove : poAdd, confirm);
+    if (m_a.OnConfirmProcessFile) m_a.OnConfirmProcessFile(fullName, poAdd, confirm);
     if (!confirm) return true;
     const int index = addItem(fullName);
     if (index < 0) return true;
     TDirItem& item = m_a.m_dir->currentDir().ItemAt(index);
-    if (m_moving) item.operation = poMove;
     for (const std::string& m : m_a.NoCompressionMasks) {
         if (maskListMatch(fullName, m, isFolder)) {
             item.compressionMode = 0;
@@ -249,7 +247,7 @@ void TZABaseArchiver::AddFiles(const std::string& fileMask, std::uint32_t search
                 ~RestoreBase() { base = saved; }
             } restore{m_operationBase, savedBase};
             m_operationBase = withTrailingSlash(resolvePath(BaseDir, {}, savedBase));
-            AddOperation(*this, std::move(exclusions), searchAttr, false).searchFolder(m_operationBase, fileMask, Options.Recurse);
+            AddOperation(*this, std::move(exclusions), searchAttr).searchFolder(m_operationBase, fileMask, Options.Recurse);
         }
         EndUpdate();
     } catch (...) {

@@ -160,7 +160,7 @@ void UpdateEngine::run() {
         rollback();
         return;
     }
-    // TODO: moving (deleting the sources of poMove items) is not offered; nothing records such items.
+    // Moving (deleting the sources of poMove items) is not offered: adding never records such items.
     // The archive is complete here: a cancel asked for by the end notification changes nothing.
     overall(100, startOp, ppEnd);
     a.m_cancel = false;
