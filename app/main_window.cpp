@@ -257,11 +257,8 @@ int TForm1::SelectedIndex() const {
 }
 
 void TForm1::FormActivate() {
-    SetWindowMode(true);
-    if (ProfileListExists())
-        LoadProfileList(*this);
+    RefreshMainWindow();
     m_renameFlag = false;
-    selectFirstEntry(*this);
 }
 
 bool TForm1::event(QEvent* e) {
