@@ -37,8 +37,8 @@ class ZipProfileArchive;
 class TForm1 : public QWidget, public ProfileWindow {
     Q_OBJECT
 public:
-    // Outer size of the window on a desktop with the classic frame; the client area is
-    // what the controls are laid out in.
+    // The client area the controls are laid out in: the outer size of 379 × 332 less the
+    // classic frame and title bar.
     static constexpr int kClientWidth = 371;
     static constexpr int kClientHeight = 298;
 
