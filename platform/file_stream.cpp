@@ -180,10 +180,29 @@ TempFile::~TempFile() {
 }
 
 void TempFile::commit(const std::filesystem::path& target) {
+    // Data first, then the name: after a crash the target is the old file or the whole
+    // new one, never a new name over missing data.
+    m_file.flush();
     m_file.close();
     if (::rename(m_file.path().c_str(), target.c_str()) != 0)
         fail(target, "Cannot replace");
     m_keep = true;
+    syncFolder(target.has_parent_path() ? target.parent_path() : std::filesystem::path("."));
+}
+
+void TempFile::keepPermissionsOf(const std::filesystem::path& target, unsigned defaultMode) {
+    struct stat st {};
+    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : mode_t(defaultMode);
+    if (::fchmod(m_file.m_fd, mode) != 0)
+        fail(m_file.path(), "Cannot set permissions of");
+}
+
+void syncFolder(const std::filesystem::path& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;   // best effort: the rename itself has happened
+    ::fsync(fd);
+    ::close(fd);
 }
 
 std::filesystem::path temporaryFolder() {

@@ -123,8 +123,12 @@ public:
 
     File& file() { return m_file; }
     const std::filesystem::path& path() const { return m_file.path(); }
-    // Closes the file and renames it over `target`. Throws FileError.
+    // Flushes the file to disk, renames it over `target` and makes the rename durable.
+    // Throws FileError.
     void commit(const std::filesystem::path& target);
+    // Gives the file the permissions of `target`, or `defaultMode` when there is none
+    // yet (mkstemp makes it private). Throws FileError.
+    void keepPermissionsOf(const std::filesystem::path& target, unsigned defaultMode = 0644);
     // Leaves the file on disk when this object goes.
     void keep() { m_keep = true; }
 
@@ -132,6 +136,9 @@ private:
     File m_file;
     bool m_keep = false;
 };
+
+// Makes the names in a folder durable (fsync of the folder); best effort.
+void syncFolder(const std::filesystem::path& folder);
 
 // The system's folder for temporary files.
 std::filesystem::path temporaryFolder();

@@ -1,3 +1,4 @@
+#include "platform/file_lock.h"
 #include "platform/file_stream.h"
 #include "tests/support/temp_folder.h"
 
@@ -78,4 +79,23 @@ TEST(MemoryStream, growsOnWritePastEnd) {
     char c[2];
     EXPECT_EQ(s.readAt(3, c, 2), 2u);
     EXPECT_EQ(s.read(c, 1), 0u);
+}
+
+TEST(FileLock, exclusiveExcludesOthersUntilReleasedAndFollowsAReplacedFile) {
+    TempFolder dir;
+    const fs::path target = dir.path() / "a.zip";
+    std::ofstream(target) << "old";
+    {
+        auto held = FileLock::acquire(target, FileLock::Mode::Exclusive);
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(FileLock::acquire(target, FileLock::Mode::Exclusive, std::chrono::milliseconds(50)));
+        EXPECT_FALSE(FileLock::acquire(target, FileLock::Mode::Shared));
+        // The holder replaces the file: the lock on the old one no longer guards the name.
+        std::ofstream(dir.path() / "new") << "new";
+        fs::rename(dir.path() / "new", target);
+        EXPECT_TRUE(FileLock::acquire(target, FileLock::Mode::Exclusive));
+    }
+    auto a = FileLock::acquire(dir.path(), FileLock::Mode::Shared);
+    EXPECT_TRUE(a && FileLock::acquire(dir.path(), FileLock::Mode::Shared));   // readers share
+    EXPECT_THROW(FileLock::acquire(dir.path() / "missing", FileLock::Mode::Shared), FileError);
 }
