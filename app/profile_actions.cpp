@@ -175,6 +175,7 @@ std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchi
         if (auto error = archive->unpack(window, profileArchivePath(profile.name), profile.name, game.partial))
             return error;
         moveOrThrow(game.partial + "/" + profile.name, game.fresh);
+        DeleteFolderTree(window, game.partial);
         return std::nullopt;
     }
     const CopyOutcome copy = CopyFolderTree(window, profileFolder(profile.name), game.partial, false, true);

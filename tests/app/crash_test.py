@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""Kills kestrane-cli with SIGKILL at random moments of every action and checks that the
+next run finds the state before the action or the state after it:
+
+  - the game's `system` folder equals the old tree or the applied profile exactly;
+  - every listed profile is complete (its folder, or its archive unpacked by Python's
+    zipfile, equals the tree it was saved from) and applies;
+  - options.ini keeps every line the action did not change, and a profile's files exist
+    exactly when it is listed; no staging place is left.
+
+usage: crash_test.py KESTRANE_CLI [TRIALS_PER_ACTION]
+"""
+import hashlib
+import io
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+CLI = os.path.abspath(sys.argv[1])
+TRIALS = int(sys.argv[2]) if len(sys.argv) > 2 else 8
+STAGING = ".kestrane:staging"
+
+
+def make_tree(root, seed, files=100):
+    rng = random.Random(seed)
+    for i in range(files):
+        folder = os.path.join(root, "d%d" % (i % 8), "e%d" % (i % 3))
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "f%d_%d.bin" % (seed, i)), "wb") as f:
+            f.write(rng.randbytes(rng.randint(0, 16000)))
+    os.makedirs(os.path.join(root, "empty%d" % seed), exist_ok=True)
+
+
+def tree(root):
+    """path -> digest of every file and folder below root (None when root is missing)."""
+    if not os.path.isdir(root):
+        return None
+    out = {}
+    for folder, dirs, files in os.walk(root):
+        rel = os.path.relpath(folder, root)
+        for d in dirs:
+            out[os.path.normpath(os.path.join(rel, d)) + "/"] = ""
+        for name in files:
+            with open(os.path.join(folder, name), "rb") as f:
+                out[os.path.normpath(os.path.join(rel, name))] = hashlib.sha1(f.read()).hexdigest()
+    return out
+
+
+def archive_tree(path, name):
+    """The tree a profile archive unpacks to, below name/ (None when it cannot be read)."""
+    try:
+        with zipfile.ZipFile(path) as z:
+            if z.testzip() is not None:
+                return None
+            out = {}
+            for info in z.infolist():
+                if not info.filename.startswith(name + "/"):
+                    return None
+                rel = info.filename[len(name) + 1:]
+                out[rel] = "" if rel.endswith("/") else hashlib.sha1(z.read(info)).hexdigest()
+            return out
+    except (zipfile.BadZipFile, OSError):
+        return None
+
+
+def cli(*args, cwd):
+    return subprocess.run([CLI, *args], cwd=cwd, capture_output=True, text=True)
+
+
+def read_lines(wd):
+    path = os.path.join(wd, "options.ini")
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data == b"" or data.endswith(b"\r\n"), data
+    return [l.decode() for l in data.split(b"\r\n")[:-1]]
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+def build_template(root, sources):
+    wd = os.path.join(root, "wd")
+    os.makedirs(wd)
+    make_tree(os.path.join(root, "game", "system"), 99)
+    for name, archived in (("A", False), ("Z", True)):
+        args = ["save", "--systems", "../src/" + name, "--game", "../game", "--name", name]
+        r = cli(*(args + (["--archive"] if archived else [])), cwd=wd)
+        check(r.returncode == 0, "template save %s: %s" % (name, r.stdout))
+    return wd
+
+
+def profile_state(wd, name, archived):
+    if archived:
+        path = os.path.join(wd, name + ".zip")
+        return archive_tree(path, name) if os.path.exists(path) else None
+    return tree(os.path.join(wd, name))
+
+
+def expect_profiles(wd, sources, before_lines, changed):
+    """Every listed profile complete; files only for listed ones; untouched lines kept."""
+    lines = read_lines(wd)
+    names = {}
+    for line in lines:
+        fields = line.split("\t")
+        check(len(fields) == 3 and fields[2] in "01", "damaged line %r" % line)
+        names[fields[0]] = fields[2] == "1"
+    for line in before_lines:
+        if line.split("\t")[0] not in changed:
+            check(line in lines, "line lost: %r" % line)
+    for name, archived in names.items():
+        check(profile_state(wd, name, archived) == sources[name],
+              "listed profile %s is not complete" % name)
+    for candidate in changed:
+        if candidate not in names:
+            check(not os.path.exists(os.path.join(wd, candidate)) and
+                  not os.path.exists(os.path.join(wd, candidate + ".zip")),
+                  "files of unlisted profile %s left" % candidate)
+    check(not os.path.exists(os.path.join(wd, STAGING)), "staging place left")
+    return names
+
+
+# Each action: (arguments, names it may change, trees the game's system may equal after it).
+ACTIONS = {
+    "save": (["save", "--systems", "../src/N", "--game", "../game", "--name", "N"], {"N"}, None),
+    "save-archive": (["save", "--systems", "../src/N", "--game", "../game", "--name", "N", "--archive"], {"N"}, None),
+    "apply": (["apply", "A"], set(), "A"),
+    "apply-archive": (["apply", "Z"], set(), "Z"),
+    "delete": (["delete", "A", "--yes"], {"A"}, None),
+    "rename": (["rename", "A", "B"], {"A", "B"}, None),
+    "rename-archive": (["rename", "Z", "Y"], {"Z", "Y"}, None),
+    "undo": (["undo", "A"], set(), "undo"),
+}
+
+
+def trial(template_root, sources, action, delay):
+    args, changed, applied = ACTIONS[action]
+    root = tempfile.mkdtemp(prefix="kestrane-crash-")
+    try:
+        shutil.copytree(template_root, root, dirs_exist_ok=True, symlinks=True)
+        wd = os.path.join(root, "wd")
+        system = os.path.join(root, "game", "system")
+        if action == "undo":
+            check(cli("apply", "A", cwd=wd).returncode == 0, "apply before undo")
+        old_system = tree(system)
+        before_lines = read_lines(wd)
+
+        proc = subprocess.Popen([CLI, *args], cwd=wd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(delay)
+        proc.send_signal(signal.SIGKILL)
+        proc.wait()
+
+        r = cli("list", cwd=wd)   # every run settles what an interrupted one left
+        check(r.returncode == 0, "list after the kill: " + r.stdout)
+        expected = dict(sources)
+        if action == "rename":
+            expected["B"] = sources["A"]
+        if action == "rename-archive":
+            expected["Y"] = sources["Z"]
+        names = expect_profiles(wd, expected, before_lines, changed)
+
+        now = tree(system)
+        if applied == "undo":
+            allowed = [old_system, tree(os.path.join(root, "game", "system.kestrane-backup"))]
+            check(now in allowed and now is not None, "system after undo is neither tree")
+        elif applied:
+            check(now == old_system or now == sources[applied], "system is neither the old tree nor " + applied)
+        else:
+            check(now == old_system, "system changed by " + action)
+        for leftover in ("partial", "new", "undo", "trash"):
+            check(not os.path.exists(system + ".kestrane-" + leftover), "leftover " + leftover)
+
+        # The profiles the action touched apply and install exactly their files.
+        for name in sorted(set(names) & (changed | {applied})):
+            r = cli("apply", "--", name, cwd=wd)
+            check(r.returncode == 0, "apply %s after the kill: %s" % (name, r.stdout))
+            check(tree(system) == sources.get(name, expected.get(name)), "apply %s installed other files" % name)
+        return proc.returncode == -signal.SIGKILL
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+
+
+def main():
+    base = tempfile.mkdtemp(prefix="kestrane-crash-template-")
+    try:
+        sources = {}
+        for seed, name in enumerate(("A", "Z", "N")):
+            make_tree(os.path.join(base, "src", name), seed)
+            sources[name] = tree(os.path.join(base, "src", name))
+        build_template(base, sources)
+
+        rng = random.Random(int(os.environ.get("KESTRANE_CRASH_SEED", "7")))
+        failures = []
+        killed = 0
+        for action in ACTIONS:
+            # How long the action takes uncut: the kills fall anywhere inside it.
+            args = ACTIONS[action][0]
+            start = time.monotonic()
+            trial_root = tempfile.mkdtemp(prefix="kestrane-crash-time-")
+            shutil.copytree(base, trial_root, dirs_exist_ok=True)
+            if action == "undo":
+                cli("apply", "A", cwd=os.path.join(trial_root, "wd"))
+                start = time.monotonic()
+            cli(*args, cwd=os.path.join(trial_root, "wd"))
+            span = time.monotonic() - start
+            shutil.rmtree(trial_root, ignore_errors=True)
+            for i in range(TRIALS):
+                delay = rng.uniform(0, span * 1.1)
+                try:
+                    killed += trial(base, sources, action, delay)
+                except Failure as e:
+                    failures.append("%s killed after %.3f s: %s" % (action, delay, e))
+        print("%d trials, %d killed mid-way, %d failures" % (len(ACTIONS) * TRIALS, killed, len(failures)))
+        for f in failures:
+            print("FAIL", f)
+        return 1 if failures else 0
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

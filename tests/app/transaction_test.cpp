@@ -1,0 +1,261 @@
+// The profile actions as transactions: a second copy, a full disk, leftovers of an
+// interrupted action, damaged lines and archives, the apply's backup and its undo.
+#include "app/action_scope.h"
+#include "app/game_folder.h"
+#include "app/profile_actions.h"
+#include "app/profile_archive.h"
+#include "app/profile_list.h"
+#include "archiver/zip_archiver.h"
+#include "platform/file_lock.h"
+#include "test_window.h"
+#include "tests/support/run_command.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+using namespace kestrane;
+using kestrane::testing::TestWindow;
+using kestrane::testing::treeListing;
+namespace fs = std::filesystem;
+using Events = std::vector<std::string>;
+
+class Transactions : public kestrane::testing::WorkingDirectoryTest {
+protected:
+    void SetUp() override {
+        WorkingDirectoryTest::SetUp();
+        game = outside("game").string();
+        writeFile(outside("src/a.ini"), "profile");
+        writeFile(outside("src/d/b.ini"), std::string(70000, 'b'));   // more than one copy chunk
+        writeFile(outside("game/system/old.ini"), "old");
+    }
+
+    bool save(const std::string& name, bool archived = false, const std::string& gameFolder = {}) {
+        window.systems = outside("src").string();
+        window.game = gameFolder.empty() ? game : gameFolder;
+        window.name = name;
+        window.archive = archived;
+        window.events.clear();
+        return SaveProfile(window, &archive);
+    }
+    template <class Action>
+    bool run(const std::string& name, Action action) {
+        window.select(name);
+        window.events.clear();
+        return action();
+    }
+    bool apply(const std::string& name) { return run(name, [&] { return ApplyProfile(window, &archive); }); }
+    bool undo(const std::string& name) { return run(name, [&] { return UndoApply(window); }); }
+    bool remove(const std::string& name) { return run(name, [&] { return DeleteProfile(window); }); }
+    bool rename(const std::string& name, const std::string& to) {
+        return run(name, [&] {
+            window.name = to;
+            return RenameProfile(window, &archive);
+        });
+    }
+
+    std::vector<std::string> system() const { return treeListing(outside("game/system")); }
+
+    archiver::TZipArchiver zip;
+    ZipProfileArchive archive{zip};
+    TestWindow window;
+    std::string game;
+};
+
+TEST_F(Transactions, secondCopyIsRefusedAndChangesNothing) {
+    ASSERT_TRUE(save("Main"));
+    const auto held = platform::FileLock::acquire(".", platform::FileLock::Mode::Exclusive);
+    ASSERT_TRUE(held);
+    const std::string list = readFile("options.ini");
+    const Events refused{"Error: Другая копия Kestrane сейчас работает с этой папкой"};
+    EXPECT_FALSE(save("Other"));
+    EXPECT_EQ(window.events, refused);
+    EXPECT_FALSE(apply("Main"));
+    EXPECT_EQ(window.events, refused);
+    EXPECT_FALSE(remove("Main"));
+    EXPECT_FALSE(rename("Main", "New"));
+    EXPECT_EQ(readFile("options.ini"), list);
+    EXPECT_EQ(system(), (Events{"old.ini=old"}));
+    EXPECT_TRUE(fs::exists("Main"));
+}
+
+TEST_F(Transactions, parallelSavesEachEndListedOrRefused) {
+    // Six copies of kestrane-cli at once: every one that says it saved has its line,
+    // every other one said another copy was at work, and no line is lost.
+    std::string script;
+    for (int i = 0; i < 6; ++i)
+        script += std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli save --systems '" + outside("src").string() +
+                  "' --game /g --name P" + std::to_string(i) + " >out" + std::to_string(i) + " 2>&1 & ";
+    ASSERT_EQ(std::system((script + "wait").c_str()), 0);
+    int saved = 0;
+    for (int i = 0; i < 6; ++i) {
+        const std::string out = readFile("out" + std::to_string(i));
+        const bool ok = out.find("успешно сохранен") != std::string::npos;
+        saved += ok;
+        EXPECT_TRUE(ok || out.find("Другая копия Kestrane") != std::string::npos) << out;
+        EXPECT_EQ(ok, readListFile().hasProfile("P" + std::to_string(i))) << out;
+        EXPECT_EQ(ok, fs::exists("P" + std::to_string(i)));
+    }
+    EXPECT_EQ(int(LoadProfileList().size()), saved);
+    EXPECT_GE(saved, 1);
+}
+
+TEST_F(Transactions, fullDiskDuringSaveListsNothingAndNamesTheCause) {
+    const fs::path small = outside("small");
+    fs::create_directories(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    struct Unmount {
+        fs::path p;
+        ~Unmount() { ::umount2(p.c_str(), MNT_DETACH); }
+    } unmount{small};
+    fs::create_directories(small / "wd");
+    fs::current_path(small / "wd");
+    writeFile("options.ini", "Keep\t/k\t0\r\n");
+    for (bool archived : {false, true}) {
+        EXPECT_FALSE(save("Main", archived));
+        ASSERT_EQ(window.events.size(), 3u);
+        EXPECT_NE(window.events[2].find("No space left on device"), std::string::npos) << window.events[2];
+        EXPECT_EQ(readFile("options.ini"), "Keep\t/k\t0\r\n");
+        EXPECT_EQ(treeListing("."), (Events{"options.ini=Keep\t/k\t0\r\n"}));
+    }
+}
+
+TEST_F(Transactions, applyKeepsTheReplacedFolderAndUndoSwapsItBack) {
+    ASSERT_TRUE(save("Main"));
+    EXPECT_FALSE(undo("Main"));
+    EXPECT_EQ(window.events, Events{"Error: Нет сохранённой папки system для " + game});
+    ASSERT_TRUE(apply("Main"));
+    const auto applied = system();
+    EXPECT_EQ(treeListing(outside("game/system.kestrane-backup")), (Events{"old.ini=old"}));
+
+    window.answerYes = false;
+    EXPECT_FALSE(undo("Main"));
+    EXPECT_EQ(system(), applied);
+    window.answerYes = true;
+    EXPECT_TRUE(undo("Main"));
+    EXPECT_EQ(window.events, (Events{"Ask: kestrane: Вернуть папку system, которая была до последнего применения?",
+                                     "Information: Папка " + game + "/system возвращена"}));
+    EXPECT_EQ(system(), (Events{"old.ini=old"}));
+    EXPECT_TRUE(undo("Main"));   // a second undo redoes
+    EXPECT_EQ(system(), applied);
+    EXPECT_EQ(fs::directory_iterator(outside("game"))->path().filename().string().rfind("system", 0), 0u);
+}
+
+TEST_F(Transactions, recoveryFinishesOrUndoesAHalfDoneSwap) {
+    struct Case {
+        std::vector<std::string> present;   // names beside game/system before recovery (system first when there)
+        std::string system;                 // what game/system holds afterwards
+        std::string backup;                 // what the backup holds afterwards ("" when none)
+    };
+    const std::vector<Case> cases = {
+        {{"system", "system.kestrane-partial"}, "system", ""},
+        {{"system", "system.kestrane-new", "system.kestrane-trash"}, "system", ""},
+        {{"system.kestrane-new", "system.kestrane-backup"}, "system.kestrane-new", "system.kestrane-backup"},
+        {{"system", "system.kestrane-undo"}, "system", "system.kestrane-undo"},
+        {{"system.kestrane-undo", "system.kestrane-backup"}, "system.kestrane-undo", "system.kestrane-backup"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(outside("game"));
+        for (const auto& name : c.present)
+            writeFile(outside("game/" + name + "/id"), name);
+        recoverGameFolder(window, GameFolder(game));
+        EXPECT_EQ(system(), Events{"id=" + c.system}) << c.present.back();
+        EXPECT_EQ(treeListing(outside("game/system.kestrane-backup")),
+                  c.backup.empty() ? Events{} : Events{"id=" + c.backup})
+            << c.present.back();
+        std::size_t entries = 0;
+        for ([[maybe_unused]] auto& e : fs::directory_iterator(outside("game")))
+            ++entries;
+        EXPECT_EQ(entries, c.backup.empty() ? 1u : 2u) << c.present.back();
+    }
+}
+
+TEST_F(Transactions, journalOfAnInterruptedActionIsSettledByTheList) {
+    // A save that moved its folder into place but never wrote its line is undone; a
+    // delete whose line is still there gets its files back.
+    ASSERT_TRUE(save("Keep"));
+    fs::create_directories(std::string(kStagingFolder));
+    fs::rename("Keep", ActionScope::movedFolder());
+    writeFile(std::string(kStagingFolder) + "/journal", Journal{Journal::Action::Delete, "Keep", {}, false}.text());
+    ASSERT_TRUE(recoverWorkingDirectory(window));
+    EXPECT_EQ(treeListing("Keep"), treeListing(outside("src")));
+
+    fs::create_directories(std::string(kStagingFolder));
+    fs::copy(outside("src"), "Half", fs::copy_options::recursive);
+    writeFile(std::string(kStagingFolder) + "/journal", Journal{Journal::Action::Save, "Half", {}, false}.text());
+    writeFile("options.ini.Ab12Cd", "a rewrite killed half-way");
+    ASSERT_TRUE(recoverWorkingDirectory(window));
+    EXPECT_FALSE(fs::exists("Half"));
+    EXPECT_FALSE(fs::exists(kStagingFolder));
+    EXPECT_FALSE(fs::exists("options.ini.Ab12Cd"));
+    EXPECT_EQ(LoadProfileList(), Events{"Keep"});
+}
+
+TEST_F(Transactions, damagedLinesAreNeverActedOn) {
+    ASSERT_TRUE(save("Main"));
+    const std::string lines = "Main\t" + game + "0\r\n"            // the flag is missing
+                              "Two\t/g\t/system\t0\r\n";          // one TAB too many
+    writeFile("options.ini", lines);
+    for (const std::string name : {"Main", "Two"}) {
+        EXPECT_FALSE(apply(name));
+        EXPECT_EQ(window.events.back(), "Error: Неверная строка в options.ini: " + name);
+        EXPECT_FALSE(remove(name));
+        EXPECT_EQ(window.events.back(), "Error: Неверная строка в options.ini: " + name);
+        EXPECT_FALSE(rename(name, "Other"));
+        EXPECT_EQ(window.events.back(), "Error: Неверная строка в options.ini: " + name);
+    }
+    EXPECT_EQ(readFile("options.ini"), lines);
+    EXPECT_EQ(system(), (Events{"old.ini=old"}));
+    EXPECT_TRUE(fs::exists("Main"));
+}
+
+TEST_F(Transactions, saveRefusesControlCharactersInFolders) {
+    EXPECT_FALSE(save("Main", false, game + "\nPhantom\t/x\t0"));
+    EXPECT_EQ(window.events, Events{"Error: Недопустимый путь: " + game + "\nPhantom\t/x\t0"});
+    EXPECT_FALSE(ProfileListExists());
+}
+
+TEST_F(Transactions, applyRefusesASystemFolderThatOverlapsProfiles) {
+    ASSERT_TRUE(save("A"));
+    ASSERT_TRUE(save("system"));
+    // A game folder whose system folder holds the working directory, through a link.
+    fs::create_directories(outside("linked"));
+    fs::create_directory_symlink(outside(""), outside("linked/system"));
+    const std::string list = readFile("options.ini");
+    const auto before = treeListing(".");
+    for (const std::string& folder : std::vector<std::string>{".", "./A", outside("linked").string()}) {
+        writeFile("options.ini", list + "Bad\t" + folder + "\t0\r\n");
+        EXPECT_FALSE(apply("Bad"));
+        EXPECT_EQ(window.events.back(), "Error: Неверная папка игры: " + folder) << folder;
+    }
+    writeFile("options.ini", list);
+    EXPECT_EQ(treeListing("."), before);
+}
+
+TEST_F(Transactions, onlyProfileDeleteIsRefusedWhileTheListIsReadOnly) {
+    ASSERT_TRUE(save("Main", true));
+    ::chmod("options.ini", 0444);
+    window.select("Main");
+    EXPECT_THROW(DeleteProfile(window), ProfileError);
+    EXPECT_TRUE(fs::exists("Main.zip"));
+    EXPECT_EQ(LoadProfileList(), Events{"Main"});
+    EXPECT_FALSE(fs::exists(kStagingFolder));
+}
+
+TEST_F(Transactions, cliAcceptsDashNamesAndUndo) {
+    const std::string cli = std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli ";
+    auto run = [&](const std::string& args) {
+        return kestrane::testing::runCommand(cli + args + " </dev/null 2>&1");
+    };
+    ASSERT_EQ(run("save --systems '" + outside("src").string() + "' --game '" + game + "' --name -dash").status, 0);
+    EXPECT_EQ(run("apply -- -dash").status, 0);
+    EXPECT_EQ(system(), treeListing("-dash"));
+    const auto undone = run("undo -- -dash");
+    EXPECT_EQ(undone.status, 0) << undone.out;
+    EXPECT_EQ(system(), (Events{"old.ini=old"}));
+    fs::remove("options.ini");
+    fs::create_directory("options.ini");   // a list that cannot be read is an error, not an empty list
+    EXPECT_EQ(run("list").status, 1);
+}
