@@ -163,6 +163,19 @@ struct TZADirSettings {
     bool spanning = false;     // a spanning mode is set (the rebuild refuses it)
 };
 
+// Where the directory of the archive file lies and what its end records say: kept aside
+// before an update writes a new archive and put back when the update does not finish.
+struct DirectoryImage {
+    platform::Stream* stream = nullptr;
+    std::string comment;
+    Zip64Locator zip64Locator;
+    Zip64EndRecord zip64Record;
+    EndRecord endRecord;
+    std::uint64_t prefixLength = 0;
+    bool zip64 = false;
+    std::uint64_t directoryPosition = 0;
+};
+
 // Owns the directory of one open archive: the current directory and the backup copy an
 // update works from. The stream is not owned.
 class TZADirManager {
@@ -192,27 +205,30 @@ public:
     TZADirArray& backupDir() { return m_backup; }
     const TZADirArray& backupDir() const { return m_backup; }
 
-    platform::Stream* stream() const { return m_stream; }
-    void setStream(platform::Stream* stream) { m_stream = stream; }
+    platform::Stream* stream() const { return m_image.stream; }
+    void setStream(platform::Stream* stream) { m_image.stream = stream; }
     bool createFlag() const { return m_createFlag; }
     const TZADirSettings& settings() const { return m_settings; }
 
-    const EndRecord& endRecord() const { return m_endRecord; }
-    const Zip64EndRecord& zip64EndRecord() const { return m_zip64Record; }
-    const Zip64Locator& zip64Locator() const { return m_zip64Locator; }
-    const std::string& archiveComment() const { return m_comment; }
-    void setArchiveComment(std::string comment) { m_comment = std::move(comment); }
+    const EndRecord& endRecord() const { return m_image.endRecord; }
+    const Zip64EndRecord& zip64EndRecord() const { return m_image.zip64Record; }
+    const Zip64Locator& zip64Locator() const { return m_image.zip64Locator; }
+    const std::string& archiveComment() const { return m_image.comment; }
+    void setArchiveComment(std::string comment) { m_image.comment = std::move(comment); }
     // Bytes before the first local header (data prepended to the archive).
-    std::uint64_t prefixLength() const { return m_prefixLength; }
-    bool zip64() const { return m_zip64; }
+    std::uint64_t prefixLength() const { return m_image.prefixLength; }
+    bool zip64() const { return m_image.zip64; }
     bool aborted() const { return m_aborted; }
     void setAborted(bool aborted) { m_aborted = aborted; }
     // File position of the first central header, or of where the directory goes.
-    std::uint64_t directoryPosition() const { return m_directoryPosition; }
+    std::uint64_t directoryPosition() const { return m_image.directoryPosition; }
     // The directory offset of the end record in memory (the zip64 value for zip64).
     std::uint64_t endRecordDirectoryOffset() const;
     // True when the last load rebuilt the directory from local headers.
     bool rebuilt() const { return m_rebuilt; }
+
+    const DirectoryImage& image() const { return m_image; }
+    void restore(const DirectoryImage& image) { m_image = image; }
 
 private:
     bool readDirectory(std::uint64_t endPosition);
@@ -220,20 +236,13 @@ private:
     void findPrefixLength(std::uint64_t endPosition);
     std::optional<std::uint64_t> directoryStart(std::uint64_t endPosition);
 
-    platform::Stream* m_stream;
+    DirectoryImage m_image;   // the stream and where its directory lies
     bool m_createFlag;
     TZADirSettings m_settings;
     TZADirArray m_backup;
     TZADirArray m_current;
-    std::string m_comment;
-    Zip64Locator m_zip64Locator;
-    Zip64EndRecord m_zip64Record;
-    EndRecord m_endRecord;
-    std::uint64_t m_prefixLength = 0;
-    bool m_zip64 = false;
     bool m_aborted = false;
     bool m_rebuilt = false;
-    std::uint64_t m_directoryPosition = 0;
 };
 
 } // namespace archiver

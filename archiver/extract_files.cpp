@@ -220,7 +220,7 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
     // The archive being read is never replaced by one of its entries: it is open, and
     // deleting it would lose it.
     std::error_code same;
-    if (m_file && std::filesystem::equivalent(targetPath, m_file->path(), same)) throw EZAException(19, {target}, Name);
+    if (m_archive && std::filesystem::equivalent(targetPath, m_archive->target(), same)) throw EZAException(19, {target}, Name);
 
     std::optional<platform::File> file;
     try {

@@ -192,6 +192,27 @@ bool copyFile(const fs::path& from, const fs::path& to) {
     return true;
 }
 
+bool foldsCase(const fs::path& p) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(p, ec);
+    if (ec)
+        return false;
+    // Walk up from the last name until one has a letter whose case can be swapped.
+    for (fs::path at = absolute; at.has_relative_path(); at = at.parent_path()) {
+        std::string name = at.filename().string();
+        bool changed = false;
+        for (char& c : name) {
+            if (c >= 'a' && c <= 'z') { c = char(c - 'a' + 'A'); changed = true; }
+            else if (c >= 'A' && c <= 'Z') { c = char(c - 'A' + 'a'); changed = true; }
+        }
+        if (!changed)
+            continue;
+        const fs::path swapped = at.parent_path() / name;
+        return fs::exists(swapped, ec) && fs::equivalent(swapped, at, ec) && !ec;
+    }
+    return false;
+}
+
 bool deleteFile(const fs::path& p) {
     std::error_code ec;
     auto st = fs::symlink_status(p, ec);

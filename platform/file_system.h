@@ -59,6 +59,11 @@ std::vector<FolderEntry> listFolder(std::string_view pattern, std::uint32_t mask
 // either path cannot be resolved.
 bool isWithinFolder(const std::filesystem::path& inner, const std::filesystem::path& outer);
 
+// Whether the file system holding the existing path `p` folds letter case (finds
+// "readme.txt" under "README.TXT"). Asked by looking the path up with the case of its
+// last name that has letters swapped; false when no name on the path has a letter.
+bool foldsCase(const std::filesystem::path& p);
+
 bool folderExists(const std::filesystem::path& p);
 bool fileExists(const std::filesystem::path& p);   // a file, not a folder
 
