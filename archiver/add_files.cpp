@@ -246,6 +246,11 @@ void TZABaseArchiver::AddFiles(const std::string& fileMask, std::uint32_t search
                 ~RestoreBase() { base = saved; }
             } restore{m_operationBase, savedBase};
             m_operationBase = withTrailingSlash(resolvePath(BaseDir, {}, savedBase));
+            // Where the files come from decides whether names that differ only in case
+            // are one entry: they are two files on a file system that tells them apart.
+            const bool exact = !platform::foldsCase(platform::toPath(m_operationBase));
+            m_dir->currentDir().setExactNames(exact);
+            m_dir->backupDir().setExactNames(exact);
             AddOperation(*this, std::move(exclusions), searchAttr).searchFolder(m_operationBase, fileMask, Options.Recurse);
         }
         EndUpdate();

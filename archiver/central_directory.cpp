@@ -106,6 +106,33 @@ void scanForSignature(platform::Stream& s, std::uint64_t from, std::uint32_t sig
     }
 }
 
+// Reads at rising positions through a 1 MiB window, so that a scan over many small
+// records costs one system call per window rather than two per record.
+class WindowReader {
+public:
+    explicit WindowReader(platform::Stream& s) : m_stream(s) {}
+
+    std::size_t readAt(std::uint64_t position, void* out, std::size_t n) {
+        if (n > kDirectoryChunk)
+            return m_stream.readAt(position, out, n);
+        if (position < m_start || position - m_start + n > m_buf.size()) {
+            m_buf.resize(kDirectoryChunk);
+            m_buf.resize(m_stream.readAt(position, m_buf.data(), kDirectoryChunk));
+            m_start = position;
+        }
+        const std::uint64_t off = position - m_start;
+        const std::size_t got = off < m_buf.size() ? std::min<std::size_t>(n, m_buf.size() - std::size_t(off)) : 0;
+        if (got)
+            std::memcpy(out, m_buf.data() + off, got);
+        return got;
+    }
+
+private:
+    platform::Stream& m_stream;
+    std::vector<std::uint8_t> m_buf;
+    std::uint64_t m_start = 0;
+};
+
 struct FoundDescriptor {
     std::uint64_t position = 0;
     std::size_t length = kDataDescriptorSize;  // 24 for the zip64 form
@@ -258,14 +285,14 @@ void TZADirArray::setNameAt(int i, std::string folded) {
 void TZADirArray::StoreItem(int i, const TDirItem& item) {
     if (i < 0 || i >= Count())
         throw EZAException(kErrStoreIndex);
-    setNameAt(i, foldName(item.name));
+    setNameAt(i, keyOf(item.name));
     m_items[std::size_t(i)] = item;
 }
 
 void TZADirArray::StoreItem(int i, TDirItem&& item) {
     if (i < 0 || i >= Count())
         throw EZAException(kErrStoreIndex);
-    setNameAt(i, foldName(item.name));
+    setNameAt(i, keyOf(item.name));
     m_items[std::size_t(i)] = std::move(item);
 }
 
@@ -326,7 +353,10 @@ void TZADirArray::insertIndex(int i, std::uint32_t h) const {
 int TZADirArray::FindByName(std::string_view name) const {
     if (!m_indexValid || m_index.empty())
         rebuildIndex(m_names.size());
-    foldNameInto(name, m_lookupKey);
+    if (m_exactNames)
+        m_lookupKey.assign(name);
+    else
+        foldNameInto(name, m_lookupKey);
     const std::string& key = m_lookupKey;
     const std::uint32_t h = nameHash(key);
     const std::size_t mask = m_index.size() - 1;
@@ -342,9 +372,9 @@ int TZADirArray::FindByName(std::string_view name) const {
 void TZADirArray::RenameItem(int i, std::string newName) {
     TDirItem& item = ItemAt(i);
     const auto pos = std::size_t(i);
-    if (pos < m_names.size() && m_names[pos] != foldName(item.name))
+    if (pos < m_names.size() && m_names[pos] != keyOf(item.name))
         throw EZAException(kErrNameListMismatch);
-    setNameAt(i, foldName(newName));
+    setNameAt(i, keyOf(newName));
     item.name = std::move(newName);
 }
 
@@ -353,13 +383,27 @@ int TZADirArray::appendItem(TDirItem item) {
     if (std::size_t(i) != m_names.size())
         throw EZAException(kErrNameListGap);
     SetCount(i + 1);
-    setNameAt(i, foldName(item.name));
+    setNameAt(i, keyOf(item.name));
     m_items[std::size_t(i)] = std::move(item);
     return i;
 }
 
+std::string TZADirArray::keyOf(std::string_view name) const {
+    return m_exactNames ? std::string(name) : foldName(name);
+}
+
+void TZADirArray::setExactNames(bool exact) {
+    if (exact == m_exactNames)
+        return;
+    m_exactNames = exact;
+    for (std::size_t i = 0; i < m_names.size(); ++i)
+        m_names[i] = keyOf(m_items[i].name);
+    m_indexValid = false;
+}
+
 void TZADirArray::AssignFrom(const TZADirArray& other) {
     Clear();
+    m_exactNames = other.m_exactNames;
     m_items = other.m_items;
     m_names = other.m_names;
     m_indexValid = false;
@@ -458,6 +502,7 @@ void TZADirManager::LoadCentralDirectory() {
     Reset();
     m_image.prefixLength = 0;
     m_rebuilt = false;
+    m_namelessSkipped = 0;
     m_image.zip64 = false;
     const auto endPosition = FindEndRecord();
     if (!endPosition || !readDirectory(*endPosition)) {
@@ -484,10 +529,13 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
     m_image.directoryPosition = *start;
     m_current.SetCount(int(count));
     ChunkedInput in(*m_image.stream, *start, fileSize);
+    int kept = 0;   // entries without a name are left out
     for (int i = 0; i < int(count); ++i) {
         // Items are filled in place in the slots SetCount made; the name goes in through
         // RenameItem, which appends it to the name list.
-        TDirItem& item = m_current.ItemAt(i);
+        TDirItem& item = m_current.ItemAt(kept);
+        if (kept != i)
+            item = TDirItem{};
         {
             ByteReader r(in.take(kCentralHeaderSize));
             read(r, static_cast<CentralHeader&>(item));
@@ -504,9 +552,14 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
             m_current.Clear();
             return false;
         }
-        m_current.RenameItem(i, decodeStoredName(std::string_view(reinterpret_cast<const char*>(nameBytes.data()),
-                                                                   nameBytes.size()),
-                                                  item.flags, m_settings.oemFileNames));
+        std::string name = decodeStoredName(
+            std::string_view(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size()), item.flags,
+            m_settings.oemFileNames);
+        if (name.empty()) {
+            ++m_namelessSkipped;
+            continue;
+        }
+        m_current.RenameItem(kept++, std::move(name));
         // Extra blocks: a block longer than what is left of the field is cut to the rest;
         // a tail too short for a block header is ignored.
         ByteReader er(extra);
@@ -529,6 +582,7 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
         }
         item.comment.assign(comment.begin(), comment.end());
     }
+    m_current.SetCount(kept);
     return true;
 }
 
@@ -607,11 +661,12 @@ void TZADirManager::rebuildFromLocalHeaders() {
         throw EZAException(kErrNoLocalHeader);
 
     std::uint64_t nextAllowed = 0;
+    WindowReader window(s);
     for (std::uint64_t at : headers) {
         if (at < nextAllowed)
             continue;
         std::uint8_t fixed[kLocalHeaderSize];
-        if (s.readAt(at, fixed, sizeof fixed) != sizeof fixed)
+        if (window.readAt(at, fixed, sizeof fixed) != sizeof fixed)
             continue;
         ByteReader r(fixed);
         LocalHeader h;
@@ -635,27 +690,14 @@ void TZADirManager::rebuildFromLocalHeaders() {
         const std::uint64_t nameAt = at + kLocalHeaderSize;
         std::vector<std::uint8_t> varPart(std::size_t(h.nameLength) + h.extraLength);
         const bool complete = fileSize - nameAt >= varPart.size() &&
-                              s.readAt(nameAt, varPart.data(), varPart.size()) == varPart.size();
+                              window.readAt(nameAt, varPart.data(), varPart.size()) == varPart.size();
         if (complete) {
             item.name = decodeStoredName(std::string_view(reinterpret_cast<const char*>(varPart.data()), h.nameLength),
                                          h.flags, m_settings.oemFileNames);
             // Sizes marked for zip64 come from the local zip64 extra block.
-            if (h.compressedSize == kZip64Marker32 || h.uncompressedSize == kZip64Marker32) {
-                ByteReader er(std::span<const std::uint8_t>(varPart).subspan(h.nameLength));
-                while (er.remaining() >= 4) {
-                    const std::uint16_t id = er.u16();
-                    const auto data = er.bytes(std::min<std::size_t>(er.u16(), er.remaining()));
-                    if (id != kZip64ExtraId)
-                        continue;
-                    ByteReader zr(data);
-                    if (h.uncompressedSize == kZip64Marker32 && zr.remaining() >= 8)
-                        item.zip64UncompressedSize = zr.u64();
-                    if (h.compressedSize == kZip64Marker32 && zr.remaining() >= 8)
-                        item.zip64CompressedSize = zr.u64();
-                    item.hasZip64 = true;
-                    break;
-                }
-            }
+            if (h.compressedSize == kZip64Marker32 || h.uncompressedSize == kZip64Marker32)
+                item.hasZip64 = readLocalZip64Sizes(std::span<const std::uint8_t>(varPart).subspan(h.nameLength), h,
+                                                    item.zip64CompressedSize, item.zip64UncompressedSize);
         }
         const std::uint64_t dataStart = nameAt + varPart.size();
         if (item.compressedSize64() >= fileSize)
@@ -686,10 +728,14 @@ void TZADirManager::rebuildFromLocalHeaders() {
             // Known sizes: the next entry cannot start inside this one's data.
             entryEnd = dataStart + item.compressedSize64();
         }
+        nextAllowed = std::max(entryEnd, at + 4);
+        if (item.name.empty()) {
+            ++m_namelessSkipped;
+            continue;
+        }
         // A name ending in '/' is a folder entry; anything else is a file, empty or not.
         item.externalAttributes = !item.name.empty() && item.name.back() == '/' ? kAttrFolder : kAttrArchive;
         m_current.appendItem(std::move(item));
-        nextAllowed = std::max(entryEnd, at + 4);
     }
     m_image.directoryPosition = fileSize;
 }

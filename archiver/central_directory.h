@@ -114,8 +114,9 @@ public:
     void StoreItem(int i, const TDirItem& item);
     void StoreItem(int i, TDirItem&& item);
     void DeleteItem(int i);
-    // Index of the item whose name equals `name` ignoring case, or -1. With two such items,
-    // the later one. Not for concurrent use (it reuses a key buffer).
+    // Index of the item whose name equals `name` ignoring case (exactly with
+    // setExactNames), or -1. With two such items, the later one. Not for concurrent use
+    // (it reuses a key buffer).
     int FindByName(std::string_view name) const;
     // Sets item i's name and its name list text. A new item is named this way right after
     // SetCount(Count() + 1). 3 when i is out of range; 59 when the list's text i is not
@@ -128,9 +129,13 @@ public:
 
     // Appends `item` (name included) as a new last item; returns its index.
     int appendItem(TDirItem item);
+    // Names match exactly instead of ignoring case: on a file system that tells
+    // "readme.txt" from "README.TXT" both are entries of their own.
+    void setExactNames(bool exact);
+    bool exactNames() const { return m_exactNames; }
     // Slots allocated (for tests of the growth policy).
     std::size_t capacity() const { return m_items.capacity(); }
-    // Name list text i: the folded name of item i.
+    // Name list text i: the folded (or exact) name of item i.
     const std::string& foldedNameAt(int i) const { return m_names.at(std::size_t(i)); }
     int nameListCount() const { return int(m_names.size()); }
 
@@ -142,12 +147,14 @@ private:
     };
 
     void setNameAt(int i, std::string folded);
+    std::string keyOf(std::string_view name) const;
     void rebuildIndex(std::size_t expected) const;
     void insertIndex(int i, std::uint32_t hash) const;
 
     std::vector<TDirItem, platform::LargeAllocator<TDirItem>> m_items;
     std::vector<std::string, platform::LargeAllocator<std::string>> m_names;  // folded name of each item, same order
     int m_growthStep = 500;
+    bool m_exactNames = false;
     // Hash index over m_names: folded name -> position (the highest among equal names).
     // Kept up to date on appends; any other change marks it stale and the next lookup
     // rebuilds it.
@@ -226,6 +233,8 @@ public:
     std::uint64_t endRecordDirectoryOffset() const;
     // True when the last load rebuilt the directory from local headers.
     bool rebuilt() const { return m_rebuilt; }
+    // Entries the last load left out because they have no name.
+    int namelessSkipped() const { return m_namelessSkipped; }
 
     const DirectoryImage& image() const { return m_image; }
     void restore(const DirectoryImage& image) { m_image = image; }
@@ -243,6 +252,7 @@ private:
     TZADirArray m_current;
     bool m_aborted = false;
     bool m_rebuilt = false;
+    int m_namelessSkipped = 0;
 };
 
 } // namespace archiver

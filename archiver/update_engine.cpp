@@ -431,33 +431,4 @@ void UpdateEngine::copyBytes(std::uint64_t fromPos, std::uint64_t length) {
     }
 }
 
-bool DecompressEntry(platform::Stream& archive, platform::Stream* destination, const TDirItem& item,
-                     std::uint64_t directoryPosition, const ProgressFn& progress, const std::string& componentName) {
-    const std::uint64_t headerPos = archive.tell();
-    std::uint8_t raw[kLocalHeaderSize];
-    if (archive.read(raw, sizeof raw) != sizeof raw) return false;
-    ByteReader r(raw);
-    LocalHeader h;
-    read(r, h);
-    const std::uint64_t dataStart = headerPos + kLocalHeaderSize + h.nameLength + h.extraLength;
-
-    if (item.method == 9) throw EZAException(55, componentName);
-    if (item.flags & kFlagEncrypted) return false;
-    if (item.method != kMethodStored && item.method != kMethodDeflate) return false;
-
-    // The data ends at the directory (or at the end of the file when it lies beyond it).
-    const std::uint64_t fileSize = archive.size();
-    const std::uint64_t limit = dataStart <= directoryPosition ? directoryPosition : fileSize;
-    const std::uint64_t available = dataStart < limit ? std::min(limit, fileSize) - dataStart : 0;
-    const std::uint64_t compressed = std::min(item.compressedSize64(), available);
-    archive.seek(dataStart);
-    ReadFn read = [&archive](std::uint8_t* buf, std::size_t n) { return archive.read(buf, n); };
-    WriteFn put = [destination](const std::uint8_t* d, std::size_t n) {
-        return destination ? destination->write(d, n) : n;
-    };
-    const DecompressOutcome out =
-        decompressBlocks(item.method, compressed, item.uncompressedSize64(), item.crc32, read, put, progress);
-    return out.ok;
-}
-
 } // namespace archiver

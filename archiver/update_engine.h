@@ -83,15 +83,6 @@ private:
     int m_done = 0;
 };
 
-// Reads the local header at the archive's current position, then inflates (method 8) or
-// copies (method 0) the entry's data into `destination` (nullptr: only check), cutting the
-// data at `directoryPosition`. True when the data is complete and its length and CRC-32
-// are the item's. Method 9 raises EZAException 55; other methods and encrypted entries
-// give false. `componentName` goes into error messages.
-bool DecompressEntry(platform::Stream& archive, platform::Stream* destination, const TDirItem& item,
-                     std::uint64_t directoryPosition, const ProgressFn& progress = {},
-                     const std::string& componentName = {});
-
 // The longest source path the engine opens (error 61 beyond it).
 inline constexpr std::size_t kMaxSourcePath = 4095;
 

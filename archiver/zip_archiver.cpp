@@ -258,10 +258,21 @@ bool TZABaseArchiver::confirmOverwrite(const std::string& sourceFileName, std::s
     }
 }
 
+std::optional<std::string> directoryWarning(const TZADirManager& dir) {
+    std::string text;
+    if (dir.rebuilt())
+        text = "the central directory was missing or damaged and was rebuilt from the local headers; " +
+               std::to_string(dir.currentDir().Count()) + " entries found";
+    if (dir.namelessSkipped() > 0)
+        text += (text.empty() ? "" : "; ") + std::to_string(dir.namelessSkipped()) + " entries without a name were skipped";
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
 std::optional<std::string> testArchive(const std::string& fileName) {
     TZipArchiver zip;
-    zip.FileName = fileName;
-    zip.OpenArchive(kOpenRead);
+    zip.OpenArchive(fileName, kOpenRead);
+    if (auto warning = directoryWarning(*zip.dirManager())) return warning;
     std::optional<std::string> firstFailure;
     zip.OnProcessFileFailure = [&](const std::string& name, TZAProcessOperation, int, int, const std::string&,
                                    TZAAction& action) {

@@ -80,6 +80,7 @@ struct TZAPrompts {
 };
 
 class EZAException;
+class EntryPlaces;
 
 // The process-wide lock held by the add gathering and by extraction for their whole run.
 std::recursive_mutex& archiverOperationLock();
@@ -209,8 +210,11 @@ private:
     void overallProgress(int progress, TZAProcessOperation op, TZAProgressPhase phase);
     void processSelected(TZAProcessOperation op);
     void selectEntries(const std::string& mask, std::uint32_t searchAttr);
-    void extractEntry(int i, const std::string& name, const std::string& destinationBase);
-    void decompressInto(int i, const std::string& name, platform::Stream* destination);
+    void extractEntry(int i, const std::string& name, const std::string& destinationBase, const EntryPlaces& places);
+    // Checks item i's place (EntryPlaces) and decompresses it into `destination` (nullptr:
+    // only the check); raises 8 with the reason when it fails, 19 when `target` cannot be
+    // written.
+    void decompressInto(int i, const EntryPlaces& places, platform::Stream* destination, const std::string& target);
     TZADirSettings dirSettings() const;
 
     TZACompressionLevel m_compressionLevel = clFastest;
@@ -248,9 +252,17 @@ private:
     TZip64Mode m_zip64Mode = zmDisabled;
 };
 
-// Tests every entry of the archive `fileName`: each is decompressed without being
-// written and its size and CRC are checked. Returns the name of the first entry that
-// fails, or nullopt when all pass. Opening errors propagate (EZAException).
+// What is wrong with a loaded directory as a whole, or nullopt: the text says that the
+// central directory was rebuilt from the local headers and how many entries were found,
+// and how many nameless entries were left out.
+std::optional<std::string> directoryWarning(const TZADirManager& dir);
+
+// Tests the archive `fileName` as a whole and every entry in it: nullopt only when it is
+// sound. Otherwise the directoryWarning text when the central directory had to be
+// rebuilt (or nameless entries were left out), else the stored name of the first entry
+// that fails: its data is damaged (size, CRC-32), shared with or running into another
+// entry or the directory, or its local header disagrees with its central entry.
+// Opening errors propagate (EZAException).
 std::optional<std::string> testArchive(const std::string& fileName);
 
 } // namespace archiver

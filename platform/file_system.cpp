@@ -223,8 +223,15 @@ bool deleteFile(const fs::path& p) {
 
 bool createFolders(const fs::path& p) {
     std::error_code ec;
+    return createFolders(p, ec);
+}
+
+bool createFolders(const fs::path& p, std::error_code& ec) {
     fs::create_directories(p, ec);
-    return fs::is_directory(p, ec);
+    const std::error_code made = ec;
+    const bool exists = fs::is_directory(p, ec);
+    ec = exists ? std::error_code() : made ? made : std::make_error_code(std::errc::not_a_directory);
+    return exists;
 }
 
 bool removeFolder(const fs::path& p) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -74,6 +75,8 @@ bool copyFile(const std::filesystem::path& from, const std::filesystem::path& to
 bool deleteFile(const std::filesystem::path& p);
 // Creates a folder and every missing folder above it; true when it exists afterwards.
 bool createFolders(const std::filesystem::path& p);
+// The same, with the system's reason in `ec` when it fails.
+bool createFolders(const std::filesystem::path& p, std::error_code& ec);
 // Removes an empty folder; false otherwise.
 bool removeFolder(const std::filesystem::path& p);
 // Renames a file or folder; on failure returns the system's error text.

@@ -14,6 +14,7 @@
 #include "archiver/za_exception.h"
 #include "archiver/zip_archiver.h"
 #include "archiver_test_support.h"
+#include "platform/file_system.h"
 
 using namespace archiver;
 using namespace enginetest;
@@ -325,30 +326,30 @@ TEST(UpdateEngine, addingToExistingArchiveKeepsOldBytesAndCopiesNothing) {
     EXPECT_EQ(testArchive((tmp / "x.zip").string()), std::nullopt);
 }
 
-TEST(UpdateEngine, replacingEntryByNameIgnoringCaseRewritesTheTail) {
+TEST(UpdateEngine, namesDifferingOnlyInCaseStayApartOnACaseSensitiveFileSystem) {
     TempFolder tmp;
+    if (platform::foldsCase(tmp.path())) GTEST_SKIP() << "this file system folds case";
     writeFile(tmp / "p/A.txt", "old contents");
     writeFile(tmp / "p/z.txt", "tail entry");
     pack(tmp / "r.zip", tmp.path(), "p");
-    fs::remove_all(tmp / "p");
-    writeFile(tmp / "P/a.TXT", "new contents, longer than before");
+    writeFile(tmp / "p/a.txt", "a file of its own");
+    writeFile(tmp / "p/z.txt", "tail entry, replaced");
 
     TZipArchiver zip;
     zip.FileName = (tmp / "r.zip").string();
     zip.BaseDir = tmp.str();
     zip.OpenArchive(kOpenReadWrite);
-    zip.AddFiles((tmp / "P/*.*").string());
+    zip.AddFiles((tmp / "p/*.*").string());
     zip.CloseArchive();
 
     zip.OpenArchive(kOpenRead);
-    ASSERT_EQ(zip.directory()->Count(), 2);
-    EXPECT_EQ(zip.directory()->ItemAt(0).name, "P/a.TXT");
-    EXPECT_EQ(zip.directory()->ItemAt(1).name, "p/z.txt");
+    EXPECT_EQ(byName(*zip.directory()).size(), 3u);
     zip.CloseArchive();
     TempFolder out;
     EXPECT_EQ(extractAll(tmp / "r.zip", out.path()).size(), 0u);
-    EXPECT_EQ(readFile(out / "P/a.TXT"), "new contents, longer than before");
-    EXPECT_EQ(readFile(out / "p/z.txt"), "tail entry");
+    EXPECT_EQ(readFile(out / "p/A.txt"), "old contents");
+    EXPECT_EQ(readFile(out / "p/a.txt"), "a file of its own");
+    EXPECT_EQ(readFile(out / "p/z.txt"), "tail entry, replaced");
 }
 
 TEST(UpdateEngine, addingSameFolderTwiceReplacesEntries) {
