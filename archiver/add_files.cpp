@@ -104,6 +104,9 @@ bool AddOperation::considerFile(const std::string& entryName, const std::string&
     std::string fullName = withTrailingSlash(resolvePath(folder, {}, m_a.m_operationBase)) + entryName;
     if (isFolder) fullName += '/';
     if (excluded(fullName, isFolder)) return false;
+    // The archive never goes into itself, whatever name, link or hard link leads to it.
+    std::error_code ec;
+    if (!isFolder && std::filesystem::equivalent(platform::toPath(fullName), m_a.m_archive->target(), ec)) return false;
     bool confirm = true;
     if (m_a.OnConfirmProcessFile) m_a.OnConfirmProcessFile(fullName, poAdd, confirm);
     if (!confirm) return true;
@@ -231,10 +234,6 @@ void TZABaseArchiver::AddFiles(const std::string& fileMask, std::uint32_t search
 
     std::vector<std::string> exclusions;
     if (!exclusionMask.empty()) exclusions.push_back(exclusionMask);
-    // The archive never goes into itself.
-    exclusions.push_back(resolvePath({}, FileName, {}));
-    if (m_file && slashed(m_file->path().string()) != slashed(FileName))
-        exclusions.push_back(resolvePath({}, m_file->path().string(), {}));
 
     BeginUpdate();
     try {
@@ -247,6 +246,11 @@ void TZABaseArchiver::AddFiles(const std::string& fileMask, std::uint32_t search
                 ~RestoreBase() { base = saved; }
             } restore{m_operationBase, savedBase};
             m_operationBase = withTrailingSlash(resolvePath(BaseDir, {}, savedBase));
+            // Where the files come from decides whether names that differ only in case
+            // are one entry: they are two files on a file system that tells them apart.
+            const bool exact = !platform::foldsCase(platform::toPath(m_operationBase));
+            m_dir->currentDir().setExactNames(exact);
+            m_dir->backupDir().setExactNames(exact);
             AddOperation(*this, std::move(exclusions), searchAttr).searchFolder(m_operationBase, fileMask, Options.Recurse);
         }
         EndUpdate();

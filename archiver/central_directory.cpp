@@ -106,6 +106,33 @@ void scanForSignature(platform::Stream& s, std::uint64_t from, std::uint32_t sig
     }
 }
 
+// Reads at rising positions through a 1 MiB window, so that a scan over many small
+// records costs one system call per window rather than two per record.
+class WindowReader {
+public:
+    explicit WindowReader(platform::Stream& s) : m_stream(s) {}
+
+    std::size_t readAt(std::uint64_t position, void* out, std::size_t n) {
+        if (n > kDirectoryChunk)
+            return m_stream.readAt(position, out, n);
+        if (position < m_start || position - m_start + n > m_buf.size()) {
+            m_buf.resize(kDirectoryChunk);
+            m_buf.resize(m_stream.readAt(position, m_buf.data(), kDirectoryChunk));
+            m_start = position;
+        }
+        const std::uint64_t off = position - m_start;
+        const std::size_t got = off < m_buf.size() ? std::min<std::size_t>(n, m_buf.size() - std::size_t(off)) : 0;
+        if (got)
+            std::memcpy(out, m_buf.data() + off, got);
+        return got;
+    }
+
+private:
+    platform::Stream& m_stream;
+    std::vector<std::uint8_t> m_buf;
+    std::uint64_t m_start = 0;
+};
+
 struct FoundDescriptor {
     std::uint64_t position = 0;
     std::size_t length = kDataDescriptorSize;  // 24 for the zip64 form
@@ -258,14 +285,14 @@ void TZADirArray::setNameAt(int i, std::string folded) {
 void TZADirArray::StoreItem(int i, const TDirItem& item) {
     if (i < 0 || i >= Count())
         throw EZAException(kErrStoreIndex);
-    setNameAt(i, foldName(item.name));
+    setNameAt(i, keyOf(item.name));
     m_items[std::size_t(i)] = item;
 }
 
 void TZADirArray::StoreItem(int i, TDirItem&& item) {
     if (i < 0 || i >= Count())
         throw EZAException(kErrStoreIndex);
-    setNameAt(i, foldName(item.name));
+    setNameAt(i, keyOf(item.name));
     m_items[std::size_t(i)] = std::move(item);
 }
 
@@ -326,7 +353,10 @@ void TZADirArray::insertIndex(int i, std::uint32_t h) const {
 int TZADirArray::FindByName(std::string_view name) const {
     if (!m_indexValid || m_index.empty())
         rebuildIndex(m_names.size());
-    foldNameInto(name, m_lookupKey);
+    if (m_exactNames)
+        m_lookupKey.assign(name);
+    else
+        foldNameInto(name, m_lookupKey);
     const std::string& key = m_lookupKey;
     const std::uint32_t h = nameHash(key);
     const std::size_t mask = m_index.size() - 1;
@@ -342,9 +372,9 @@ int TZADirArray::FindByName(std::string_view name) const {
 void TZADirArray::RenameItem(int i, std::string newName) {
     TDirItem& item = ItemAt(i);
     const auto pos = std::size_t(i);
-    if (pos < m_names.size() && m_names[pos] != foldName(item.name))
+    if (pos < m_names.size() && m_names[pos] != keyOf(item.name))
         throw EZAException(kErrNameListMismatch);
-    setNameAt(i, foldName(newName));
+    setNameAt(i, keyOf(newName));
     item.name = std::move(newName);
 }
 
@@ -353,13 +383,27 @@ int TZADirArray::appendItem(TDirItem item) {
     if (std::size_t(i) != m_names.size())
         throw EZAException(kErrNameListGap);
     SetCount(i + 1);
-    setNameAt(i, foldName(item.name));
+    setNameAt(i, keyOf(item.name));
     m_items[std::size_t(i)] = std::move(item);
     return i;
 }
 
+std::string TZADirArray::keyOf(std::string_view name) const {
+    return m_exactNames ? std::string(name) : foldName(name);
+}
+
+void TZADirArray::setExactNames(bool exact) {
+    if (exact == m_exactNames)
+        return;
+    m_exactNames = exact;
+    for (std::size_t i = 0; i < m_names.size(); ++i)
+        m_names[i] = keyOf(m_items[i].name);
+    m_indexValid = false;
+}
+
 void TZADirArray::AssignFrom(const TZADirArray& other) {
     Clear();
+    m_exactNames = other.m_exactNames;
     m_items = other.m_items;
     m_names = other.m_names;
     m_indexValid = false;
@@ -381,73 +425,74 @@ void TZADirArray::Clear() {
 // ---- TZADirManager ----
 
 TZADirManager::TZADirManager(platform::Stream* stream, bool createFlag, TZADirSettings settings)
-    : m_stream(stream), m_createFlag(createFlag), m_settings(settings) {
+    : m_createFlag(createFlag), m_settings(settings) {
+    m_image.stream = stream;
     Reset();
 }
 
 void TZADirManager::Reset() {
     m_current.Clear();
-    m_endRecord = EndRecord{};
+    m_image.endRecord = EndRecord{};
 }
 
 std::optional<std::uint64_t> TZADirManager::FindEndRecord() {
     std::optional<EndRecordLocation> found;
-    if (m_stream)
-        found = findEndRecord(*m_stream);
+    if (m_image.stream)
+        found = findEndRecord(*m_image.stream);
     if (!found) {
-        m_endRecord = EndRecord{};
-        m_comment.clear();
+        m_image.endRecord = EndRecord{};
+        m_image.comment.clear();
         return std::nullopt;
     }
-    m_endRecord = found->record;
-    m_comment = std::move(found->comment);
+    m_image.endRecord = found->record;
+    m_image.comment = std::move(found->comment);
     return found->position;
 }
 
 bool TZADirManager::EndRecordPresent(bool tolerantOpen) { return tolerantOpen || FindEndRecord().has_value(); }
 
 std::uint64_t TZADirManager::endRecordDirectoryOffset() const {
-    return m_zip64 ? m_zip64Record.directoryOffset : m_endRecord.directoryOffset;
+    return m_image.zip64 ? m_image.zip64Record.directoryOffset : m_image.endRecord.directoryOffset;
 }
 
 // Where the directory starts for the end record at `endPosition`: the end record position
 // minus the directory size, or for a zip64 archive the zip64 record's position minus its
 // directory size. Sets the zip64 flag and images. nullopt when the sizes cannot be right.
 std::optional<std::uint64_t> TZADirManager::directoryStart(std::uint64_t endPosition) {
-    m_zip64 = false;
-    const std::uint64_t fileSize = m_stream->size();
+    m_image.zip64 = false;
+    const std::uint64_t fileSize = m_image.stream->size();
     std::uint8_t sig[4];
     if (endPosition > kZip64LocatorSize &&
-        m_stream->readAt(endPosition - kZip64LocatorSize, sig, 4) == 4 && u32At(sig) == kZip64LocatorSig &&
+        m_image.stream->readAt(endPosition - kZip64LocatorSize, sig, 4) == 4 && u32At(sig) == kZip64LocatorSig &&
         endPosition > kZip64LocatorSize + kZip64EndRecordSize) {
         std::uint8_t locator[kZip64LocatorSize];
-        m_stream->readAt(endPosition - kZip64LocatorSize, locator, sizeof locator);
+        m_image.stream->readAt(endPosition - kZip64LocatorSize, locator, sizeof locator);
         ByteReader lr(locator);
-        read(lr, m_zip64Locator);
+        read(lr, m_image.zip64Locator);
         // The zip64 record where the locator says, or right before the locator when data
         // was prepended to the archive and the recorded position is off by the prefix.
         const std::uint64_t besideLocator = endPosition - kZip64LocatorSize - kZip64EndRecordSize;
         bool found = false;
-        for (std::uint64_t at : {m_zip64Locator.zip64RecordOffset, besideLocator}) {
+        for (std::uint64_t at : {m_image.zip64Locator.zip64RecordOffset, besideLocator}) {
             std::uint8_t record[kZip64EndRecordSize];
             if (at > fileSize || fileSize - at < kZip64EndRecordSize ||
-                m_stream->readAt(at, record, sizeof record) != sizeof record)
+                m_image.stream->readAt(at, record, sizeof record) != sizeof record)
                 continue;
             ByteReader rr(record);
-            read(rr, m_zip64Record);
-            if (m_zip64Record.signature == kZip64EndRecordSig) {
+            read(rr, m_image.zip64Record);
+            if (m_image.zip64Record.signature == kZip64EndRecordSig) {
                 found = true;
                 break;
             }
         }
         if (!found)
             throw EZAException(kErrNoZip64Record);
-        m_zip64 = true;
-        if (m_zip64Record.directorySize > besideLocator)
+        m_image.zip64 = true;
+        if (m_image.zip64Record.directorySize > besideLocator)
             return std::nullopt;
-        return besideLocator - m_zip64Record.directorySize;
+        return besideLocator - m_image.zip64Record.directorySize;
     }
-    const auto size = std::int32_t(m_endRecord.directorySize);
+    const auto size = std::int32_t(m_image.endRecord.directorySize);
     if (size < 0 || std::uint64_t(size) > endPosition)
         return std::nullopt;
     return endPosition - std::uint64_t(size);
@@ -455,15 +500,16 @@ std::optional<std::uint64_t> TZADirManager::directoryStart(std::uint64_t endPosi
 
 void TZADirManager::LoadCentralDirectory() {
     Reset();
-    m_prefixLength = 0;
+    m_image.prefixLength = 0;
     m_rebuilt = false;
-    m_zip64 = false;
+    m_namelessSkipped = 0;
+    m_image.zip64 = false;
     const auto endPosition = FindEndRecord();
     if (!endPosition || !readDirectory(*endPosition)) {
         rebuildFromLocalHeaders();
         return;
     }
-    if (m_endRecord.diskNumber == 0)
+    if (m_image.endRecord.diskNumber == 0)
         findPrefixLength(*endPosition);
 }
 
@@ -473,20 +519,23 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
     const auto start = directoryStart(endPosition);
     if (!start)
         return false;
-    if (!m_zip64 && m_endRecord.totalEntries == kZip64Marker16)
+    if (!m_image.zip64 && m_image.endRecord.totalEntries == kZip64Marker16)
         return false;
-    const std::uint64_t count = m_zip64 ? m_zip64Record.totalEntries : m_endRecord.totalEntries;
-    const std::uint64_t fileSize = m_stream->size();
+    const std::uint64_t count = m_image.zip64 ? m_image.zip64Record.totalEntries : m_image.endRecord.totalEntries;
+    const std::uint64_t fileSize = m_image.stream->size();
     if (*start > fileSize || count > (fileSize - *start) / kCentralHeaderSize || count > std::uint64_t(INT_MAX))
         return false;
 
-    m_directoryPosition = *start;
+    m_image.directoryPosition = *start;
     m_current.SetCount(int(count));
-    ChunkedInput in(*m_stream, *start, fileSize);
+    ChunkedInput in(*m_image.stream, *start, fileSize);
+    int kept = 0;   // entries without a name are left out
     for (int i = 0; i < int(count); ++i) {
         // Items are filled in place in the slots SetCount made; the name goes in through
         // RenameItem, which appends it to the name list.
-        TDirItem& item = m_current.ItemAt(i);
+        TDirItem& item = m_current.ItemAt(kept);
+        if (kept != i)
+            item = TDirItem{};
         {
             ByteReader r(in.take(kCentralHeaderSize));
             read(r, static_cast<CentralHeader&>(item));
@@ -503,9 +552,14 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
             m_current.Clear();
             return false;
         }
-        m_current.RenameItem(i, decodeStoredName(std::string_view(reinterpret_cast<const char*>(nameBytes.data()),
-                                                                   nameBytes.size()),
-                                                  item.flags, m_settings.oemFileNames));
+        std::string name = decodeStoredName(
+            std::string_view(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size()), item.flags,
+            m_settings.oemFileNames);
+        if (name.empty()) {
+            ++m_namelessSkipped;
+            continue;
+        }
+        m_current.RenameItem(kept++, std::move(name));
         // Extra blocks: a block longer than what is left of the field is cut to the rest;
         // a tail too short for a block header is ignored.
         ByteReader er(extra);
@@ -528,6 +582,7 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
         }
         item.comment.assign(comment.begin(), comment.end());
     }
+    m_current.SetCount(kept);
     return true;
 }
 
@@ -535,19 +590,19 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
 // they were recorded without those bytes (data prepended to an archive).
 void TZADirManager::findPrefixLength(std::uint64_t endPosition) {
     if (m_current.Count() == 0) {
-        m_prefixLength = endPosition;
+        m_image.prefixLength = endPosition;
         return;
     }
     const TDirItem& first = m_current.ItemAt(0);
     const std::uint64_t from = first.localHeaderOffset64();
     std::optional<std::uint64_t> accepted;
-    scanForSignature(*m_stream, from, kLocalHeaderSig, kPrefixSearchBlock, kLocalHeaderSize, [&](std::uint64_t hit) {
+    scanForSignature(*m_image.stream, from, kLocalHeaderSig, kPrefixSearchBlock, kLocalHeaderSize, [&](std::uint64_t hit) {
         if (hit == 0) {
             accepted = hit;
             return false;
         }
         std::uint8_t bytes[kLocalHeaderSize];
-        if (m_stream->readAt(hit, bytes, sizeof bytes) != sizeof bytes)
+        if (m_image.stream->readAt(hit, bytes, sizeof bytes) != sizeof bytes)
             return true;
         ByteReader r(bytes);
         LocalHeader h;
@@ -565,7 +620,7 @@ void TZADirManager::findPrefixLength(std::uint64_t endPosition) {
         }
         if (same) {
             std::string name(h.nameLength, '\0');
-            same = m_stream->readAt(hit + kLocalHeaderSize, name.data(), name.size()) == name.size() &&
+            same = m_image.stream->readAt(hit + kLocalHeaderSize, name.data(), name.size()) == name.size() &&
                    decodeStoredName(name, h.flags, m_settings.oemFileNames) == first.name;
         }
         if (same)
@@ -574,7 +629,7 @@ void TZADirManager::findPrefixLength(std::uint64_t endPosition) {
     });
     if (!accepted)
         return;
-    m_prefixLength = *accepted;
+    m_image.prefixLength = *accepted;
     // Every item moves by the same amount, folder entries included: their local headers
     // moved with the rest.
     if (*accepted <= from)
@@ -589,10 +644,10 @@ void TZADirManager::findPrefixLength(std::uint64_t endPosition) {
 void TZADirManager::rebuildFromLocalHeaders() {
     m_current.Clear();
     m_rebuilt = true;
-    m_zip64 = false;
+    m_image.zip64 = false;
     if (m_settings.spanning)
         throw EZAException(kErrRebuildSpanned);
-    platform::Stream& s = *m_stream;
+    platform::Stream& s = *m_image.stream;
     const std::uint64_t fileSize = s.size();
 
     std::vector<std::uint64_t> headers;
@@ -606,11 +661,12 @@ void TZADirManager::rebuildFromLocalHeaders() {
         throw EZAException(kErrNoLocalHeader);
 
     std::uint64_t nextAllowed = 0;
+    WindowReader window(s);
     for (std::uint64_t at : headers) {
         if (at < nextAllowed)
             continue;
         std::uint8_t fixed[kLocalHeaderSize];
-        if (s.readAt(at, fixed, sizeof fixed) != sizeof fixed)
+        if (window.readAt(at, fixed, sizeof fixed) != sizeof fixed)
             continue;
         ByteReader r(fixed);
         LocalHeader h;
@@ -634,27 +690,14 @@ void TZADirManager::rebuildFromLocalHeaders() {
         const std::uint64_t nameAt = at + kLocalHeaderSize;
         std::vector<std::uint8_t> varPart(std::size_t(h.nameLength) + h.extraLength);
         const bool complete = fileSize - nameAt >= varPart.size() &&
-                              s.readAt(nameAt, varPart.data(), varPart.size()) == varPart.size();
+                              window.readAt(nameAt, varPart.data(), varPart.size()) == varPart.size();
         if (complete) {
             item.name = decodeStoredName(std::string_view(reinterpret_cast<const char*>(varPart.data()), h.nameLength),
                                          h.flags, m_settings.oemFileNames);
             // Sizes marked for zip64 come from the local zip64 extra block.
-            if (h.compressedSize == kZip64Marker32 || h.uncompressedSize == kZip64Marker32) {
-                ByteReader er(std::span<const std::uint8_t>(varPart).subspan(h.nameLength));
-                while (er.remaining() >= 4) {
-                    const std::uint16_t id = er.u16();
-                    const auto data = er.bytes(std::min<std::size_t>(er.u16(), er.remaining()));
-                    if (id != kZip64ExtraId)
-                        continue;
-                    ByteReader zr(data);
-                    if (h.uncompressedSize == kZip64Marker32 && zr.remaining() >= 8)
-                        item.zip64UncompressedSize = zr.u64();
-                    if (h.compressedSize == kZip64Marker32 && zr.remaining() >= 8)
-                        item.zip64CompressedSize = zr.u64();
-                    item.hasZip64 = true;
-                    break;
-                }
-            }
+            if (h.compressedSize == kZip64Marker32 || h.uncompressedSize == kZip64Marker32)
+                item.hasZip64 = readLocalZip64Sizes(std::span<const std::uint8_t>(varPart).subspan(h.nameLength), h,
+                                                    item.zip64CompressedSize, item.zip64UncompressedSize);
         }
         const std::uint64_t dataStart = nameAt + varPart.size();
         if (item.compressedSize64() >= fileSize)
@@ -685,30 +728,34 @@ void TZADirManager::rebuildFromLocalHeaders() {
             // Known sizes: the next entry cannot start inside this one's data.
             entryEnd = dataStart + item.compressedSize64();
         }
+        nextAllowed = std::max(entryEnd, at + 4);
+        if (item.name.empty()) {
+            ++m_namelessSkipped;
+            continue;
+        }
         // A name ending in '/' is a folder entry; anything else is a file, empty or not.
         item.externalAttributes = !item.name.empty() && item.name.back() == '/' ? kAttrFolder : kAttrArchive;
         m_current.appendItem(std::move(item));
-        nextAllowed = std::max(entryEnd, at + 4);
     }
-    m_directoryPosition = fileSize;
+    m_image.directoryPosition = fileSize;
 }
 
 void TZADirManager::SaveCentralDirectory(bool appendAtEnd, platform::Stream* targetStream) {
     if (targetStream)
-        m_stream = targetStream;
-    platform::Stream& s = *m_stream;
-    const std::string comment = m_comment;   // the search below replaces it
+        m_image.stream = targetStream;
+    platform::Stream& s = *m_image.stream;
+    const std::string comment = m_image.comment;   // the search below replaces it
     std::optional<std::uint64_t> position;
     if (!appendAtEnd) {
         if (const auto endPosition = FindEndRecord())
             position = directoryStart(*endPosition);
     }
-    m_comment = comment;
+    m_image.comment = comment;
     if (!position)
         position = s.size();
     s.truncate(*position);
     s.seek(*position);
-    m_directoryPosition = *position;
+    m_image.directoryPosition = *position;
 
     std::vector<std::uint8_t> buffer;
     ByteWriter w(buffer);
@@ -757,31 +804,31 @@ void TZADirManager::SaveCentralDirectory(bool appendAtEnd, platform::Stream* tar
     writeAll(buffer);
 
     const std::uint64_t count = std::uint64_t(m_current.Count());
-    m_endRecord = EndRecord{};
-    m_endRecord.entriesOnDisk = m_endRecord.totalEntries =
+    m_image.endRecord = EndRecord{};
+    m_image.endRecord.entriesOnDisk = m_image.endRecord.totalEntries =
         count >= kZip64Marker16 ? kZip64Marker16 : std::uint16_t(count);
-    m_endRecord.directorySize = buffer.size() >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(buffer.size());
-    m_endRecord.directoryOffset = *position >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(*position);
-    if (m_comment.size() > 0xFFFF)
-        m_comment.resize(0xFFFF);
-    m_endRecord.commentLength = std::uint16_t(m_comment.size());
+    m_image.endRecord.directorySize = buffer.size() >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(buffer.size());
+    m_image.endRecord.directoryOffset = *position >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(*position);
+    if (m_image.comment.size() > 0xFFFF)
+        m_image.comment.resize(0xFFFF);
+    m_image.endRecord.commentLength = std::uint16_t(m_image.comment.size());
 
     std::vector<std::uint8_t> tail;
     ByteWriter tw(tail);
     const std::uint64_t after = *position + buffer.size();
-    m_zip64 = after >= kZip64Marker32 || count >= kZip64Marker16;
-    if (m_zip64) {
-        m_zip64Record = Zip64EndRecord{};
-        m_zip64Record.entriesOnDisk = m_zip64Record.totalEntries = count;
-        m_zip64Record.directorySize = buffer.size();
-        m_zip64Record.directoryOffset = *position;
-        m_zip64Locator = Zip64Locator{};
-        m_zip64Locator.zip64RecordOffset = after;
-        write(tw, m_zip64Record);
-        write(tw, m_zip64Locator);
+    m_image.zip64 = after >= kZip64Marker32 || count >= kZip64Marker16;
+    if (m_image.zip64) {
+        m_image.zip64Record = Zip64EndRecord{};
+        m_image.zip64Record.entriesOnDisk = m_image.zip64Record.totalEntries = count;
+        m_image.zip64Record.directorySize = buffer.size();
+        m_image.zip64Record.directoryOffset = *position;
+        m_image.zip64Locator = Zip64Locator{};
+        m_image.zip64Locator.zip64RecordOffset = after;
+        write(tw, m_image.zip64Record);
+        write(tw, m_image.zip64Locator);
     }
-    write(tw, m_endRecord);
-    tw.bytes(m_comment);
+    write(tw, m_image.endRecord);
+    tw.bytes(m_image.comment);
     writeAll(tail);
 }
 

@@ -114,8 +114,9 @@ public:
     void StoreItem(int i, const TDirItem& item);
     void StoreItem(int i, TDirItem&& item);
     void DeleteItem(int i);
-    // Index of the item whose name equals `name` ignoring case, or -1. With two such items,
-    // the later one. Not for concurrent use (it reuses a key buffer).
+    // Index of the item whose name equals `name` ignoring case (exactly with
+    // setExactNames), or -1. With two such items, the later one. Not for concurrent use
+    // (it reuses a key buffer).
     int FindByName(std::string_view name) const;
     // Sets item i's name and its name list text. A new item is named this way right after
     // SetCount(Count() + 1). 3 when i is out of range; 59 when the list's text i is not
@@ -128,9 +129,13 @@ public:
 
     // Appends `item` (name included) as a new last item; returns its index.
     int appendItem(TDirItem item);
+    // Names match exactly instead of ignoring case: on a file system that tells
+    // "readme.txt" from "README.TXT" both are entries of their own.
+    void setExactNames(bool exact);
+    bool exactNames() const { return m_exactNames; }
     // Slots allocated (for tests of the growth policy).
     std::size_t capacity() const { return m_items.capacity(); }
-    // Name list text i: the folded name of item i.
+    // Name list text i: the folded (or exact) name of item i.
     const std::string& foldedNameAt(int i) const { return m_names.at(std::size_t(i)); }
     int nameListCount() const { return int(m_names.size()); }
 
@@ -142,12 +147,14 @@ private:
     };
 
     void setNameAt(int i, std::string folded);
+    std::string keyOf(std::string_view name) const;
     void rebuildIndex(std::size_t expected) const;
     void insertIndex(int i, std::uint32_t hash) const;
 
     std::vector<TDirItem, platform::LargeAllocator<TDirItem>> m_items;
     std::vector<std::string, platform::LargeAllocator<std::string>> m_names;  // folded name of each item, same order
     int m_growthStep = 500;
+    bool m_exactNames = false;
     // Hash index over m_names: folded name -> position (the highest among equal names).
     // Kept up to date on appends; any other change marks it stale and the next lookup
     // rebuilds it.
@@ -161,6 +168,19 @@ private:
 struct TZADirSettings {
     bool oemFileNames = true;  // names in CP866 (UTF-8 with flag bit 11 when needed)
     bool spanning = false;     // a spanning mode is set (the rebuild refuses it)
+};
+
+// Where the directory of the archive file lies and what its end records say: kept aside
+// before an update writes a new archive and put back when the update does not finish.
+struct DirectoryImage {
+    platform::Stream* stream = nullptr;
+    std::string comment;
+    Zip64Locator zip64Locator;
+    Zip64EndRecord zip64Record;
+    EndRecord endRecord;
+    std::uint64_t prefixLength = 0;
+    bool zip64 = false;
+    std::uint64_t directoryPosition = 0;
 };
 
 // Owns the directory of one open archive: the current directory and the backup copy an
@@ -192,27 +212,32 @@ public:
     TZADirArray& backupDir() { return m_backup; }
     const TZADirArray& backupDir() const { return m_backup; }
 
-    platform::Stream* stream() const { return m_stream; }
-    void setStream(platform::Stream* stream) { m_stream = stream; }
+    platform::Stream* stream() const { return m_image.stream; }
+    void setStream(platform::Stream* stream) { m_image.stream = stream; }
     bool createFlag() const { return m_createFlag; }
     const TZADirSettings& settings() const { return m_settings; }
 
-    const EndRecord& endRecord() const { return m_endRecord; }
-    const Zip64EndRecord& zip64EndRecord() const { return m_zip64Record; }
-    const Zip64Locator& zip64Locator() const { return m_zip64Locator; }
-    const std::string& archiveComment() const { return m_comment; }
-    void setArchiveComment(std::string comment) { m_comment = std::move(comment); }
+    const EndRecord& endRecord() const { return m_image.endRecord; }
+    const Zip64EndRecord& zip64EndRecord() const { return m_image.zip64Record; }
+    const Zip64Locator& zip64Locator() const { return m_image.zip64Locator; }
+    const std::string& archiveComment() const { return m_image.comment; }
+    void setArchiveComment(std::string comment) { m_image.comment = std::move(comment); }
     // Bytes before the first local header (data prepended to the archive).
-    std::uint64_t prefixLength() const { return m_prefixLength; }
-    bool zip64() const { return m_zip64; }
+    std::uint64_t prefixLength() const { return m_image.prefixLength; }
+    bool zip64() const { return m_image.zip64; }
     bool aborted() const { return m_aborted; }
     void setAborted(bool aborted) { m_aborted = aborted; }
     // File position of the first central header, or of where the directory goes.
-    std::uint64_t directoryPosition() const { return m_directoryPosition; }
+    std::uint64_t directoryPosition() const { return m_image.directoryPosition; }
     // The directory offset of the end record in memory (the zip64 value for zip64).
     std::uint64_t endRecordDirectoryOffset() const;
     // True when the last load rebuilt the directory from local headers.
     bool rebuilt() const { return m_rebuilt; }
+    // Entries the last load left out because they have no name.
+    int namelessSkipped() const { return m_namelessSkipped; }
+
+    const DirectoryImage& image() const { return m_image; }
+    void restore(const DirectoryImage& image) { m_image = image; }
 
 private:
     bool readDirectory(std::uint64_t endPosition);
@@ -220,20 +245,14 @@ private:
     void findPrefixLength(std::uint64_t endPosition);
     std::optional<std::uint64_t> directoryStart(std::uint64_t endPosition);
 
-    platform::Stream* m_stream;
+    DirectoryImage m_image;   // the stream and where its directory lies
     bool m_createFlag;
     TZADirSettings m_settings;
     TZADirArray m_backup;
     TZADirArray m_current;
-    std::string m_comment;
-    Zip64Locator m_zip64Locator;
-    Zip64EndRecord m_zip64Record;
-    EndRecord m_endRecord;
-    std::uint64_t m_prefixLength = 0;
-    bool m_zip64 = false;
     bool m_aborted = false;
     bool m_rebuilt = false;
-    std::uint64_t m_directoryPosition = 0;
+    int m_namelessSkipped = 0;
 };
 
 } // namespace archiver

@@ -11,8 +11,8 @@ namespace {
 constexpr std::size_t kSmallBlock = 524288;   // levels 1-3
 constexpr std::size_t kMediumBlock = 1048576; // stored and levels 4-6
 constexpr std::size_t kLargeBlock = 1572864;  // levels 7-9
-constexpr std::size_t kInflateInput = 1048576;
-constexpr std::size_t kInflateOutput = 1048576;
+constexpr std::size_t kInflateInput = kProgressStep;
+constexpr std::size_t kInflateOutput = kProgressStep;
 
 std::string zlibMessage(const char* op, const z_stream& s, int code) {
     std::string text = std::string("zlib ") + op + " error " + std::to_string(code);
@@ -37,10 +37,10 @@ Deflater::~Deflater() {
     if (m_open) deflateEnd(&m_stream);
 }
 
-void Deflater::deflateBlock(std::span<const std::uint8_t> in, bool last, std::vector<std::uint8_t>& out) {
+void Deflater::deflateSlice(std::span<const std::uint8_t> in, int flush, std::vector<std::uint8_t>& out) {
+    const bool last = flush == Z_FINISH;
     m_stream.next_in = const_cast<Bytef*>(in.data());
     m_stream.avail_in = zlibCount(in.size());
-    const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
     // A block's output fits in deflateBound; the loop only matters if it ever does not.
     std::size_t room = deflateBound(&m_stream, zlibCount(in.size())) + 16;
     for (;;) {
@@ -52,7 +52,8 @@ void Deflater::deflateBlock(std::span<const std::uint8_t> in, bool last, std::ve
         out.resize(out.size() - m_stream.avail_out);
         if (rc == Z_STREAM_END) return;
         if (rc != Z_OK && rc != Z_BUF_ERROR) throw ZlibError(zlibMessage("deflate", m_stream, rc), rc);
-        // Done with a sync flush once all input is taken and output space was left over.
+        // Done once all input is taken and output space was left over (everything the
+        // flush asked for has come out).
         if (!last && m_stream.avail_in == 0 && m_stream.avail_out != 0) return;
         room = 65536;
     }
@@ -99,14 +100,23 @@ CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const 
         if (read(input.data(), n) != n) break;
         reg = crcUpdate(reg, input.data(), n);
         const bool last = result.bytesRead + n == length;
-        const std::uint8_t* data = input.data();
-        std::size_t size = n;
-        if (deflater) {
-            output.clear();
-            deflater->deflateBlock({input.data(), n}, last, output);
-            data = output.data();
-            size = output.size();
+        output.clear();
+        // The block goes through deflate in slices, with progress between them; the
+        // output is the same as in one call, since only the block's end is flushed.
+        for (std::size_t off = 0; off < n && deflater;) {
+            const std::size_t slice = std::min(kProgressStep, n - off);
+            const bool blockEnd = off + slice == n;
+            deflater->deflateSlice({input.data() + off, slice}, blockEnd ? (last ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH,
+                                   output);
+            off += slice;
+            if (!blockEnd && progress && !progress(result.bytesRead + off)) {
+                result.cancelled = true;
+                break;
+            }
         }
+        if (result.cancelled) break;
+        const std::uint8_t* data = deflater ? output.data() : input.data();
+        const std::size_t size = deflater ? output.size() : n;
         if (write(data, size) != size) {
             result.writeFailed = true;
             break;
@@ -139,17 +149,21 @@ DecompressOutcome decompressBlocks(int method, std::uint64_t compressedSize, std
     bool damaged = false;
 
     // Hands produced bytes on; false when they exceed the expected size or the write falls short.
+    std::uint64_t sinceProgress = 0;
     auto emit = [&](const std::uint8_t* data, std::size_t size) {
         if (size > uncompressedSize - result.written) {
             damaged = true;
+            result.problem = DataProblem::TooLong;
             return false;
         }
         reg = crcUpdate(reg, data, size);
         if (write(data, size) != size) {
             damaged = true;
+            result.problem = DataProblem::WriteFailed;
             return false;
         }
         result.written += size;
+        sinceProgress += size;
         return true;
     };
 
@@ -159,8 +173,12 @@ DecompressOutcome decompressBlocks(int method, std::uint64_t compressedSize, std
             return result;
         }
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), compressedSize - consumed));
-        if (read(input.data(), n) != n) return result;
+        if (read(input.data(), n) != n) {
+            result.problem = DataProblem::ReadFailed;
+            return result;
+        }
         consumed += n;
+        sinceProgress = 0;
         if (!inflater) {
             emit(input.data(), n);
             continue;
@@ -174,10 +192,19 @@ DecompressOutcome decompressBlocks(int method, std::uint64_t compressedSize, std
             const int rc = inflate(&s, Z_NO_FLUSH);
             if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
                 damaged = true; // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR: the entry is lost
+                result.problem = DataProblem::BadData;
                 break;
             }
             const std::size_t produced = output.size() - s.avail_out;
             if (produced > 0 && !emit(output.data(), produced)) break;
+            // Highly compressed data: report progress as the output grows, too.
+            if (sinceProgress >= kProgressStep) {
+                sinceProgress = 0;
+                if (progress && !progress(consumed)) {
+                    result.cancelled = true;
+                    return result;
+                }
+            }
             if (rc == Z_STREAM_END) {
                 streamEnd = true;
                 break;
@@ -191,7 +218,13 @@ DecompressOutcome decompressBlocks(int method, std::uint64_t compressedSize, std
     // A deflate stream must have reached its final block; stored data is complete by count.
     // An empty entry may carry no deflate data at all.
     const bool complete = inflater ? streamEnd || compressedSize == 0 : consumed == compressedSize;
-    result.ok = complete && result.written == uncompressedSize && result.crc == expectedCrc;
+    if (!complete)
+        result.problem = DataProblem::BadData;
+    else if (result.written != uncompressedSize)
+        result.problem = DataProblem::TooShort;
+    else if (result.crc != expectedCrc)
+        result.problem = DataProblem::CrcMismatch;
+    result.ok = result.problem == DataProblem::None;
     return result;
 }
 

@@ -35,10 +35,10 @@ public:
     Deflater(const Deflater&) = delete;
     Deflater& operator=(const Deflater&) = delete;
 
-    // Compresses one block and appends its output to `out`. A block that is not the last
-    // ends with a sync flush (byte aligned, so it can be written out at once); the last
-    // one finishes the stream.
-    void deflateBlock(std::span<const std::uint8_t> in, bool last, std::vector<std::uint8_t>& out);
+    // Compresses `in` and appends its output to `out`, with zlib's `flush` (Z_NO_FLUSH
+    // inside a block, Z_SYNC_FLUSH at the end of a block, so that it is byte aligned and
+    // can be written out at once, Z_FINISH at the end of the stream).
+    void deflateSlice(std::span<const std::uint8_t> in, int flush, std::vector<std::uint8_t>& out);
     // Ends the stream; throws ZlibError when it was left unfinished (the destructor never throws).
     void end();
 
@@ -68,8 +68,10 @@ std::size_t readBlockSize(int compressionMode);
 using ReadFn = std::function<std::size_t(std::uint8_t* buffer, std::size_t size)>;
 // Writes `size` bytes; returns the count written (short when the device is full).
 using WriteFn = std::function<std::size_t(const std::uint8_t* data, std::size_t size)>;
-// Called before each block with the bytes done so far; returns false to cancel.
+// Called before each block and at least every kProgressStep bytes of input or output
+// with the input bytes done so far; returns false to cancel.
 using ProgressFn = std::function<bool(std::uint64_t done)>;
+inline constexpr std::size_t kProgressStep = 256 * 1024;
 
 struct CompressOutcome {
     std::uint64_t bytesRead = 0;       // source bytes taken into the entry
@@ -87,8 +89,20 @@ struct CompressOutcome {
 CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const ReadFn& read,
                                const WriteFn& write, const ProgressFn& progress = {});
 
+// Why decompressed data is not the entry's file.
+enum class DataProblem {
+    None,
+    BadData,       // the deflate stream is damaged (or ends early)
+    TooLong,       // more data than the recorded size
+    TooShort,      // less data than the recorded size
+    CrcMismatch,   // the right length, but not the recorded CRC-32
+    ReadFailed,    // the archive ended inside the data
+    WriteFailed,   // the destination took fewer bytes than offered
+};
+
 struct DecompressOutcome {
     bool ok = false;              // complete, right length, right CRC
+    DataProblem problem = DataProblem::None;
     std::uint64_t written = 0;    // bytes handed to the destination
     std::uint32_t crc = 0;        // CRC-32 of those bytes
     bool cancelled = false;

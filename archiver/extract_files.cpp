@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "archiver/entry_places.h"
 #include "archiver/name_mask.h"
 #include "archiver/update_engine.h"
 #include "archiver/za_exception.h"
@@ -112,6 +113,7 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
     if (op == poExtract) overallProgress(0, op, ppStart);
 
     bool stopped = false;
+    const EntryPlaces places(dir, m_dir->directoryPosition());
     std::string destinationBase = BaseDir.empty() ? m_operationBase : BaseDir;
     if (destinationBase.empty()) destinationBase = resolvePath({}, {}, {});  // the current folder
     destinationBase = slashed(destinationBase);
@@ -129,9 +131,9 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
                 fileProgress(name, 0, op, ppStart);
                 if (m_cancel) break;
                 if (op == poTest)
-                    decompressInto(i, name, nullptr);
+                    decompressInto(i, places, nullptr, {});
                 else
-                    extractEntry(i, name, destinationBase);
+                    extractEntry(i, name, destinationBase, places);
                 fileProgress(name, 100, op, ppEnd);
                 if (!m_cancel) ++m_processed;
                 break;
@@ -147,29 +149,62 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
     if (stopped || m_cancel) CancelUpdate();
 }
 
-void TZABaseArchiver::decompressInto(int i, const std::string& name, platform::Stream* destination) {
+void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform::Stream* destination,
+                                     const std::string& target) {
     TZADirArray& dir = m_dir->currentDir();
     if (i < 0 || i >= dir.Count()) throw EZAException(16, Name);
     const TDirItem& item = dir.ItemAt(i);
+    if (item.method == 9) throw EZAException(55, Name);
+    if (item.flags & kFlagEncrypted) throw EZAException(8, {}, ZAReason{"it is encrypted, which is not supported"}, Name);
+    if (item.method != kMethodStored && item.method != kMethodDeflate)
+        throw EZAException(8, {}, ZAReason{"compression method " + std::to_string(item.method) + " is not supported"},
+                           Name);
+    EntryData data;
+    try {
+        data = places.check(*m_stream, dir, i, Name);
+    } catch (const platform::FileError& e) {
+        throw EZAException(8, {}, osReason(e.errorNumber()), Name);
+    }
+
     const TZAProcessOperation op = TZAProcessOperation(item.operation);
-    const std::uint64_t total = item.compressedSize64();
-    ProgressFn progress = [this, &name, op, total](std::uint64_t done) {
-        fileProgress(name, total == 0 ? 100 : int(std::min<std::uint64_t>(100, done * 100 / total)), op, ppProcess);
+    const std::uint64_t total = data.size;
+    ProgressFn progress = [this, &item, op, total](std::uint64_t done) {
+        fileProgress(item.name, total == 0 ? 100 : int(std::min<std::uint64_t>(100, done * 100 / total)), op, ppProcess);
         return !m_cancel;
     };
-    bool ok = false;
+    ReadFn read = [this](std::uint8_t* buf, std::size_t n) { return m_stream->read(buf, n); };
+    WriteFn put = [destination](const std::uint8_t* d, std::size_t n) {
+        return destination ? destination->write(d, n) : n;
+    };
+    DecompressOutcome out;
     try {
-        m_stream->seek(item.localHeaderOffset64());
-        ok = DecompressEntry(*m_stream, destination, item, m_dir->directoryPosition(), progress, Name);
+        m_stream->seek(data.start);
+        out = decompressBlocks(item.method, data.size, item.uncompressedSize64(), item.crc32, read, put, progress);
     } catch (const platform::FileError&) {
-        ok = false;  // an unreadable archive fails this entry like damaged data
+        out.problem = DataProblem::ReadFailed;   // an unreadable archive fails this entry like damaged data
     } catch (const ZlibError&) {
-        ok = false;
+        out.problem = DataProblem::BadData;
     }
-    if (!ok && !m_cancel && !ExtractCorruptedFiles) throw EZAException(8, Name);
+    if (out.ok || out.cancelled || m_cancel) return;
+    if (out.problem == DataProblem::WriteFailed) {
+        const int e = destination ? destination->lastError() : 0;
+        throw EZAException(19, {target}, e ? osReason(e) : ZAReason{"it could not be written"}, Name);
+    }
+    if (ExtractCorruptedFiles) return;
+    static constexpr const char* kWhy[] = {
+        "",
+        "its compressed data is damaged",
+        "it holds more data than its recorded size",
+        "it holds less data than its recorded size",
+        "CRC-32 mismatch: its data is damaged",
+        "the archive ends inside its data",
+        "",
+    };
+    throw EZAException(8, {}, ZAReason{kWhy[int(out.problem)]}, Name);
 }
 
-void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const std::string& destinationBase) {
+void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const std::string& destinationBase,
+                                   const EntryPlaces& places) {
     TZADirArray& dir = m_dir->currentDir();
     if (i < 0 || i >= dir.Count()) throw EZAException(16, Name);
     std::string name = storedName;
@@ -178,7 +213,7 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
 
     // Nothing is ever written outside the destination base.
     const std::optional<std::string> confined = confinedEntryPath(name);
-    if (!confined) throw EZAException(19, {name}, Name);
+    if (!confined) throw EZAException(19, {name}, ZAReason{"refused as unsafe: it would lie outside the destination"}, Name);
     std::string relative = *confined;
     const TDirItem& item = dir.ItemAt(i);
     const bool folderEntry = item.isFolder() || (!item.name.empty() && item.name.back() == '/');
@@ -190,11 +225,14 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
         // Checked before anything is made: a link already in the destination could lead
         // the new folders elsewhere. The steps that do not exist yet are plain names.
         if (!platform::isWithinFolder(platform::toPath(folder), platform::toPath(destinationBase)))
-            throw EZAException(19, {name}, Name);
-        if (!platform::createFolders(platform::toPath(folder))) throw EZAException(20, {folder}, Name);
+            throw EZAException(19, {name}, ZAReason{"refused as unsafe: a link in the destination leads outside it"},
+                               Name);
+        std::error_code ec;
+        if (!platform::createFolders(platform::toPath(folder), ec))
+            throw EZAException(20, {folder}, osReason(ec.value()), Name);
     }
     if (folderEntry) return;
-    if (relative.empty()) throw EZAException(19, {name}, Name);
+    if (relative.empty()) throw EZAException(19, {name}, ZAReason{"refused as unsafe: it names the destination itself"}, Name);
 
     std::string target = destinationBase + relative;
     std::filesystem::path targetPath = platform::toPath(target);
@@ -220,7 +258,8 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
     // The archive being read is never replaced by one of its entries: it is open, and
     // deleting it would lose it.
     std::error_code same;
-    if (m_file && std::filesystem::equivalent(targetPath, m_file->path(), same)) throw EZAException(19, {target}, Name);
+    if (m_archive && std::filesystem::equivalent(targetPath, m_archive->target(), same))
+        throw EZAException(19, {target}, ZAReason{"it is the archive being read"}, Name);
 
     std::optional<platform::File> file;
     try {
@@ -230,8 +269,8 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
             platform::deleteFile(targetPath);
         }
         file.emplace(platform::File::create(targetPath));
-    } catch (const platform::FileError&) {
-        throw EZAException(19, {target}, Name);
+    } catch (const platform::FileError& e) {
+        throw EZAException(19, {target}, osReason(e.errorNumber()), Name);
     }
 
     bool failed = true;
@@ -255,7 +294,7 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
             }
         }
     } finish{*this, file, targetPath, item, attributes, failed};
-    decompressInto(i, name, &*file);
+    decompressInto(i, places, &*file, target);
     failed = false;
 }
 

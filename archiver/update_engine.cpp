@@ -31,203 +31,228 @@ struct SourcePositionGuard {
     }
 };
 
-void writeAll(platform::Stream& s, const std::vector<std::uint8_t>& bytes, const std::string& componentName) {
-    if (s.write(bytes.data(), bytes.size()) != bytes.size()) throw EZAException(46, componentName);
-}
-
 } // namespace
 
-UpdateEngine::UpdateEngine(TZABaseArchiver& archiver)
-    : m_archiver(archiver), m_dir(*archiver.m_dir), m_archive(*archiver.m_stream) {}
-
-void UpdateEngine::overall(int progress, TZAProcessOperation op, TZAProgressPhase phase) {
-    m_archiver.overallProgress(progress, op, phase);
-}
+UpdateEngine::UpdateEngine(UpdateContext context)
+    : m_ctx(std::move(context)), m_dir(m_ctx.dir), m_archive(m_ctx.archive.file()) {}
 
 void UpdateEngine::setLocalOffset(TDirItem& item, std::uint64_t position) const {
-    item.setLocalHeaderOffset64(position, m_archiver.Zip64Mode() == zmAlways);
+    item.setLocalHeaderOffset64(position, m_ctx.zip64Mode == zmAlways);
 }
 
-void UpdateEngine::run() {
-    TZABaseArchiver& a = m_archiver;
-    if (a.m_updateDepth == 0) return;
-    a.m_updateDepth = 0;
-    a.m_cancel = false;
+void UpdateEngine::writeFailed() {
+    const int e = m_out->lastError();
+    if (e != 0) throw EZAException(46, {}, osReason(e), m_ctx.componentName);
+    throw EZAException(46, m_ctx.componentName);
+}
+
+void UpdateEngine::writeAll(const std::vector<std::uint8_t>& bytes) {
+    if (m_out->write(bytes.data(), bytes.size()) != bytes.size()) writeFailed();
+}
+
+// The first item at which the batch differs from the archive: a new name at that place
+// or a modified item. Everything before it is copied as one block.
+int UpdateEngine::findFirstChanged() const {
+    const TZADirArray& current = m_dir.currentDir();
+    const TZADirArray& backup = m_dir.backupDir();
+    // Entries written by other tools need not lie in directory order. Keeping a prefix is
+    // only safe when offsets grow with the index; otherwise everything is rewritten.
+    for (int i = 1; i < backup.Count(); ++i)
+        if (backup.ItemAt(i).localHeaderOffset64() <= backup.ItemAt(i - 1).localHeaderOffset64()) return 0;
+    const int common = std::min(backup.Count(), current.Count());
+    for (int i = 0; i < common; ++i)
+        if (backup.ItemAt(i).name != current.ItemAt(i).name || current.ItemAt(i).modified) return i;
+    return common;
+}
+
+// How many bytes at the start of the archive are kept as they are: up to the first
+// changed entry, or to the old directory when only entries are appended.
+std::uint64_t UpdateEngine::keptLength() const {
+    const TZADirArray& backup = m_dir.backupDir();
+    if (m_firstChanged < backup.Count()) {
+        std::uint64_t at = std::numeric_limits<std::uint64_t>::max();
+        for (int i = m_firstChanged; i < backup.Count(); ++i) at = std::min(at, backup.ItemAt(i).localHeaderOffset64());
+        return std::min(at, m_archive.size());
+    }
+    if (backup.Count() == 0) return std::min(m_dir.prefixLength(), m_archive.size());
+    // After the last entry: where the directory was found (which also holds for archives
+    // with data in front of them, whose stored offset may not).
+    return std::min(m_dir.directoryPosition(), m_archive.size());
+}
+
+// The copy needs room for what is kept of the old archive; refused before anything is
+// written when the folder's file system does not have it. New data is checked as it is
+// written (a full disk then fails the update and the original stays).
+void UpdateEngine::requireSpace(std::uint64_t keep) const {
+    std::uint64_t needed = keep;
+    const TZADirArray& current = m_dir.currentDir();
+    for (int i = m_firstChanged; i < current.Count(); ++i) {
+        const TDirItem& item = current.ItemAt(i);
+        if (!item.modified) needed += item.compressedSize64();
+    }
+    std::error_code ec;
+    const auto space = std::filesystem::space(m_ctx.archive.target().parent_path().empty()
+                                                  ? std::filesystem::path(".")
+                                                  : m_ctx.archive.target().parent_path(),
+                                              ec);
+    if (ec || space.available >= needed) return;
+    throw EZAException(46, {},
+                       ZAReason{"not enough space beside the archive for its new copy (" + std::to_string(needed) +
+                                " bytes needed, " + std::to_string(space.available) + " available)"},
+                       m_ctx.componentName);
+}
+
+bool UpdateEngine::run() {
     TZADirArray& current = m_dir.currentDir();
     const TZADirArray& backup = m_dir.backupDir();
-
     int firstModified = -1;
-    m_toProcess = 0;
     for (int i = 0; i < current.Count(); ++i) {
         if (!current.ItemAt(i).modified) continue;
         ++m_toProcess;
         if (firstModified < 0) firstModified = i;
     }
-    const int common = std::min(backup.Count(), current.Count());
-    m_firstChanged = common;
-    for (int i = 0; i < common; ++i) {
-        if (backup.ItemAt(i).name != current.ItemAt(i).name || current.ItemAt(i).modified) {
-            m_firstChanged = i;
-            break;
-        }
-    }
-    // Entries written by other tools need not lie in directory order. Keeping a prefix is
-    // only safe when offsets grow with the index; otherwise everything is rewritten.
-    for (int i = 1; i < backup.Count(); ++i) {
-        if (backup.ItemAt(i).localHeaderOffset64() <= backup.ItemAt(i - 1).localHeaderOffset64()) {
-            m_firstChanged = 0;
-            break;
-        }
-    }
+    m_firstChanged = findFirstChanged();
 
     const auto startOp = firstModified >= 0 ? TZAProcessOperation(current.ItemAt(firstModified).operation) : poDelete;
-    overall(0, startOp, ppStart);
-    if (a.m_cancel) {
-        // Nothing is written: the directory goes back to what the file holds, so that a
-        // later batch does not take the batch's items for written entries.
+    m_ctx.overallProgress(0, startOp, ppStart);
+    // Whatever stops the update, the directory goes back to what the file holds, so that
+    // a later batch does not take the batch's items for written entries.
+    const DirectoryImage image = m_dir.image();
+    auto restore = [&] {
         current.AssignFrom(backup);
-        return;
+        m_dir.restore(image);
+        m_replacement.reset();
+    };
+    if (m_ctx.cancelled) {
+        restore();
+        return false;
     }
-
-    bool stopped = false;
     try {
-        // Truncation position: where the rewritten part starts.
-        if (m_firstChanged < backup.Count()) {
-            m_truncation = std::numeric_limits<std::uint64_t>::max();
-            for (int i = m_firstChanged; i < backup.Count(); ++i)
-                m_truncation = std::min(m_truncation, backup.ItemAt(i).localHeaderOffset64());
-            m_truncation = std::min(m_truncation, m_archive.size());
-            const std::filesystem::path folder =
-                a.TempDir.empty() ? platform::temporaryFolder() : platform::toPath(a.TempDir);
-            m_backup.emplace(folder, "FC");
-            copyBytes(m_archive, m_truncation, m_backup->file(), m_archive.size() - m_truncation);
-        } else if (backup.Count() == 0) {
-            m_truncation = m_dir.prefixLength();
-        } else {
-            // After the last entry: where the directory was found (which also holds for
-            // archives with data in front of them, whose stored offset may not).
-            m_truncation = m_dir.directoryPosition();
+        const std::uint64_t keep = keptLength();
+        requireSpace(keep);
+        try {
+            m_replacement.emplace(m_ctx.archive.startReplacement());
+        } catch (const platform::FileError& e) {
+            throw EZAException(46, {}, osReason(e.errorNumber()), m_ctx.componentName);
         }
-        // From here on the archive is changed and a rollback has to restore it.
-        m_archiveChanged = true;
-        m_archive.seek(m_truncation);
-        m_archive.truncate(m_truncation);
-
-        for (int i = m_firstChanged; i < current.Count() && !a.m_cancel;) {
-            bool success = true;
-            do {
-                m_action = fxaIgnore;
-                success = true;
-                const TDirItem& item = current.ItemAt(i);
-                if (item.modified && item.operation != poRename && item.operation != poChangeAttr &&
-                    item.operation != poChangeComment)
-                    success = writeNewEntry(i);
-                else
-                    copyExistingEntry(i);
-            } while (m_action == fxaRetry);
-            if (m_action == fxaAbort || a.m_cancel) {
-                stopped = true;
-                break;
-            }
-            if (success) {
-                ++m_done;
-                ++i;
-            } else if (current.ItemAt(i).operation == poAdd ||
-                       (current.ItemAt(i).operation == poUpdate && findBackupItem(current.ItemAt(i).name, true) < 0)) {
-                // A new entry that was given up leaves no trace; so does the replacement of
-                // an item recorded earlier in the same batch, which has no old data to keep.
-                current.DeleteItem(i);
-            } else {
-                copyExistingEntry(i);   // a replacement that was given up keeps the old data
-                ++i;
-            }
+        m_out = &m_replacement->file();
+        copyBytes(0, keep);
+        if (!writeEntries()) {
+            restore();
+            return false;
         }
-        stopped = stopped || a.m_cancel;
-        if (!stopped) {
-            m_dir.SaveCentralDirectory(true, &m_archive);
-            m_backup.reset();
+        m_dir.SaveCentralDirectory(true, m_out);
+        m_dir.setStream(&m_archive);
+        try {
+            m_ctx.archive.commitReplacement(*m_replacement);
+        } catch (const platform::FileError& e) {
+            throw EZAException(46, {}, osReason(e.errorNumber()), m_ctx.componentName);
         }
     } catch (...) {
-        try {
-            rollback();
-        } catch (...) {
-            // The original failure is the one to report.
-        }
+        restore();
         throw;
     }
-
-    if (stopped) {
-        rollback();
-        return;
-    }
+    m_replacement.reset();
     // Moving (deleting the sources of poMove items) is not offered: adding never records such items.
     // The archive is complete here: a cancel asked for by the end notification changes nothing.
-    overall(100, startOp, ppEnd);
-    a.m_cancel = false;
-    if (a.Options.FlushBuffers && a.m_file) m_archive.flush();
+    m_ctx.overallProgress(100, startOp, ppEnd);
+    return true;
+}
+
+// Writes or copies every item from the first changed one; false when the failure
+// decision aborted or a handler cancelled.
+bool UpdateEngine::writeEntries() {
+    TZADirArray& current = m_dir.currentDir();
+    for (int i = m_firstChanged; i < current.Count();) {
+        if (m_ctx.cancelled) return false;
+        bool success = true;
+        do {
+            m_action = fxaIgnore;
+            success = true;
+            const TDirItem& item = current.ItemAt(i);
+            if (item.modified && item.operation != poRename && item.operation != poChangeAttr &&
+                item.operation != poChangeComment)
+                success = writeNewEntry(i);
+            else
+                copyExistingEntry(i);
+        } while (m_action == fxaRetry);
+        if (m_action == fxaAbort || m_ctx.cancelled) return false;
+        if (success) {
+            ++m_done;
+            ++i;
+        } else if (current.ItemAt(i).operation == poAdd ||
+                   (current.ItemAt(i).operation == poUpdate && findBackupItem(current.ItemAt(i).name, true) < 0)) {
+            // A new entry that was given up leaves no trace; so does the replacement of
+            // an item recorded earlier in the same batch, which has no old data to keep.
+            current.DeleteItem(i);
+        } else {
+            copyExistingEntry(i);   // a replacement that was given up keeps the old data
+            ++i;
+        }
+    }
+    return !m_ctx.cancelled;
 }
 
 bool UpdateEngine::writeNewEntry(int i) {
-    const std::uint64_t start = m_archive.tell();
+    const std::uint64_t start = m_out->tell();
     try {
         return writeNewEntryOnce(i);
     } catch (const EZAException& e) {
         // What was written of this entry goes, so that the next one starts at its place.
-        m_archive.seek(start);
-        m_archive.truncate(start);
+        m_out->seek(start);
+        m_out->truncate(start);
         const TDirItem& item = m_dir.currentDir().ItemAt(i);
         const std::string& name = item.operation == poUpdate ? item.name : item.sourceFileName;
-        m_action = m_archiver.m_stream ? m_archiver.failureDecision(name, TZAProcessOperation(item.operation), e)
-                                       : fxaAbort;
+        m_action = m_ctx.failureDecision(name, TZAProcessOperation(item.operation), e);
         return false;
     }
 }
 
-bool UpdateEngine::writeNewEntryOnce(int i) {
-    TZABaseArchiver& a = m_archiver;
-    TDirItem& item = m_dir.currentDir().ItemAt(i);
-    const auto op = TZAProcessOperation(item.operation);
-    const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName;
-    a.fileProgress(progressName, 0, op, ppStart);
-    if (a.m_cancel) return false;
-
-    // The source: a supplied stream, nothing for a folder entry, or the disk file.
+// Where a new entry's data comes from: a supplied stream, nothing (a folder entry), or
+// the disk file, opened here and closed when this goes.
+struct UpdateEngine::Source {
     std::optional<platform::File> file;
-    platform::Stream* source = nullptr;
+    platform::Stream* stream = nullptr;
     SourcePositionGuard guard;
-    std::uint64_t sourceStart = 0;
+    std::uint64_t length = 0;
+};
+
+void UpdateEngine::openSource(TDirItem& item, Source& src) const {
+    std::uint64_t start = 0;
     if (item.sourceStream) {
-        source = item.sourceStream.get();
-        guard = {source, source->tell()};
-        sourceStart = std::uint64_t(std::max(0, item.sourceStreamStart));
-        source->seek(sourceStart);
+        src.stream = item.sourceStream.get();
+        src.guard = {src.stream, src.stream->tell()};
+        start = std::uint64_t(std::max(0, item.sourceStreamStart));
+        src.stream->seek(start);
     } else if (!item.isFolder()) {
-        if (item.sourceFileName.size() > kMaxSourcePath) throw EZAException(61, {item.sourceFileName}, a.Name);
-        const std::filesystem::path path = platform::toPath(item.sourceFileName);
+        const std::string& name = item.sourceFileName;
+        if (name.size() > kMaxSourcePath) throw EZAException(61, {name}, m_ctx.componentName);
+        const std::filesystem::path path = platform::toPath(name);
         // Only regular files have contents to store: opening a pipe would wait for a writer.
         std::error_code ec;
-        if (!std::filesystem::is_regular_file(path, ec)) throw EZAException(33, {item.sourceFileName}, a.Name);
+        if (!std::filesystem::is_regular_file(path, ec))
+            throw EZAException(33, {name}, ZAReason{ec ? ec.message() : "not a regular file"}, m_ctx.componentName);
         try {
-            file.emplace(platform::File::openRead(path));
-        } catch (const platform::FileError&) {
-            throw EZAException(33, {item.sourceFileName}, a.Name);
+            src.file.emplace(platform::File::openRead(path));
+        } catch (const platform::FileError& e) {
+            throw EZAException(33, {name}, osReason(e.errorNumber()), m_ctx.componentName);
         }
-        source = &*file;
+        src.stream = &*src.file;
     }
-    const std::uint64_t length = source ? source->size() - std::min(source->size(), sourceStart) : 0;
+    if (src.stream) src.length = src.stream->size() - std::min(src.stream->size(), start);
+}
 
-    const std::uint64_t headerPos = m_archive.tell();
-    item.hasZip64 = false;
-    setLocalOffset(item, headerPos);
-    const bool always64 = a.Zip64Mode() == zmAlways;
+// The local header of a new entry before its data: CRC and compressed size are patched in
+// once the data is written (no data descriptor).
+LocalHeader UpdateEngine::startLocalHeader(TDirItem& item, std::uint64_t length, const StoredName& stored) const {
+    const bool always64 = m_ctx.zip64Mode == zmAlways;
     const bool bigSource = length >= kZip64Marker32;
     const std::uint16_t version =
-        item.hasZip64 || bigSource ? kVersionZip64 : (a.Options.OEMFileNames ? kVersionDefault : 0x0B14);
+        item.hasZip64 || bigSource ? kVersionZip64 : (m_ctx.oemFileNames ? kVersionDefault : 0x0B14);
     item.versionNeeded = version;
     item.versionMadeBy = version;
     if (item.method != kMethodStored && item.method != kMethodDeflate) item.method = kMethodStored;
     if (item.compressionMode == 0) item.method = kMethodStored;
-    const StoredName stored = encodeStoredName(item.name, a.Options.OEMFileNames);
     item.flags = flagsForName(item.flags, stored);
 
     LocalHeader h;
@@ -246,62 +271,94 @@ bool UpdateEngine::writeNewEntryOnce(int i) {
     }
     h.nameLength = std::uint16_t(stored.bytes.size());
     h.extraLength = h.uncompressedSize == kZip64Marker32 ? std::uint16_t(kLocalZip64ExtraSize) : 0;
-    if (a.Zip64Mode() == zmDisabled && item.hasZip64) throw EZAException(43, {item.sourceFileName}, a.Name);
+    return h;
+}
+
+// Compresses the source into the replacement and patches the local header at headerPos.
+// False when cancelled.
+bool UpdateEngine::writeData(TDirItem& item, Source& src, LocalHeader& h, std::uint64_t headerPos) {
+    const auto op = TZAProcessOperation(item.operation);
+    const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName;
+    const std::uint64_t length = src.length;
+    const bool always64 = m_ctx.zip64Mode == zmAlways;
+    const int level = item.method == kMethodDeflate ? item.compressionMode : 0;
+    platform::Stream* source = src.stream;
+    ReadFn read = [source](std::uint8_t* buf, std::size_t n) { return source->read(buf, n); };
+    WriteFn put = [this](const std::uint8_t* d, std::size_t n) { return m_out->write(d, n); };
+    ProgressFn progress = [this, &progressName, op, length](std::uint64_t done) {
+        const std::uint64_t percent = percentOf(done, length);
+        m_ctx.fileProgress(progressName, int(percent), op, ppProcess);
+        // The whole update: items done plus this item's fraction, over the items to process.
+        if (m_toProcess > 0)
+            m_ctx.overallProgress(int((std::uint64_t(m_done) * 100 + percent) / std::uint64_t(m_toProcess)), op,
+                                  ppProcess);
+        return !m_ctx.cancelled;
+    };
+    const CompressOutcome out = compressBlocks(length, level, read, put, progress);
+    if (out.bytesRead != length) {
+        if (out.cancelled || m_ctx.cancelled) return false;
+        if (out.writeFailed) writeFailed();
+        throw EZAException(34, {std::int64_t(length), std::int64_t(out.bytesRead)}, m_ctx.componentName);
+    }
+    item.crc32 = out.crc;
+    item.setCompressedSize64(out.compressedBytes, always64);
+    item.setUncompressedSize64(length, always64);
+    if (item.hasZip64 && m_ctx.zip64Mode == zmDisabled)
+        throw EZAException(41, {item.sourceFileName}, m_ctx.componentName);
+    if (length == 0) item.method = kMethodStored;
+
+    h.crc32 = item.crc32;
+    h.compressedSize = item.compressedSize;
+    h.method = item.method;
+    std::vector<std::uint8_t> bytes;
+    ByteWriter w(bytes);
+    write(w, h);
+    m_out->seek(headerPos);
+    writeAll(bytes);
+    if (h.extraLength) {
+        m_out->seek(headerPos + kLocalHeaderSize + h.nameLength);
+        bytes.clear();
+        writeLocalZip64Extra(w, length, out.compressedBytes);
+        writeAll(bytes);
+    }
+    return true;
+}
+
+bool UpdateEngine::writeNewEntryOnce(int i) {
+    TDirItem& item = m_dir.currentDir().ItemAt(i);
+    const auto op = TZAProcessOperation(item.operation);
+    const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName;
+    m_ctx.fileProgress(progressName, 0, op, ppStart);
+    if (m_ctx.cancelled) return false;
+
+    Source src;
+    openSource(item, src);
+    const std::uint64_t headerPos = m_out->tell();
+    item.hasZip64 = false;
+    setLocalOffset(item, headerPos);
+    const StoredName stored = encodeStoredName(item.name, m_ctx.oemFileNames);
+    LocalHeader h = startLocalHeader(item, src.length, stored);
+    if (m_ctx.zip64Mode == zmDisabled && item.hasZip64)
+        throw EZAException(43, {item.sourceFileName}, m_ctx.componentName);
 
     std::vector<std::uint8_t> bytes;
     ByteWriter w(bytes);
     write(w, h);
     w.bytes(stored.bytes);
     if (h.extraLength) writeLocalZip64Extra(w, 0, 0);
-    writeAll(m_archive, bytes, a.Name);
+    writeAll(bytes);
 
-    if (source) {
-        const int level = item.method == kMethodDeflate ? item.compressionMode : 0;
-        ReadFn read = [source](std::uint8_t* buf, std::size_t n) { return source->read(buf, n); };
-        WriteFn put = [this](const std::uint8_t* d, std::size_t n) { return m_archive.write(d, n); };
-        ProgressFn progress = [this, &a, &progressName, op, length](std::uint64_t done) {
-            const std::uint64_t percent = percentOf(done, length);
-            a.fileProgress(progressName, int(percent), op, ppProcess);
-            // The whole update: items done plus this item's fraction, over the items to process.
-            if (m_toProcess > 0) overall(int((m_done * 100 + percent) / std::uint64_t(m_toProcess)), op, ppProcess);
-            return !a.m_cancel;
-        };
-        const CompressOutcome out = compressBlocks(length, level, read, put, progress);
-        if (out.bytesRead != length) {
-            if (out.cancelled || a.m_cancel) return false;
-            if (out.writeFailed) throw EZAException(46, a.Name);
-            throw EZAException(34, {std::int64_t(length), std::int64_t(out.bytesRead)}, a.Name);
-        }
-        item.crc32 = out.crc;
-        item.setCompressedSize64(out.compressedBytes, always64);
-        item.setUncompressedSize64(length, always64);
-        if (item.hasZip64 && a.Zip64Mode() == zmDisabled) throw EZAException(41, {item.sourceFileName}, a.Name);
-        if (length == 0) item.method = kMethodStored;
-
-        // Patch the header in place now that CRC and sizes are known (no data descriptor).
-        h.crc32 = item.crc32;
-        h.compressedSize = item.compressedSize;
-        h.method = item.method;
-        bytes.clear();
-        write(w, h);
-        m_archive.seek(headerPos);
-        writeAll(m_archive, bytes, a.Name);
-        if (h.extraLength) {
-            m_archive.seek(headerPos + kLocalHeaderSize + h.nameLength);
-            bytes.clear();
-            writeLocalZip64Extra(w, length, out.compressedBytes);
-            writeAll(m_archive, bytes, a.Name);
-        }
+    if (src.stream) {
+        if (!writeData(item, src, h, headerPos)) return false;
     } else {
         item.crc32 = 0;
         item.compressedSize = 0;
         item.uncompressedSize = 0;
         item.method = kMethodStored;
     }
-    if (a.m_cancel) return false;
-    m_archive.seek(m_archive.size());
-    file.reset();
-    a.fileProgress(progressName, 100, op, ppEnd);
+    if (m_ctx.cancelled) return false;
+    m_out->seek(m_out->size());
+    m_ctx.fileProgress(progressName, 100, op, ppEnd);
     return true;
 }
 
@@ -314,24 +371,22 @@ int UpdateEngine::findBackupItem(const std::string& name, bool ignoreCase) const
     return ignoreCase ? hit : -1;
 }
 
+// Copies the unchanged entry that item i stands for from the archive, byte for byte
+// (renamed entries get their new name in the local header).
 void UpdateEngine::copyExistingEntry(int i) {
-    TZABaseArchiver& a = m_archiver;
     TZADirArray& current = m_dir.currentDir();
     const bool rename = current.ItemAt(i).operation == poRename;
     // A replacement found its entry ignoring case and may have renamed it in doing so.
     const bool update = current.ItemAt(i).operation == poUpdate;
     const int b = findBackupItem(rename ? current.ItemAt(i).oldName : current.ItemAt(i).name, update);
-    if (b < 0 || !m_backup) throw EZAException(7, a.Name);
+    if (b < 0) throw EZAException(7, m_ctx.componentName);
     const TDirItem& old = m_dir.backupDir().ItemAt(b);
     if (update) current.StoreItem(i, old);
     TDirItem& item = current.ItemAt(i);
 
-    platform::Stream& tail = m_backup->file();
-    const std::uint64_t oldOffset = old.localHeaderOffset64();
-    if (oldOffset < m_truncation) throw EZAException(7, a.Name);
-    const std::uint64_t from = oldOffset - m_truncation;
+    const std::uint64_t from = old.localHeaderOffset64();
     std::uint8_t raw[kLocalHeaderSize];
-    if (tail.readAt(from, raw, sizeof raw) != sizeof raw) throw EZAException(7, a.Name);
+    if (m_archive.readAt(from, raw, sizeof raw) != sizeof raw) throw EZAException(7, m_ctx.componentName);
     ByteReader r(raw);
     LocalHeader h;
     read(r, h);
@@ -339,18 +394,18 @@ void UpdateEngine::copyExistingEntry(int i) {
     if (old.flags & kFlagDataDescriptor) {
         // Keep the data descriptor that follows the data (with or without its signature).
         std::uint8_t sig[4] = {};
-        tail.readAt(from + length, sig, 4);
+        m_archive.readAt(from + length, sig, 4);
         const bool signed_ = ByteReader(sig).u32() == kDataDescriptorSig;
         length += (signed_ ? 4 : 0) + (old.hasZip64 ? 20 : 12);
     }
-    length = std::min(length, tail.size() - from);  // a damaged entry is kept as it is
+    length = std::min(length, m_archive.size() - std::min(from, m_archive.size()));  // a damaged entry is kept as it is
 
-    setLocalOffset(item, m_archive.tell());
+    setLocalOffset(item, m_out->tell());
     if (!rename) {
-        copyBytes(tail, from, m_archive, length);
+        copyBytes(from, length);
         return;
     }
-    const StoredName stored = encodeStoredName(item.name, a.Options.OEMFileNames);
+    const StoredName stored = encodeStoredName(item.name, m_ctx.oemFileNames);
     const std::uint64_t oldNameEnd = kLocalHeaderSize + h.nameLength;
     h.nameLength = std::uint16_t(stored.bytes.size());
     h.flags = flagsForName(h.flags, stored);
@@ -359,67 +414,21 @@ void UpdateEngine::copyExistingEntry(int i) {
     ByteWriter w(bytes);
     write(w, h);
     w.bytes(stored.bytes);
-    writeAll(m_archive, bytes, a.Name);
-    copyBytes(tail, from + oldNameEnd, m_archive, length - std::min(length, oldNameEnd));
+    writeAll(bytes);
+    copyBytes(from + oldNameEnd, length - std::min(length, oldNameEnd));
 }
 
-void UpdateEngine::copyBytes(platform::Stream& from, std::uint64_t fromPos, platform::Stream& to, std::uint64_t length) {
+// Copies `length` bytes of the archive from `fromPos` to the end of the replacement.
+void UpdateEngine::copyBytes(std::uint64_t fromPos, std::uint64_t length) {
     std::vector<std::uint8_t> buffer(std::size_t(std::min<std::uint64_t>(length, kCopyBlock)));
-    from.seek(fromPos);
+    m_archive.seek(fromPos);
     while (length > 0) {
         const std::size_t n = std::size_t(std::min<std::uint64_t>(length, buffer.size()));
-        const std::size_t got = from.read(buffer.data(), n);
+        const std::size_t got = m_archive.read(buffer.data(), n);
         if (got == 0) break;
-        if (to.write(buffer.data(), got) != got) throw EZAException(46, m_archiver.Name);
+        if (m_out->write(buffer.data(), got) != got) writeFailed();
         length -= got;
     }
-}
-
-void UpdateEngine::rollback() {
-    m_dir.currentDir().AssignFrom(m_dir.backupDir());
-    // A failure while the tail backup was made (no room, no temporary folder) left the
-    // archive as it was; truncating it now would lose the entries the backup lacks.
-    if (!m_archiveChanged) {
-        m_backup.reset();
-        return;
-    }
-    m_archive.seek(m_truncation);
-    m_archive.truncate(m_truncation);
-    if (m_backup) {
-        copyBytes(m_backup->file(), 0, m_archive, m_backup->file().size());
-        m_backup.reset();
-    } else {
-        m_dir.SaveCentralDirectory(true, &m_archive);
-    }
-}
-
-bool DecompressEntry(platform::Stream& archive, platform::Stream* destination, const TDirItem& item,
-                     std::uint64_t directoryPosition, const ProgressFn& progress, const std::string& componentName) {
-    const std::uint64_t headerPos = archive.tell();
-    std::uint8_t raw[kLocalHeaderSize];
-    if (archive.read(raw, sizeof raw) != sizeof raw) return false;
-    ByteReader r(raw);
-    LocalHeader h;
-    read(r, h);
-    const std::uint64_t dataStart = headerPos + kLocalHeaderSize + h.nameLength + h.extraLength;
-
-    if (item.method == 9) throw EZAException(55, componentName);
-    if (item.flags & kFlagEncrypted) return false;
-    if (item.method != kMethodStored && item.method != kMethodDeflate) return false;
-
-    // The data ends at the directory (or at the end of the file when it lies beyond it).
-    const std::uint64_t fileSize = archive.size();
-    const std::uint64_t limit = dataStart <= directoryPosition ? directoryPosition : fileSize;
-    const std::uint64_t available = dataStart < limit ? std::min(limit, fileSize) - dataStart : 0;
-    const std::uint64_t compressed = std::min(item.compressedSize64(), available);
-    archive.seek(dataStart);
-    ReadFn read = [&archive](std::uint8_t* buf, std::size_t n) { return archive.read(buf, n); };
-    WriteFn put = [destination](const std::uint8_t* d, std::size_t n) {
-        return destination ? destination->write(d, n) : n;
-    };
-    const DecompressOutcome out =
-        decompressBlocks(item.method, compressed, item.uncompressedSize64(), item.crc32, read, put, progress);
-    return out.ok;
 }
 
 } // namespace archiver

@@ -1,62 +1,87 @@
 // The update engine: rewrites an archive after a batch of changes, and turns one
 // entry's stored bytes back into file data.
 //
-// An update leaves every byte before the first changed entry untouched, keeps a backup
-// of the tail in a temporary file ("FC..."), rewrites from there (new entries compressed
-// from their sources, unchanged ones copied from the backup), and writes a new central
-// directory. A failure or an abort restores the tail from the backup and the directory
-// to what it was at BeginUpdate.
+// An update never writes the archive in place. It builds the new archive in a temporary
+// file beside the old one: the bytes before the first changed entry and every unchanged
+// entry are copied byte for byte, new entries are compressed from their sources, then
+// the central directory and end record follow. The file is flushed to disk and renamed
+// over the archive. A failure, an abort or a kill before the rename leaves the archive
+// as it was (and the directory as it was at BeginUpdate).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
 
+#include "archiver/archive_file.h"
 #include "archiver/central_directory.h"
 #include "archiver/deflate_streams.h"
-#include "archiver/zip_archiver.h"
 #include "platform/file_stream.h"
 
 namespace archiver {
 
-// One run of PerformUpdate over the archiver's open archive.
+enum TZip64Mode { zmDisabled, zmAuto, zmAlways };
+// The answer of the failure decision.
+enum TZAAction { fxaRetry = 0, fxaIgnore = 1, fxaAbort = 2 };
+enum TZAProgressPhase { ppStart, ppProcess, ppEnd };
+
+class EZAException;
+
+// What the engine needs of its archiver for one update.
+struct UpdateContext {
+    TZADirManager& dir;        // current directory (the batch) and backup (as at BeginUpdate)
+    ArchiveFile& archive;      // the open archive, replaced when the update succeeds
+    TZip64Mode zip64Mode = zmDisabled;
+    bool oemFileNames = true;
+    std::string componentName;  // put in front of error messages
+    // Set by the progress callbacks (through the archiver's handlers) to stop the update.
+    const bool& cancelled;
+    std::function<void(const std::string& name, int percent, TZAProcessOperation op, TZAProgressPhase phase)>
+        fileProgress;
+    std::function<void(int percent, TZAProcessOperation op, TZAProgressPhase phase)> overallProgress;
+    std::function<TZAAction(const std::string& name, TZAProcessOperation op, const EZAException& e)> failureDecision;
+};
+
+// One run of PerformUpdate over an open archive.
 class UpdateEngine {
 public:
-    explicit UpdateEngine(TZABaseArchiver& archiver);
-    // Writes the pending changes; see the file comment. Errors other than per-item ones
-    // (the failure decision handles those) roll back and propagate.
-    void run();
+    explicit UpdateEngine(UpdateContext context);
+    // Writes the pending changes; see the file comment. True when the archive was
+    // replaced, false when the update was cancelled or aborted (nothing changed). Errors
+    // other than per-item ones (the failure decision handles those) restore the
+    // directory and propagate.
+    bool run();
 
 private:
+    int findFirstChanged() const;
+    std::uint64_t keptLength() const;
+    void requireSpace(std::uint64_t keep) const;
+    bool writeEntries();
+    struct Source;
     bool writeNewEntry(int i);
     bool writeNewEntryOnce(int i);
+    void openSource(TDirItem& item, Source& src) const;
+    LocalHeader startLocalHeader(TDirItem& item, std::uint64_t length, const StoredName& stored) const;
+    bool writeData(TDirItem& item, Source& src, LocalHeader& h, std::uint64_t headerPos);
+    void copyExistingEntry(int i);
     // The backup item of `name`: the exact name, else with ignoreCase the name found ignoring case.
     int findBackupItem(const std::string& name, bool ignoreCase = false) const;
-    void copyExistingEntry(int i);
-    void rollback();
-    void copyBytes(platform::Stream& from, std::uint64_t fromPos, platform::Stream& to, std::uint64_t length);
+    void copyBytes(std::uint64_t fromPos, std::uint64_t length);
+    void writeAll(const std::vector<std::uint8_t>& bytes);
+    [[noreturn]] void writeFailed();
     void setLocalOffset(TDirItem& item, std::uint64_t position) const;
-    void overall(int progress, TZAProcessOperation op, TZAProgressPhase phase);
 
-    TZABaseArchiver& m_archiver;
+    UpdateContext m_ctx;
     TZADirManager& m_dir;
-    platform::Stream& m_archive;
+    platform::Stream& m_archive;          // the archive as it is: only read
+    std::optional<platform::TempFile> m_replacement;
+    platform::Stream* m_out = nullptr;    // the replacement being written
     int m_firstChanged = 0;
-    std::uint64_t m_truncation = 0;
-    std::optional<platform::TempFile> m_backup;
-    bool m_archiveChanged = false;  // truncated at m_truncation (the backup is complete)
     TZAAction m_action = fxaIgnore;
     int m_toProcess = 0;
     int m_done = 0;
 };
-
-// Reads the local header at the archive's current position, then inflates (method 8) or
-// copies (method 0) the entry's data into `destination` (nullptr: only check), cutting the
-// data at `directoryPosition`. True when the data is complete and its length and CRC-32
-// are the item's. Method 9 raises EZAException 55; other methods and encrypted entries
-// give false. `componentName` goes into error messages.
-bool DecompressEntry(platform::Stream& archive, platform::Stream* destination, const TDirItem& item,
-                     std::uint64_t directoryPosition, const ProgressFn& progress = {},
-                     const std::string& componentName = {});
 
 // The longest source path the engine opens (error 61 beyond it).
 inline constexpr std::size_t kMaxSourcePath = 4095;

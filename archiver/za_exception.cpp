@@ -4,6 +4,7 @@
 #include "archiver/za_messages.h"
 
 #include <cstdio>
+#include <system_error>
 
 namespace archiver {
 namespace {
@@ -25,9 +26,12 @@ std::string codeText(std::int32_t code) {
     return out;
 }
 
-std::string buildMessage(std::int32_t nativeCode, const ZAFormatArgs* args, std::string_view componentName) {
+std::string buildMessage(std::int32_t nativeCode, const ZAFormatArgs* args, std::string_view componentName,
+                         const std::string& reason = {}) {
     std::string_view table = kZAMessages[static_cast<std::size_t>(zaMessageIndex(nativeCode))];
     std::string text = args ? formatZAMessage(table, *args) : std::string(table);
+    if (!reason.empty())
+        text += ": " + reason;
     if (!componentName.empty())
         text = std::string(componentName) + ": " + text;
     return text + " - Native error: " + codeText(nativeCode);
@@ -68,6 +72,15 @@ EZAException::EZAException(std::int32_t nativeCode, const ZAFormatArgs& args, st
     : std::runtime_error(buildMessage(nativeCode, &args, componentName)),
       m_errorCode(zaMessageIndex(nativeCode)),
       m_nativeError(nativeCode) {}
+
+EZAException::EZAException(std::int32_t nativeCode, const ZAFormatArgs& args, const ZAReason& reason,
+                           std::string_view componentName)
+    : std::runtime_error(buildMessage(nativeCode, &args, componentName, reason.text)),
+      m_errorCode(zaMessageIndex(nativeCode)),
+      m_nativeError(nativeCode),
+      m_reason(reason.text) {}
+
+ZAReason osReason(int errorNumber) { return {std::generic_category().message(errorNumber)}; }
 
 EZAException::EZAException(std::int32_t nativeCode, std::initializer_list<ZAFormatArg> args,
                            std::string_view componentName)

@@ -23,6 +23,16 @@ using ZAFormatArgs = std::vector<ZAFormatArg>;
 // "%s" (or a text for "%d") is written as it is, surplus arguments are ignored.
 std::string formatZAMessage(std::string_view text, const ZAFormatArgs& args);
 
+// Why an operation failed, beyond the table text: the operating system's reason ("No
+// space left on device") or what the archiver found ("CRC-32 mismatch"). It follows the
+// text after ": ".
+struct ZAReason {
+    std::string text;
+};
+
+// The operating system's text for an errno value.
+ZAReason osReason(int errorNumber);
+
 class EZAException : public std::runtime_error {
 public:
     // nativeCode selects the text through the code table (unknown codes: "Unknown error").
@@ -32,15 +42,21 @@ public:
     EZAException(std::int32_t nativeCode, std::initializer_list<ZAFormatArg> args,
                  std::string_view componentName = {});
     EZAException(std::int32_t nativeCode, const ZAFormatArgs& args, std::string_view componentName);
+    // With the reason put after the text: "<text>: <reason> - Native error: 00019".
+    EZAException(std::int32_t nativeCode, const ZAFormatArgs& args, const ZAReason& reason,
+                 std::string_view componentName = {});
 
     // Index into the message table (0..37); 0 when the native code is not in the code table.
     std::int32_t ErrorCode() const noexcept { return m_errorCode; }
     // The code the raiser passed.
     std::int32_t NativeError() const noexcept { return m_nativeError; }
+    // The reason given by the raiser; empty when none.
+    const std::string& Reason() const noexcept { return m_reason; }
 
 private:
     std::int32_t m_errorCode = 0;
     std::int32_t m_nativeError = 0;
+    std::string m_reason;
 };
 
 } // namespace archiver

@@ -73,35 +73,40 @@ void TZABaseArchiver::RequireNoUpdate() const {
     if (m_updateDepth > 0) throw EZAException(26, Name);
 }
 
-void TZABaseArchiver::OpenArchive(std::uint16_t mode) {
-    if (namePart(FileName).empty()) throw EZAException(10, Name);
-    const std::filesystem::path path = platform::toPath(FileName);
+void TZABaseArchiver::OpenArchive(std::uint16_t mode) { OpenArchive(FileName, mode); }
+
+void TZABaseArchiver::OpenArchive(const std::string& fileName, std::uint16_t mode) {
+    FileName = fileName;
+    if (namePart(fileName).empty()) throw EZAException(10, Name);
+    const std::filesystem::path path = platform::toPath(fileName);
+    if (platform::folderExists(path)) throw EZAException(33, {fileName}, ZAReason{"it is a folder, not an archive"}, Name);
     // Removable drives have no meaning here, so only the file itself counts.
     if (mode != kOpenCreate && !platform::fileExists(path) && m_spanningMode != smSpanning)
-        throw EZAException(12, {FileName}, Name);
+        throw EZAException(12, {fileName}, Name);
     CloseArchive();
 
-    if (mode == kOpenCreate) {
-        m_file = std::make_unique<platform::File>(platform::File::create(path));
-        m_stream = m_file.get();
-        m_dir = std::make_unique<TZADirManager>(m_stream, true, dirSettings());
-    } else {
-        m_spanningMode = smNone;
+    const bool create = mode == kOpenCreate;
+    if (!create) m_spanningMode = smNone;
+    try {
         try {
-            m_file = std::make_unique<platform::File>((mode & 3) != 0 ? platform::File::openReadWrite(path)
-                                                                      : platform::File::openRead(path));
-            m_stream = m_file.get();
-            m_dir = std::make_unique<TZADirManager>(m_stream, false, dirSettings());
-            // A missing or damaged directory is rebuilt from the local headers; a file
-            // without any fails with 35.
-            m_dir->LoadCentralDirectory();
-        } catch (...) {
-            releaseArchive();
-            throw;
+            m_archive.emplace((mode & 3) != 0 ? ArchiveFile::openForWriting(path, create)
+                                              : ArchiveFile::openForReading(path));
+        } catch (const platform::FileError& e) {
+            throw EZAException(create ? 19 : 33, {fileName}, osReason(e.errorNumber()), Name);
         }
+        m_stream = &m_archive->file();
+        m_dir = std::make_unique<TZADirManager>(m_stream, create, dirSettings());
+        // A created archive starts empty, whatever the file holds until it is replaced. An
+        // existing one is read: a missing or damaged directory is rebuilt from the local
+        // headers; a file without any fails with 35.
+        if (!create) m_dir->LoadCentralDirectory();
+    } catch (...) {
+        releaseArchive();
+        throw;
     }
     m_openMode = mode;
     m_open = true;
+    m_createPending = create;
     m_updateDepth = 0;
     if (AfterOpen) AfterOpen();
 }
@@ -110,7 +115,7 @@ void TZABaseArchiver::EnsureOpen() {
     if (m_open) return;
     if (namePart(FileName).empty()) throw EZAException(9, Name);
     const std::filesystem::path path = platform::toPath(FileName);
-    if (!platform::fileExists(path)) {
+    if (!platform::fileExists(path) && !platform::folderExists(path)) {
         OpenArchive(kOpenCreate);
         return;
     }
@@ -126,7 +131,8 @@ void TZABaseArchiver::EnsureOpen() {
 void TZABaseArchiver::releaseArchive() noexcept {
     m_dir.reset();
     m_stream = nullptr;
-    m_file.reset();
+    m_archive.reset();
+    m_createPending = false;
 }
 
 void TZABaseArchiver::CloseArchive() noexcept {
@@ -134,7 +140,10 @@ void TZABaseArchiver::CloseArchive() noexcept {
         try {
             performUpdate();
             // A created archive that got no entries is still a valid, empty ZIP file.
-            if (m_stream && m_dir && m_stream->size() == 0) m_dir->SaveCentralDirectory(true, m_stream);
+            if (m_createPending && m_dir) {
+                BeginUpdate();
+                EndUpdate();
+            }
         } catch (...) {
             // Closing never fails.
         }
@@ -144,11 +153,20 @@ void TZABaseArchiver::CloseArchive() noexcept {
     releaseArchive();
 }
 
+void TZABaseArchiver::AbandonArchive() noexcept {
+    const bool remove = m_open && m_createPending && m_archive && m_archive->madeByOpen();
+    const std::filesystem::path target = m_archive ? m_archive->target() : std::filesystem::path();
+    m_open = false;
+    m_updateDepth = 0;
+    releaseArchive();
+    if (remove) platform::deleteFile(target);
+}
+
 void TZABaseArchiver::BeginUpdate() {
     if (m_spanningMode != smNone && m_batchPerformed) throw EZAException(62, Name);
     if (m_updateDepth == 0) {
         EnsureOpen();
-        if ((m_openMode & 3) == 0 && m_file) throw EZAException(32, Name);
+        if ((m_openMode & 3) == 0) throw EZAException(32, Name);
         TZADirArray& current = m_dir->currentDir();
         for (int i = 0; i < current.Count(); ++i) current.ItemAt(i).modified = false;
         m_dir->backupDir().AssignFrom(current);
@@ -176,11 +194,21 @@ void TZABaseArchiver::CancelUpdate() {
 
 void TZABaseArchiver::performUpdate() {
     if (m_updateDepth == 0) return;
-    if (!m_dir || !m_stream) {
-        m_updateDepth = 0;
-        return;
-    }
-    UpdateEngine(*this).run();
+    m_updateDepth = 0;
+    if (!m_dir || !m_archive) return;
+    m_cancel = false;
+    UpdateContext context{*m_dir, *m_archive, Zip64Mode(), Options.OEMFileNames, Name, m_cancel,
+                          {}, {}, {}};
+    context.fileProgress = [this](const std::string& name, int percent, TZAProcessOperation op,
+                                  TZAProgressPhase phase) { fileProgress(name, percent, op, phase); };
+    context.overallProgress = [this](int percent, TZAProcessOperation op, TZAProgressPhase phase) {
+        overallProgress(percent, op, phase);
+    };
+    context.failureDecision = [this](const std::string& name, TZAProcessOperation op, const EZAException& e) {
+        return failureDecision(name, op, e);
+    };
+    if (UpdateEngine(std::move(context)).run()) m_createPending = false;
+    m_cancel = false;
 }
 
 void TZABaseArchiver::fileProgress(const std::string& name, int progress, TZAProcessOperation op,
@@ -230,10 +258,21 @@ bool TZABaseArchiver::confirmOverwrite(const std::string& sourceFileName, std::s
     }
 }
 
+std::optional<std::string> directoryWarning(const TZADirManager& dir) {
+    std::string text;
+    if (dir.rebuilt())
+        text = "the central directory was missing or damaged and was rebuilt from the local headers; " +
+               std::to_string(dir.currentDir().Count()) + " entries found";
+    if (dir.namelessSkipped() > 0)
+        text += (text.empty() ? "" : "; ") + std::to_string(dir.namelessSkipped()) + " entries without a name were skipped";
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
 std::optional<std::string> testArchive(const std::string& fileName) {
     TZipArchiver zip;
-    zip.FileName = fileName;
-    zip.OpenArchive(kOpenRead);
+    zip.OpenArchive(fileName, kOpenRead);
+    if (auto warning = directoryWarning(*zip.dirManager())) return warning;
     std::optional<std::string> firstFailure;
     zip.OnProcessFileFailure = [&](const std::string& name, TZAProcessOperation, int, int, const std::string&,
                                    TZAAction& action) {

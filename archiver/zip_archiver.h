@@ -17,8 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "archiver/archive_file.h"
 #include "archiver/archive_paths.h"
 #include "archiver/central_directory.h"
+#include "archiver/update_engine.h"
 #include "platform/file_stream.h"
 
 namespace archiver {
@@ -28,10 +30,6 @@ enum TZASpanningMode { smNone, smSpanning, smSplitting };
 enum TZAVolumeSize { vsAutoDetect, vsCustom, vs1_44MB, vs100MB, vs200MB, vs250MB, vs600MB, vs650MB, vs700MB, vs4700MB };
 enum TZAFileShareMode { smShareCompat, smShareExclusive, smShareDenyWrite, smShareDenyRead, smShareDenyNone };
 enum TZAOverwriteMode { omPrompt, omAlways, omNever, omIfNewer, omIfOlder };
-enum TZip64Mode { zmDisabled, zmAuto, zmAlways };
-// The answer of the failure decision.
-enum TZAAction { fxaRetry = 0, fxaIgnore = 1, fxaAbort = 2 };
-enum TZAProgressPhase { ppStart, ppProcess, ppEnd };
 
 // Open modes: create, and the two modes a file is read with.
 inline constexpr std::uint16_t kOpenCreate = 0xFFFF;
@@ -82,6 +80,7 @@ struct TZAPrompts {
 };
 
 class EZAException;
+class EntryPlaces;
 
 // The process-wide lock held by the add gathering and by extraction for their whole run.
 std::recursive_mutex& archiverOperationLock();
@@ -99,7 +98,6 @@ public:
     std::string Password;  // not used: encryption is not part of this system
     std::string FileName;
     std::string BaseDir;
-    std::string TempDir;
     std::string SFXStub;   // not used
     TZASpanningOptions SpanningOptions;
     TZAOptions Options;
@@ -143,12 +141,21 @@ public:
     TZAPrompts Prompts;
 
     // ---- Lifecycle ----
-    // 0xFFFF creates (or empties) FileName; any other mode opens the existing file
-    // (low two bits 0: read only). Errors 10 (no file name), 12 (missing file), 35 (no
-    // ZIP structure); an open archive is finished and closed first.
+    // 0xFFFF creates FileName (an existing archive is replaced by the new one when it is
+    // written, at the latest by CloseArchive); any other mode opens the existing file (low
+    // two bits 0: read only). A mode with write access takes the writer lock until the
+    // archive is closed. Errors 10 (no file name), 12 (missing file), 33 (a folder, or
+    // the file cannot be opened), 19 (it cannot be created), 35 (no ZIP structure), 36
+    // (another writer holds it); an open archive is finished and closed first.
     void OpenArchive(std::uint16_t mode);
-    // Finishes a pending batch and closes; never fails.
+    // The same for `fileName`, which becomes FileName.
+    void OpenArchive(const std::string& fileName, std::uint16_t mode);
+    // Finishes a pending batch and closes; never fails. An archive opened with 0xFFFF that
+    // got no batch is written as an empty archive.
     void CloseArchive() noexcept;
+    // Closes without writing anything: a pending batch is dropped, an archive opened with
+    // 0xFFFF keeps what its file held (a file the open made is removed again).
+    void AbandonArchive() noexcept;
     void BeginUpdate();
     void EndUpdate();
     void CancelUpdate();
@@ -158,6 +165,9 @@ public:
     // when it does not exist (9 without a file name).
     void EnsureOpen();
     bool IsOpen() const { return m_open; }
+    // True when the open archive's central directory was missing or damaged and was
+    // rebuilt from the local headers (entries may be missing).
+    bool directoryRebuilt() const { return m_dir && m_dir->rebuilt(); }
     std::uint16_t OpenMode() const { return m_openMode; }
     int UpdateDepth() const { return m_updateDepth; }
 
@@ -192,9 +202,7 @@ protected:
     virtual std::uint16_t methodForMode(int mode) const;
 
 private:
-    friend class UpdateEngine;
     friend class AddOperation;
-    friend class ExtractOperation;
 
     void releaseArchive() noexcept;
     void performUpdate();
@@ -202,8 +210,11 @@ private:
     void overallProgress(int progress, TZAProcessOperation op, TZAProgressPhase phase);
     void processSelected(TZAProcessOperation op);
     void selectEntries(const std::string& mask, std::uint32_t searchAttr);
-    void extractEntry(int i, const std::string& name, const std::string& destinationBase);
-    void decompressInto(int i, const std::string& name, platform::Stream* destination);
+    void extractEntry(int i, const std::string& name, const std::string& destinationBase, const EntryPlaces& places);
+    // Checks item i's place (EntryPlaces) and decompresses it into `destination` (nullptr:
+    // only the check); raises 8 with the reason when it fails, 19 when `target` cannot be
+    // written.
+    void decompressInto(int i, const EntryPlaces& places, platform::Stream* destination, const std::string& target);
     TZADirSettings dirSettings() const;
 
     TZACompressionLevel m_compressionLevel = clFastest;
@@ -213,8 +224,9 @@ private:
     bool m_open = false;
     std::uint16_t m_openMode = 0;
     int m_updateDepth = 0;
-    std::unique_ptr<platform::File> m_file;   // the component's own archive file
-    platform::Stream* m_stream = nullptr;      // the archive stream (m_file when own)
+    std::optional<ArchiveFile> m_archive;      // the open archive's file
+    platform::Stream* m_stream = nullptr;      // its stream (the archive file)
+    bool m_createPending = false;              // opened with 0xFFFF, nothing written yet
     std::unique_ptr<TZADirManager> m_dir;
     bool m_tolerantOpen = true;
     bool m_cancel = false;
@@ -240,9 +252,17 @@ private:
     TZip64Mode m_zip64Mode = zmDisabled;
 };
 
-// Tests every entry of the archive `fileName`: each is decompressed without being
-// written and its size and CRC are checked. Returns the name of the first entry that
-// fails, or nullopt when all pass. Opening errors propagate (EZAException).
+// What is wrong with a loaded directory as a whole, or nullopt: the text says that the
+// central directory was rebuilt from the local headers and how many entries were found,
+// and how many nameless entries were left out.
+std::optional<std::string> directoryWarning(const TZADirManager& dir);
+
+// Tests the archive `fileName` as a whole and every entry in it: nullopt only when it is
+// sound. Otherwise the directoryWarning text when the central directory had to be
+// rebuilt (or nameless entries were left out), else the stored name of the first entry
+// that fails: its data is damaged (size, CRC-32), shared with or running into another
+// entry or the directory, or its local header disagrees with its central entry.
+// Opening errors propagate (EZAException).
 std::optional<std::string> testArchive(const std::string& fileName);
 
 } // namespace archiver

@@ -53,8 +53,20 @@ CommandLine parse(ZipCommandArgs args, bool withBaseAndLevel) {
 }
 
 int usage(const std::string& message, const char* synopsis) {
-    std::fprintf(stderr, "kestrane-zip: %s\nusage: kestrane-zip %s\n", message.c_str(), synopsis);
+    std::fprintf(stderr, "kestrane-zip: %s\nkestrane-zip: usage: kestrane-zip %s\n", message.c_str(), synopsis);
     return kExitUsage;
+}
+
+void say(const std::string& subject, const std::string& message) {
+    std::fprintf(stderr, "kestrane-zip: %s: %s\n", printableName(subject).c_str(), message.c_str());
+}
+
+// Warns about a directory that was rebuilt or lost nameless entries; true when it did.
+bool warnAboutDirectory(const TZipArchiver& zip, const std::string& archive) {
+    const TZADirManager* dir = const_cast<TZipArchiver&>(zip).dirManager();
+    const auto warning = dir ? directoryWarning(*dir) : std::nullopt;
+    if (warning) say(archive, *warning);
+    return warning.has_value();
 }
 
 bool interactive() { return ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO); }
@@ -63,11 +75,11 @@ bool interactive() { return ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO); }
 void installDecision(TZipArchiver& zip, TZAAction fallback, int& failures) {
     zip.OnProcessFileFailure = [fallback, &failures](const std::string& name, TZAProcessOperation, int, int,
                                                      const std::string& message, TZAAction& action) {
-        std::fprintf(stderr, "kestrane-zip: %s: %s\n", name.c_str(), message.c_str());
+        say(name, message);
         action = fallback;
         if (interactive()) {
             for (;;) {
-                std::fputs("Abort, Retry or Ignore? [a/r/i] ", stderr);
+                std::fputs("kestrane-zip: Abort, Retry or Ignore? [a/r/i] ", stderr);
                 std::string answer;
                 if (!std::getline(std::cin, answer)) break;
                 if (answer == "a") { action = fxaAbort; break; }
@@ -79,7 +91,7 @@ void installDecision(TZipArchiver& zip, TZAAction fallback, int& failures) {
     };
     zip.Prompts.askOverwrite = [](const std::string& question) {
         if (!interactive()) return TZAOverwriteAnswer::No;
-        std::fprintf(stderr, "%s? [y/n/N(o to all)/A(ll)] ", question.c_str());
+        std::fprintf(stderr, "kestrane-zip: %s? [y/n/N(o to all)/A(ll)] ", question.c_str());
         std::string answer;
         if (!std::getline(std::cin, answer)) return TZAOverwriteAnswer::Closed;
         if (answer == "y") return TZAOverwriteAnswer::Yes;
@@ -108,6 +120,8 @@ int pack(ZipCommandArgs args, bool create) {
     TZipArchiver zip;
     int failures = 0;
     installDecision(zip, cl.onFailure, failures);
+    int considered = 0;
+    zip.OnConfirmProcessFile = [&considered](const std::string&, TZAProcessOperation, bool&) { ++considered; };
     zip.FileName = cl.positional[0];
     zip.BaseDir = cl.base;
     if (cl.level) zip.SetCompressionMode(*cl.level);
@@ -115,10 +129,23 @@ int pack(ZipCommandArgs args, bool create) {
     else zip.EnsureOpen();
     // All masks go into one batch: the archive is written once.
     zip.BeginUpdate();
-    for (std::size_t i = 1; i < cl.positional.size(); ++i) zip.AddFiles(maskFor(cl.positional[i]), kDefaultSearchAttr, "");
+    int unmatched = 0;
+    for (std::size_t i = 1; i < cl.positional.size(); ++i) {
+        const int before = considered;
+        zip.AddFiles(maskFor(cl.positional[i]), kDefaultSearchAttr, "");
+        if (considered == before) {
+            say(cl.positional[i], "nothing matched");
+            ++unmatched;
+        }
+    }
+    if (considered == 0) {
+        // Nothing to add: the archive stays as it was (and is not made when it was not there).
+        zip.AbandonArchive();
+        return kExitFailure;
+    }
     zip.EndUpdate();
     zip.CloseArchive();
-    return failures ? kExitFailure : kExitOk;
+    return failures || unmatched ? kExitFailure : kExitOk;
 }
 
 } // namespace
@@ -134,12 +161,18 @@ int runZipExtract(ZipCommandArgs args) {
     TZipArchiver zip;
     int failures = 0;
     installDecision(zip, cl.onFailure, failures);
-    zip.FileName = cl.positional[0];
-    zip.OpenArchive(kOpenRead);
+    int selected = 0;
+    zip.OnConfirmProcessFile = [&selected](const std::string&, TZAProcessOperation, bool&) { ++selected; };
+    zip.OpenArchive(cl.positional[0], kOpenRead);
+    // A rebuilt directory is salvaged, but the run fails.
+    const bool damaged = warnAboutDirectory(zip, cl.positional[0]);
     zip.BaseDir = cl.positional[1];
-    zip.ExtractFiles(cl.positional.size() == 3 ? cl.positional[2] : "*.*", kDefaultSearchAttr, "");
+    const bool masked = cl.positional.size() == 3;
+    zip.ExtractFiles(masked ? cl.positional[2] : "*.*", kDefaultSearchAttr, "");
     zip.CloseArchive();
-    return failures ? kExitFailure : kExitOk;
+    const bool unmatched = masked && selected == 0;
+    if (unmatched) say(cl.positional[2], "nothing matched");
+    return failures || damaged || unmatched ? kExitFailure : kExitOk;
 }
 
 int runZipTest(ZipCommandArgs args) {
@@ -150,11 +183,64 @@ int runZipTest(ZipCommandArgs args) {
     TZipArchiver zip;
     int failures = 0;
     installDecision(zip, fxaIgnore, failures);
-    zip.FileName = cl.positional[0];
-    zip.OpenArchive(kOpenRead);
+    zip.OpenArchive(cl.positional[0], kOpenRead);
+    const bool damaged = warnAboutDirectory(zip, cl.positional[0]);
     zip.TestFiles();
     zip.CloseArchive();
-    return failures ? kExitFailure : kExitOk;
+    return failures || damaged ? kExitFailure : kExitOk;
+}
+
+int runZipList(ZipCommandArgs args) {
+    const char* synopsis = "list ARCHIVE";
+    const CommandLine cl = parse(args, false);
+    if (!cl.error.empty()) return usage(cl.error, synopsis);
+    if (cl.positional.size() != 1) return usage("list takes one archive", synopsis);
+    TZipArchiver zip;
+    zip.OpenArchive(cl.positional[0], kOpenRead);
+    const bool damaged = warnAboutDirectory(zip, cl.positional[0]);
+    const TZADirArray& dir = *zip.directory();
+    std::string out;
+    for (int i = 0; i < dir.Count(); ++i) {
+        const TDirItem& item = dir.ItemAt(i);
+        char numbers[160];
+        std::snprintf(numbers, sizeof numbers, "\t%llu\t%llu\t%u\t%08x\t%x\t",
+                      static_cast<unsigned long long>(item.uncompressedSize64()),
+                      static_cast<unsigned long long>(item.compressedSize64()), unsigned(item.method),
+                      unsigned(item.crc32), unsigned(item.externalAttributes));
+        out += printableName(item.name);
+        out += numbers;
+        out += formatDosDateTime({item.modTime, item.modDate});
+        out += '\n';
+        if (out.size() > (1 << 16)) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            out.clear();
+        }
+    }
+    zip.CloseArchive();
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 && !damaged ? kExitOk : kExitFailure;
+}
+
+std::string printableName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (const char c : name) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b != 0x7F) {
+            out += c;
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", unsigned(b));
+            out += hex;
+        }
+    }
+    return out;
 }
 
 } // namespace archiver

@@ -1,13 +1,16 @@
-// The archive commands of kestrane-zip: create, add, extract and test. Each takes the
+// The archive commands of kestrane-zip: create, add, extract, test and list. Each takes the
 // arguments after its name and returns the exit code: 0 when every entry succeeded, 1 when
-// an entry failed or the archiver raised (one line per failed entry on stderr), 2 for a
-// usage error. Archiver errors other than per-entry failures propagate as exceptions.
+// an entry failed, a mask matched nothing, the archive's directory had to be rebuilt or
+// the archiver raised (one line per failed entry on stderr, each starting with
+// "kestrane-zip:"), 2 for a usage error. Archiver errors other than per-entry failures propagate as exceptions.
 //
 // Per-entry failures are put to the user when stdin and stderr are a terminal
 // (Abort/Retry/Ignore), otherwise answered by --on-failure abort|ignore (default ignore).
 #pragma once
 
 #include <span>
+#include <string>
+#include <string_view>
 
 namespace archiver {
 
@@ -21,5 +24,11 @@ int runZipAdd(ZipCommandArgs args);
 int runZipExtract(ZipCommandArgs args);
 // test ARCHIVE
 int runZipTest(ZipCommandArgs args);
+// list ARCHIVE
+int runZipList(ZipCommandArgs args);
+
+// A stored name as it is shown: control characters escaped ("\t", "\n", "\x1b"), so
+// that a name cannot break a line or drive the terminal.
+std::string printableName(std::string_view name);
 
 } // namespace archiver

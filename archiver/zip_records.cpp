@@ -168,6 +168,24 @@ void readZip64Extra(std::span<const std::uint8_t> data, const CentralHeader& h, 
     if (h.diskNumberStart == kZip64Marker16 && r.remaining() >= 4) v.diskNumberStart = r.u32();
 }
 
+bool readLocalZip64Sizes(std::span<const std::uint8_t> extra, const LocalHeader& h, std::uint64_t& compressed,
+                         std::uint64_t& uncompressed) {
+    ByteReader er(extra);
+    while (er.remaining() >= 4) {
+        const std::uint16_t id = er.u16();
+        const auto data = er.bytes(std::min<std::size_t>(er.u16(), er.remaining()));
+        if (id != kZip64ExtraId)
+            continue;
+        ByteReader zr(data);
+        if (h.uncompressedSize == kZip64Marker32 && zr.remaining() >= 8)
+            uncompressed = zr.u64();
+        if (h.compressedSize == kZip64Marker32 && zr.remaining() >= 8)
+            compressed = zr.u64();
+        return true;
+    }
+    return false;
+}
+
 void writeLocalZip64Extra(ByteWriter& w, std::uint64_t uncompressedSize, std::uint64_t compressedSize) {
     w.u16(kZip64ExtraId); w.u16(16);
     w.u64(uncompressedSize); w.u64(compressedSize);

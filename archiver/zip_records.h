@@ -166,6 +166,11 @@ void writeZip64Extra(ByteWriter& w, const CentralHeader& h, const Zip64Values& v
 // Reads the data of a zip64 extra block: for each marked field of `h`, in order, its
 // 64-bit (or 32-bit) value, each only while `data` still holds that many bytes.
 void readZip64Extra(std::span<const std::uint8_t> data, const CentralHeader& h, Zip64Values& v);
+// From a local header's extra field: the 64-bit sizes of its zip64 block for the size
+// fields of `h` that hold the marker (the others are left as they are). False when the
+// field has no zip64 block.
+bool readLocalZip64Sizes(std::span<const std::uint8_t> extra, const LocalHeader& h, std::uint64_t& compressed,
+                         std::uint64_t& uncompressed);
 // The 20-byte local zip64 extra field: id 1, size 16, uncompressed then compressed size.
 void writeLocalZip64Extra(ByteWriter& w, std::uint64_t uncompressedSize, std::uint64_t compressedSize);
 

@@ -70,6 +70,10 @@ File File::create(const std::filesystem::path& path) {
     return File(openOrThrow(path, O_RDWR | O_CREAT | O_TRUNC), path);
 }
 
+File File::openOrCreate(const std::filesystem::path& path) {
+    return File(openOrThrow(path, O_RDWR | O_CREAT), path);
+}
+
 File::File(File&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)), m_lastError(other.m_lastError) {}
 

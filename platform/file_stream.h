@@ -81,6 +81,9 @@ public:
     static File openReadWrite(const std::filesystem::path& path);
     // Creates the file, or empties it when it exists, for reading and writing. Throws FileError.
     static File create(const std::filesystem::path& path);
+    // Opens the file for reading and writing, creating it empty when it does not exist;
+    // an existing file keeps its contents. Throws FileError.
+    static File openOrCreate(const std::filesystem::path& path);
 
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;

@@ -274,6 +274,27 @@ std::error_code copyFile(const fs::path& from, const fs::path& to, const std::fu
     return {};
 }
 
+bool foldsCase(const fs::path& p) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(p, ec);
+    if (ec)
+        return false;
+    // Walk up from the last name until one has a letter whose case can be swapped.
+    for (fs::path at = absolute; at.has_relative_path(); at = at.parent_path()) {
+        std::string name = at.filename().string();
+        bool changed = false;
+        for (char& c : name) {
+            if (c >= 'a' && c <= 'z') { c = char(c - 'a' + 'A'); changed = true; }
+            else if (c >= 'A' && c <= 'Z') { c = char(c - 'A' + 'a'); changed = true; }
+        }
+        if (!changed)
+            continue;
+        const fs::path swapped = at.parent_path() / name;
+        return fs::exists(swapped, ec) && fs::equivalent(swapped, at, ec) && !ec;
+    }
+    return false;
+}
+
 bool deleteFile(const fs::path& p) {
     std::error_code ec;
     auto st = fs::symlink_status(p, ec);
@@ -284,8 +305,15 @@ bool deleteFile(const fs::path& p) {
 
 bool createFolders(const fs::path& p) {
     std::error_code ec;
+    return createFolders(p, ec);
+}
+
+bool createFolders(const fs::path& p, std::error_code& ec) {
     fs::create_directories(p, ec);
-    return fs::is_directory(p, ec);
+    const std::error_code made = ec;
+    const bool exists = fs::is_directory(p, ec);
+    ec = exists ? std::error_code() : made ? made : std::make_error_code(std::errc::not_a_directory);
+    return exists;
 }
 
 bool removeFolder(const fs::path& p) {

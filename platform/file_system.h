@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -61,6 +62,11 @@ std::vector<FolderEntry> listFolder(std::string_view pattern, std::uint32_t mask
 // either path cannot be resolved.
 bool isWithinFolder(const std::filesystem::path& inner, const std::filesystem::path& outer);
 
+// Whether the file system holding the existing path `p` folds letter case (finds
+// "readme.txt" under "README.TXT"). Asked by looking the path up with the case of its
+// last name that has letters swapped; false when no name on the path has a letter.
+bool foldsCase(const std::filesystem::path& p);
+
 bool folderExists(const std::filesystem::path& p);
 bool fileExists(const std::filesystem::path& p);   // a file, not a folder
 
@@ -75,6 +81,8 @@ std::error_code copyFile(const std::filesystem::path& from, const std::filesyste
 bool deleteFile(const std::filesystem::path& p);
 // Creates a folder and every missing folder above it; true when it exists afterwards.
 bool createFolders(const std::filesystem::path& p);
+// The same, with the system's reason in `ec` when it fails.
+bool createFolders(const std::filesystem::path& p, std::error_code& ec);
 // Removes an empty folder; false otherwise.
 bool removeFolder(const std::filesystem::path& p);
 // Renames a file or folder; on failure returns the system's error text.

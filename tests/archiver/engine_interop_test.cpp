@@ -198,3 +198,43 @@ TEST(EngineInterop, commandLineCreateTestAndExtractReportFailuresPerEntry) {
     EXPECT_FALSE(fs::exists(tmp / "up.txt"));
 }
 #endif
+
+TEST(EngineInterop, commandLineSaysWhatHappenedOnEveryLine) {
+    TempFolder tmp;
+    writeFile(tmp / "d/a.txt", std::string(3000, 'a'));
+    writeFile(tmp / "d/tab\tname", "t");
+    fs::create_directories(tmp / "adir");
+    const std::string cd = "cd " + quoted(tmp.path()) + " && " + std::string(KESTRANE_ZIP_TOOL);
+    struct Case {
+        std::string command;   // after "cd TMP && kestrane-zip"
+        int status;
+        std::string output;    // a part of what it prints
+    };
+    const std::vector<Case> cases = {
+        {" create x.zip no_such_file", 1, "no_such_file: nothing matched"},
+        {" create adir d", 1, "\"adir\": it is a folder, not an archive"},
+        {" create d/self.zip d", 0, ""},
+        {" add d/self.zip d/", 0, ""},      // the archive in the folder it takes is left out
+        {" list d/self.zip", 0, "d/tab\\tname\t"},
+        {" extract d/self.zip out 'nomatch*'", 1, "nomatch*: nothing matched"},
+        {" test cut.zip", 1, "cut.zip: the central directory was missing or damaged and was rebuilt"},
+    };
+    for (const Case& c : cases) {
+        if (c.command.find("cut.zip") != std::string::npos)
+            writeFile(tmp / "cut.zip", readFile(tmp / "d/self.zip").substr(0, 100));
+        const CommandRun r = run(cd + c.command + " </dev/null");
+        EXPECT_EQ(r.status, c.status) << c.command << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.output), std::string::npos) << c.command << "\n" << r.out;
+        std::istringstream lines(r.out);
+        for (std::string line; std::getline(lines, line);) {
+            if (!c.command.starts_with(" list")) {
+                EXPECT_TRUE(line.starts_with("kestrane-zip: ")) << line;
+            }
+        }
+    }
+    EXPECT_FALSE(fs::exists(tmp / "x.zip")) << "nothing matched: no archive made";
+    TZipArchiver zip;
+    zip.OpenArchive((tmp / "d/self.zip").string(), kOpenRead);
+    EXPECT_EQ(zip.directory()->Count(), 2) << "never the archive itself";
+    zip.CloseArchive();
+}

@@ -249,3 +249,29 @@ TEST(ArchivePaths, confinedEntryPathRefusesNamesLeavingTheDestination) {
                             "\\\\server\\share\\f", "//server/share/f", ".."})
         EXPECT_EQ(confinedEntryPath(bad), std::nullopt) << bad;
 }
+
+// Slicing a block for progress must not change a byte: the same as one deflate call per
+// block, sync-flushed, the last one finished.
+TEST(DeflateStreams, slicedBlocksGiveTheBytesOfOneCallPerBlock) {
+    for (int level : {1, 6, 9}) {
+        const auto data = mixedData(3500000, 3);
+        std::size_t pos = 0;
+        Sink sink;
+        compressBlocks(data.size(), level, readerOf(data, &pos), sink.fn());
+
+        z_stream s{};
+        ASSERT_EQ(deflateInit2(&s, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+        std::vector<std::uint8_t> whole(data.size() + 65536);
+        s.next_out = whole.data();
+        s.avail_out = uInt(whole.size());
+        for (std::size_t at = 0; at < data.size(); at += readBlockSize(level)) {
+            const std::size_t n = std::min(readBlockSize(level), data.size() - at);
+            s.next_in = const_cast<Bytef*>(data.data() + at);
+            s.avail_in = uInt(n);
+            deflate(&s, at + n == data.size() ? Z_FINISH : Z_SYNC_FLUSH);
+        }
+        whole.resize(whole.size() - s.avail_out);
+        deflateEnd(&s);
+        EXPECT_TRUE(sink.bytes == whole) << "level " << level;
+    }
+}

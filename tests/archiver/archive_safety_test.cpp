@@ -1,0 +1,200 @@
+// Updates that cannot destroy an archive: the new archive is built beside the old one and
+// renamed over it, so a failure or a kill leaves the original; one writer at a time.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "archiver_test_support.h"
+#include "tests/support/run_command.h"
+
+using namespace archiver;
+using namespace enginetest;
+
+namespace {
+
+std::string noise(std::size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(size, '\0');
+    for (char& c : s) c = char(rng());
+    return s;
+}
+
+// The temporary files updates leave beside `archive` (none after a finished update).
+std::vector<std::string> leftovers(const fs::path& archive) {
+    std::vector<std::string> found;
+    const std::string prefix = ArchiveFile::replacementPrefix(archive);
+    for (auto& e : fs::directory_iterator(archive.parent_path()))
+        if (e.path().filename().string().starts_with(prefix)) found.push_back(e.path().filename().string());
+    return found;
+}
+
+// Lowers the largest file this process may write, as a full disk would stop it.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        ::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_saved{};
+    sighandler_t m_oldHandler;
+};
+
+} // namespace
+
+TEST(ArchiveSafety, aWriteThatFailsLeavesTheArchiveAndNoTemporaryFile) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", std::string(20000, 'a'));
+    pack(tmp / "k.zip", tmp.path(), "p");
+    const std::string before = readFile(tmp / "k.zip");
+    writeFile(tmp / "p/big.bin", noise(300000, 1));
+
+    struct Case {
+        rlim_t limit;           // the copy fails inside the kept part, or in the new entry
+        bool raisedToCaller;    // the kept part fails the update; a new entry goes to the decision
+    };
+    for (const Case& c : {Case{before.size() / 2, true}, Case{before.size() + 1000, false}}) {
+        TZipArchiver zip;
+        std::vector<std::string> messages;
+        bool raised = false;
+        zip.OnProcessFileFailure = [&](const std::string&, TZAProcessOperation, int, int, const std::string& message,
+                                       TZAAction& action) {
+            messages.push_back(message);
+            action = fxaAbort;
+        };
+        zip.FileName = (tmp / "k.zip").string();
+        zip.BaseDir = tmp.str();
+        zip.OpenArchive(kOpenReadWrite);
+        {
+            FileSizeLimit limit(c.limit);
+            try {
+                zip.AddFiles((tmp / "p/big.bin").string());
+            } catch (const EZAException& e) {
+                messages.push_back(e.what());
+                raised = true;
+            }
+        }
+        zip.CloseArchive();
+        ASSERT_EQ(messages.size(), 1u) << c.limit;
+        EXPECT_NE(messages[0].find("File too large"), std::string::npos) << messages[0];
+        EXPECT_EQ(raised, c.raisedToCaller);
+        EXPECT_TRUE(readFile(tmp / "k.zip") == before) << c.limit;
+        EXPECT_TRUE(leftovers(tmp / "k.zip").empty());
+    }
+}
+
+TEST(ArchiveSafety, updateReplacesTheFileAndKeepsItsPermissionsAndLinks) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "a");
+    pack(tmp / "real.zip", tmp.path(), "p");
+    fs::permissions(tmp / "real.zip", fs::perms(0640));
+    fs::create_symlink(tmp / "real.zip", tmp / "link.zip");
+    const auto inode = [](const fs::path& p) {
+        struct stat st {};
+        ::stat(p.c_str(), &st);
+        return st.st_ino;
+    };
+    const auto before = inode(tmp / "real.zip");
+    writeFile(tmp / "p/b.txt", "b");
+    TZipArchiver zip;
+    zip.FileName = (tmp / "link.zip").string();
+    zip.BaseDir = tmp.str();
+    zip.OpenArchive(kOpenReadWrite);
+    zip.AddFiles((tmp / "p/b.txt").string());
+    zip.CloseArchive();
+    EXPECT_TRUE(fs::is_symlink(tmp / "link.zip"));
+    EXPECT_NE(inode(tmp / "real.zip"), before) << "a new file, renamed into place";
+    EXPECT_EQ(fs::status(tmp / "real.zip").permissions(), fs::perms(0640));
+    EXPECT_EQ(testArchive((tmp / "link.zip").string()), std::nullopt);
+    EXPECT_TRUE(leftovers(tmp / "real.zip").empty());
+}
+
+TEST(ArchiveSafety, aSecondWriterWaitsThenFailsWithAClearError) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "a");
+    pack(tmp / "w.zip", tmp.path(), "p");
+    TZipArchiver first;
+    first.FileName = (tmp / "w.zip").string();
+    first.OpenArchive(kOpenReadWrite);
+
+    TZipArchiver reader;   // readers are never kept out
+    reader.FileName = first.FileName;
+    reader.OpenArchive(kOpenRead);
+    EXPECT_EQ(reader.directory()->Count(), 1);
+    reader.CloseArchive();
+
+    TZipArchiver second;
+    second.FileName = first.FileName;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        second.OpenArchive(kOpenReadWrite);
+        FAIL() << "the second writer got in";
+    } catch (const EZAException& e) {
+        EXPECT_EQ(e.NativeError(), 36);
+        EXPECT_NE(std::string(e.what()).find("another program is updating it"), std::string::npos) << e.what();
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - start, kWriterLockWait);
+    first.CloseArchive();
+    second.OpenArchive(kOpenReadWrite);   // free again once the first has closed
+    second.CloseArchive();
+}
+
+// kestrane-zip add killed at random moments: the archive is afterwards the old one byte
+// for byte or the complete new one, and the next update removes what the killed one left.
+TEST(ArchiveSafety, killedAddLeavesTheOldArchiveOrTheNewOne) {
+    TempFolder tmp;
+    writeFile(tmp / "p/one.bin", noise(3 << 20, 2));
+    writeFile(tmp / "p/text.txt", std::string(1 << 20, 't'));
+    pack(tmp / "k.zip", tmp.path(), "p");
+    writeFile(tmp / "q/two.bin", noise(2 << 20, 3));
+    const fs::path archive = tmp / "k.zip";
+    const std::string original = readFile(archive);
+    const std::string add = std::string(KESTRANE_ZIP_TOOL) + " add " + archive.string() + " " + (tmp / "q").string() + " --base " + tmp.str();
+
+    // How long one add takes, to spread the kills over it.
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(std::system((add + " >/dev/null 2>&1").c_str()), 0);
+    const auto full = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    const std::string complete = readFile(archive);
+    writeFile(archive, original);
+
+    std::mt19937 rng(7);
+    int keptOld = 0, gotNew = 0;
+    for (int round = 0; round < 12; ++round) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::execl("/bin/sh", "sh", "-c", ("exec " + add + " >/dev/null 2>&1").c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % std::uint64_t(full.count() + 1)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        const std::string now = readFile(archive);
+        ASSERT_TRUE(now == original || now == complete) << "round " << round << ": " << now.size() << " bytes";
+        if (now == original) ++keptOld;
+        else ++gotNew;
+        writeFile(archive, original);
+    }
+    EXPECT_GT(keptOld, 0);
+    ASSERT_EQ(std::system((add + " >/dev/null 2>&1").c_str()), 0);
+    EXPECT_TRUE(leftovers(archive).empty()) << "the next update cleans up";
+    EXPECT_EQ(testArchive(archive.string()), std::nullopt);
+    std::printf("killed adds: %d left the old archive, %d the new one\n", keptOld, gotNew);
+}

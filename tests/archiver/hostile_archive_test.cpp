@@ -1,0 +1,198 @@
+// Hostile and damaged archives, crafted here: entries that share or overlap their data,
+// local headers that disagree with the directory, a directory that had to be rebuilt,
+// nameless entries; and the progress a caller needs to keep a window alive.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "archiver_test_support.h"
+
+using namespace archiver;
+using namespace enginetest;
+
+namespace {
+
+struct LocalSpec {
+    std::string name;
+    std::string data;
+    std::int64_t claimed = -1;  // the sizes its header claims, when not the data's
+    std::uint32_t size() const { return claimed >= 0 ? std::uint32_t(claimed) : std::uint32_t(data.size()); }
+};
+struct CentralSpec {
+    std::string name;
+    int local;                       // the local header it points at
+    std::int64_t sizeOverride = -1;  // compressed and uncompressed size, when not the local header's
+};
+
+// Stored entries with the given local headers, then a central directory as specified.
+void writeCrafted(const fs::path& p, const std::vector<LocalSpec>& locals, const std::vector<CentralSpec>& centrals) {
+    std::vector<std::uint8_t> out;
+    ByteWriter w(out);
+    std::vector<std::uint32_t> offsets;
+    for (const LocalSpec& l : locals) {
+        offsets.push_back(std::uint32_t(out.size()));
+        LocalHeader h;
+        h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(l.data.data()), l.data.size()});
+        h.compressedSize = h.uncompressedSize = l.size();
+        h.nameLength = std::uint16_t(l.name.size());
+        write(w, h);
+        w.bytes(l.name);
+        w.bytes(l.data);
+    }
+    const std::size_t dirStart = out.size();
+    for (const CentralSpec& c : centrals) {
+        const LocalSpec& l = locals[std::size_t(c.local)];
+        CentralHeader h;
+        h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(l.data.data()), l.data.size()});
+        h.compressedSize = h.uncompressedSize =
+            c.sizeOverride >= 0 ? std::uint32_t(c.sizeOverride) : l.size();
+        h.nameLength = std::uint16_t(c.name.size());
+        h.externalAttributes = 0x20;
+        h.localHeaderOffset = offsets[std::size_t(c.local)];
+        write(w, h);
+        w.bytes(c.name);
+    }
+    EndRecord e;
+    e.entriesOnDisk = e.totalEntries = std::uint16_t(centrals.size());
+    e.directorySize = std::uint32_t(out.size() - dirStart);
+    e.directoryOffset = std::uint32_t(dirStart);
+    write(w, e);
+    writeFile(p, std::string(out.begin(), out.end()));
+}
+
+std::vector<std::string> failureMessages(const fs::path& archive, const fs::path& dest) {
+    TZipArchiver zip;
+    std::vector<std::string> messages;
+    zip.OnProcessFileFailure = [&](const std::string& name, TZAProcessOperation, int native, int,
+                                   const std::string& message, TZAAction& action) {
+        messages.push_back(name + " " + std::to_string(native) + " " + message);
+        action = fxaIgnore;
+    };
+    zip.OpenArchive(archive.string(), kOpenRead);
+    zip.BaseDir = dest.string();
+    zip.ExtractFiles();
+    zip.CloseArchive();
+    return messages;
+}
+
+} // namespace
+
+TEST(HostileArchive, entriesThatDoNotOwnTheirDataAreRefusedByName) {
+    const std::string big(5000, 'x');
+    struct Case {
+        const char* what;
+        std::vector<LocalSpec> locals;
+        std::vector<CentralSpec> centrals;
+        std::vector<std::string> refused;  // "name reason-fragment", in directory order
+        std::vector<std::string> extracted;
+    };
+    const std::vector<Case> cases = {
+        {"many names for one entry",
+         {{"a.txt", big}},
+         {{"a.txt", 0}, {"b.txt", 0}, {"c.txt", 0}},
+         {"a.txt also claimed by entry", "b.txt also claimed by entry", "c.txt also claimed by entry"},
+         {}},
+        {"local header of another name",
+         {{"a.txt", "aaa"}, {"secret.txt", "sss"}},
+         {{"a.txt", 0}, {"b.txt", 1}},
+         {"b.txt its local header names \"secret.txt\""},
+         {"a.txt"}},
+        {"sizes that disagree with the local header",
+         {{"a.txt", "aaaa"}, {"b.txt", "bbbb"}},
+         {{"a.txt", 0, 2}, {"b.txt", 1}},
+         {"a.txt sizes in its local header disagree"},
+         {"b.txt"}},
+        {"data running into the next entry",
+         {{"a.txt", "aaaa", 40}, {"b.txt", "bbbb"}},
+         {{"a.txt", 0}, {"b.txt", 1}},
+         {"a.txt runs into entry \"b.txt\""},
+         {"b.txt"}},
+        {"data running into the directory",
+         {{"a.txt", "aaaa"}, {"b.txt", "bbbb", 400}},
+         {{"a.txt", 0}, {"b.txt", 1}},
+         {"b.txt runs into the central directory"},
+         {"a.txt"}},
+    };
+    for (const Case& c : cases) {
+        TempFolder tmp;
+        writeCrafted(tmp / "h.zip", c.locals, c.centrals);
+        const auto messages = failureMessages(tmp / "h.zip", tmp / "out");
+        ASSERT_EQ(messages.size(), c.refused.size()) << c.what;
+        for (std::size_t k = 0; k < messages.size(); ++k) {
+            const std::string& want = c.refused[k];
+            const std::string name = want.substr(0, want.find(' '));
+            EXPECT_TRUE(messages[k].starts_with(name + " 8 ")) << c.what << ": " << messages[k];
+            EXPECT_NE(messages[k].find(want.substr(want.find(' ') + 1)), std::string::npos) << c.what << ": " << messages[k];
+        }
+        EXPECT_EQ(treeOf(tmp / "out"), c.extracted) << c.what;
+        EXPECT_EQ(testArchive((tmp / "h.zip").string()), c.refused[0].substr(0, c.refused[0].find(' '))) << c.what;
+    }
+}
+
+TEST(HostileArchive, aRebuiltDirectoryAndNamelessEntriesFailTheTest) {
+    TempFolder tmp;
+    writeFile(tmp / "p/1.txt", std::string(3000, '1'));
+    writeFile(tmp / "p/2.txt", std::string(3000, '2'));
+    writeFile(tmp / "p/3.txt", std::string(3000, '3'));
+    pack(tmp / "t.zip", tmp.path(), "p");
+    // Cut inside the second entry: no central directory is left.
+    const std::string whole = readFile(tmp / "t.zip");
+    const std::size_t second = whole.find("PK\x03\x04", 4);
+    writeFile(tmp / "cut.zip", whole.substr(0, second + 40));
+    const auto cut = testArchive((tmp / "cut.zip").string());
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_NE(cut->find("rebuilt from the local headers; 2 entries found"), std::string::npos) << *cut;
+    TZipArchiver zip;
+    zip.OpenArchive((tmp / "cut.zip").string(), kOpenRead);
+    EXPECT_TRUE(zip.directoryRebuilt());
+    zip.CloseArchive();
+    zip.OpenArchive((tmp / "t.zip").string(), kOpenRead);
+    EXPECT_FALSE(zip.directoryRebuilt());
+    zip.CloseArchive();
+
+    // 1 MiB of empty local headers: no entries, one count.
+    std::string empties;
+    while (empties.size() < (1u << 20)) empties += std::string("PK\x03\x04", 4) + std::string(26, '\0');
+    writeFile(tmp / "empty.zip", empties);
+    TZADirManager m(nullptr, false);
+    platform::MemoryStream s(std::vector<std::uint8_t>(empties.begin(), empties.end()));
+    m.setStream(&s);
+    m.LoadCentralDirectory();
+    EXPECT_EQ(m.currentDir().Count(), 0);
+    EXPECT_EQ(m.namelessSkipped(), int(empties.size() / 30));
+    const auto nameless = testArchive((tmp / "empty.zip").string());
+    ASSERT_TRUE(nameless.has_value());
+    EXPECT_NE(nameless->find(std::to_string(empties.size() / 30) + " entries without a name were skipped"),
+              std::string::npos);
+}
+
+TEST(HostileArchive, progressComesAtLeastEvery256KiBWhileAddingAndExtracting) {
+    TempFolder tmp;
+    std::mt19937 rng(5);
+    std::string noise(3 << 20, '\0');
+    for (char& c : noise) c = char(rng());
+    writeFile(tmp / "p/noise.bin", noise);
+    writeFile(tmp / "p/zeros.bin", std::string(12 << 20, '\0'));   // inflates 1000:1
+    for (int level : {1, 6, 9}) {
+        std::map<std::string, int> calls;
+        auto count = [&](const std::string& name, int, TZAProcessOperation op, TZAProgressPhase phase, bool&) {
+            if (phase == ppProcess) ++calls[std::string(op == poExtract ? "x " : "a ") + std::string(namePart(name))];
+        };
+        TZipArchiver zip;
+        zip.OnFileProgress = count;
+        zip.SetCompressionMode(level);
+        zip.BaseDir = tmp.str();
+        zip.OpenArchive((tmp / "g.zip").string(), kOpenCreate);
+        zip.AddFiles((tmp / "p/*.*").string());
+        zip.CloseArchive();
+        zip.OpenArchive((tmp / "g.zip").string(), kOpenRead);
+        zip.BaseDir = (tmp / "out").string();
+        zip.ExtractFiles();
+        zip.CloseArchive();
+        EXPECT_GE(calls["a noise.bin"], 11) << level;
+        EXPECT_GE(calls["a zeros.bin"], 47) << level;
+        EXPECT_GE(calls["x noise.bin"], 11) << level;
+        EXPECT_GE(calls["x zeros.bin"], 47) << level;
+    }
+}
