@@ -188,6 +188,45 @@ std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchi
     return std::nullopt;
 }
 
+// The profile folder of a save, built as work/name: every file of the systems folder, or
+// the save fails. Answers its path, or the empty text after the busy window went and the
+// error was shown.
+std::string copySystemsFolder(ProfileWindow& window, BusyWindowScope& busy, const std::string& systems,
+                              const std::string& work, const std::string& name) {
+    const std::string copied = work + "/" + name;
+    const CopyOutcome copy = CopyFolderTree(window, systems, copied, false, true);
+    window.pumpMessages();
+    if (copy.failedFiles == 0 && platform::folderExists(platform::toPath(copied)))
+        return copied;
+    busy.hide();
+    window.showError(text::kCopyFailed + (copy.failedFiles > 0 ? copy.failureText() : systems));
+    return {};
+}
+
+// The profile archive of a save, packed straight from the systems folder as work/name.zip
+// (through a link work/name, which gives the stored names their root) and tested. Answers
+// its path, or the empty text after the busy window went and the error was shown.
+std::string packSystemsFolder(ProfileWindow& window, BusyWindowScope& busy, ProfileArchive& archive,
+                              const std::string& systems, const std::string& work, const std::string& name) {
+    const std::string root = work + "/" + name;
+    std::error_code ec;
+    fs::create_directory_symlink(fs::absolute(platform::toPath(systems), ec), platform::toPath(root), ec);
+    const std::string packed = root + ".zip";
+    std::optional<std::string> failed;
+    if (ec)
+        failed = root + ": " + ec.message();
+    else
+        failed = archive.pack(window, work, name, packed);
+    if (!failed)
+        return packed;
+    // Name the user's file, not its place behind the link.
+    if (failed->starts_with(root))
+        failed->replace(0, root.size(), systems);
+    busy.hide();
+    window.showError(text::kPackFailed + *failed);
+    return {};
+}
+
 } // namespace
 
 bool NameHasForbiddenChars(std::string_view name) {
@@ -250,25 +289,12 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
 
     BusyWindowScope busy(window);
     const std::string work = scope.workFolder();
-    const std::string copied = work + "/" + name;
-    const CopyOutcome copy = CopyFolderTree(window, systems, copied, false, true);
-    window.pumpMessages();
-    if (copy.failedFiles > 0 || !platform::folderExists(platform::toPath(copied))) {
-        busy.hide();
-        window.showError(text::kCopyFailed + (copy.failedFiles > 0 ? copy.failureText() : systems));
-        return false;
-    }
-    std::string built = copied;
-    if (archived) {
-        built = work + "/" + name + ".zip";
-        if (auto failed = archive->pack(window, work, name, built)) {
-            busy.hide();
-            window.showError(text::kPackFailed + *failed);
-            return false;
-        }
-        if (pathTaken(profileArchivePath(name)))
-            moveOrThrow(profileArchivePath(name), scope.trashFolder() + "/" + name + ".zip");
-    }
+    const std::string built = archived ? packSystemsFolder(window, busy, *archive, systems, work, name)
+                                       : copySystemsFolder(window, busy, systems, work, name);
+    if (built.empty())
+        return false;   // the busy window went before the error was shown
+    if (archived && pathTaken(profileArchivePath(name)))
+        moveOrThrow(profileArchivePath(name), scope.trashFolder() + "/" + name + ".zip");
     // From here the profile's files are complete; they are listed only once in place.
     scope.record({Journal::Action::Save, name, {}, archived});
     moveOrThrow(built, archived ? profileArchivePath(name) : profileFolder(name));
@@ -331,7 +357,7 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
                 window.showError(text::kFilesNotFound + oldName);
                 return false;
             }
-            if (archive->damage(archivePath, oldName)) {
+            if (archive->damage(window, archivePath, oldName)) {
                 window.showError(text::kDamagedArchive + archivePath);
                 return false;
             }
@@ -430,7 +456,7 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
                                            : platform::folderExists(platform::toPath(files));
     if (!present)
         return refuse(text::kFilesNotFound + name);
-    if (profile->archived && archive->damage(files, name))
+    if (profile->archived && archive->damage(window, files, name))
         return refuse(text::kDamagedArchive + files);
 
     const auto gameLock = lockGameFolder(game, refusal);

@@ -27,7 +27,8 @@ public:
                                             const std::string& archivePath) = 0;
     // Answers nullopt when the archive is whole: its directory read as written, every
     // entry passing its check and lying below name + "/"; else what is wrong.
-    virtual std::optional<std::string> damage(const std::string& archivePath, const std::string& name) = 0;
+    virtual std::optional<std::string> damage(ProfileWindow& window, const std::string& archivePath,
+                                              const std::string& name) = 0;
     // Unpacks the archive into the folder destination, giving destination + "/" + name
     // with the whole tree. Answers the error's text when an entry fails or is missing;
     // what was unpacked stays for the caller to remove.

@@ -34,6 +34,29 @@ private:
     decltype(archiver::TZipArchiver::OnFileProgress) m_previous;
 };
 
+// Remembers the first failure the archiver asked about during a call (its text names the
+// file and the system's reason), and still asks the front end's question.
+class FailureRecorder {
+public:
+    explicit FailureRecorder(archiver::TZipArchiver& archiver) : m_archiver(archiver), m_previous(archiver.Prompts.askFailure) {
+        archiver.Prompts.askFailure = [this](const std::string& message, bool allowRetry) {
+            if (m_first.empty())
+                m_first = message;
+            return m_previous ? m_previous(message, allowRetry) : archiver::fxaAbort;
+        };
+    }
+    ~FailureRecorder() { m_archiver.Prompts.askFailure = m_previous; }
+    FailureRecorder(const FailureRecorder&) = delete;
+    FailureRecorder& operator=(const FailureRecorder&) = delete;
+
+    const std::string& first() const { return m_first; }
+
+private:
+    archiver::TZipArchiver& m_archiver;
+    decltype(archiver::TZAPrompts::askFailure) m_previous;
+    std::string m_first;
+};
+
 std::string withBase(const std::string& base, const std::string& stored) { return base + "/" + stored; }
 
 // The first of `wanted` that the archive does not hold, preferring a file that cannot be
@@ -90,6 +113,7 @@ std::vector<std::string> archiveStoredNames(archiver::TZipArchiver& archiver, co
 std::optional<std::string> ZipProfileArchive::pack(ProfileWindow& window, const std::string& base,
                                                    const std::string& name, const std::string& archivePath) {
     const auto expected = expectedStoredNames(base, name);
+    FailureRecorder failures(m_archiver);
     try {
         ProgressPump pump(m_archiver, window);
         m_archiver.FileName = archivePath;
@@ -101,8 +125,8 @@ std::optional<std::string> ZipProfileArchive::pack(ProfileWindow& window, const 
         window.pumpMessages();
         m_archiver.CloseArchive();
         if (auto missing = firstMissing(base, expected, archiveStoredNames(m_archiver, archivePath)))
-            return missing;
-        if (auto bad = archiver::testArchive(archivePath))
+            return failures.first().empty() ? *missing : failures.first();
+        if (auto bad = archiver::testArchive(archivePath, [&] { window.pumpMessages(); }))
             return withBase(base, *bad);
     } catch (const std::exception& e) {
         m_archiver.CloseArchive();
@@ -111,14 +135,15 @@ std::optional<std::string> ZipProfileArchive::pack(ProfileWindow& window, const 
     return std::nullopt;
 }
 
-std::optional<std::string> ZipProfileArchive::damage(const std::string& archivePath, const std::string& name) {
+std::optional<std::string> ZipProfileArchive::damage(ProfileWindow& window, const std::string& archivePath,
+                                                     const std::string& name) {
     try {
         // Every entry must lie inside the profile's own folder: a stray one could land
         // anywhere below the folder it is unpacked into.
         for (const auto& stored : archiveStoredNames(m_archiver, archivePath))
             if (!stored.starts_with(name + "/"))
                 return stored;
-        return archiver::testArchive(archivePath);
+        return archiver::testArchive(archivePath, [&] { window.pumpMessages(); });
     } catch (const std::exception& e) {
         m_archiver.CloseArchive();
         return std::string(e.what());

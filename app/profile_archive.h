@@ -18,7 +18,8 @@ public:
 
     std::optional<std::string> pack(ProfileWindow& window, const std::string& base, const std::string& name,
                                     const std::string& archivePath) override;
-    std::optional<std::string> damage(const std::string& archivePath, const std::string& name) override;
+    std::optional<std::string> damage(ProfileWindow& window, const std::string& archivePath,
+                                      const std::string& name) override;
     std::optional<std::string> unpack(ProfileWindow& window, const std::string& archivePath, const std::string& name,
                                       const std::string& destination) override;
 

@@ -269,8 +269,10 @@ std::optional<std::string> directoryWarning(const TZADirManager& dir) {
     return text;
 }
 
-std::optional<std::string> testArchive(const std::string& fileName) {
+std::optional<std::string> testArchive(const std::string& fileName, const std::function<void()>& onProgress) {
     TZipArchiver zip;
+    if (onProgress)
+        zip.OnFileProgress = [&](const std::string&, int, TZAProcessOperation, TZAProgressPhase, bool&) { onProgress(); };
     zip.OpenArchive(fileName, kOpenRead);
     if (auto warning = directoryWarning(*zip.dirManager())) return warning;
     std::optional<std::string> firstFailure;

@@ -262,7 +262,8 @@ std::optional<std::string> directoryWarning(const TZADirManager& dir);
 // rebuilt (or nameless entries were left out), else the stored name of the first entry
 // that fails: its data is damaged (size, CRC-32), shared with or running into another
 // entry or the directory, or its local header disagrees with its central entry.
-// Opening errors propagate (EZAException).
-std::optional<std::string> testArchive(const std::string& fileName);
+// Opening errors propagate (EZAException). `onProgress` runs as the entries' data is read
+// (every 256 KiB or so), so that a window can stay alive while a large archive is tested.
+std::optional<std::string> testArchive(const std::string& fileName, const std::function<void()>& onProgress = {});
 
 } // namespace archiver

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -113,6 +115,11 @@ TEST_F(Transactions, fullDiskDuringSaveListsNothingAndNamesTheCause) {
     fs::create_directories(small / "wd");
     fs::current_path(small / "wd");
     writeFile("options.ini", "Keep\t/k\t0\r\n");
+    std::string noise(100000, '\0');   // does not compress: the archive cannot fit either
+    std::mt19937 random(1);
+    for (char& c : noise)
+        c = char(random());
+    writeFile(outside("src/noise.bin"), noise);
     for (bool archived : {false, true}) {
         EXPECT_FALSE(save("Main", archived));
         ASSERT_EQ(window.events.size(), 3u);
@@ -248,6 +255,24 @@ TEST_F(Transactions, onlyProfileDeleteSucceedsOnlyWhenTheListIsGone) {
         EXPECT_EQ(LoadProfileList(), Events{"Main"}) << lock;
         EXPECT_FALSE(fs::exists(kStagingFolder)) << lock;
     }
+}
+
+TEST_F(Transactions, truncatedProfileArchiveIsRefusedByApplyAndRename) {
+    ASSERT_TRUE(save("Main", true));
+    // Cut at the start of the second entry: the directory is gone, one entry remains whole.
+    std::string bytes = readFile("Main.zip");
+    const auto second = bytes.find("PK\x03\x04", 4);
+    ASSERT_NE(second, std::string::npos);
+    writeFile("Main.zip", bytes.substr(0, second));
+    const std::string damaged = readFile("Main.zip");
+    const std::string refusal = "Error: Архив сервера повреждён: ./Main.zip";
+    EXPECT_FALSE(apply("Main"));
+    EXPECT_EQ(window.events.back(), refusal);
+    EXPECT_FALSE(rename("Main", "New"));
+    EXPECT_EQ(window.events.back(), refusal);
+    EXPECT_EQ(readFile("Main.zip"), damaged);
+    EXPECT_EQ(system(), (Events{"old.ini=old"}));
+    EXPECT_EQ(LoadProfileList(), Events{"Main"});
 }
 
 TEST_F(Transactions, cliAcceptsDashNamesAndUndo) {
