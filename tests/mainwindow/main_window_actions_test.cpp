@@ -411,7 +411,8 @@ TEST_F(MainWindowActions, clicksWhileAnActionPumpsStartNothing) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(LoadProfileList(), (Strings{"Main", "Other"}));
 
-    // Save pumps too: a second Save would have refused the name it had just written.
+    // Save pumps too: a second Save would have refused the name it had just written, and
+    // the other buttons of edit mode would cancel or open a folder picker inside it.
     click(window->addButton());
     picks.push_back(QString::fromStdString(systems));
     click(window->systemsBrowseButton());
@@ -419,12 +420,16 @@ TEST_F(MainWindowActions, clicksWhileAnActionPumpsStartNothing) {
     PumpHook saveAgain([&] {
         if (!busy->isVisible())
             return false;
-        QTest::mouseClick(window->saveButton(), Qt::LeftButton, {}, window->saveButton()->rect().center());
+        for (auto* b : {window->saveButton(), window->cancelButton(), window->systemsBrowseButton(),
+                        window->gameBrowseButton()})
+            QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
         return true;
     });
+    const std::size_t picked = pickerCalls.size();
     boxes.answer(QMessageBox::Ok);
     click(window->saveButton());
     EXPECT_TRUE(saveAgain.done());
+    EXPECT_EQ(pickerCalls.size(), picked);
     EXPECT_EQ(boxesSeen(), Strings{informationBox("Сервер Third успешно сохранен")});
     EXPECT_EQ(LoadProfileList(), (Strings{"Main", "Other", "Third"}));
 }
