@@ -2,6 +2,9 @@
 
 #include "platform/file_system.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace kestrane {
 namespace {
 
@@ -38,9 +41,11 @@ bool canList(const std::string& folder) {
     return !ec;
 }
 
-void countFailure(CopyOutcome& out, const std::string& path) {
-    if (!out.lastEntry && out.failedFiles++ == 0)
+void countFailure(CopyOutcome& out, const std::string& path, const std::string& reason = {}) {
+    if (!out.lastEntry && out.failedFiles++ == 0) {
         out.firstFailure = path;
+        out.firstReason = reason;
+    }
 }
 
 // Recreates the link `from` at `to`, replacing a file or link of that name.
@@ -67,7 +72,13 @@ void copyTree(CopyWalk& walk, const std::string& sourceFolder, const std::string
     }
     // A folder that cannot be made (a file in its place, no write access) or listed
     // (no read access) loses all its files: a failure, unlike an empty folder.
-    if (!platform::createFolders(platform::toPath(target)) || !canList(source)) {
+    if (!platform::createFolders(platform::toPath(target))) {
+        const int error = errno;
+        out.lastEntry = false;
+        countFailure(out, sourceFolder, std::strerror(error));
+        return;
+    }
+    if (!canList(source)) {
         out.lastEntry = false;
         countFailure(out, sourceFolder);
         return;
@@ -94,8 +105,10 @@ void copyTree(CopyWalk& walk, const std::string& sourceFolder, const std::string
         } else if (!walk.overwrite && platform::fileExists(platform::toPath(to))) {
             out.lastEntry = true;
         } else {
-            out.lastEntry = platform::copyFile(platform::toPath(from), platform::toPath(to));
-            countFailure(out, from);
+            const std::error_code error =
+                platform::copyFile(platform::toPath(from), platform::toPath(to), [&] { window.pumpMessages(); });
+            out.lastEntry = !error;
+            countFailure(out, from, error.message());
         }
         if (walk.stopOnFailure && !out.lastEntry) {
             walk.stopped = true;
@@ -121,30 +134,44 @@ CopyOutcome CopyFolderTree(ProfileWindow& window, const std::string& source, con
     return out;
 }
 
-void DeleteFolderTree(ProfileWindow& window, const std::string& folder) {
+bool DeleteFolderTree(ProfileWindow& window, const std::string& folder) {
     std::error_code ec;
-    if (std::filesystem::is_symlink(std::filesystem::symlink_status(platform::toPath(folder), ec))) {
+    const auto status = std::filesystem::symlink_status(platform::toPath(folder), ec);
+    if (!std::filesystem::exists(status))
+        return true;
+    if (std::filesystem::is_symlink(status) || !std::filesystem::is_directory(status)) {
         // A linked folder is not ours to empty: remove the link only.
-        platform::deleteFile(platform::toPath(folder));
-        return;
+        if (platform::deleteFile(platform::toPath(folder)))
+            return true;
+        window.showPlain("Could NOT delete " + folder);
+        return false;
     }
+    bool childrenGone = true;
     for (const auto& entry : platform::listFolder(folder + "/*.*", kAllEntries)) {
         window.pumpMessages();
-        const std::string path = folder + "/" + entry.name;
-        if ((entry.attributes & platform::kAttrDirectory) && !entry.symlink) {
-            if (!isDotEntry(entry.name))
-                DeleteFolderTree(window, path);
-            continue;
-        }
         if (isDotEntry(entry.name))
             continue;
+        const std::string path = folder + "/" + entry.name;
+        if ((entry.attributes & platform::kAttrDirectory) && !entry.symlink) {
+            childrenGone = DeleteFolderTree(window, path) && childrenGone;
+            continue;
+        }
         if (entry.attributes != platform::kAttrArchive && !entry.symlink)
             platform::setFileAttributes(platform::toPath(path), platform::kAttrArchive);
-        if (!platform::deleteFile(platform::toPath(path)))
+        if (!platform::deleteFile(platform::toPath(path))) {
             window.showPlain("Could NOT delete " + path);
+            childrenGone = false;
+        }
     }
     window.pumpMessages();
-    platform::removeFolder(platform::toPath(folder));
+    if (platform::removeFolder(platform::toPath(folder)))
+        return true;
+    // A folder whose files all went but which stays (no write access to its parent, or
+    // entries the listing could not see) is reported itself; one that holds a file
+    // already reported is not reported again.
+    if (childrenGone && platform::folderExists(platform::toPath(folder)))
+        window.showPlain("Could NOT delete " + folder);
+    return !platform::folderExists(platform::toPath(folder));
 }
 
 bool RenameFolder(ProfileWindow& window, const std::string& oldPath, const std::string& newPath) {

@@ -12,21 +12,27 @@ struct CopyOutcome {
     bool lastEntry = false;   // the outcome of the last entry handled (false for an empty source)
     int failedFiles = 0;      // files, and folders whose files, that could not be copied
     std::string firstFailure; // source path of the first of them
+    std::string firstReason;  // the system's reason for it, when it gave one
+
+    // The path and the reason, as an error box shows them.
+    std::string failureText() const { return firstReason.empty() ? firstFailure : firstFailure + ": " + firstReason; }
 };
 
 // Copies the tree below source into target (created with every missing folder above
 // it), replacing files of the same name when `overwrite`; target files without a
 // counterpart stay. With `stopOnFailure` the first failing file ends the whole copy.
 // Links to files are copied as files; links to folders are recreated as links, never
-// followed. An empty source or target copies nothing. The copy reports; the caller decides
-// what to show.
+// followed. An empty source or target copies nothing. Messages are pumped between entries
+// and every 256 KiB inside a file. The copy reports; the caller decides what to show.
 CopyOutcome CopyFolderTree(ProfileWindow& window, const std::string& source, const std::string& target,
                            bool stopOnFailure, bool overwrite);
 
 // Deletes folder and everything below it: read-only, hidden and system files too. A file
 // that cannot be deleted shows the plain box "Could NOT delete " + path and the walk goes
-// on; folders left non-empty stay. A link is removed itself; its target is never entered.
-void DeleteFolderTree(ProfileWindow& window, const std::string& folder);
+// on; a folder that cannot be removed although everything in it went is shown the same
+// way. A link is removed itself; its target is never entered. Answers whether the folder
+// is gone (a missing folder counts as gone).
+bool DeleteFolderTree(ProfileWindow& window, const std::string& folder);
 
 // Renames a folder or file. A failure shows an error box with the system's message;
 // answers whether the rename happened.

@@ -5,7 +5,9 @@
 //   kestrane-cli apply NAME
 //   kestrane-cli rename OLD NEW
 //   kestrane-cli delete NAME [--yes]
+//   kestrane-cli undo NAME
 //
+// "--" ends the options: the arguments after it are names, even when they begin with "-".
 // Exit status: 0 when the action reached its success message, 1 when it did not,
 // 2 for a usage error.
 #include "app/application.h"
@@ -38,7 +40,9 @@ const char* const kUsageText =
     "       kestrane-cli save --systems DIR --game DIR --name NAME [--archive]\n"
     "       kestrane-cli apply NAME\n"
     "       kestrane-cli rename OLD NEW\n"
-    "       kestrane-cli delete NAME [--yes]\n";
+    "       kestrane-cli delete NAME [--yes]\n"
+    "       kestrane-cli undo NAME\n"
+    "       (\"--\" before a name that begins with \"-\")\n";
 
 struct Arguments {
     std::vector<std::string> positional;
@@ -52,9 +56,14 @@ struct Arguments {
 std::optional<Arguments> parse(int argc, char** argv, const std::vector<std::string>& valueOptions,
                                const std::vector<std::string>& flags = {}) {
     Arguments args;
+    bool optionsEnded = false;
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
-        if (a.rfind("--", 0) == 0 && std::find(flags.begin(), flags.end(), a.substr(2)) != flags.end()) {
+        if (optionsEnded) {
+            args.positional.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a.rfind("--", 0) == 0 && std::find(flags.begin(), flags.end(), a.substr(2)) != flags.end()) {
             args.flags.push_back(a.substr(2));
         } else if (a.rfind("--", 0) == 0) {
             const std::string key = a.substr(2);
@@ -124,6 +133,11 @@ int run(int argc, char** argv) {
     archiver::TZipArchiver zip;
     installPrompts(zip);
     ZipProfileArchive archive(zip);
+    {
+        // Whatever an interrupted run left is settled first, as the window does at start.
+        ConsoleWindow quiet(std::cout, ConsoleWindow::Answer::Ask);
+        RecoverInterruptedActions(quiet);
+    }
 
     if (command == "list") {
         auto args = parse(argc, argv, {}, {"long"});
@@ -132,9 +146,9 @@ int run(int argc, char** argv) {
         if (!args->has("long")) {
             for (const auto& name : LoadProfileList())
                 std::cout << name << '\n';
-        } else if (ProfileListExists()) {
+        } else {
             // Name, game folder and the archive flag, as the lines hold them.
-            for (const auto& line : readListFile(kProfileListFile))
+            for (const auto& line : readListFile().texts())
                 std::cout << line << '\n';
         }
         return kDone;
@@ -151,17 +165,21 @@ int run(int argc, char** argv) {
         window.archiveBox = args->has("archive");
         return SaveProfile(window, &archive) ? kDone : kNotDone;
     }
-    if (command == "apply" || command == "rename" || command == "delete") {
+    if (command == "apply" || command == "rename" || command == "delete" || command == "undo") {
         auto args = parse(argc, argv, {}, command == "delete" ? std::vector<std::string>{"yes"} : std::vector<std::string>{});
         const std::size_t wanted = command == "rename" ? 2 : 1;
         if (!args || args->positional.size() != wanted)
             return kUsage;
-        ConsoleWindow window(std::cout, args->has("yes") ? ConsoleWindow::Answer::Yes : ConsoleWindow::Answer::Ask);
+        // The undo command is its own confirmation; a delete asks unless --yes.
+        const bool yes = args->has("yes") || command == "undo";
+        ConsoleWindow window(std::cout, yes ? ConsoleWindow::Answer::Yes : ConsoleWindow::Answer::Ask);
         if (!selectProfile(window, args->positional[0]))
             return kNotDone;
         bool done = false;
         if (command == "apply") {
             done = ApplyProfile(window, &archive);
+        } else if (command == "undo") {
+            done = UndoApply(window);
         } else if (command == "rename") {
             window.name = args->positional[1];
             done = RenameProfile(window, &archive);

@@ -1,10 +1,18 @@
 #include "app/profile_actions.h"
 
+#include "app/action_scope.h"
+#include "app/application.h"
 #include "app/folder_operations.h"
+#include "app/game_folder.h"
 #include "app/profile_list.h"
 #include "platform/encoding.h"
+#include "platform/file_lock.h"
+#include "platform/file_stream.h"
 #include "platform/file_system.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace kestrane {
@@ -40,12 +48,14 @@ private:
 // the working directory and its parent, which no action may copy into or delete.
 bool isDotName(std::string_view name) { return name == "." || name == ".."; }
 
+bool isBlank(std::string_view name) { return name.find_first_not_of(' ') == std::string_view::npos; }
+
 // The refusal for a new name, or nullptr when the name may be used. `takenBy` decides
 // the duplicate rule, which differs between save and rename.
 template <class TakenTest>
 const char* newNameRefusal(std::string_view name, TakenTest takenBy, std::string& detail) {
-    if (name.empty())
-        return text::kNameEmpty;
+    if (isBlank(name))
+        return text::kNameEmpty;   // a name of blanks would be an invisible entry
     if (takenBy(name))
         return text::kNameTaken;
     if (NameHasForbiddenChars(name))
@@ -57,6 +67,11 @@ const char* newNameRefusal(std::string_view name, TakenTest takenBy, std::string
         return text::kInvalidName;
     }
     return nullptr;
+}
+
+// A TAB or a line break in a folder would split or add lines of options.ini.
+bool hasControlChars(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
 
 // The selected profile's name, or nullopt after showing why there is none usable.
@@ -77,6 +92,32 @@ std::optional<std::string> selectedProfile(ProfileWindow& window) {
     return name;
 }
 
+// The fields of name's matching line, or nullopt with the refusal to show: no line, or a
+// line that is not name TAB folder TAB flag for exactly this name.
+std::optional<ProfileFields> profileOf(const ProfileListText& list, const std::string& name, std::string& refusal) {
+    const int index = list.matching(name);
+    if (index < 0) {
+        refusal = text::kProfileNotFound + name;
+        return std::nullopt;
+    }
+    const std::string& line = list.lines[std::size_t(index)].text;
+    auto fields = parseProfileLine(line);
+    if (!fields || fields->name != name) {
+        refusal = text::kInvalidLine + displayName(line);
+        return std::nullopt;
+    }
+    return fields;
+}
+
+// The same for an action without the busy window: the refusal is shown.
+std::optional<ProfileFields> profileOf(ProfileWindow& window, const ProfileListText& list, const std::string& name) {
+    std::string refusal;
+    auto fields = profileOf(list, name, refusal);
+    if (!fields)
+        window.showError(refusal);
+    return fields;
+}
+
 // Whether anything, a dangling link included, is at path.
 bool pathTaken(const std::string& path) {
     std::error_code ec;
@@ -85,6 +126,65 @@ bool pathTaken(const std::string& path) {
 
 bool isWithin(const std::string& inner, const std::string& outer) {
     return platform::isWithinFolder(platform::toPath(inner), platform::toPath(outer));
+}
+
+// Whether two places overlap: one is the other or lies inside it.
+bool overlaps(const std::string& a, const std::string& b) { return isWithin(a, b) || isWithin(b, a); }
+
+// An apply replaces game/system whole: it must not be, hold or lie inside the working
+// directory, the staging place or any profile's files.
+bool gameFolderIsSafe(const ProfileListText& list, const GameFolder& game) {
+    if (overlaps(game.system, ".") || overlaps(game.system, kStagingFolder))
+        return false;
+    for (const auto& line : list.lines) {
+        const auto fields = parseProfileLine(line.text);
+        if (fields && !isDotName(fields->name) && !NameHasForbiddenChars(fields->name) &&
+            (overlaps(game.system, profileFolder(fields->name)) || overlaps(game.system, profileArchivePath(fields->name))))
+            return false;
+    }
+    return true;
+}
+
+void moveOrThrow(const std::string& from, const std::string& to) {
+    if (auto error = platform::renamePath(platform::toPath(from), platform::toPath(to)))
+        throw ProfileError("Cannot rename " + from + " to " + to + ": " + *error);
+}
+
+// The game folder's lock, taken after making the folder; nullopt with the refusal to show.
+std::optional<platform::FileLock> lockGameFolder(const GameFolder& game, std::string& refusal) {
+    if (!platform::createFolders(platform::toPath(game.folder))) {
+        refusal = text::kBadGameFolder + game.folder;
+        return std::nullopt;
+    }
+    std::optional<platform::FileLock> lock;
+    try {
+        lock = platform::FileLock::acquire(platform::toPath(game.folder), platform::FileLock::Mode::Exclusive);
+    } catch (const platform::FileError& e) {
+        throw ProfileError(e.what());
+    }
+    if (!lock)
+        refusal = text::kAnotherCopyRunning;
+    return lock;
+}
+
+// Builds the complete new `system` folder as game.fresh, from the profile folder or
+// straight out of the profile archive; answers the error to show when it cannot.
+std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchive* archive,
+                                             const ProfileFields& profile, const GameFolder& game) {
+    if (profile.archived) {
+        if (auto error = archive->unpack(window, profileArchivePath(profile.name), profile.name, game.partial))
+            return error;
+        moveOrThrow(game.partial + "/" + profile.name, game.fresh);
+        return std::nullopt;
+    }
+    const CopyOutcome copy = CopyFolderTree(window, profileFolder(profile.name), game.partial, false, true);
+    window.pumpMessages();
+    if (copy.failedFiles > 0)
+        return text::kCopyFailed + copy.failureText();
+    if (!platform::folderExists(platform::toPath(game.partial)) && !platform::createFolders(platform::toPath(game.partial)))
+        return text::kCopyFailed + game.partial;
+    moveOrThrow(game.partial, game.fresh);
+    return std::nullopt;
 }
 
 } // namespace
@@ -121,14 +221,23 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
         window.showError(text::kGameFolderEmpty);
         return false;
     }
+    ActionScope scope(window);
+    if (!scope.acquired())
+        return false;
     std::string detail;
     if (const char* refusal = newNameRefusal(name, ProfileNameTaken, detail)) {
         window.showError(refusal + detail);
         return false;
     }
-    // Something already at the profile folder's place (options.ini itself, another
-    // profile's archive, a folder left behind) would take the copy's place or mix its
-    // files into the new profile. An archive left under the name is replaced.
+    for (const std::string& folder : {systems, gameFolder}) {
+        if (hasControlChars(folder)) {
+            window.showError(text::kInvalidPath + folder);
+            return false;
+        }
+    }
+    // Something already at the profile folder's place (options.ini itself, a folder left
+    // behind) would be mixed with the new profile. An archive left under the name without
+    // a line is replaced.
     if (pathTaken(profileFolder(name))) {
         window.showError(text::kNameTaken);
         return false;
@@ -139,28 +248,31 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
     }
 
     BusyWindowScope busy(window);
-    AppendProfile(name, gameFolder, archived);
+    const std::string work = scope.workFolder();
+    const std::string copied = work + "/" + name;
+    const CopyOutcome copy = CopyFolderTree(window, systems, copied, false, true);
     window.pumpMessages();
-    const CopyOutcome copy = CopyFolderTree(window, systems, profileFolder(name), false, true);
-    window.pumpMessages();
-    if (copy.failedFiles > 0 || !platform::folderExists(platform::toPath(profileFolder(name)))) {
-        // A profile missing some of its files is worse than none: undo the save.
-        DeleteProfileLine(kProfileListFile, name);
-        DeleteFolderTree(window, profileFolder(name));
+    if (copy.failedFiles > 0 || !platform::folderExists(platform::toPath(copied))) {
         busy.hide();
-        window.showError(text::kCopyFailed + (copy.failedFiles > 0 ? copy.firstFailure : systems));
+        window.showError(text::kCopyFailed + (copy.failedFiles > 0 ? copy.failureText() : systems));
         return false;
     }
+    std::string built = copied;
     if (archived) {
-        if (auto failed = archive->archiveProfile(window, name)) {
-            // The folder stayed; keep the profile usable as an unpacked one.
-            SetProfileArchived(name, false);
+        built = work + "/" + name + ".zip";
+        if (auto failed = archive->pack(window, work, name, built)) {
             busy.hide();
-            window.refreshMainWindow();
             window.showError(text::kPackFailed + *failed);
             return false;
         }
+        if (pathTaken(profileArchivePath(name)))
+            moveOrThrow(profileArchivePath(name), scope.trashFolder() + "/" + name + ".zip");
     }
+    // From here the profile's files are complete; they are listed only once in place.
+    scope.record({Journal::Action::Save, name, {}, archived});
+    moveOrThrow(built, archived ? profileArchivePath(name) : profileFolder(name));
+    AppendProfile(name, gameFolder, archived);
+    scope.finish();
     busy.hide();
     window.refreshMainWindow();
     window.showInformation("Сервер " + name + " успешно сохранен");
@@ -174,11 +286,18 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
         return false;
     const std::string& oldName = *selected;
     const std::string newName = window.nameText();
+    ActionScope scope(window);
+    if (!scope.acquired())
+        return false;
 
     // The matching rule finds a profile by the first line holding its name, so a new
     // name may neither occur in another line nor contain another profile's name.
-    const auto lines = ProfileListExists() ? readListFile(kProfileListFile) : std::vector<std::string>();
-    const int ownLine = matchingLine(lines, oldName);
+    const ProfileListText list = readListFile();
+    const auto profile = profileOf(window, list, oldName);
+    if (!profile)
+        return false;
+    const auto lines = list.texts();
+    const int ownLine = list.matching(oldName);
     auto taken = [&](std::string_view candidate) {
         if (nameOccursInLines(lines, candidate, ownLine))
             return true;
@@ -196,20 +315,46 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
     }
 
     if (newName != oldName) {
-        // The line is rewritten after the files were renamed, so that a refused folder
-        // rename changes nothing; a list that cannot be written must then stop the
-        // rename before any file moves, or the line would keep a name no file has.
-        writeListFile(kProfileListFile, readListFile(kProfileListFile));
-        const bool archived = ownLine >= 0 && IsProfileArchived(oldName);
-        if (archived) {
-            if (archive == nullptr || !archive->renameProfileArchive(window, oldName, newName))
+        if (pathTaken(profileFolder(newName)) || pathTaken(profileArchivePath(newName))) {
+            window.showError(text::kNameTaken);
+            return false;
+        }
+        // A list that cannot be written must stop the rename before any file moves.
+        requireListWritable(kProfileListFile);
+        if (profile->archived) {
+            // The stored names begin with the profile's name: the archive is unpacked,
+            // renamed and packed again in the staging place, and replaces the old one
+            // only when the new one tested whole.
+            const std::string archivePath = profileArchivePath(oldName);
+            if (archive == nullptr || !platform::fileExists(platform::toPath(archivePath))) {
+                window.showError(text::kFilesNotFound + oldName);
                 return false;
+            }
+            if (archive->damage(archivePath, oldName)) {
+                window.showError(text::kDamagedArchive + archivePath);
+                return false;
+            }
+            const std::string work = scope.workFolder();
+            if (auto error = archive->unpack(window, archivePath, oldName, work)) {
+                window.showError(*error);
+                return false;
+            }
+            moveOrThrow(work + "/" + oldName, work + "/" + newName);
+            const std::string repacked = work + "/" + newName + ".zip";
+            if (auto failed = archive->pack(window, work, newName, repacked)) {
+                window.showError(text::kPackFailed + *failed);
+                return false;
+            }
+            scope.record({Journal::Action::Rename, oldName, newName, true});
+            moveOrThrow(repacked, profileArchivePath(newName));
         } else {
+            scope.record({Journal::Action::Rename, oldName, newName, false});
             const std::string wd = GetWorkingDirectory();
             if (!RenameFolder(window, wd + "/" + oldName, wd + "/" + newName))
                 return false;
         }
         RenameProfileLine(oldName, newName);
+        scope.finish();
     }
     window.showInformation("Сервер " + oldName + " успешно переименован на " + newName);
     window.clearEntryFields();
@@ -222,24 +367,36 @@ bool DeleteProfile(ProfileWindow& window) {
     if (!selected)
         return false;
     const std::string& name = *selected;
+    ActionScope scope(window);
+    if (!scope.acquired())
+        return false;
+    const auto profile = profileOf(window, readListFile(), name);
+    if (!profile)
+        return false;
     if (!window.askYesNo(text::kDeleteCaption, text::kDeleteQuestion))
         return false;
 
-    if (window.profileEntries().size() == 1) {
-        DeleteFolderTree(window, profileFolder(name));
-        platform::deleteFile(platform::toPath(profileArchivePath(name)));
-        window.showInformation(profileArchivePath(name));
-        platform::deleteFile(kProfileListFile);
-        window.showInformation("Сервер " + name + " успешно удален");
-        LoadProfileList(window);
-        return true;
+    const bool onlyProfile = window.profileEntries().size() == 1;
+    requireListWritable(kProfileListFile);
+    // The files go aside first; the profile is gone once its line is.
+    scope.record({Journal::Action::Delete, name, {}, profile->archived});
+    if (pathTaken(profileFolder(name)))
+        moveOrThrow(profileFolder(name), ActionScope::movedFolder());
+    if (pathTaken(profileArchivePath(name)))
+        moveOrThrow(profileArchivePath(name), ActionScope::movedArchive());
+    if (onlyProfile) {
+        if (!platform::deleteFile(platform::toPath(kProfileListFile)) && ProfileListExists())
+            throw ProfileError(std::string("Cannot delete ") + kProfileListFile + ": " + std::strerror(errno));
+    } else {
+        DeleteProfileLine(kProfileListFile, name);
     }
-    DeleteProfileLine(kProfileListFile, name);
-    DeleteFolderTree(window, profileFolder(name));
-    platform::deleteFile(platform::toPath(profileArchivePath(name)));
+    scope.finish();
+    if (onlyProfile)
+        window.showInformation(profileArchivePath(name));
     window.showInformation("Сервер " + name + " успешно удален");
     LoadProfileList(window);
-    selectFirstEntry(window);
+    if (!onlyProfile)
+        selectFirstEntry(window);
     return true;
 }
 
@@ -248,52 +405,97 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
     if (!selected)
         return false;
     const std::string& name = *selected;
+    ActionScope scope(window);
+    if (!scope.acquired())
+        return false;
 
     BusyWindowScope busy(window);
-    const std::string gameFolder = ProfileHasLine(name) ? LookupGameFolder(name) : std::string();
-    const std::string systemFolder = gameFolder + "/system";
-    // Deleting the system folder must not reach the working directory (the profiles and
-    // options.ini) nor the profile's own files.
-    if (gameFolder.empty() || isWithin(GetWorkingDirectory(), systemFolder) ||
-        isWithin(systemFolder, profileFolder(name))) {
+    auto refuse = [&](const std::string& refusal) {
         busy.hide();
-        window.showError(text::kBadGameFolder + gameFolder);
+        window.showError(refusal);
         return false;
-    }
+    };
+    std::string refusal;
+    const ProfileListText list = readListFile();
+    const auto profile = profileOf(list, name, refusal);
+    if (!profile)
+        return refuse(refusal);
+    const GameFolder game(profile->gameFolder);
+    if (!gameFolderIsSafe(list, game))
+        return refuse(text::kBadGameFolder + profile->gameFolder);
+    // The profile's files must be at hand and whole before the game's folder is touched.
+    const std::string files = profile->archived ? profileArchivePath(name) : profileFolder(name);
+    const bool present = profile->archived ? archive != nullptr && platform::fileExists(platform::toPath(files))
+                                           : platform::folderExists(platform::toPath(files));
+    if (!present)
+        return refuse(text::kFilesNotFound + name);
+    if (profile->archived && archive->damage(files, name))
+        return refuse(text::kDamagedArchive + files);
 
-    // The profile's files must be at hand before the game's folder is touched.
-    const bool archived = IsProfileArchived(name);
-    if (archived) {
-        if (!platform::fileExists(platform::toPath(profileArchivePath(name))) || archive == nullptr) {
-            busy.hide();
-            window.showError(text::kFilesNotFound + name);
-            return false;
-        }
-        if (auto error = archive->extractProfile(window, name)) {
-            busy.hide();
-            window.showError(*error);
-            return false;
-        }
-    } else if (!platform::folderExists(platform::toPath(profileFolder(name)))) {
-        busy.hide();
-        window.showError(text::kFilesNotFound + name);
-        return false;
+    const auto gameLock = lockGameFolder(game, refusal);
+    if (!gameLock)
+        return refuse(refusal);
+    recoverGameFolder(window, game);
+    if (auto error = assembleNewSystem(window, archive, *profile, game)) {
+        DeleteFolderTree(window, game.partial);
+        return refuse(*error);
     }
-
-    DeleteFolderTree(window, systemFolder);
-    const CopyOutcome copy = CopyFolderTree(window, profileFolder(name), systemFolder, false, true);
-    window.pumpMessages();
-    if (archived)
-        DeleteFolderTree(window, profileFolder(name));
-    if (copy.failedFiles > 0) {
-        busy.hide();
-        window.showError(text::kCopyFailed + copy.firstFailure);
-        return false;
-    }
-    window.showInformation("Сервер " + name + " записан в папку " + systemFolder);
+    swapInNewSystem(window, game);
+    window.showInformation("Сервер " + name + " записан в папку " + game.system);
     busy.hide();
     selectFirstEntry(window);
     return true;
+}
+
+bool UndoApply(ProfileWindow& window) {
+    const auto selected = selectedProfile(window);
+    if (!selected)
+        return false;
+    ActionScope scope(window);
+    if (!scope.acquired())
+        return false;
+    const auto profile = profileOf(window, readListFile(), *selected);
+    if (!profile)
+        return false;
+    const GameFolder game(profile->gameFolder);
+    if (!platform::folderExists(platform::toPath(game.folder))) {
+        window.showError(text::kNoBackup + profile->gameFolder);
+        return false;
+    }
+    std::string refusal;
+    const auto gameLock = lockGameFolder(game, refusal);
+    if (!gameLock) {
+        window.showError(refusal);
+        return false;
+    }
+    recoverGameFolder(window, game);
+    if (!pathTaken(game.backup)) {
+        window.showError(text::kNoBackup + profile->gameFolder);
+        return false;
+    }
+    if (!window.askYesNo(kApplicationTitle, text::kUndoQuestion))
+        return false;
+    swapWithBackup(window, game);
+    window.showInformation("Папка " + game.system + " возвращена");
+    return true;
+}
+
+void RecoverInterruptedActions(ProfileWindow& window) {
+    const auto lock = platform::FileLock::acquire(".", platform::FileLock::Mode::Exclusive);
+    if (!lock)
+        return;   // another copy is at work here and settles its own leftovers
+    recoverWorkingDirectory(window);
+    for (const auto& line : readListFile().lines) {
+        const auto fields = parseProfileLine(line.text);
+        if (!fields || !platform::folderExists(platform::toPath(fields->gameFolder)))
+            continue;
+        const GameFolder game(fields->gameFolder);
+        if (!pathTaken(game.partial) && !pathTaken(game.fresh) && !pathTaken(game.undo) && !pathTaken(game.trash))
+            continue;
+        if (const auto gameLock = platform::FileLock::acquire(platform::toPath(game.folder),
+                                                              platform::FileLock::Mode::Exclusive))
+            recoverGameFolder(window, game);
+    }
 }
 
 } // namespace kestrane

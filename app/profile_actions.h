@@ -14,22 +14,25 @@
 
 namespace kestrane {
 
-// Packs and unpacks archived profiles ("./name.zip"). Provided by the window that owns
-// the archiver; a front end without one saves every profile unpacked.
+// Packs, checks and unpacks archived profiles. Provided by the window that owns the
+// archiver; a front end without one saves every profile unpacked.
 class ProfileArchive {
 public:
     virtual ~ProfileArchive() = default;
-    // Packs "./name" into "./name.zip", checks the archive and then removes the folder.
-    // Answers the path of the first file that is not safely in the archive; the folder
-    // then stays and the archive is removed.
-    virtual std::optional<std::string> archiveProfile(ProfileWindow& window, const std::string& name) = 0;
-    // Unpacks "./name.zip" into the working directory, recreating "./name". On any
-    // failure it removes what it unpacked and answers the error's text.
-    virtual std::optional<std::string> extractProfile(ProfileWindow& window, const std::string& name) = 0;
-    // Renames "./oldName.zip" to "./newName.zip" with every stored name moved from
-    // "oldName/" to "newName/". Shows the error and answers false on failure.
-    virtual bool renameProfileArchive(ProfileWindow& window, const std::string& oldName,
-                                      const std::string& newName) = 0;
+    // Packs the folder base + "/" + name into archivePath under stored names that begin
+    // with name + "/", then reads the archive back and tests it. Answers nullopt when every
+    // file and subfolder is safely in it; else the first missing or failing path, or the
+    // archiver's error.
+    virtual std::optional<std::string> pack(ProfileWindow& window, const std::string& base, const std::string& name,
+                                            const std::string& archivePath) = 0;
+    // Answers nullopt when the archive is whole: its directory read as written, every
+    // entry passing its check and lying below name + "/"; else what is wrong.
+    virtual std::optional<std::string> damage(const std::string& archivePath, const std::string& name) = 0;
+    // Unpacks the archive into the folder destination, giving destination + "/" + name
+    // with the whole tree. Answers the error's text when an entry fails or is missing;
+    // what was unpacked stays for the caller to remove.
+    virtual std::optional<std::string> unpack(ProfileWindow& window, const std::string& archivePath,
+                                              const std::string& name, const std::string& destination) = 0;
 };
 
 // Message texts of the profile actions.
@@ -47,6 +50,12 @@ inline constexpr const char* kFilesNotFound = "Файлы сервера не н
 inline constexpr const char* kBadGameFolder = "Неверная папка игры: ";
 inline constexpr const char* kNothingSelected = "Сервер не выбран";
 inline constexpr const char* kInvalidName = "Недопустимое название сервера: ";
+inline constexpr const char* kProfileNotFound = "Сервер не найден: ";
+inline constexpr const char* kInvalidLine = "Неверная строка в options.ini: ";
+inline constexpr const char* kInvalidPath = "Недопустимый путь: ";
+inline constexpr const char* kDamagedArchive = "Архив сервера повреждён: ";
+inline constexpr const char* kNoBackup = "Нет сохранённой папки system для ";
+inline constexpr const char* kUndoQuestion = "Вернуть папку system, которая была до последнего применения?";
 inline constexpr const char* kDeleteQuestion = "Вы действительно хотите удалить запись?";
 inline constexpr const char* kDeleteCaption = "Удаление";
 } // namespace text
@@ -58,9 +67,22 @@ bool NameHasForbiddenChars(std::string_view name);
 std::string profileFolder(std::string_view name);
 std::string profileArchivePath(std::string_view name);
 
+// The actions. Each runs as a whole or not at all: it holds the working directory's lock
+// (a second copy of Kestrane is refused), builds what it writes in the staging place
+// and changes options.ini last, so that a crash or a failure at any point leaves the
+// state before the action or the state after it (see action_scope.h and game_folder.h).
 bool SaveProfile(ProfileWindow& window, ProfileArchive* archive = nullptr);
 bool RenameProfile(ProfileWindow& window, ProfileArchive* archive = nullptr);
 bool DeleteProfile(ProfileWindow& window);
 bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive = nullptr);
+// Puts back the `system` folder that the last apply to the selected profile's game
+// folder replaced, after asking kUndoQuestion; the current one becomes the backup, so a
+// second undo redoes.
+bool UndoApply(ProfileWindow& window);
+
+// Finishes or undoes what an interrupted action left, in the working directory and in
+// the game folders of the listed profiles. Does nothing while another copy of Kestrane
+// holds the working directory. Throws ProfileError when options.ini cannot be read.
+void RecoverInterruptedActions(ProfileWindow& window);
 
 } // namespace kestrane

@@ -14,12 +14,60 @@
 namespace kestrane {
 namespace fs = std::filesystem;
 
+namespace {
+
+// Pumps the window's messages from the archiver's progress for the length of a call, so
+// that the busy window keeps moving inside one long file.
+class ProgressPump {
+public:
+    ProgressPump(archiver::TZipArchiver& archiver, ProfileWindow& window)
+        : m_archiver(archiver), m_previous(archiver.OnFileProgress) {
+        archiver.OnFileProgress = [&window](const std::string&, int, archiver::TZAProcessOperation,
+                                            archiver::TZAProgressPhase, bool&) { window.pumpMessages(); };
+    }
+    ~ProgressPump() { m_archiver.OnFileProgress = m_previous; }
+    ProgressPump(const ProgressPump&) = delete;
+    ProgressPump& operator=(const ProgressPump&) = delete;
+
+private:
+    archiver::TZipArchiver& m_archiver;
+    decltype(archiver::TZipArchiver::OnFileProgress) m_previous;
+};
+
+std::string withBase(const std::string& base, const std::string& stored) { return base + "/" + stored; }
+
+// The first of `wanted` that the archive does not hold, preferring a file that cannot be
+// read: an aborted add leaves every file out, and the unreadable one is what went wrong.
+std::optional<std::string> firstMissing(const std::string& base, const std::vector<std::string>& wanted,
+                                        const std::vector<std::string>& stored) {
+    const std::set<std::string> have(stored.begin(), stored.end());
+    std::vector<std::string> missing;
+    for (const auto& want : wanted)
+        if (!have.count(want))
+            missing.push_back(withBase(base, want));
+    if (missing.empty())
+        return std::nullopt;
+    auto unreadable = std::find_if(missing.begin(), missing.end(), [](const std::string& path) {
+        if (path.ends_with("/"))
+            return false;
+        try {
+            platform::File::openRead(platform::toPath(path));
+            return false;
+        } catch (const platform::FileError&) {
+            return true;
+        }
+    });
+    return unreadable != missing.end() ? *unreadable : missing.front();
+}
+
+} // namespace
+
 ZipProfileArchive::ZipProfileArchive(archiver::TZipArchiver& archiver) : m_archiver(archiver) {}
 
-std::vector<std::string> expectedStoredNames(const std::string& name) {
+std::vector<std::string> expectedStoredNames(const std::string& base, const std::string& name) {
     std::vector<std::string> names;
     std::error_code ec;
-    const fs::path root = platform::toPath(profileFolder(name));
+    const fs::path root = platform::toPath(withBase(base, name));
     for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string rel = name + "/" + fs::relative(it->path(), root, ec).generic_string();
         names.push_back(it->is_directory() && !it->is_symlink() ? rel + "/" : rel);
@@ -39,127 +87,73 @@ std::vector<std::string> archiveStoredNames(archiver::TZipArchiver& archiver, co
     return names;
 }
 
-std::optional<std::string> ZipProfileArchive::archiveProfile(ProfileWindow& window, const std::string& name) {
-    const std::string archivePath = profileArchivePath(name);
-    const auto expected = expectedStoredNames(name);
-    std::optional<std::string> failure;
+std::optional<std::string> ZipProfileArchive::pack(ProfileWindow& window, const std::string& base,
+                                                   const std::string& name, const std::string& archivePath) {
+    const auto expected = expectedStoredNames(base, name);
     try {
+        ProgressPump pump(m_archiver, window);
         m_archiver.FileName = archivePath;
+        m_archiver.BaseDir = base;
         window.pumpMessages();
         m_archiver.OpenArchive(archiver::kOpenCreate);
-        m_archiver.AddFiles(profileFolder(name) + "/*.*", archiver::kDefaultSearchAttr, "");
+        // The mask is taken below BaseDir, which gives the stored names their root.
+        m_archiver.AddFiles("./" + name + "/*.*", archiver::kDefaultSearchAttr, "");
         window.pumpMessages();
         m_archiver.CloseArchive();
-
-        // The folder goes only when the archive, read back, holds all of it intact.
-        const auto stored = archiveStoredNames(m_archiver, archivePath);
-        const std::set<std::string> have(stored.begin(), stored.end());
-        std::vector<std::string> missing;
-        for (const auto& want : expected)
-            if (!have.count(want))
-                missing.push_back("./" + want);
-        // An aborted add leaves every file out: name the one that could not be read,
-        // which is what went wrong, rather than the first one missing.
-        auto unreadable = std::find_if(missing.begin(), missing.end(), [](const std::string& path) {
-            if (path.ends_with("/"))
-                return false;
-            try {
-                platform::File::openRead(platform::toPath(path));
-                return false;
-            } catch (const platform::FileError&) {
-                return true;
-            }
-        });
-        if (unreadable != missing.end())
-            failure = *unreadable;
-        else if (!missing.empty())
-            failure = missing.front();
-        if (!failure) {
-            if (auto bad = archiver::testArchive(archivePath))
-                failure = "./" + *bad;
-        }
+        if (auto missing = firstMissing(base, expected, archiveStoredNames(m_archiver, archivePath)))
+            return missing;
+        if (auto bad = archiver::testArchive(archivePath))
+            return withBase(base, *bad);
     } catch (const std::exception& e) {
         m_archiver.CloseArchive();
-        failure = e.what();  // not one file: the archiver's own message
+        return std::string(e.what());   // not one file: the archiver's own message
     }
-    window.pumpMessages();
-    if (failure) {
-        platform::deleteFile(platform::toPath(archivePath));
-        return failure;
-    }
-    DeleteFolderTree(window, profileFolder(name));
     return std::nullopt;
 }
 
-std::optional<std::string> ZipProfileArchive::extractProfile(ProfileWindow& window, const std::string& name) {
-    const std::string archivePath = profileArchivePath(name);
-    const std::string folder = profileFolder(name);
-    auto fail = [&](const std::string& text) -> std::optional<std::string> {
-        m_archiver.CloseArchive();
-        DeleteFolderTree(window, folder);
-        return text;
-    };
+std::optional<std::string> ZipProfileArchive::damage(const std::string& archivePath, const std::string& name) {
     try {
-        // Every entry must be intact and inside the profile's own folder before anything
-        // is unpacked: a stray entry could otherwise overwrite options.ini or another profile.
+        // Every entry must lie inside the profile's own folder: a stray one could land
+        // anywhere below the folder it is unpacked into.
         for (const auto& stored : archiveStoredNames(m_archiver, archivePath))
-            if (stored.rfind(name + "/", 0) != 0)
-                return fail(text::kCopyFailed + ("./" + stored));
-        if (auto bad = archiver::testArchive(archivePath))
-            return fail(text::kCopyFailed + ("./" + *bad));
+            if (!stored.starts_with(name + "/"))
+                return stored;
+        return archiver::testArchive(archivePath);
+    } catch (const std::exception& e) {
+        m_archiver.CloseArchive();
+        return std::string(e.what());
+    }
+}
 
-        // A folder left over under the profile's name (an apply that never finished)
-        // would mix its own files into what the apply copies: only the archive counts.
-        DeleteFolderTree(window, folder);
-
+std::optional<std::string> ZipProfileArchive::unpack(ProfileWindow& window, const std::string& archivePath,
+                                                     const std::string& name, const std::string& destination) {
+    try {
+        ProgressPump pump(m_archiver, window);
         m_archiver.FileName = archivePath;
         window.pumpMessages();
         m_archiver.OpenArchive(archiver::kOpenRead);
-        m_archiver.BaseDir = "./";
+        m_archiver.BaseDir = destination;
         window.pumpMessages();
         m_archiver.ExtractFiles("*.*", archiver::kDefaultSearchAttr, "");
         window.pumpMessages();
         m_archiver.CloseArchive();
 
+        // Whatever the failure decision answered, a file left out is a failed unpack.
         for (const auto& stored : archiveStoredNames(m_archiver, archivePath)) {
-            const fs::path p = platform::toPath("./" + stored);
+            const fs::path p = platform::toPath(withBase(destination, stored));
             const bool present = stored.ends_with("/") ? platform::folderExists(p) : platform::fileExists(p);
             if (!present)
-                return fail(text::kCopyFailed + ("./" + stored));
+                return text::kCopyFailed + withBase(destination, stored);
         }
         // The profile folder has no entry of its own: an archive of an empty folder
-        // unpacks nothing, and the apply must still find an (empty) profile folder.
-        if (!platform::createFolders(platform::toPath(folder)))
-            return fail(text::kCopyFailed + folder);
+        // unpacks nothing, and the caller must still find an (empty) folder.
+        if (!platform::createFolders(platform::toPath(withBase(destination, name))))
+            return text::kCopyFailed + withBase(destination, name);
     } catch (const std::exception& e) {
-        return fail(e.what());
+        m_archiver.CloseArchive();
+        return std::string(e.what());
     }
     return std::nullopt;
-}
-
-bool ZipProfileArchive::renameProfileArchive(ProfileWindow& window, const std::string& oldName,
-                                             const std::string& newName) {
-    if (platform::folderExists(platform::toPath(profileFolder(newName))) ||
-        platform::fileExists(platform::toPath(profileArchivePath(newName)))) {
-        window.showError(text::kNameTaken);
-        return false;
-    }
-    if (auto error = extractProfile(window, oldName)) {
-        window.showError(*error);
-        return false;
-    }
-    const std::string wd = GetWorkingDirectory();
-    if (!RenameFolder(window, wd + "/" + oldName, wd + "/" + newName)) {
-        DeleteFolderTree(window, profileFolder(oldName));
-        return false;
-    }
-    if (auto failed = archiveProfile(window, newName)) {
-        DeleteFolderTree(window, profileFolder(newName));
-        window.showError(text::kPackFailed + *failed);
-        return false;
-    }
-    platform::deleteFile(platform::toPath(profileArchivePath(oldName)));
-    return true;
 }
 
 } // namespace kestrane

@@ -1,11 +1,8 @@
 #include "app/profile_list.h"
 
 #include "platform/encoding.h"
+#include "platform/file_stream.h"
 #include "platform/file_system.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -26,20 +23,6 @@ std::string upperAscii(std::string_view s) {
 
 std::string systemError(const std::string& what, const std::string& fileName, int err) {
     return what + " " + fileName + ": " + std::strerror(err);
-}
-
-// Writes the whole text to fd; false on any short or failed write.
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        text.remove_prefix(std::size_t(n));
-    }
-    return true;
 }
 
 } // namespace
@@ -115,87 +98,124 @@ bool nameOccursInLines(const std::vector<std::string>& lines, std::string_view n
     return false;
 }
 
-std::vector<std::string> readListFile(const std::string& fileName) {
+std::optional<ProfileFields> parseProfileLine(std::string_view line) {
+    const std::size_t first = line.find('\t');
+    const std::size_t second = first == std::string_view::npos ? first : line.find('\t', first + 1);
+    if (second == std::string_view::npos || line.find('\t', second + 1) != std::string_view::npos)
+        return std::nullopt;
+    const std::string_view flag = line.substr(second + 1);
+    if (first == 0 || second == first + 1 || (flag != "0" && flag != "1"))
+        return std::nullopt;
+    ProfileFields fields{std::string(line.substr(0, first)), {}, flag == "1"};
+    fields.gameFolder = gameFolderOfLine(line, fields.name);
+    if (fields.gameFolder.empty())
+        return std::nullopt;   // a folder of one separator would name the root
+    return fields;
+}
+
+namespace {
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+}
+
+ProfileListText ProfileListText::parse(std::string_view bytes) {
+    ProfileListText list;
+    if (bytes.starts_with(kByteOrderMark)) {
+        list.byteOrderMark = true;
+        bytes.remove_prefix(kByteOrderMark.size());
+    }
+    for (auto& line : splitLines(bytes)) {
+        std::string text = platform::textFileToUtf8(line);
+        list.lines.push_back({std::move(line), std::move(text)});
+    }
+    return list;
+}
+
+std::string ProfileListText::bytes() const {
+    std::string out = byteOrderMark ? std::string(kByteOrderMark) : std::string();
+    for (const auto& line : lines) {
+        out += line.bytes;
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::vector<std::string> ProfileListText::texts() const {
+    std::vector<std::string> out;
+    for (const auto& line : lines)
+        out.push_back(line.text);
+    return out;
+}
+
+int ProfileListText::matching(std::string_view name) const { return matchingLine(texts(), name); }
+
+bool ProfileListText::hasProfile(std::string_view name) const {
+    for (const auto& line : lines)
+        if (auto fields = parseProfileLine(line.text); fields && fields->name == name)
+            return true;
+    return false;
+}
+
+ProfileListText readListFile(const std::string& fileName) {
+    if (!platform::fileExists(platform::toPath(fileName)) && !platform::folderExists(platform::toPath(fileName)))
+        return {};
     std::ifstream in(fileName, std::ios::binary);
     if (!in)
         throw ProfileError(systemError("Cannot open", fileName, errno));
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad())
         throw ProfileError(systemError("Cannot read", fileName, errno));
-    return splitLines(platform::textFileToUtf8(bytes));
+    return ProfileListText::parse(bytes);
 }
 
-void writeListFile(const std::string& fileName, const std::vector<std::string>& lines) {
-    namespace fs = std::filesystem;
-    const fs::path target = platform::toPath(fileName);
-    if (auto attr = platform::fileAttributes(target); attr && (*attr & platform::kAttrReadOnly))
+void requireListWritable(const std::string& fileName) {
+    if (auto attr = platform::fileAttributes(platform::toPath(fileName)); attr && (*attr & platform::kAttrReadOnly))
         throw ProfileError(systemError("Cannot write", fileName, EACCES));
+}
 
-    fs::path folder = target.parent_path();
-    if (folder.empty())
-        folder = ".";
-    std::string tempName = (folder / (target.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkstemp(tempName.data());
-    if (fd < 0)
-        throw ProfileError(systemError("Cannot write", fileName, errno));
-
-    // Keep the permissions of the file being replaced (a new file gets the usual ones).
-    struct stat st {};
-    mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : mode_t(0644);
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, joinLines(lines)) && ::fsync(fd) == 0;
-    int err = errno;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(tempName.c_str(), target.c_str()) != 0) {
-        err = errno;
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(tempName.c_str());
-        throw ProfileError(systemError("Cannot write", fileName, err));
-    }
-    // Make the rename itself durable.
-    if (int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+void writeListFile(const std::string& fileName, const ProfileListText& list) {
+    const std::filesystem::path target = platform::toPath(fileName);
+    requireListWritable(fileName);
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    try {
+        platform::TempFile temp(folder, target.filename().string() + ".");
+        temp.keepPermissionsOf(target);
+        const std::string bytes = list.bytes();
+        if (temp.file().write(bytes.data(), bytes.size()) != bytes.size())
+            throw ProfileError(systemError("Cannot write", fileName, temp.file().lastError()));
+        temp.commit(target);
+    } catch (const platform::FileError& e) {
+        throw ProfileError(systemError("Cannot write", fileName, e.errorNumber()));
     }
 }
 
 bool ProfileListExists() {
-    std::ifstream in(kProfileListFile, std::ios::binary);
-    return bool(in);
+    std::error_code ec;
+    return std::filesystem::exists(platform::toPath(kProfileListFile), ec);
 }
 
 std::vector<std::string> LoadProfileList() {
     std::vector<std::string> names;
-    if (!ProfileListExists())
-        return names;
-    for (const auto& line : readListFile(kProfileListFile))
-        names.push_back(displayName(line));
+    for (const auto& line : readListFile().lines)
+        names.push_back(displayName(line.text));
     return names;
 }
 
 void AppendProfile(std::string_view name, std::string_view gameFolder, bool archived) {
     // A list that exists but cannot be read fails here: starting a new one would
     // replace every profile's line by the new line alone.
-    std::vector<std::string> lines;
-    if (platform::fileExists(platform::toPath(kProfileListFile)))
-        lines = readListFile(kProfileListFile);
-    lines.push_back(profileLine(name, gameFolder, archived));
-    writeListFile(kProfileListFile, lines);
+    auto list = readListFile();
+    list.append(profileLine(name, gameFolder, archived));
+    writeListFile(kProfileListFile, list);
 }
 
 std::string LookupGameFolder(std::string_view name) {
-    const auto lines = readListFile(kProfileListFile);
+    const auto lines = readListFile().texts();
     int i = matchingLine(lines, name);
     return i < 0 ? std::string() : gameFolderOfLine(lines[std::size_t(i)], name);
 }
 
-bool ProfileHasLine(std::string_view name) {
-    return ProfileListExists() && matchingLine(readListFile(kProfileListFile), name) >= 0;
-}
-
 bool IsProfileArchived(std::string_view name) {
-    const auto lines = readListFile(kProfileListFile);
+    const auto lines = readListFile().texts();
     int i = matchingLine(lines, name);
     if (i < 0)
         return false;
@@ -203,37 +223,22 @@ bool IsProfileArchived(std::string_view name) {
     return !line.empty() && line.back() != '0';
 }
 
-void SetProfileArchived(std::string_view name, bool archived) {
-    auto lines = readListFile(kProfileListFile);
-    int i = matchingLine(lines, name);
-    if (i < 0)
-        return;
-    std::string& line = lines[std::size_t(i)];
-    if (!line.empty())
-        line.back() = archived ? '1' : '0';
-    writeListFile(kProfileListFile, lines);
-}
-
 void RenameProfileLine(std::string_view oldName, std::string_view newName) {
-    auto lines = readListFile(kProfileListFile);
-    int i = matchingLine(lines, oldName);
+    auto list = readListFile();
+    int i = list.matching(oldName);
     if (i >= 0)
-        lines[std::size_t(i)].replace(0, oldName.size(), newName);
-    writeListFile(kProfileListFile, lines);
+        list.replace(std::size_t(i), std::string(newName) + list.lines[std::size_t(i)].text.substr(oldName.size()));
+    writeListFile(kProfileListFile, list);
 }
 
 void DeleteProfileLine(const std::string& fileName, std::string_view name) {
-    auto lines = readListFile(fileName);
-    int i = matchingLine(lines, name);
+    auto list = readListFile(fileName);
+    int i = list.matching(name);
     if (i >= 0)
-        lines.erase(lines.begin() + i);
-    writeListFile(fileName, lines);
+        list.erase(std::size_t(i));
+    writeListFile(fileName, list);
 }
 
-bool ProfileNameTaken(std::string_view name) {
-    if (!ProfileListExists())
-        return false;
-    return nameOccursInLines(readListFile(kProfileListFile), name);
-}
+bool ProfileNameTaken(std::string_view name) { return nameOccursInLines(readListFile().texts(), name); }
 
 } // namespace kestrane

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <system_error>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,9 +64,13 @@ bool isWithinFolder(const std::filesystem::path& inner, const std::filesystem::p
 bool folderExists(const std::filesystem::path& p);
 bool fileExists(const std::filesystem::path& p);   // a file, not a folder
 
-// Copies a file, replacing the target, keeping last-write time and permissions.
-// Returns false when the copy failed (the target is then left as the system left it).
-bool copyFile(const std::filesystem::path& from, const std::filesystem::path& to);
+// Copies a file, replacing the target (never a read-only one), keeping last-write time
+// and permissions; the kernel copies the data (cloning where the file system can).
+// `onChunk` runs after every 256 KiB or so, so that a window can stay alive during a long
+// copy. Answers an empty error code on success, else the system's reason; a target
+// left half-written is removed.
+std::error_code copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                         const std::function<void()>& onChunk = {});
 // Deletes a file; false when it could not be deleted or did not exist.
 bool deleteFile(const std::filesystem::path& p);
 // Creates a folder and every missing folder above it; true when it exists afterwards.

@@ -97,7 +97,7 @@ TEST_F(ProfileActions, saveWithFailedFileUndoesItself) {
     fs::create_symlink("/nonexistent", outside("game/system/broken"));
     ASSERT_TRUE(save("First", outside("game/system/sub").string()));
     EXPECT_FALSE(save("Main", systems));
-    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Не удалось скопировать: " + systems + "/broken"}));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Не удалось скопировать: " + systems + "/broken: No such file or directory"}));
     EXPECT_EQ(LoadProfileList(), Events{"First"});
     EXPECT_FALSE(fs::exists("Main"));
 }
@@ -131,7 +131,7 @@ TEST_F(ProfileActions, applyThatCannotMakeTheSystemFolderFails) {
     window.select("Main");
     window.events.clear();
     EXPECT_FALSE(ApplyProfile(window));
-    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Не удалось скопировать: ./Main"}));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Неверная папка игры: " + outside("not-a-folder").string()}));
     EXPECT_EQ(readFile(outside("not-a-folder")), "f");
 }
 
@@ -149,7 +149,7 @@ TEST_F(ProfileActions, applyWithoutFilesOrGameFolderTouchesNothing) {
     writeFile("options.ini", "Other\t/x\t0\r\n");
     window.events.clear();
     EXPECT_FALSE(ApplyProfile(window));
-    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Неверная папка игры: "}));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Сервер не найден: Main"}));
     EXPECT_EQ(treeListing(outside("game/system")), before);
 }
 

@@ -84,20 +84,45 @@ TEST_F(ProfileListFile, lookupsAndDeletesWorkOnTheRightLine) {
     EXPECT_EQ(readFile("options.ini"), "Main2\t/b\t1\r\n");
     RenameProfileLine("Main2", "Север");
     EXPECT_EQ(readFile("options.ini"), "Север\t/b\t1\r\n");
-    SetProfileArchived("Север", false);
-    EXPECT_EQ(readFile("options.ini"), "Север\t/b\t0\r\n");
     DeleteProfileLine("options.ini", "Север");
     EXPECT_TRUE(ProfileListExists());
     EXPECT_EQ(readFile("options.ini"), "");
     EXPECT_TRUE(LoadProfileList().empty());
 }
 
-TEST_F(ProfileListFile, listWrittenOnWindowsIsReadAsWindows1251) {
-    writeFile("options.ini", "\xD1\xE5\xF0\xE2\xE5\xF0\tC:\\Games\\\t0\r\n");   // "Сервер"
-    EXPECT_EQ(LoadProfileList(), std::vector<std::string>{"Сервер"});
+TEST_F(ProfileListFile, eachLineIsDecodedOnItsOwnAndKeptByteForByte) {
+    // A list from Windows (Windows-1251) with a UTF-8 line and a byte-order mark in front:
+    // neither garbles the other, and a rewrite stores the untouched lines as they were.
+    const std::string cp1251Line = "\xD1\xE5\xF0\xE2\xE5\xF0\tC:\\Games\\\t0";   // "Сервер"
+    const std::string original = "\xEF\xBB\xBF" + cp1251Line + "\r\nСевер\t/s\t1\nbroken line\r\n";
+    writeFile("options.ini", original);
+    EXPECT_EQ(LoadProfileList(), (std::vector<std::string>{"Сервер", "Север", "broken line"}));
     EXPECT_EQ(LookupGameFolder("Сервер"), "C:\\Games");
-    AppendProfile("Два", "/d", false);   // rewritten in UTF-8
-    EXPECT_EQ(readFile("options.ini"), "Сервер\tC:\\Games\\\t0\r\nДва\t/d\t0\r\n");
+    EXPECT_TRUE(IsProfileArchived("Север"));
+    AppendProfile("Два", "/d", false);
+    EXPECT_EQ(readFile("options.ini"),
+              "\xEF\xBB\xBF" + cp1251Line + "\r\nСевер\t/s\t1\r\nbroken line\r\nДва\t/d\t0\r\n");
+}
+
+TEST(ProfileListText, onlyNameTabFolderTabFlagIsAProfileLine) {
+    struct Case {
+        const char* line;
+        bool valid;
+        const char* folder;
+    };
+    for (const Case& c : std::vector<Case>{{"Main\t/g/\t1", true, "/g"},
+                                           {"Main\t/g\t0", true, "/g"},
+                                           {"Main\t/games/Game10", false, ""},   // no flag
+                                           {"Main\t/g\t2", false, ""},
+                                           {"game1\t/g\t/system\t0", false, ""},   // extra TAB
+                                           {"\t/g\t0", false, ""},
+                                           {"Main\t\t0", false, ""},
+                                           {"Main\t/\t0", false, ""},   // the root is no game folder
+                                           {"Main", false, ""}}) {
+        const auto fields = parseProfileLine(c.line);
+        EXPECT_EQ(fields.has_value(), c.valid) << c.line;
+        EXPECT_EQ(fields ? fields->gameFolder : "", c.folder) << c.line;
+    }
 }
 
 TEST_F(ProfileListFile, readOnlyListFailsAndStaysUnchanged) {

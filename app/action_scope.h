@@ -1,0 +1,79 @@
+// What keeps the profile actions whole when the program is killed, the disk fills up or
+// a second copy of Kestrane runs in the same working directory.
+//
+// Every action runs inside an ActionScope. The scope holds an advisory lock on the
+// working directory for the whole action (the kernel drops it when the process dies),
+// so a second copy changes nothing and says so. Under the lock it first finishes or
+// undoes whatever an interrupted action left. An action builds its files in the staging
+// place, "./.kestrane:staging" (no profile can take that name: ':' is forbidden in
+// names), and moves them into place by rename. Before its first move it records in the
+// staging place's journal what it is about to move. Whether the action happened is then
+// decided by one thing only, options.ini: a save, rename or delete whose line change
+// reached options.ini is finished by recovery, any other is undone. Recovery runs at the
+// start of every action, when the action ends (successful or not), and at start-up.
+#pragma once
+
+#include "app/profile_window.h"
+#include "platform/file_lock.h"
+
+#include <optional>
+#include <string>
+
+namespace kestrane {
+
+namespace text {
+inline constexpr const char* kAnotherCopyRunning = "Другая копия Kestrane сейчас работает с этой папкой";
+} // namespace text
+
+inline constexpr const char* kStagingFolder = "./.kestrane:staging";
+
+// What an action is about to move, so that recovery can finish or undo it.
+struct Journal {
+    enum class Action { Save, Rename, Delete };
+    Action action = Action::Save;
+    std::string name;      // the profile (the old name of a rename)
+    std::string newName;   // the new name of a rename
+    bool archived = false; // the profile's files are its archive, not its folder
+
+    std::string text() const;
+    static std::optional<Journal> parse(const std::string& text);
+};
+
+class ActionScope {
+public:
+    // Takes the working directory's lock, or shows kAnotherCopyRunning when another copy
+    // holds it (acquired() is then false), and recovers what an earlier action left.
+    // Throws ProfileError when options.ini cannot be read to decide that.
+    explicit ActionScope(ProfileWindow& window);
+    // Recovers once more, finishing or undoing this action by what options.ini says;
+    // errors are swallowed (the staging place then waits for the next action).
+    ~ActionScope();
+    ActionScope(const ActionScope&) = delete;
+    ActionScope& operator=(const ActionScope&) = delete;
+
+    bool acquired() const { return m_lock.has_value(); }
+
+    // A new, empty folder in the staging place for building files. Throws ProfileError.
+    std::string workFolder();
+    // Where an action puts what it moves aside for good; removed by recovery.
+    std::string trashFolder();
+    // Where a delete moves the profile's folder and archive until the line is gone.
+    static std::string movedFolder() { return std::string(kStagingFolder) + "/profile"; }
+    static std::string movedArchive() { return std::string(kStagingFolder) + "/profile.zip"; }
+    // Records durably what the action is about to move. Throws ProfileError.
+    void record(const Journal& journal);
+    // Finishes the action now, the staged files removed, so that the caller can report
+    // the outcome. Answers false when something could not be removed (already shown).
+    bool finish();
+
+private:
+    ProfileWindow& m_window;
+    std::optional<platform::FileLock> m_lock;
+};
+
+// Finishes or undoes what an interrupted action left in the working directory. Call
+// only while holding the working directory's lock. Answers false when something could
+// not be removed (shown in the window). Throws ProfileError when options.ini cannot be read.
+bool recoverWorkingDirectory(ProfileWindow& window);
+
+} // namespace kestrane
