@@ -2,6 +2,7 @@
 // message loop until the main window is closed.
 #include "app/application.h"
 #include "app/busy_window.h"
+#include "app/gui_application.h"
 #include "app/main_window.h"
 
 #include <QApplication>
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
     const auto mainStart = std::chrono::steady_clock::now();
     QApplication app(argc, argv);
     QApplication::setApplicationName(kestrane::kApplicationTitle);
+    kestrane::prepareGuiApplication();
 
     kestrane::TForm1 mainWindow;
     kestrane::TForm2 busyWindow(&mainWindow);

@@ -5,6 +5,7 @@
 #include "app/profile_archive.h"
 #include "app/profile_list.h"
 #include "archiver/zip_archiver.h"
+#include "controls/plain_label.h"
 #include "controls/shadow_label.h"
 #include "controls/system_colours.h"
 #include "controls/xp_button.h"
@@ -14,8 +15,9 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QListWidgetItem>
 #include <QMessageBox>
 #include <QWindow>
@@ -32,9 +34,7 @@ constexpr int kItemHeight = 13;
 const char* const kPickerTitle = "Please specify a directory";
 
 TForm1::FolderPicker& folderPicker() {
-    static TForm1::FolderPicker picker = [](QWidget* parent, const QString& title) {
-        return QFileDialog::getExistingDirectory(parent, title);
-    };
+    static TForm1::FolderPicker picker = &TForm1::pickFolderWithDialog;
     return picker;
 }
 
@@ -52,23 +52,38 @@ TXPButton* button(QWidget* parent, const char* caption, int left, int top, int w
     return b;
 }
 
-QLabel* label(QWidget* parent, const char* caption, int left, int top, int width, int height) {
-    auto* l = place(new QLabel(QString::fromUtf8(caption), parent), left, top, width, height);
-    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+TLabel* label(QWidget* parent, const char* caption, int left, int top, int width, int height) {
+    auto* l = place(new TLabel(QString::fromUtf8(caption), parent), left, top, width, height);
     // Labels size themselves to their caption, whatever the font's width.
     l->adjustSize();
     l->move(left, top);
     return l;
 }
 
+// Room a title bar needs beside its caption: the window's icon and its three boxes.
+constexpr int kTitleBarReserve = 100;
+
+// A modal message box over the window; returns the button chosen. Qt sizes a box by its
+// text alone, which would leave the caption of a box with a short text cut to "I…" in the
+// title bar: the box is made at least as wide as its caption needs.
+int execMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
+                   QMessageBox::StandardButtons buttons) {
+    QMessageBox box(icon, caption, text, buttons, parent);
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const int width = QFontMetrics(titleFont).horizontalAdvance(caption) + kTitleBarReserve;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    return box.exec();
+}
+
 // The archiver's questions as message boxes over the window.
 archiver::TZAAction askFailure(QWidget* parent, const std::string& message, bool allowRetry) {
-    QMessageBox box(QMessageBox::Critical, kApplicationTitle, q(message), QMessageBox::NoButton, parent);
-    box.addButton(QMessageBox::Abort);
+    QMessageBox::StandardButtons buttons = QMessageBox::Abort | QMessageBox::Ignore;
     if (allowRetry)
-        box.addButton(QMessageBox::Retry);
-    box.addButton(QMessageBox::Ignore);
-    switch (box.exec()) {
+        buttons |= QMessageBox::Retry;
+    switch (execMessageBox(parent, QMessageBox::Critical, kApplicationTitle, q(message), buttons)) {
     case QMessageBox::Retry:
         return archiver::fxaRetry;
     case QMessageBox::Ignore:
@@ -79,12 +94,8 @@ archiver::TZAAction askFailure(QWidget* parent, const std::string& message, bool
 }
 
 archiver::TZAOverwriteAnswer askOverwrite(QWidget* parent, const std::string& question) {
-    QMessageBox box(QMessageBox::Question, kApplicationTitle, q(question), QMessageBox::NoButton, parent);
-    box.addButton(QMessageBox::Yes);
-    box.addButton(QMessageBox::No);
-    box.addButton(QMessageBox::NoToAll);
-    box.addButton(QMessageBox::YesToAll);
-    switch (box.exec()) {
+    switch (execMessageBox(parent, QMessageBox::Question, kApplicationTitle, q(question),
+                           QMessageBox::Yes | QMessageBox::No | QMessageBox::NoToAll | QMessageBox::YesToAll)) {
     case QMessageBox::Yes:
         return archiver::TZAOverwriteAnswer::Yes;
     case QMessageBox::No:
@@ -101,6 +112,10 @@ archiver::TZAOverwriteAnswer askOverwrite(QWidget* parent, const std::string& qu
 } // namespace
 
 void TForm1::setFolderPicker(FolderPicker picker) { folderPicker() = std::move(picker); }
+
+QString TForm1::pickFolderWithDialog(QWidget* parent, const QString& title) {
+    return QFileDialog::getExistingDirectory(parent, title);
+}
 
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -178,17 +193,19 @@ void TForm1::buildControls() {
 }
 
 void TForm1::connectHandlers() {
+    // While an action pumps messages, clicks still arrive; every button ignores them then,
+    // so that no second action, mode change or folder picker starts inside the running one.
     auto on = [this](TXPButton* b, auto handler) {
-        connect(b, &QAbstractButton::clicked, this, [this, handler] { guarded(handler); });
+        connect(b, &QAbstractButton::clicked, this, [this, handler] {
+            if (!m_actionRunning)
+                guarded(handler);
+        });
     };
     on(m_add, [this] { addClick(); });
     on(m_rename, [this] { renameClick(); });
     on(m_save, [this] { saveClick(); });
     on(m_cancel, [this] { cancelClick(); });
-    on(m_exit, [this] {
-        if (!m_actionRunning)
-            close();
-    });
+    on(m_exit, [this] { close(); });
     on(m_systemsBrowse, [this] { pickFolder(m_systemsField, m_gameField); });
     on(m_gameBrowse, [this] { pickFolder(m_gameField, m_nameField); });
     on(m_apply, [this] { runAction([this] { ApplyProfile(*this, m_profileArchive.get()); }); });
@@ -202,13 +219,9 @@ void TForm1::guarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::exception& e) {
-        QMessageBox box(QMessageBox::Critical, kApplicationTitle, q(topLevelErrorText(e.what())), QMessageBox::Ok,
-                        this);
-        box.exec();
+        execMessageBox(this, QMessageBox::Critical, kApplicationTitle, q(topLevelErrorText(e.what())), QMessageBox::Ok);
     } catch (...) {
-        QMessageBox box(QMessageBox::Critical, kApplicationTitle, QStringLiteral("Unknown error."), QMessageBox::Ok,
-                        this);
-        box.exec();
+        execMessageBox(this, QMessageBox::Critical, kApplicationTitle, QStringLiteral("Unknown error."), QMessageBox::Ok);
     }
 }
 
@@ -263,7 +276,10 @@ void TForm1::FormActivate() {
 
 bool TForm1::event(QEvent* e) {
     if (e->type() == QEvent::WindowActivate) {
-        const bool fromBusy = m_busy != nullptr && m_lastOtherActive == m_busy->windowHandle();
+        // Taken back from the busy window only when that window exists and was the last
+        // one active: no handle, and no window that has gone since, ever counts as it.
+        const QWindow* busyHandle = m_busy != nullptr ? m_busy->windowHandle() : nullptr;
+        const bool fromBusy = busyHandle != nullptr && m_lastOtherActive == busyHandle;
         if (!m_activatedOnce || fromBusy) {
             m_activatedOnce = true;
             m_lastOtherActive = nullptr;
@@ -356,23 +372,20 @@ void TForm1::selectEntry(int index) {
 }
 
 void TForm1::showError(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), q(text), QMessageBox::Ok, this);
-    box.exec();
+    execMessageBox(this, QMessageBox::Critical, QStringLiteral("Error"), q(text), QMessageBox::Ok);
 }
 
 void TForm1::showInformation(const std::string& text) {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), q(text), QMessageBox::Ok, this);
-    box.exec();
+    execMessageBox(this, QMessageBox::Information, QStringLiteral("Information"), q(text), QMessageBox::Ok);
 }
 
 void TForm1::showPlain(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, q(text), QMessageBox::Ok, this);
-    box.exec();
+    execMessageBox(this, QMessageBox::NoIcon, kApplicationTitle, q(text), QMessageBox::Ok);
 }
 
 bool TForm1::askYesNo(const std::string& caption, const std::string& text) {
-    QMessageBox box(QMessageBox::Question, q(caption), q(text), QMessageBox::Yes | QMessageBox::No, this);
-    return box.exec() == QMessageBox::Yes;
+    return execMessageBox(this, QMessageBox::Question, q(caption), q(text), QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
 }
 
 void TForm1::pumpMessages() { QCoreApplication::processEvents(); }

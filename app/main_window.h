@@ -14,8 +14,6 @@
 #include <functional>
 #include <memory>
 
-class QLabel;
-
 namespace archiver {
 class TZipArchiver;
 }
@@ -26,6 +24,7 @@ class TXPCheckBox;
 class TXPEdit;
 class TXPGroupBox;
 class TXPListBox;
+class TLabel;
 class TShadowLabel;
 } // namespace controls
 
@@ -52,6 +51,8 @@ public:
     // Replaces the folder dialog; tests answer it with a path, or an empty text for Cancel.
     using FolderPicker = std::function<QString(QWidget* parent, const QString& title)>;
     static void setFolderPicker(FolderPicker picker);
+    // The picker the window uses unless replaced: Qt's folder dialog.
+    static QString pickFolderWithDialog(QWidget* parent, const QString& title);
 
     // --- window state ---------------------------------------------------------------
     void SetWindowMode(bool browse);
@@ -96,9 +97,9 @@ public:
     controls::TXPEdit* gameField() const { return m_gameField; }
     controls::TXPEdit* nameField() const { return m_nameField; }
     controls::TXPCheckBox* archiveBox() const { return m_archiveBox; }
-    QLabel* systemsLabel() const { return m_systemsLabel; }
-    QLabel* gameLabel() const { return m_gameLabel; }
-    QLabel* nameLabel() const { return m_nameLabel; }
+    controls::TLabel* systemsLabel() const { return m_systemsLabel; }
+    controls::TLabel* gameLabel() const { return m_gameLabel; }
+    controls::TLabel* nameLabel() const { return m_nameLabel; }
     controls::TXPGroupBox* controlPanel() const { return m_controlPanel; }
     controls::TXPGroupBox* settingsPanel() const { return m_settingsPanel; }
     archiver::TZipArchiver& archiver() const { return *m_archiver; }
@@ -134,9 +135,9 @@ private:
     controls::TXPButton* m_systemsBrowse = nullptr;
     controls::TXPButton* m_gameBrowse = nullptr;
     controls::TShadowLabel* m_colourLabel = nullptr;
-    QLabel* m_systemsLabel = nullptr;
-    QLabel* m_gameLabel = nullptr;
-    QLabel* m_nameLabel = nullptr;
+    controls::TLabel* m_systemsLabel = nullptr;
+    controls::TLabel* m_gameLabel = nullptr;
+    controls::TLabel* m_nameLabel = nullptr;
     controls::TXPEdit* m_systemsField = nullptr;
     controls::TXPEdit* m_gameField = nullptr;
     controls::TXPEdit* m_nameField = nullptr;

@@ -1,5 +1,7 @@
 #include "controls/canvas.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QPainter>
 
@@ -17,6 +19,16 @@ namespace {
 constexpr int kUnboundedTextWidth = 1 << 20;
 
 QRect toQRect(const Rect& r) { return QRect(r.left, r.top, r.width(), r.height()); }
+
+// A bold font whose face has no bold style (the bitmap "MS Sans Serif" has none): the text
+// is made bold as the platform does it, drawn a second time one pixel to the right, which
+// makes it one pixel wider.
+bool simulatesBold(const QFont& font) {
+    if (!font.bold())
+        return false;
+    const QFontInfo info(font);
+    return !QFontDatabase::bold(info.family(), info.styleName());
+}
 
 } // namespace
 
@@ -249,8 +261,11 @@ int Canvas::DrawText(const QString& text, Rect& r, unsigned flags) {
     // the text's extent laid out from the rectangle's corner, wrapped at its width
     const bool wraps = (flags & kDtWordBreak) && !(flags & kDtSingleLine);
     const int wrapWidth = wraps ? std::max(r.width(), 1) : kUnboundedTextWidth;
-    const QRect extent = QFontMetrics(m_font).boundingRect(QRect(0, 0, wrapWidth, kUnboundedTextWidth),
-                                                           layoutFlags | Qt::AlignLeft | Qt::AlignTop, text);
+    const bool fakeBold = simulatesBold(m_font);
+    QRect extent = QFontMetrics(m_font).boundingRect(QRect(0, 0, wrapWidth, kUnboundedTextWidth),
+                                                     layoutFlags | Qt::AlignLeft | Qt::AlignTop, text);
+    if (fakeBold)
+        extent.setWidth(extent.width() + 1);
     if (flags & kDtCalcRect) {
         r.right = r.left + extent.width();
         r.bottom = r.top + extent.height();
@@ -283,12 +298,15 @@ int Canvas::DrawText(const QString& text, Rect& r, unsigned flags) {
         p.fillRect(box, QColor::fromRgb(toQRgb(m_bkColour)));
     p.setPen(QColor::fromRgb(toQRgb(m_textColour)));
     // lines of a wrapped text keep the horizontal alignment inside the box
-    p.drawText(box, layoutFlags | (qf & Qt::AlignHorizontal_Mask) | Qt::AlignTop | Qt::TextDontClip, text);
+    const int drawFlags = layoutFlags | (qf & Qt::AlignHorizontal_Mask) | Qt::AlignTop | Qt::TextDontClip;
+    p.drawText(box, drawFlags, text);
+    if (fakeBold)
+        p.drawText(box.translated(1, 0), drawFlags, text);
     return extent.height();
 }
 
 int Canvas::TextWidth(const QString& text) const {
-    return text.isEmpty() ? 0 : QFontMetrics(m_font).horizontalAdvance(text);
+    return text.isEmpty() ? 0 : QFontMetrics(m_font).horizontalAdvance(text) + (simulatesBold(m_font) ? 1 : 0);
 }
 
 int Canvas::TextHeight(const QString& text) const {

@@ -105,7 +105,8 @@ public:
     // Unless kDtNoPrefix, "&" marks the next character as accelerator (underlined) and
     // "&&" stands for "&". With kDtCalcRect nothing is drawn: r's right and bottom are set
     // to bound the text (the width of r is kept as the wrapping width with kDtWordBreak).
-    // Returns the height of the text.
+    // A bold font whose face has no bold style is made bold by drawing the text again one
+    // pixel to the right, one pixel wider. Returns the height of the text.
     int DrawText(const QString& text, Rect& r, unsigned flags);
     // Extent of the text as written (no prefix processing), in the current font; an empty
     // text has extent 0 × 0.

@@ -1,5 +1,8 @@
 #include "controls/system_colours.h"
 
+#include <QFile>
+#include <QFontDatabase>
+#include <QGuiApplication>
 #include <QStringList>
 
 #include <array>
@@ -43,6 +46,19 @@ constexpr std::array<Colour, kSystemColourCount> kXPSystemColours = {
     rgb(236, 233, 216),   // menu bar
 };
 
+// Debian's fonts-wine keeps Wine's free "MS Sans Serif" (a bitmap font with Cyrillic, the
+// 13-pixel cell of 8 points) outside fontconfig's folders, for Wine alone; the program
+// registers it for itself. Fonts can be added only once a QGuiApplication exists.
+void registerWineFont() {
+    static bool registered = false;
+    if (registered || qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
+        return;
+    registered = true;
+    const QString file = QStringLiteral("/usr/share/wine/fonts/ms_sans_serif.ttf");
+    if (QFile::exists(file))
+        QFontDatabase::addApplicationFont(file);
+}
+
 } // namespace
 
 Colour GetSysColor(int index) {
@@ -61,6 +77,7 @@ QRgb toQRgb(Colour c) {
 }
 
 QFont defaultUiFont() {
+    registerWineFont();
     QFont font;
     QStringList families;
     families << QStringLiteral("MS Sans Serif") << QStringLiteral("DejaVu Sans");

@@ -95,8 +95,9 @@ Colour resolveColour(Colour c);
 QRgb toQRgb(Colour c);
 constexpr Colour fromQRgb(QRgb p) { return rgb(qRed(p), qGreen(p), qBlue(p)); }
 
-// The controls' default font: "MS Sans Serif" at 11 pixels (8 points at 96 dpi), falling
-// back to the system sans (DejaVu Sans), without antialiasing.
+// The controls' default font: "MS Sans Serif" at 11 pixels (8 points at 96 dpi) from Wine's
+// fonts (fonts-wine) or wherever fontconfig finds it, falling back to the system sans
+// (DejaVu Sans), without antialiasing.
 QFont defaultUiFont();
 
 } // namespace controls

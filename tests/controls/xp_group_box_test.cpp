@@ -71,7 +71,9 @@ TEST(XPGroupBox, captionInterruptsTheTopLine) {
 
 TEST(XPGroupBox, largerFontMovesTheTopLineDown) {
     TXPGroupBox group;
+    // "MS Sans Serif" is a bitmap font of one size; the larger font is a scalable one.
     QFont big = defaultUiFont();
+    big.setFamilies({QStringLiteral("DejaVu Sans")});
     big.setPixelSize(30);
     big.setBold(true);
     group.setFont(big);

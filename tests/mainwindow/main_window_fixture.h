@@ -4,7 +4,9 @@
 #pragma once
 
 #include "app/busy_window.h"
+#include "app/gui_application.h"
 #include "app/main_window.h"
+#include "controls/plain_label.h"
 #include "controls/xp_button.h"
 #include "controls/xp_check_box.h"
 #include "controls/xp_edits.h"
@@ -24,6 +26,7 @@ class MainWindowTest : public WorkingDirectoryTest {
 protected:
     void SetUp() override {
         WorkingDirectoryTest::SetUp();
+        prepareGuiApplication();
         systems = outside("game/system").string();
         game = outside("game").string();
         writeFile(outside("game/system/l2.ini"), "server=main\n" + std::string(4000, 'k'));

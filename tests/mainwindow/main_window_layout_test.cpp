@@ -276,6 +276,48 @@ TEST_F(MainWindowLayout, activationBackFromTheBusyWindowReturnsToBrowseMode) {
     busy->hideBusy();
 }
 
+// Qt's buttons in Russian and without icons; a short text still leaves the box wide
+// enough for its caption, the window icon and three title bar boxes of 20 pixels each.
+TEST_F(MainWindowLayout, messageBoxesSpeakRussianWithoutButtonIconsAndFitTheirCaption) {
+    start();
+    struct Seen {
+        QStringList buttons;
+        bool icons = false;
+        int width = 0, captionWidth = 0;
+    };
+    auto look = [](Seen& seen) {
+        return [&seen] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            for (QAbstractButton* b : box->buttons()) {
+                seen.buttons << b->text().remove(u'&');
+                seen.icons = seen.icons || !b->icon().isNull();
+            }
+            seen.width = box->width();
+            seen.captionWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+        };
+    };
+    Seen question, information;
+    boxes.answer(QMessageBox::No, look(question));
+    EXPECT_FALSE(window->askYesNo(text::kDeleteCaption, text::kDeleteQuestion));
+    boxes.answer(QMessageBox::Ok, look(information));
+    window->showInformation("./Solo.zip");
+    EXPECT_EQ(boxesSeen(), (Strings{kestrane::testing::deleteQuestion(), kestrane::testing::informationBox("./Solo.zip")}));
+
+    auto russian = [](const char* english) {
+        return QCoreApplication::translate("QPlatformTheme", english).remove(u'&');
+    };
+    QStringList yesNo{russian("&Yes"), russian("&No")};
+    yesNo.sort();
+    question.buttons.sort();
+    EXPECT_EQ(question.buttons, yesNo);
+    EXPECT_NE(russian("&Yes"), QStringLiteral("Yes"));
+    EXPECT_EQ(information.buttons, QStringList{russian("OK")});
+    EXPECT_FALSE(question.icons || information.icons);
+    for (const Seen* seen : {&question, &information})
+        EXPECT_GE(seen->width, seen->captionWidth + 16 + 3 * 20);
+}
+
 TEST_F(MainWindowLayout, exitClosesTheWindow) {
     start();
     click(window->exitButton());

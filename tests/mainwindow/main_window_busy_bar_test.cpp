@@ -1,0 +1,81 @@
+// The busy bar keeps moving through one large file: while a save copies a single 50 MB
+// file into the working directory and packs it, the bar is painted again at least every
+// 100 ms, the time it takes the 40 ms timer to move it twice with some slack.
+#include "tests/mainwindow/main_window_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <random>
+
+using namespace kestrane;
+using kestrane::testing::MainWindowTest;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// The times at which a widget is shown, painted and hidden.
+class PaintTimes : public QObject {
+public:
+    explicit PaintTimes(QWidget* shown, QWidget* painted) : m_shown(shown), m_painted(painted) {
+        shown->installEventFilter(this);
+        painted->installEventFilter(this);
+    }
+    std::vector<Clock::time_point> paints;
+    Clock::time_point shownAt, hiddenAt;
+
+    // The longest time without a paint while the widget was shown.
+    std::chrono::milliseconds longestGap() const {
+        std::vector<Clock::time_point> marks{shownAt};
+        for (auto t : paints)
+            if (t > shownAt && t < hiddenAt)
+                marks.push_back(t);
+        marks.push_back(hiddenAt);
+        Clock::duration gap{};
+        for (std::size_t i = 1; i < marks.size(); ++i)
+            gap = std::max(gap, marks[i] - marks[i - 1]);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(gap);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_painted && event->type() == QEvent::Paint)
+            paints.push_back(Clock::now());
+        else if (watched == m_shown && event->type() == QEvent::Show)
+            shownAt = Clock::now();
+        else if (watched == m_shown && event->type() == QEvent::Hide)
+            hiddenAt = Clock::now();
+        return false;
+    }
+
+private:
+    QWidget* m_shown;
+    QWidget* m_painted;
+};
+
+// TODO: enable once the archive's integrity check after packing pumps messages: it reads
+// the whole new archive without pumping, and the bar stands still for that time (1.4 s
+// for 50 MB in the sanitizer build), while copying and packing keep it moving.
+TEST_F(MainWindowTest, DISABLED_busyBarIsPaintedAtLeastEvery100MsThroughOneLargeFile) {
+    // 50 MB that deflate cannot shrink: copying and packing both take their time.
+    std::string data(50u << 20, '\0');
+    std::mt19937_64 random(12);
+    for (std::size_t i = 0; i + 8 <= data.size(); i += 8) {
+        const std::uint64_t v = random();
+        std::memcpy(&data[i], &v, 8);
+    }
+    writeFile(outside("large/system/textures.dat"), data);
+    data = {};
+    start();
+    PaintTimes times(busy.get(), &busy->progressBar());
+    saveThroughWindow("Large", true, outside("large/system").string());
+    ASSERT_GT(times.hiddenAt, times.shownAt);
+    EXPECT_GE(times.paints.size(), 2u);
+    EXPECT_LE(times.longestGap().count(), 100)
+        << times.paints.size() << " paints in "
+        << std::chrono::duration_cast<std::chrono::milliseconds>(times.hiddenAt - times.shownAt).count() << " ms";
+}
+
+} // namespace
