@@ -219,9 +219,12 @@ std::string packSystemsFolder(ProfileWindow& window, BusyWindowScope& busy, Prof
         failed = archive.pack(window, work, name, packed);
     if (!failed)
         return packed;
-    // Name the user's file, not its place behind the link.
-    if (failed->starts_with(root))
-        failed->replace(0, root.size(), systems);
+    // Name the user's file, not its place behind the link (the archiver may name it
+    // with its full path).
+    const std::string fullRoot = fs::absolute(platform::toPath(root), ec).lexically_normal().string();
+    for (const std::string& place : {fullRoot, root})
+        for (auto at = failed->find(place); at != std::string::npos; at = failed->find(place, at + systems.size()))
+            failed->replace(at, place.size(), systems);
     busy.hide();
     window.showError(text::kPackFailed + *failed);
     return {};

@@ -305,7 +305,7 @@ TEST_F(MainWindowActions, archiveThatIsNoZipLeavesTheGameFolderAsItWas) {
     EXPECT_FALSE(fs::exists("Main"));
 }
 
-// Makes "./Main/secret.dat" unreadable as soon as the save has copied it, before packing.
+// Makes the systems folder's "secret.dat" unreadable once the save has started packing.
 class UnreadableWhilePacking : public MainWindowActions {
 protected:
     void SetUp() override {
@@ -328,19 +328,15 @@ protected:
         picks.push_back(QString::fromStdString(systems));
         click(window->systemsBrowseButton());
         type(window->nameField(), "Main");
-        // The copy is built in the staging place; once its archive has been started, the
-        // copy is complete and is being packed.
-        PumpHook spoil([] {
-            fs::path secret;
+        // The archive is packed in the staging place straight from the systems folder;
+        // once it has been started, the file goes unreadable.
+        PumpHook spoil([this] {
             bool packing = false;
-            for (const auto& entry : fs::recursive_directory_iterator(".")) {
-                if (entry.path().filename() == "secret.dat")
-                    secret = entry.path();
+            for (const auto& entry : fs::recursive_directory_iterator("."))
                 packing = packing || entry.path().extension() == ".zip";
-            }
-            if (secret.empty() || !packing)
+            if (!packing)
                 return false;
-            ::chmod(secret.c_str(), 0);
+            ::chmod(outside("game/system/secret.dat").c_str(), 0);
             return setFileReadOverride(false);
         });
         for (auto answer : answers)
@@ -348,6 +344,7 @@ protected:
         boxes.answer(QMessageBox::Ok);
         click(window->saveButton());
         setFileReadOverride(true);
+        ::chmod(outside("game/system/secret.dat").c_str(), 0644);
         EXPECT_TRUE(spoil.done());
     }
 };
@@ -365,11 +362,12 @@ TEST_F(UnreadableWhilePacking, failedPackingSavesNothing) {
         ASSERT_EQ(seen.size(), answers.size() + 1);
         for (std::size_t i = 0; i < answers.size(); ++i) {
             EXPECT_EQ(seen[i].rfind(failureBox(""), 0), 0u) << seen[i];
-            EXPECT_NE(seen[i].find("Main/secret.dat"), std::string::npos) << seen[i];
+            EXPECT_NE(seen[i].find("secret.dat"), std::string::npos) << seen[i];
         }
         const std::string last = seen.back();
         EXPECT_EQ(last.rfind(errorBox(text::kPackFailed), 0), 0u) << last;
-        EXPECT_EQ(last.substr(last.size() - std::string("/Main/secret.dat").size()), "/Main/secret.dat");
+        // The pack error names the user's file, and the failure decision's text with its reason.
+        EXPECT_NE(last.find(systems + "/secret.dat"), std::string::npos) << last;
         EXPECT_FALSE(fs::exists("options.ini"));
         EXPECT_FALSE(fs::exists("Main"));
         EXPECT_FALSE(fs::exists("Main.zip"));
