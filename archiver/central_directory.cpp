@@ -32,6 +32,8 @@ constexpr std::size_t kPrefixSearchBlock = 10000;  // block size of the prefix l
 constexpr std::size_t kRebuildBlock = 65535;       // block size of the local header scan
 constexpr std::uint16_t kMaxRebuildExtra = 260;    // a local extra field longer than this is not believed
 constexpr int kMaxDescriptorCandidates = 64;       // data descriptor signatures tried per entry
+constexpr std::uint64_t kRebuildBudgetFactor = 4;  // a rebuilt directory's items: at most 4 x the file...
+constexpr std::uint64_t kRebuildAllowance = 16 << 20;  // ... plus 16 MiB
 
 std::uint32_t nameHash(std::string_view key) { return std::uint32_t(std::hash<std::string_view>{}(key)); }
 
@@ -235,7 +237,10 @@ void TZADirArray::SetCount(int n) {
     const std::size_t want = std::size_t(n);
     if (want > m_items.capacity()) {
         m_growthStep = std::min(2 * m_growthStep, kMaxGrowthStep);
-        m_items.reserve(std::max(m_items.capacity() + std::size_t(m_growthStep), want));
+        // Past 40000 slots the step is a quarter of what is there: a fixed step would copy a
+        // huge directory over and over while it is rebuilt entry by entry.
+        const std::size_t step = std::max(std::size_t(m_growthStep), m_items.capacity() / 4);
+        m_items.reserve(std::max(m_items.capacity() + step, want));
         // Many new slots at once (a directory being loaded): the index is built in one
         // pass at the next lookup, which is cheaper than inserting name by name.
         if (want - m_items.size() > kBulkIndexThreshold)
@@ -503,6 +508,7 @@ void TZADirManager::LoadCentralDirectory() {
     m_image.prefixLength = 0;
     m_rebuilt = false;
     m_namelessSkipped = 0;
+    m_headersDropped = 0;
     m_image.zip64 = false;
     const auto endPosition = FindEndRecord();
     if (!endPosition || !readDirectory(*endPosition)) {
@@ -731,6 +737,12 @@ void TZADirManager::rebuildFromLocalHeaders() {
         nextAllowed = std::max(entryEnd, at + 4);
         if (item.name.empty()) {
             ++m_namelessSkipped;
+            continue;
+        }
+        // A rebuilt directory may cost a few times the file's size, no more: a file packed
+        // with tiny local headers is not believed beyond that.
+        if ((std::uint64_t(m_current.Count()) + 1) * sizeof(TDirItem) > kRebuildBudgetFactor * fileSize + kRebuildAllowance) {
+            ++m_headersDropped;
             continue;
         }
         // A name ending in '/' is a folder entry; anything else is a file, empty or not.

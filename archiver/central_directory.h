@@ -235,6 +235,9 @@ public:
     bool rebuilt() const { return m_rebuilt; }
     // Entries the last load left out because they have no name.
     int namelessSkipped() const { return m_namelessSkipped; }
+    // Local headers a rebuild left out because the directory would have outgrown a few
+    // times the file's size.
+    int headersDropped() const { return m_headersDropped; }
 
     const DirectoryImage& image() const { return m_image; }
     void restore(const DirectoryImage& image) { m_image = image; }
@@ -253,6 +256,7 @@ private:
     bool m_aborted = false;
     bool m_rebuilt = false;
     int m_namelessSkipped = 0;
+    int m_headersDropped = 0;
 };
 
 } // namespace archiver

@@ -263,6 +263,8 @@ std::optional<std::string> directoryWarning(const TZADirManager& dir) {
     if (dir.rebuilt())
         text = "the central directory was missing or damaged and was rebuilt from the local headers; " +
                std::to_string(dir.currentDir().Count()) + " entries found";
+    if (dir.headersDropped() > 0)
+        text += "; " + std::to_string(dir.headersDropped()) + " more local headers were not believed";
     if (dir.namelessSkipped() > 0)
         text += (text.empty() ? "" : "; ") + std::to_string(dir.namelessSkipped()) + " entries without a name were skipped";
     if (text.empty()) return std::nullopt;
