@@ -60,6 +60,7 @@ TEST_F(ProfileActions, saveRefusalsWriteNothing) {
         {systems, "/g", "tab\there", "Error: В имени не можут содержатся символы: /\\:*?\"<>|"},
         {systems, "/g", longName, "Error: Название не может быть длиннее 80 символов"},
         {systems, "/g", "..", "Error: Недопустимое название сервера: .."},
+        {systems, "/g", "  ", "Error: Название не может быть нулевым"},
         {outside("nowhere").string(), "/g", "N", "Error: Папка не найдена: " + outside("nowhere").string()},
     };
     for (const char c : std::string("\\/:*?\"<>|")) {
@@ -250,6 +251,7 @@ TEST_F(ProfileActions, renameRefusalsChangeNothing) {
         std::string name, message;
     };
     for (const auto& c : std::vector<Case>{{"", text::kNameEmpty},
+                                           {"   ", text::kNameEmpty},   // blanks only: an invisible entry
                                            {"OTHER", text::kNameTaken},       // occurs in another line
                                            {"MyOther", text::kNameTaken},     // contains another name
                                            {"a/b", text::kForbiddenChars},
