@@ -6,6 +6,7 @@
 #include "app/profile_window.h"
 
 #include <iosfwd>
+#include <optional>
 
 namespace kestrane {
 
@@ -38,6 +39,9 @@ public:
     void hideBusyWindow() override {}
     void refreshMainWindow() override;
     void clearEntryFields() override;
+
+    // Asks on the terminal: the reply line, or nullopt without a terminal or at its end.
+    static std::optional<std::string> askOnTerminal(std::ostream& out, const std::string& question);
 
     // Selects the entry whose text is name, as a click in the list would; false when
     // the list has no such entry.
