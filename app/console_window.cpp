@@ -43,12 +43,12 @@ std::optional<std::string> ConsoleWindow::askOnTerminal(std::ostream& out, const
     return answer;
 }
 
-void ConsoleWindow::refreshMainWindow() {
+void ConsoleWindow::RefreshMainWindow() {
     LoadProfileList(*this);
     selectFirstEntry(*this);
 }
 
-void ConsoleWindow::clearEntryFields() {
+void ConsoleWindow::ClearEntryFields() {
     systemsFolder.clear();
     name.clear();
     gameFolder.clear();

@@ -36,7 +36,7 @@ public:
         entries = names;
         selected = -1;
     }
-    int selectedIndex() const override { return selected; }
+    int SelectedIndex() const override { return selected; }
     void selectEntry(int index) override { selected = index; }
 
     void showError(const std::string& text) override { events.push_back("Error: " + text); }
@@ -55,13 +55,13 @@ public:
         busyVisible = false;
         events.push_back("unbusy");
     }
-    void refreshMainWindow() override {
+    void RefreshMainWindow() override {
         events.push_back("refresh");
         if (ProfileListExists())
             LoadProfileList(*this);
         selectFirstEntry(*this);
     }
-    void clearEntryFields() override {
+    void ClearEntryFields() override {
         events.push_back("clear");
         systems.clear();
         name.clear();
