@@ -22,16 +22,9 @@ Qt::KeyboardModifiers keyModifiers(const QKeyEvent& e) { return e.modifiers() & 
 PressTracker::PressTracker(QWidget& control, std::function<void()> repaint, std::function<void()> click)
     : m_control(control), m_repaint(std::move(repaint)), m_click(std::move(click)) {}
 
-void PressTracker::enter() {
-    if (!m_hot && m_control.isEnabled()) {
-        m_hot = true;
-        m_repaint();
-    }
-}
-
-void PressTracker::leave() {
-    if (m_hot && m_control.isEnabled()) {
-        m_hot = false;
+void PressTracker::hover(bool on) {
+    if (m_hot != on && m_control.isEnabled()) {
+        m_hot = on;
         m_repaint();
     }
 }
@@ -51,29 +44,18 @@ bool PressTracker::mousePress(const QMouseEvent& e) {
     return true;
 }
 
-void PressTracker::setPressState(std::uint8_t state) {
-    if (state != m_pressState) {
+void PressTracker::mouseMove(const QMouseEvent& e) {
+    const std::uint8_t state = pointerInside(m_control, e.position()) ? kPressed : kUp;
+    if (m_down && state != m_pressState) {
         m_pressState = state;
         m_repaint();
     }
 }
 
-void PressTracker::mouseMove(const QMouseEvent& e) {
-    if (m_down)
-        setPressState(pointerInside(m_control, e.position()) ? kPressed : kUp);
-}
-
 bool PressTracker::mouseRelease(const QMouseEvent& e) {
     if (e.button() != Qt::LeftButton || !m_control.isEnabled())
         return false;
-    const bool inside = pointerInside(m_control, e.position());
-    m_pressState = kUp;
-    m_down = false;
-    if (!inside)
-        m_hot = false;
-    m_repaint();
-    if (inside)
-        m_click();
+    release(pointerInside(m_control, e.position()));
     return true;
 }
 
@@ -91,28 +73,35 @@ bool PressTracker::keyRelease(QKeyEvent& e) {
     // a held key repeats presses only; its synthetic releases are not the real one
     if (!isPlainSpace(e) || e.isAutoRepeat())
         return false;
-    m_spaceDown = false;
-    m_pressState = kUp;
-    m_down = false;
-    m_repaint();
     e.accept();
-    m_click();
+    release(true);
     return true;
 }
 
+void PressTracker::release(bool inside) {
+    cancel();
+    // released away from the control: the pointer no longer hovers it
+    if (!inside)
+        m_hot = false;
+    m_repaint();
+    if (inside)
+        m_click();
+}
+
+void PressTracker::cancel() {
+    m_pressState = kUp;
+    m_down = false;
+    m_spaceDown = false;
+}
+
 void PressTracker::focusLost() {
-    if (m_spaceDown) {
-        m_spaceDown = false;
-        m_pressState = kUp;
-        m_down = false;
-    }
+    if (m_spaceDown)
+        cancel();
 }
 
 void PressTracker::disabled() {
-    m_pressState = kUp;
+    cancel();
     m_hot = false;
-    m_down = false;
-    m_spaceDown = false;
 }
 
 } // namespace controls

@@ -30,9 +30,8 @@ public:
     bool hot() const { return m_hot; }
     bool spaceDown() const { return m_spaceDown; }
 
-    // Pointer enters / leaves an enabled control: hot on / off.
-    void enter();
-    void leave();
+    // The pointer enters (on) or leaves an enabled control: hot follows.
+    void hover(bool on);
     // A left-button press on an enabled control starts a press and takes the focus;
     // returns false (and does nothing) for any other button or a disabled control.
     bool mousePress(const QMouseEvent& e);
@@ -52,7 +51,9 @@ public:
 
 private:
     void press();
-    void setPressState(std::uint8_t state);
+    // Ends the press; clicks when it ended on the control.
+    void release(bool inside);
+    void cancel();
 
     QWidget& m_control;
     std::function<void()> m_repaint;

@@ -334,12 +334,12 @@ bool TXPButton::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void TXPButton::enterEvent(QEnterEvent* e) {
-    m_press.enter();
+    m_press.hover(true);
     TCustomControlXP::enterEvent(e);
 }
 
 void TXPButton::leaveEvent(QEvent* e) {
-    m_press.leave();
+    m_press.hover(false);
     TCustomControlXP::leaveEvent(e);
 }
 

@@ -345,12 +345,12 @@ void TXPCustomCheckBox::keyReleaseEvent(QKeyEvent* e) {
 }
 
 void TXPCustomCheckBox::enterEvent(QEnterEvent* e) {
-    m_press.enter();
+    m_press.hover(true);
     TCustomControlXP::enterEvent(e);
 }
 
 void TXPCustomCheckBox::leaveEvent(QEvent* e) {
-    m_press.leave();
+    m_press.hover(false);
     TCustomControlXP::leaveEvent(e);
 }
 
