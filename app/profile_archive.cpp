@@ -85,7 +85,10 @@ std::optional<std::string> firstMissing(const std::string& base, const std::vect
 
 } // namespace
 
-ZipProfileArchive::ZipProfileArchive(archiver::TZipArchiver& archiver) : m_archiver(archiver) {}
+ZipProfileArchive::ZipProfileArchive(archiver::TZipArchiver& archiver) : m_archiver(archiver) {
+    // A profile may hold files of 4 GiB or more: zip64 records where an entry needs them.
+    m_archiver.SetZip64Mode(archiver::zmAuto);
+}
 
 std::vector<std::string> expectedStoredNames(const std::string& base, const std::string& name) {
     std::vector<std::string> names;

@@ -1,8 +1,11 @@
 // AddFiles: search a folder tree for files that match a mask and an attribute set,
 // leave out what the exclusion list names (always the archive itself), and record one
 // directory item per file and sub-folder in the current batch.
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 
+#include "archiver/extra_fields.h"
 #include "archiver/name_mask.h"
 #include "archiver/za_exception.h"
 #include "archiver/zip_archiver.h"
@@ -26,13 +29,21 @@ std::string withTrailingSlash(std::string s) {
     return s;
 }
 
-DosDateTime lastWriteDos(const std::string& path, bool folder) {
+// The file's last-write time in seconds since 1970, or the current time when it cannot
+// be read (always for a folder).
+std::int64_t lastWriteSeconds(const std::string& path, bool folder) {
     std::error_code ec;
     if (!folder) {
         const auto t = std::filesystem::last_write_time(platform::toPath(path), ec);
-        if (!ec) return toDosDateTime(t);
+        if (!ec)
+            return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::file_clock::to_sys(t).time_since_epoch())
+                .count();
     }
-    return toDosDateTime(std::time(nullptr));
+    return std::time(nullptr);
+}
+
+DosDateTime lastWriteDos(const std::string& path, bool folder) {
+    return toDosDateTime(std::time_t(lastWriteSeconds(path, folder)));
 }
 
 } // namespace
@@ -132,9 +143,12 @@ TDirItem AddOperation::prepareItem(const std::string& diskPath, const std::strin
     item.versionNeeded = version;
     item.flags = m_a.Password.empty() ? 0 : kFlagEncrypted;
     item.method = m_a.methodForMode(m_a.CompressionMode());
-    const DosDateTime dt = lastWriteDos(diskPath, folder);
+    const std::int64_t seconds = lastWriteSeconds(diskPath, folder);
+    const DosDateTime dt = toDosDateTime(std::time_t(seconds));
     item.modTime = dt.time;
     item.modDate = dt.date;
+    // Beside the local DOS time, the time in UTC, which other time zones read right.
+    setExtendedTime(item, seconds);
     item.crc32 = 0xFFFFFFFF;  // filled in by the update
     item.externalAttributes = attributes;
     item.name = stored;
@@ -147,6 +161,9 @@ TDirItem AddOperation::prepareItem(const std::string& diskPath, const std::strin
         item.crc32 = 0;
         item.flags = kFlagFolder;
     }
+    // The Unix mode rides in the high half of the external attributes.
+    if (const auto permissions = platform::filePermissions(platform::toPath(diskPath)))
+        setUnixMode(item, *permissions);
     return item;
 }
 

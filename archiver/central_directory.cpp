@@ -2,6 +2,7 @@
 // rebuild from local headers) and saving.
 #include "archiver/central_directory.h"
 
+#include "archiver/extra_fields.h"
 #include "archiver/za_exception.h"
 #include "platform/encoding.h"
 
@@ -380,6 +381,10 @@ void TZADirArray::RenameItem(int i, std::string newName) {
     if (pos < m_names.size() && m_names[pos] != keyOf(item.name))
         throw EZAException(kErrNameListMismatch);
     setNameAt(i, keyOf(newName));
+    if (newName != item.name) {
+        item.keepStoredName = false;
+        item.storedNameBytes.clear();
+    }
     item.name = std::move(newName);
 }
 
@@ -558,14 +563,16 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
             m_current.Clear();
             return false;
         }
-        std::string name = decodeStoredName(
-            std::string_view(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size()), item.flags,
-            m_settings.oemFileNames);
+        const std::string_view rawName(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size());
+        std::string name = entryName(rawName, item.flags, item.versionMadeBy, extra, m_settings.oemFileNames);
         if (name.empty()) {
             ++m_namelessSkipped;
             continue;
         }
         m_current.RenameItem(kept++, std::move(name));
+        item.keepStoredName = true;
+        if (rawName != item.name)
+            item.storedNameBytes.assign(rawName);
         // Extra blocks: a block longer than what is left of the field is cut to the rest;
         // a tail too short for a block header is ignored.
         ByteReader er(extra);
@@ -627,7 +634,7 @@ void TZADirManager::findPrefixLength(std::uint64_t endPosition) {
         if (same) {
             std::string name(h.nameLength, '\0');
             same = m_image.stream->readAt(hit + kLocalHeaderSize, name.data(), name.size()) == name.size() &&
-                   decodeStoredName(name, h.flags, m_settings.oemFileNames) == first.name;
+                   name == first.storedBytes();
         }
         if (same)
             accepted = hit;
@@ -698,8 +705,12 @@ void TZADirManager::rebuildFromLocalHeaders() {
         const bool complete = fileSize - nameAt >= varPart.size() &&
                               window.readAt(nameAt, varPart.data(), varPart.size()) == varPart.size();
         if (complete) {
-            item.name = decodeStoredName(std::string_view(reinterpret_cast<const char*>(varPart.data()), h.nameLength),
-                                         h.flags, m_settings.oemFileNames);
+            const std::string_view rawName(reinterpret_cast<const char*>(varPart.data()), h.nameLength);
+            item.name = entryName(rawName, h.flags, item.versionMadeBy,
+                                  std::span<const std::uint8_t>(varPart).subspan(h.nameLength), m_settings.oemFileNames);
+            item.keepStoredName = true;
+            if (rawName != item.name)
+                item.storedNameBytes.assign(rawName);
             // Sizes marked for zip64 come from the local zip64 extra block.
             if (h.compressedSize == kZip64Marker32 || h.uncompressedSize == kZip64Marker32)
                 item.hasZip64 = readLocalZip64Sizes(std::span<const std::uint8_t>(varPart).subspan(h.nameLength), h,
@@ -773,10 +784,13 @@ void TZADirManager::SaveCentralDirectory(bool appendAtEnd, platform::Stream* tar
     ByteWriter w(buffer);
     for (int i = 0; i < m_current.Count(); ++i) {
         TDirItem& item = m_current.ItemAt(i);
-        const StoredName name = encodeStoredName(item.name, m_settings.oemFileNames);
+        // An entry read from an archive keeps its name bytes and flags exactly.
+        const StoredName name = item.keepStoredName ? StoredName{item.storedBytes(), (item.flags & kFlagUtf8) != 0}
+                                                    : encodeStoredName(item.name, m_settings.oemFileNames);
         if (name.bytes.size() > 0xFFFF)
             throw EZAException(kErrNameTooLong, {item.name});
-        item.flags = flagsForName(item.flags, name);
+        if (!item.keepStoredName)
+            item.flags = flagsForName(item.flags, name);
         item.nameLength = std::uint16_t(name.bytes.size());
         if (item.comment.size() > 0xFFFF)
             item.comment.resize(0xFFFF);

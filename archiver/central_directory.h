@@ -37,6 +37,13 @@ struct TDirItem : CentralHeader {
     std::string oldName;   // the name before a rename (poRename)
     std::string comment;   // entry comment, raw bytes
     std::vector<TZAExtraBlock> extraBlocks;
+    // An entry read from an archive keeps its name bytes and flag bit 11 as they were: the
+    // directory writes them back unchanged. storedNameBytes holds the bytes when they are
+    // not `name` itself (CP866, a Unicode Path name, a name cut at a zero byte). A new name
+    // (RenameItem) is encoded afresh.
+    bool keepStoredName = false;
+    std::string storedNameBytes;
+    const std::string& storedBytes() const { return storedNameBytes.empty() ? name : storedNameBytes; }
 
     bool hasZip64 = false;  // zip64 values are present or needed
     std::uint64_t zip64UncompressedSize = 0;

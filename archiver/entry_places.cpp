@@ -1,4 +1,5 @@
 #include "archiver/entry_places.h"
+#include "archiver/extra_fields.h"
 
 #include <algorithm>
 
@@ -61,10 +62,17 @@ EntryData EntryPlaces::check(platform::Stream& archive, const TZADirArray& dir, 
     std::vector<std::uint8_t> var(std::size_t(h.nameLength) + h.extraLength);
     if (archive.readAt(at + kLocalHeaderSize, var.data(), var.size()) != var.size())
         refuse("the archive ends inside its local header", componentName);
-    const std::string localName = decodeStoredName(
-        std::string_view(reinterpret_cast<const char*>(var.data()), h.nameLength), h.flags);
-    if (localName != item.name)
-        refuse("its local header names \"" + localName + "\" instead", componentName);
+    // The same name bytes as in the directory, or at least the same name in the same
+    // encoding: a name stored in two encodings is read differently by other tools.
+    const std::string_view localBytes(reinterpret_cast<const char*>(var.data()), h.nameLength);
+    if (localBytes != item.storedBytes()) {
+        const std::string localName = entryName(localBytes, h.flags, item.versionMadeBy,
+                                                std::span<const std::uint8_t>(var).subspan(h.nameLength));
+        if (localName != item.name)
+            refuse("its local header names \"" + localName + "\" instead", componentName);
+        if ((h.flags & kFlagUtf8) != (item.flags & kFlagUtf8))
+            refuse("its local header stores its name in another encoding than the central directory", componentName);
+    }
     if (!(h.flags & kFlagDataDescriptor)) {
         std::uint64_t compressed = h.compressedSize;
         std::uint64_t uncompressed = h.uncompressedSize;

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "archiver/entry_places.h"
+#include "archiver/extra_fields.h"
 #include "archiver/name_mask.h"
 #include "archiver/update_engine.h"
 #include "archiver/za_exception.h"
@@ -57,8 +58,11 @@ bool entryMatches(const TDirItem& item, std::string_view mask) {
     return maskTest(name, mask) || maskTest(namePart(name), mask);
 }
 
-std::filesystem::file_time_type fileTimeOf(std::uint16_t time, std::uint16_t date) {
-    const std::time_t t = fromDosDateTime({time, date});
+// The entry's modification time: the UTC time of its extended timestamp when it has one,
+// else its DOS time taken as local time.
+std::filesystem::file_time_type fileTimeOf(const TDirItem& item) {
+    const auto utc = extendedModTime(item);
+    const std::time_t t = utc ? std::time_t(*utc) : fromDosDateTime({item.modTime, item.modDate});
     return std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t));
 }
 
@@ -145,6 +149,10 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
             }
         }
     }
+    // Innermost folders first, so that a folder that forbids writing is the last change in it.
+    for (auto it = m_folderPermissions.rbegin(); it != m_folderPermissions.rend(); ++it)
+        platform::setFilePermissions(platform::toPath(it->first), it->second);
+    m_folderPermissions.clear();
     if (op == poExtract) overallProgress(100, op, ppEnd);
     if (stopped || m_cancel) CancelUpdate();
 }
@@ -231,7 +239,12 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
         if (!platform::createFolders(platform::toPath(folder), ec))
             throw EZAException(20, {folder}, osReason(ec.value()), Name);
     }
-    if (folderEntry) return;
+    if (folderEntry) {
+        // A folder's own mode is given once everything in it is written (it may forbid writing).
+        if (const auto permissions = storedPermissions(item); permissions && Options.SetAttributes && Options.CreateDirs)
+            m_folderPermissions.emplace_back(destinationBase + relative, *permissions);
+        return;
+    }
     if (relative.empty()) throw EZAException(19, {name}, ZAReason{"refused as unsafe: it names the destination itself"}, Name);
 
     std::string target = destinationBase + relative;
@@ -285,12 +298,13 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
         bool& failed;
         ~Finish() {
             std::error_code ec;
-            std::filesystem::last_write_time(path, fileTimeOf(item.modTime, item.modDate), ec);
+            std::filesystem::last_write_time(path, fileTimeOf(item), ec);
             file.reset();
             if (failed || self.m_cancel) {
                 platform::deleteFile(path);
             } else if (self.Options.SetAttributes) {
                 platform::setFileAttributes(path, attributes);
+                if (const auto permissions = storedPermissions(item)) platform::setFilePermissions(path, *permissions);
             }
         }
     } finish{*this, file, targetPath, item, attributes, failed};

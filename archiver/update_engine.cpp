@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archiver/byte_io.h"
+#include "archiver/extra_fields.h"
 #include "archiver/za_exception.h"
 #include "archiver/zip_records.h"
 #include "platform/file_system.h"
@@ -13,6 +14,23 @@ namespace archiver {
 namespace {
 
 constexpr std::size_t kCopyBlock = 1 << 20;
+
+// Whether a source of `length` bytes gets zip64 sizes from the start: its local header
+// cannot grow once the data follows it, so in the automatic mode room is also made when
+// deflate could push the compressed size past 4 GiB.
+bool needsZip64Sizes(std::uint64_t length, TZip64Mode mode) {
+    if (mode == zmAlways) return true;
+    const std::uint64_t margin = mode == zmAuto ? length / 64 + (1u << 20) : 0;
+    return length + margin >= kZip64Marker32;
+}
+
+// The extra blocks an entry carries into its local header, zip64 aside.
+std::uint16_t localExtraLength(const TDirItem& item, bool zip64) {
+    std::size_t n = zip64 ? kLocalZip64ExtraSize : 0;
+    for (const TZAExtraBlock& b : item.extraBlocks)
+        if (b.headerId != kZip64ExtraId) n += 4 + b.data.size();
+    return std::uint16_t(std::min<std::size_t>(n, 0xFFFF));
+}
 
 std::uint64_t percentOf(std::uint64_t part, std::uint64_t whole) {
     return whole == 0 ? 100 : std::min<std::uint64_t>(100, part * 100 / whole);
@@ -112,6 +130,8 @@ bool UpdateEngine::run() {
         if (firstModified < 0) firstModified = i;
     }
     m_firstChanged = findFirstChanged();
+    for (int i = 0; i < current.Count(); ++i)
+        if (current.ItemAt(i).modified) m_utf8Folders.addName(current.ItemAt(i).name);
 
     const auto startOp = firstModified >= 0 ? TZAProcessOperation(current.ItemAt(firstModified).operation) : poDelete;
     m_ctx.overallProgress(0, startOp, ppStart);
@@ -245,12 +265,12 @@ void UpdateEngine::openSource(TDirItem& item, Source& src) const {
 // The local header of a new entry before its data: CRC and compressed size are patched in
 // once the data is written (no data descriptor).
 LocalHeader UpdateEngine::startLocalHeader(TDirItem& item, std::uint64_t length, const StoredName& stored) const {
-    const bool always64 = m_ctx.zip64Mode == zmAlways;
-    const bool bigSource = length >= kZip64Marker32;
+    const bool zip64Sizes = needsZip64Sizes(length, m_ctx.zip64Mode);
     const std::uint16_t version =
-        item.hasZip64 || bigSource ? kVersionZip64 : (m_ctx.oemFileNames ? kVersionDefault : 0x0B14);
+        item.hasZip64 || zip64Sizes ? kVersionZip64 : (m_ctx.oemFileNames ? kVersionDefault : 0x0B14);
     item.versionNeeded = version;
-    item.versionMadeBy = version;
+    // The host byte says where the attributes come from (Unix when they carry a mode).
+    item.versionMadeBy = version > 0xFF ? version : std::uint16_t((item.versionMadeBy & 0xFF00) | version);
     if (item.method != kMethodStored && item.method != kMethodDeflate) item.method = kMethodStored;
     if (item.compressionMode == 0) item.method = kMethodStored;
     item.flags = flagsForName(item.flags, stored);
@@ -263,14 +283,14 @@ LocalHeader UpdateEngine::startLocalHeader(TDirItem& item, std::uint64_t length,
     h.modDate = item.modDate;
     h.crc32 = item.crc32;
     h.compressedSize = 0;
-    if (bigSource || always64) {
+    if (zip64Sizes) {
         h.uncompressedSize = kZip64Marker32;
         item.hasZip64 = true;
     } else {
         h.uncompressedSize = std::uint32_t(length);
     }
     h.nameLength = std::uint16_t(stored.bytes.size());
-    h.extraLength = h.uncompressedSize == kZip64Marker32 ? std::uint16_t(kLocalZip64ExtraSize) : 0;
+    h.extraLength = localExtraLength(item, zip64Sizes);
     return h;
 }
 
@@ -280,7 +300,8 @@ bool UpdateEngine::writeData(TDirItem& item, Source& src, LocalHeader& h, std::u
     const auto op = TZAProcessOperation(item.operation);
     const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName;
     const std::uint64_t length = src.length;
-    const bool always64 = m_ctx.zip64Mode == zmAlways;
+    // Sizes announced as zip64 in the local header are zip64 in the directory too.
+    const bool always64 = h.uncompressedSize == kZip64Marker32;
     const int level = item.method == kMethodDeflate ? item.compressionMode : 0;
     platform::Stream* source = src.stream;
     ReadFn read = [source](std::uint8_t* buf, std::size_t n) { return source->read(buf, n); };
@@ -308,14 +329,14 @@ bool UpdateEngine::writeData(TDirItem& item, Source& src, LocalHeader& h, std::u
     if (length == 0) item.method = kMethodStored;
 
     h.crc32 = item.crc32;
-    h.compressedSize = item.compressedSize;
+    h.compressedSize = always64 ? kZip64Marker32 : item.compressedSize;
     h.method = item.method;
     std::vector<std::uint8_t> bytes;
     ByteWriter w(bytes);
     write(w, h);
     m_out->seek(headerPos);
     writeAll(bytes);
-    if (h.extraLength) {
+    if (always64) {
         m_out->seek(headerPos + kLocalHeaderSize + h.nameLength);
         bytes.clear();
         writeLocalZip64Extra(w, length, out.compressedBytes);
@@ -336,16 +357,28 @@ bool UpdateEngine::writeNewEntryOnce(int i) {
     const std::uint64_t headerPos = m_out->tell();
     item.hasZip64 = false;
     setLocalOffset(item, headerPos);
-    const StoredName stored = encodeStoredName(item.name, m_ctx.oemFileNames);
+    const StoredName stored =
+        encodeStoredName(item.name, m_ctx.oemFileNames, m_utf8Folders.covers(item.name));
+    setUnicodePath(item, stored);
     LocalHeader h = startLocalHeader(item, src.length, stored);
     if (m_ctx.zip64Mode == zmDisabled && item.hasZip64)
         throw EZAException(43, {item.sourceFileName}, m_ctx.componentName);
+    // The directory writes the same name bytes and flags as the local header.
+    item.keepStoredName = true;
+    item.storedNameBytes = stored.bytes == item.name ? std::string() : stored.bytes;
 
     std::vector<std::uint8_t> bytes;
     ByteWriter w(bytes);
     write(w, h);
     w.bytes(stored.bytes);
-    if (h.extraLength) writeLocalZip64Extra(w, 0, 0);
+    if (h.uncompressedSize == kZip64Marker32) writeLocalZip64Extra(w, 0, 0);
+    for (const TZAExtraBlock& b : item.extraBlocks) {
+        if (b.headerId == kZip64ExtraId || bytes.size() + 4 + b.data.size() > kLocalHeaderSize + h.nameLength + h.extraLength)
+            continue;
+        w.u16(b.headerId);
+        w.u16(std::uint16_t(b.data.size()));
+        w.bytes(b.data);
+    }
     writeAll(bytes);
 
     if (src.stream) {

@@ -17,6 +17,7 @@
 #include "archiver/archive_file.h"
 #include "archiver/central_directory.h"
 #include "archiver/deflate_streams.h"
+#include "archiver/extra_fields.h"
 #include "platform/file_stream.h"
 
 namespace archiver {
@@ -81,6 +82,7 @@ private:
     TZAAction m_action = fxaIgnore;
     int m_toProcess = 0;
     int m_done = 0;
+    Utf8Folders m_utf8Folders;           // folders the new entries name in UTF-8
 };
 
 // The longest source path the engine opens (error 61 beyond it).

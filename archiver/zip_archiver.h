@@ -235,6 +235,8 @@ private:
     std::string m_operationBase;  // resolved base folder during an add
     int m_processed = 0;
     int m_selectedCount = 0;
+    // Folders extracted with a Unix mode: given it once the extraction is over.
+    std::vector<std::pair<std::string, std::uint32_t>> m_folderPermissions;
 };
 
 class TZipArchiver : public TZABaseArchiver {

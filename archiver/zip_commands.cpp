@@ -118,6 +118,8 @@ int pack(ZipCommandArgs args, bool create) {
     if (!cl.error.empty()) return usage(cl.error, synopsis);
     if (cl.positional.size() < 2) return usage("an archive and at least one mask are needed", synopsis);
     TZipArchiver zip;
+    // Zip64 records where an entry needs them: files and archives past 4 GiB.
+    zip.SetZip64Mode(zmAuto);
     int failures = 0;
     installDecision(zip, cl.onFailure, failures);
     int considered = 0;

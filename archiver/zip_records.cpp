@@ -9,14 +9,10 @@
 #include <vector>
 
 namespace archiver {
-namespace {
-
 bool isAscii(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// Whether `s` is well-formed UTF-8 (no overlong forms, surrogates or values past
-// U+10FFFF). Checked for every name read with flag bit 11, so it allocates nothing.
 bool wellFormedUtf8(std::string_view s) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const auto* end = p + s.size();
@@ -46,8 +42,6 @@ bool wellFormedUtf8(std::string_view s) {
     }
     return true;
 }
-
-} // namespace
 
 // ---- Writing ----
 
@@ -173,7 +167,8 @@ bool readLocalZip64Sizes(std::span<const std::uint8_t> extra, const LocalHeader&
     ByteReader er(extra);
     while (er.remaining() >= 4) {
         const std::uint16_t id = er.u16();
-        const auto data = er.bytes(std::min<std::size_t>(er.u16(), er.remaining()));
+        const std::size_t declared = er.u16();   // read before what remains is asked
+        const auto data = er.bytes(std::min(declared, er.remaining()));
         if (id != kZip64ExtraId)
             continue;
         ByteReader zr(data);
@@ -193,9 +188,11 @@ void writeLocalZip64Extra(ByteWriter& w, std::uint64_t uncompressedSize, std::ui
 
 // ---- Names ----
 
-StoredName encodeStoredName(std::string_view name, bool oemFileNames) {
+StoredName encodeStoredName(std::string_view name, bool oemFileNames, bool preferUtf8) {
     if (!oemFileNames || isAscii(name))
         return {std::string(name), false};
+    if (preferUtf8 && wellFormedUtf8(name))
+        return {std::string(name), true};
     if (auto oem = platform::utf8ToCp866(name))
         return {std::move(*oem), false};
     // Bit 11 promises UTF-8: bytes that are not (a name in some other code page) go

@@ -176,6 +176,11 @@ void writeLocalZip64Extra(ByteWriter& w, std::uint64_t uncompressedSize, std::ui
 
 // ---- Names ----
 
+bool isAscii(std::string_view s);
+// Whether `s` is well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF). It allocates nothing.
+bool wellFormedUtf8(std::string_view s);
+
 // A name as it is stored: the bytes and whether they are UTF-8 (flag bit 11).
 struct StoredName {
     std::string bytes;
@@ -183,10 +188,10 @@ struct StoredName {
 };
 
 // The one place that decides how a name is written: with `oemFileNames`, CP866 without
-// flag bit 11 when every character exists in CP866, else UTF-8 with bit 11 (never lossy);
-// bytes that are not UTF-8 are written as they are, without bit 11.
-// Without `oemFileNames` the bytes are kept as they are.
-StoredName encodeStoredName(std::string_view name, bool oemFileNames = true);
+// flag bit 11 when every character exists in CP866 (and `preferUtf8` is not set), else
+// UTF-8 with bit 11 (never lossy); bytes that are not UTF-8 are written as they are,
+// without bit 11. Without `oemFileNames` the bytes are kept as they are.
+StoredName encodeStoredName(std::string_view name, bool oemFileNames = true, bool preferUtf8 = false);
 // A stored name back to UTF-8: bit 11 means UTF-8 (invalid UTF-8 falls back to CP866),
 // otherwise CP866 (with `oemFileNames`). A zero byte ends the name.
 std::string decodeStoredName(std::string_view bytes, std::uint16_t flags, bool oemFileNames = true);

@@ -103,6 +103,20 @@ bool setFileAttributes(const fs::path& p, std::uint32_t attributes) {
     return !ec;
 }
 
+std::optional<std::uint32_t> filePermissions(const fs::path& p) {
+    std::error_code ec;
+    const auto st = fs::status(p, ec);
+    if (ec || !fs::exists(st))
+        return std::nullopt;
+    return std::uint32_t(st.permissions() & fs::perms::all);
+}
+
+bool setFilePermissions(const fs::path& p, std::uint32_t permissions) {
+    std::error_code ec;
+    fs::permissions(p, fs::perms(permissions) & fs::perms::all, fs::perm_options::replace, ec);
+    return !ec;
+}
+
 bool wildcardMatchesName(std::string_view pattern, std::string_view name) {
     const std::u32string pat = charsOf(pattern), nm = charsOf(name);
     if (pat == U"*.*" || pat == U"*")

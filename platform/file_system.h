@@ -38,6 +38,13 @@ std::optional<std::uint32_t> fileAttributes(const std::filesystem::path& p);
 // bits POSIX cannot hold are ignored. False when the path does not exist.
 bool setFileAttributes(const std::filesystem::path& p, std::uint32_t attributes);
 
+// The read, write and execute bits (0777) of an existing file or folder, links followed;
+// nullopt when the path does not exist.
+std::optional<std::uint32_t> filePermissions(const std::filesystem::path& p);
+// Gives the path exactly the read, write and execute bits of `permissions` (set-user-ID,
+// set-group-ID and sticky are never set). False when that fails.
+bool setFilePermissions(const std::filesystem::path& p, std::uint32_t permissions);
+
 // Windows wildcard match of one file name ('*', '?', "*.*" matches every name, a
 // trailing ".*" also matches a name without a dot). Letter case ignored.
 bool wildcardMatchesName(std::string_view pattern, std::string_view name);

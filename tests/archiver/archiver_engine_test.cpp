@@ -148,8 +148,12 @@ TEST(UpdateEngine, newArchiveByteLayout) {
         const std::uint32_t attr = u32At(bytes, at + 38), offset = u32At(bytes, at + 42);
         const std::string name(bytes.begin() + std::ptrdiff_t(at + 46), bytes.begin() + std::ptrdiff_t(at + 46 + nlen));
         names.push_back(name);
-        EXPECT_EQ(made, 20);
+        EXPECT_EQ(made, 0x0314) << "version 2.0 on Unix: the mode is in the attributes' high half";
+        EXPECT_EQ(attr >> 16, (name.ends_with('/') ? 040000u : 0100000u) |
+                                  unsigned(fs::status(tmp / name).permissions() & fs::perms::all))
+            << name;
         EXPECT_EQ(needed, 20);
+        EXPECT_EQ(xlen, 9) << "only the extended timestamp (a plain ASCII name needs no Unicode Path)";
         EXPECT_EQ(flags & 0x0008, 0) << "no data descriptor";
         EXPECT_EQ(offset, expectedLocal) << name;
         // The local header carries the same values, patched in place.
@@ -160,8 +164,8 @@ TEST(UpdateEngine, newArchiveByteLayout) {
         EXPECT_EQ(u32At(bytes, offset + 14), crc);
         EXPECT_EQ(u32At(bytes, offset + 18), csize);
         EXPECT_EQ(u32At(bytes, offset + 22), usize);
-        EXPECT_EQ(u16At(bytes, offset + 28), 0);
-        const std::size_t data = offset + 30 + nlen;
+        EXPECT_EQ(u16At(bytes, offset + 28), xlen);
+        const std::size_t data = offset + 30 + nlen + xlen;
         if (name.ends_with('/')) {
             EXPECT_EQ(flags, 2);
             EXPECT_EQ(method, 0);
@@ -276,7 +280,7 @@ TEST(UpdateEngine, ignoredFailureLeavesEntryOutAndWritesTheRest) {
     EXPECT_EQ(names.size(), 2u);
     EXPECT_TRUE(names.count("p/1.txt") && names.count("p/3.txt"));
     const TDirItem& first = zip.directory()->ItemAt(0);
-    EXPECT_EQ(zip.directory()->ItemAt(1).localHeaderOffset, 30u + 7u + first.compressedSize)
+    EXPECT_EQ(zip.directory()->ItemAt(1).localHeaderOffset, 30u + 7u + 9u + first.compressedSize)
         << "no remains of the failed entry";
     zip.CloseArchive();
     EXPECT_EQ(testArchive((tmp / "p.zip").string()), std::nullopt);

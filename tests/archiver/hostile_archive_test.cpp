@@ -139,7 +139,8 @@ TEST(HostileArchive, aRebuiltDirectoryAndNamelessEntriesFailTheTest) {
     // Cut inside the second entry: no central directory is left.
     const std::string whole = readFile(tmp / "t.zip");
     const std::size_t second = whole.find("PK\x03\x04", 4);
-    writeFile(tmp / "cut.zip", whole.substr(0, second + 40));
+    // (after its local header, name and extended timestamp block)
+    writeFile(tmp / "cut.zip", whole.substr(0, second + 30 + 7 + 9 + 10));
     const auto cut = testArchive((tmp / "cut.zip").string());
     ASSERT_TRUE(cut.has_value());
     EXPECT_NE(cut->find("rebuilt from the local headers; 2 entries found"), std::string::npos) << *cut;

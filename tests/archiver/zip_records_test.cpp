@@ -1,4 +1,5 @@
 #include "archiver/zip_records.h"
+#include "archiver/extra_fields.h"
 
 #include <gtest/gtest.h>
 
@@ -228,4 +229,60 @@ TEST(DosTime, convertsBothWaysAndFormatsWords) {
     EXPECT_EQ(formatDosDateTime(dt), "2024-02-29 23:59:58");
     EXPECT_EQ(fromDosDateTime(dt), t - 1);
     EXPECT_EQ(formatDosDateTime(toDosDateTime(0)), "1980-01-01 00:00:00");
+}
+
+// ---- Names read by the rules other tools write them with ----
+
+TEST(EntryName, unicodePathThenFlagThenUnixUtf8ThenCp866) {
+    const std::string privet = "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82";  // "Привет" in UTF-8
+    const std::string privetOem = "\x8f\xe0\xa8\xa2\xa5\xe2";                          // the same in CP866
+    const auto withPath = [](const std::string& stored, const std::string& name) {
+        std::vector<std::uint8_t> field;
+        ByteWriter w(field);
+        const auto data = unicodePathData(stored, name);
+        w.u16(kUnicodePathId);
+        w.u16(std::uint16_t(data.size()));
+        w.bytes(data);
+        return field;
+    };
+    const std::vector<std::uint8_t> none;
+    struct Case {
+        const char* what;
+        std::string stored;
+        std::uint16_t flags;
+        std::uint16_t madeBy;
+        std::vector<std::uint8_t> extra;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"Unicode Path wins over CP866", privetOem, 0, 20, withPath(privetOem, privet), privet},
+        {"Unicode Path of other bytes is ignored", privetOem, 0, 20, withPath("other", "x"), privet},
+        {"flag bit 11", privet, kFlagUtf8, 20, none, privet},
+        {"Unix-made UTF-8 without the flag", privet, 0, 0x031E, none, privet},
+        {"DOS-made bytes are CP866", privetOem, 0, 20, none, privet},
+        {"Unix-made bytes that are not UTF-8 are CP866", privetOem, 0, 0x0314, none, privet},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(entryName(c.stored, c.flags, c.madeBy, c.extra), c.expected) << c.what;
+}
+
+TEST(EntryName, aFolderSharedWithAUtf8NameIsWrittenInUtf8) {
+    Utf8Folders folders;
+    folders.addName("tree/\xd0\x9f/\xf0\x9f\x98\x80.txt");   // "tree/П/😀.txt" does not fit CP866
+    folders.addName("tree/\xd0\x9c/a.txt");                  // "tree/М/a.txt" does
+    EXPECT_TRUE(folders.covers("tree/\xd0\x9f/"));
+    EXPECT_TRUE(folders.covers("tree/\xd0\x9f/\xd0\xb0.txt"));
+    EXPECT_FALSE(folders.covers("tree/\xd0\x9c/a.txt"));
+    EXPECT_FALSE(folders.covers("tree/b.txt"));
+    EXPECT_TRUE(encodeStoredName("tree/\xd0\x9f/", true, folders.covers("tree/\xd0\x9f/")).utf8);
+}
+
+TEST(ExtraFields, aBlockLongerThanItsFieldEndsTheSearch) {
+    // A zip64 block that claims 64 bytes where 4 are left: read what is there, no endless loop.
+    const std::vector<std::uint8_t> extra = {0x01, 0x00, 0x40, 0x00, 1, 2, 3, 4};
+    LocalHeader h;
+    h.uncompressedSize = h.compressedSize = kZip64Marker32;
+    std::uint64_t compressed = 0, uncompressed = 0;
+    EXPECT_TRUE(readLocalZip64Sizes(extra, h, compressed, uncompressed));
+    EXPECT_EQ(findExtraBlock(extra, kZip64ExtraId)->size(), 4u);
 }
