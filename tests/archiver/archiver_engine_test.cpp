@@ -537,6 +537,32 @@ TEST(ExtractFiles, overwriteRulesAndReadOnlyReplacement) {
     zip.CloseArchive();
 }
 
+TEST(ExtractFiles, ifNewerAndIfOlderCompareTheEntryWithTheFileOnDisk) {
+    TempFolder tmp;
+    writeFile(tmp / "p/a.txt", "from archive");
+    ASSERT_EQ(std::system(("touch -d 2020-06-01T12:00:00 '" + (tmp / "p/a.txt").string() + "'").c_str()), 0);
+    pack(tmp / "t.zip", tmp.path(), "p");
+    struct Case {
+        TZAOverwriteMode mode;
+        const char* diskTime;
+        bool replaced;
+    };
+    for (const Case& c : {Case{omIfNewer, "2010-01-01", true}, Case{omIfNewer, "2030-01-01", false},
+                          Case{omIfOlder, "2010-01-01", false}, Case{omIfOlder, "2030-01-01", true}}) {
+        const fs::path target = tmp / "out/p/a.txt";
+        writeFile(target, "on disk");
+        ASSERT_EQ(std::system(("touch -d " + std::string(c.diskTime) + " '" + target.string() + "'").c_str()), 0);
+        TZipArchiver zip;
+        zip.FileName = (tmp / "t.zip").string();
+        zip.OpenArchive(kOpenRead);
+        zip.BaseDir = (tmp / "out").string();
+        zip.Options.OverwriteMode = c.mode;
+        zip.ExtractFiles("*.*");
+        zip.CloseArchive();
+        EXPECT_EQ(readFile(target), c.replaced ? "from archive" : "on disk") << c.mode << " " << c.diskTime;
+    }
+}
+
 TEST(ExtractFiles, maskSelectsByNameOrNamePart) {
     TempFolder tmp;
     writeStoredZip(tmp / "m.zip", {{"d/a.txt", "1"}, {"d/b.bin", "2"}, {"d/noext", "3"}, {"e/", ""}});
