@@ -100,7 +100,7 @@ void AddOperation::searchFolder(const std::string& root, const std::string& mask
         if (excluded(sub, true)) continue;
         // A linked folder is recorded but not entered: a link back up would never end.
         const bool enter = !e.symlink;
-        if ((m_attr & kAttrFolderBit) && (matchesMask(sub, full) || matchesMask(sub + ".", full))) {
+        if ((m_attr & kAttrFolderBit) && (MatchesMask(sub, full) || MatchesMask(sub + ".", full))) {
             if (considerFile(e.name, folder, true) && enter) searchFolder(sub, "*.*", true);
         } else if (recurse && enter) {
             if (!hasSeparator(mask))
@@ -232,10 +232,10 @@ bool AddOperation::maskListMatch(const std::string& path, const std::string& mas
             const std::string trimmed = p.substr(0, p.size() - (p.empty() ? 0 : 1));
             rel = std::string(namePart(trimmed));
         }
-        return matchesMask(rel, namePart(expanded.full)) || matchesMask(rel, mask);
+        return MatchesMask(rel, namePart(expanded.full)) || MatchesMask(rel, mask);
     }
     const std::string_view maskFolder = folderPart(expanded.full);
-    if (foldName(folderPart(p)) == foldName(maskFolder)) return matchesMask(p, expanded.full);
+    if (foldName(folderPart(p)) == foldName(maskFolder)) return MatchesMask(p, expanded.full);
     // A folder followed by "*.*" covers everything at any depth below it.
     if (namePart(expanded.full) == "*.*") {
         const std::string_view pathFolder = folderPart(p);

@@ -11,18 +11,6 @@ namespace {
 using Element = TMask::Element;
 using ElementKind = TMask::ElementKind;
 
-// Code points of a text; a text that is not valid UTF-8 keeps one character per byte, bytes
-// above 0x7F placed in the surrogate range so that they never equal a decoded character.
-std::u32string charsOf(std::string_view s) {
-    if (auto chars = platform::decodeUtf8(s))
-        return std::move(*chars);
-    std::u32string out;
-    out.reserve(s.size());
-    for (unsigned char b : s)
-        out += b < 0x80 ? char32_t(b) : char32_t(0xDC00 + b);
-    return out;
-}
-
 char32_t normalised(char32_t c, bool ignoreCase) {
     if (c == U'\\')
         return U'/';
@@ -35,7 +23,7 @@ std::string invalidMaskMessage(std::string_view mask, std::size_t position) {
 
 // Compiles a mask into elements, the last one the end of the text. maxStarLed 0: no limit.
 std::vector<Element> compile(std::string_view maskText, bool ignoreCase, int maxStarLed) {
-    std::u32string mask = charsOf(maskText);
+    std::u32string mask = platform::codePointsOf(maskText);
     std::vector<Element> elements;
     elements.reserve(mask.size() + 1);
     bool pendingStar = false;
@@ -119,17 +107,17 @@ bool matchElements(const std::vector<Element>& elements, const std::u32string& r
 TMask::TMask(std::string_view mask) : m_elements(compile(mask, true, kMaxStarLed)) {}
 
 bool TMask::Matches(std::string_view text) const {
-    return matchElements(m_elements, charsOf(text), true);
+    return matchElements(m_elements, platform::codePointsOf(text), true);
 }
 
-bool matchesMask(std::string_view name, std::string_view mask) {
+bool MatchesMask(std::string_view name, std::string_view mask) {
     return TMask(mask).Matches(name);
 }
 
 bool WildcardMatch(std::string_view text, std::string_view mask, bool ignoreCase) {
     if (mask == "*.*")
         return true;
-    return matchElements(compile(mask, ignoreCase, 0), charsOf(text), ignoreCase);
+    return matchElements(compile(mask, ignoreCase, 0), platform::codePointsOf(text), ignoreCase);
 }
 
 } // namespace archiver

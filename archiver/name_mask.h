@@ -4,7 +4,7 @@
 // bytes; a text that is not valid UTF-8 is matched byte by byte.
 //
 // Two entry points, as the archiver uses them:
-// - TMask / matchesMask: a compiled mask, case ignored (Latin and Cyrillic letters); used when
+// - TMask / MatchesMask: a compiled mask, case ignored (Latin and Cyrillic letters); used when
 //   adding files, on full paths and on exclusion and no-compression masks. At most 30
 //   star-led elements.
 // - WildcardMatch: the matcher for stored names when extracting, with a case switch and the
@@ -44,8 +44,7 @@ private:
 };
 
 // Compiles the mask and tests the name once; throws what TMask's constructor throws.
-bool matchesMask(std::string_view name, std::string_view mask);
-inline bool MatchesMask(std::string_view name, std::string_view mask) { return matchesMask(name, mask); }
+bool MatchesMask(std::string_view name, std::string_view mask);
 
 // Never fails, whatever the number of stars. "*.*" matches every text.
 bool WildcardMatch(std::string_view text, std::string_view mask, bool ignoreCase);

@@ -100,6 +100,16 @@ std::optional<std::string> encodeSingleByte(std::string_view utf8, const std::ar
 
 } // namespace
 
+std::u32string codePointsOf(std::string_view s) {
+    if (auto chars = decodeUtf8(s))
+        return std::move(*chars);
+    std::u32string out;
+    out.reserve(s.size());
+    for (unsigned char b : s)
+        out += b < 0x80 ? char32_t(b) : char32_t(0xDC00 + b);
+    return out;
+}
+
 std::optional<std::u32string> decodeUtf8(std::string_view s) {
     std::u32string out;
     out.reserve(s.size());

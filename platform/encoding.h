@@ -11,6 +11,10 @@ namespace platform {
 
 // The code points of a UTF-8 text; nullopt when it is not valid UTF-8.
 std::optional<std::u32string> decodeUtf8(std::string_view s);
+// The characters of a text for matching and comparing: its code points when it is valid
+// UTF-8, else one character per byte, bytes above 0x7F placed in the surrogate range so
+// that they never equal a decoded character.
+std::u32string codePointsOf(std::string_view s);
 std::string encodeUtf8(std::u32string_view chars);
 bool isValidUtf8(std::string_view s);
 // Number of characters (not bytes) of a UTF-8 text.

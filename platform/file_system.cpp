@@ -56,15 +56,6 @@ bool matchChars(std::u32string_view pat, std::u32string_view name) {
     return p == pat.size();
 }
 
-std::u32string charsOf(std::string_view s) {
-    if (auto chars = decodeUtf8(s))
-        return *chars;
-    std::u32string out;
-    for (unsigned char c : s)
-        out += char32_t(c);
-    return out;
-}
-
 } // namespace
 
 fs::path toPath(std::string_view text) {
@@ -118,7 +109,7 @@ bool setFilePermissions(const fs::path& p, std::uint32_t permissions) {
 }
 
 bool wildcardMatchesName(std::string_view pattern, std::string_view name) {
-    const std::u32string pat = charsOf(pattern), nm = charsOf(name);
+    const std::u32string pat = codePointsOf(pattern), nm = codePointsOf(name);
     if (pat == U"*.*" || pat == U"*")
         return true;
     if (matchChars(pat, nm))

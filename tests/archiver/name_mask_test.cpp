@@ -95,13 +95,13 @@ TEST(NameMask, tableOfNamesAndMasks) {
         {"日本.txt", "??.txt", true},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(matchesMask(c.name, c.mask), c.matches) << "name '" << c.name << "' mask '" << c.mask << "'";
+        EXPECT_EQ(MatchesMask(c.name, c.mask), c.matches) << "name '" << c.name << "' mask '" << c.mask << "'";
 }
 
 TEST(NameMask, thirtyStarLedElementsCompileAndThirtyOneFail) {
     std::string thirty = repeat("*a", 30);
-    EXPECT_TRUE(matchesMask(repeat("a", 30), thirty));
-    EXPECT_FALSE(matchesMask(repeat("a", 29), thirty));
+    EXPECT_TRUE(MatchesMask(repeat("a", 30), thirty));
+    EXPECT_FALSE(MatchesMask(repeat("a", 29), thirty));
     try {
         TMask mask(repeat("*a", 31));
         FAIL() << "31 star-led elements compiled";
@@ -119,8 +119,8 @@ TEST(NameMask, manyStarsAgainstALongNameFinishQuickly) {
     // Thirty stars over a 250-character name: trying every placement of every star would
     // never finish; the matcher keeps only the latest star's retry.
     std::string name = repeat("a", 250) + "c";
-    EXPECT_FALSE(matchesMask(name, repeat("*a", 29) + "*b"));
-    EXPECT_TRUE(matchesMask(name, repeat("*a", 29) + "*c"));
+    EXPECT_FALSE(MatchesMask(name, repeat("*a", 29) + "*b"));
+    EXPECT_TRUE(MatchesMask(name, repeat("*a", 29) + "*c"));
     EXPECT_FALSE(WildcardMatch(name, repeat("*a", 200) + "*b", false));
 }
 
@@ -135,7 +135,7 @@ TEST(NameMask, agreesWithReferenceMatcherOnRandomMasks) {
         for (int i = int(rng() % 9); i > 0; --i)
             name += nameParts[rng() % std::size(nameParts)];
         bool expected = referenceMatch(name, mask, true);
-        ASSERT_EQ(matchesMask(name, mask), expected) << "name '" << name << "' mask '" << mask << "'";
+        ASSERT_EQ(MatchesMask(name, mask), expected) << "name '" << name << "' mask '" << mask << "'";
         if (mask != "*.*") {
             ASSERT_EQ(WildcardMatch(name, mask, true), expected) << "name '" << name << "' mask '" << mask << "'";
             ASSERT_EQ(WildcardMatch(name, mask, false), referenceMatch(name, mask, false))
@@ -145,9 +145,9 @@ TEST(NameMask, agreesWithReferenceMatcherOnRandomMasks) {
 }
 
 TEST(NameMask, invalidUtf8IsMatchedByteByByte) {
-    EXPECT_TRUE(matchesMask("a\xFF" "b", "a?b"));
-    EXPECT_TRUE(matchesMask("a\xFF" "b", "a\xFF*"));
-    EXPECT_FALSE(matchesMask("a\xFF" "b", "a\xFE" "b"));
+    EXPECT_TRUE(MatchesMask("a\xFF" "b", "a?b"));
+    EXPECT_TRUE(MatchesMask("a\xFF" "b", "a\xFF*"));
+    EXPECT_FALSE(MatchesMask("a\xFF" "b", "a\xFE" "b"));
 }
 
 TEST(WildcardMatch, starDotStarMatchesEveryName) {
