@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "archiver/entry_places.h"
 #include "archiver/name_mask.h"
@@ -175,7 +176,11 @@ std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlac
         }
     }
     if (sources.empty()) return nullptr;
-    return std::make_unique<ParallelInflater>(m_archive->file(), std::move(sources), threads, BufferBudget);
+    try {
+        return std::make_unique<ParallelInflater>(m_archive->file(), std::move(sources), threads, BufferBudget);
+    } catch (const std::system_error&) {
+        return nullptr;  // no thread to be had: everything is done on this one
+    }
 }
 
 void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform::Stream* destination,

@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include <zlib.h>
@@ -60,8 +61,16 @@ struct Crew {
     Crew(std::size_t budget, std::size_t bufferSize, int workers)
         : budget(budget), pool(budget / std::max<std::size_t>(bufferSize, 1) + std::size_t(workers) + kHeadChunks) {}
 
+    // Starts the workers; as many as the system gives, but at least one (else std::system_error).
     void start(int workers, const std::function<void()>& body) {
-        for (int i = 0; i < workers; ++i) threads.emplace_back(body);
+        for (int i = 0; i < workers; ++i) {
+            try {
+                threads.emplace_back(body);
+            } catch (const std::system_error&) {
+                if (threads.empty()) throw;
+                break;
+            }
+        }
     }
     void finish() {
         {
@@ -188,18 +197,19 @@ struct ParallelPacker::Impl : Crew {
                 dataReady.notify_all();
                 continue;
             }
-            const std::size_t cost = s.blockSize + s.blockSize / 8;
+            std::size_t cost = s.blockSize + s.blockSize / 8;
             if (used + cost > budget && !window.empty()) {
                 workReady.wait(lock);
                 continue;
             }
             auto block = std::make_shared<Block>();
+            block->out = pool.take();
+            cost = std::max(cost, block->out.capacity());   // a reused buffer counts as what it holds
             block->source = schedule;
             block->offset = std::uint64_t(s.nextBlock) * s.blockSize;
             block->inputSize = std::size_t(std::min<std::uint64_t>(s.blockSize, s.length - block->offset));
             block->last = s.nextBlock + 1 == s.blocks;
             block->cost = cost;
-            block->out = pool.take();
             used += cost;
             window.push_back(block);
             file = s.file;

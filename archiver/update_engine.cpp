@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <system_error>
 #include <vector>
 
 #include "archiver/byte_io.h"
@@ -190,8 +191,12 @@ std::vector<PackSource> UpdateEngine::packSources() const {
 bool UpdateEngine::writeEntries() {
     if (m_ctx.threads > 1) {
         std::vector<PackSource> sources = packSources();
-        if (!sources.empty())
-            m_packer = std::make_unique<ParallelPacker>(std::move(sources), m_ctx.threads, m_ctx.bufferBudget);
+        try {
+            if (!sources.empty())
+                m_packer = std::make_unique<ParallelPacker>(std::move(sources), m_ctx.threads, m_ctx.bufferBudget);
+        } catch (const std::system_error&) {
+            // No thread to be had: everything is done on this one.
+        }
     }
     // The workers stop before the update goes on, whichever way this ends.
     struct StopPacker {
