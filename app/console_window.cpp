@@ -2,7 +2,7 @@
 
 #include "app/application.h"
 
-#include <unistd.h>
+#include "platform/terminal.h"
 
 #include <iostream>
 #include <string>
@@ -25,22 +25,30 @@ bool ConsoleWindow::askYesNo(const std::string& caption, const std::string& text
         m_out << caption << ": " << text << " Yes\n";
         return true;
     }
-    if (!::isatty(STDIN_FILENO)) {
+    const auto reply = askOnTerminal(m_out, caption + ": " + text + " [y/N]");
+    if (!reply) {
         m_out << caption << ": " << text << " No\n";
         return false;
     }
-    m_out << caption << ": " << text << " [y/N] " << std::flush;
-    std::string reply;
-    std::getline(std::cin, reply);
-    return !reply.empty() && (reply[0] == 'y' || reply[0] == 'Y');
+    return !reply->empty() && ((*reply)[0] == 'y' || (*reply)[0] == 'Y');
 }
 
-void ConsoleWindow::refreshMainWindow() {
+std::optional<std::string> ConsoleWindow::askOnTerminal(std::ostream& out, const std::string& question) {
+    if (!platform::isTerminal(platform::StandardStream::Input))
+        return std::nullopt;
+    out << question << ' ' << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return std::nullopt;
+    return answer;
+}
+
+void ConsoleWindow::RefreshMainWindow() {
     LoadProfileList(*this);
     selectFirstEntry(*this);
 }
 
-void ConsoleWindow::clearEntryFields() {
+void ConsoleWindow::ClearEntryFields() {
     systemsFolder.clear();
     name.clear();
     gameFolder.clear();

@@ -6,6 +6,7 @@
 #include "app/profile_window.h"
 
 #include <iosfwd>
+#include <optional>
 
 namespace kestrane {
 
@@ -25,7 +26,7 @@ public:
 
     std::vector<std::string> profileEntries() const override { return m_entries; }
     void setProfileEntries(const std::vector<std::string>& names) override;
-    int selectedIndex() const override { return m_selected; }
+    int SelectedIndex() const override { return m_selected; }
     void selectEntry(int index) override { m_selected = index; }
 
     void showError(const std::string& text) override;
@@ -36,8 +37,11 @@ public:
     void pumpMessages() override {}
     void showBusyWindow() override {}
     void hideBusyWindow() override {}
-    void refreshMainWindow() override;
-    void clearEntryFields() override;
+    void RefreshMainWindow() override;
+    void ClearEntryFields() override;
+
+    // Asks on the terminal: the reply line, or nullopt without a terminal or at its end.
+    static std::optional<std::string> askOnTerminal(std::ostream& out, const std::string& question);
 
     // Selects the entry whose text is name, as a click in the list would; false when
     // the list has no such entry.

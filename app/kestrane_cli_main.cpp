@@ -17,8 +17,6 @@
 #include "app/profile_list.h"
 #include "archiver/zip_archiver.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <exception>
 #include <optional>
@@ -86,16 +84,7 @@ bool selectProfile(ConsoleWindow& window, const std::string& name) {
     return false;
 }
 
-// A terminal question; nullopt without a terminal or at its end.
-std::optional<std::string> ask(const std::string& question) {
-    if (!::isatty(STDIN_FILENO))
-        return std::nullopt;
-    std::cout << question << ' ' << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer))
-        return std::nullopt;
-    return answer;
-}
+std::optional<std::string> ask(const std::string& question) { return ConsoleWindow::askOnTerminal(std::cout, question); }
 
 // The archiver's questions as lines: asked on a terminal; without one a failed file
 // aborts and an existing file is not overwritten.

@@ -20,6 +20,7 @@
 #include <QGuiApplication>
 #include <QListWidgetItem>
 #include <QMessageBox>
+#include <QShortcut>
 #include <QWindow>
 
 #include <algorithm>
@@ -211,6 +212,12 @@ void TForm1::connectHandlers() {
     on(m_apply, [this] { runAction([this] { ApplyProfile(*this, m_profileArchive.get()); }); });
     on(m_delete, [this] { runAction([this] { DeleteProfile(*this); }); });
     connect(m_systemsField, &QLineEdit::textChanged, this, [this] { guarded([this] { gameFolderFill(); }); });
+    // Ctrl+Z in browse mode puts back the system folder the last apply replaced.
+    auto* undo = new QShortcut(QKeySequence::Undo, this);
+    connect(undo, &QShortcut::activated, this, [this] {
+        if (!m_actionRunning && m_apply->isEnabled())
+            guarded([this] { runAction([this] { UndoApply(*this); }); });
+    });
 }
 
 void TForm1::setBusyWindow(TForm2* busy) { m_busy = busy; }
@@ -281,6 +288,9 @@ bool TForm1::event(QEvent* e) {
         const QWindow* busyHandle = m_busy != nullptr ? m_busy->windowHandle() : nullptr;
         const bool fromBusy = busyHandle != nullptr && m_lastOtherActive == busyHandle;
         if (!m_activatedOnce || fromBusy) {
+            // At start-up, what an interrupted run left is settled before the list is read.
+            if (!m_activatedOnce)
+                guarded([this] { RecoverInterruptedActions(*this); });
             m_activatedOnce = true;
             m_lastOtherActive = nullptr;
             guarded([this] { FormActivate(); });

@@ -56,7 +56,7 @@ public:
 
     // --- window state ---------------------------------------------------------------
     void SetWindowMode(bool browse);
-    int SelectedIndex() const;
+    int SelectedIndex() const override;
     bool renameFlag() const { return m_renameFlag; }
     bool actionRunning() const { return m_actionRunning; }
     void FormActivate();
@@ -68,7 +68,6 @@ public:
     bool archiveBoxTicked() const override;
     std::vector<std::string> profileEntries() const override;
     void setProfileEntries(const std::vector<std::string>& names) override;
-    int selectedIndex() const override { return SelectedIndex(); }
     void selectEntry(int index) override;
     void showError(const std::string& text) override;
     void showInformation(const std::string& text) override;
@@ -77,10 +76,8 @@ public:
     void pumpMessages() override;
     void showBusyWindow() override;
     void hideBusyWindow() override;
-    void refreshMainWindow() override { RefreshMainWindow(); }
-    void clearEntryFields() override { ClearEntryFields(); }
-    void RefreshMainWindow();
-    void ClearEntryFields();
+    void RefreshMainWindow() override;
+    void ClearEntryFields() override;
 
     // --- controls, named as in the window's layout ----------------------------------
     controls::TXPListBox* profileList() const { return m_list; }

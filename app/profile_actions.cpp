@@ -77,7 +77,7 @@ bool hasControlChars(std::string_view text) {
 // The selected profile's name, or nullopt after showing why there is none usable.
 std::optional<std::string> selectedProfile(ProfileWindow& window) {
     const auto entries = window.profileEntries();
-    const int index = window.selectedIndex();
+    const int index = window.SelectedIndex();
     if (index < 0 || std::size_t(index) >= entries.size() || entries[std::size_t(index)].empty()) {
         window.showError(text::kNothingSelected);
         return std::nullopt;
@@ -304,9 +304,9 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
     AppendProfile(name, gameFolder, archived);
     scope.finish();
     busy.hide();
-    window.refreshMainWindow();
+    window.RefreshMainWindow();
     window.showInformation("Сервер " + name + " успешно сохранен");
-    window.clearEntryFields();
+    window.ClearEntryFields();
     return true;
 }
 
@@ -387,8 +387,8 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
         scope.finish();
     }
     window.showInformation("Сервер " + oldName + " успешно переименован на " + newName);
-    window.clearEntryFields();
-    window.refreshMainWindow();
+    window.ClearEntryFields();
+    window.RefreshMainWindow();
     return true;
 }
 

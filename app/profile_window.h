@@ -22,7 +22,7 @@ public:
     // (-1 when nothing is selected).
     virtual std::vector<std::string> profileEntries() const = 0;
     virtual void setProfileEntries(const std::vector<std::string>& names) = 0;
-    virtual int selectedIndex() const = 0;
+    virtual int SelectedIndex() const = 0;
     virtual void selectEntry(int index) = 0;
 
     // Modal message boxes: "Error" with the stop icon, "Information" with the
@@ -39,9 +39,9 @@ public:
     virtual void hideBusyWindow() = 0;
 
     // Browse mode, the list reloaded when options.ini exists, the first entry selected.
-    virtual void refreshMainWindow() = 0;
+    virtual void RefreshMainWindow() = 0;
     // Empties the systems folder field, the name field and the game folder field.
-    virtual void clearEntryFields() = 0;
+    virtual void ClearEntryFields() = 0;
 };
 
 // Fills the window's list from options.ini (LoadProfileList on the window's list).

@@ -70,11 +70,6 @@ constexpr Colour kCornerEnabled = rgb(152, 152, 220);
 constexpr Colour kCornerDisabled = rgb(238, 235, 232);
 constexpr Colour kDisabledText = rgb(184, 170, 154);
 
-Qt::KeyboardModifiers keyModifiers(const QKeyEvent* e) {
-    // the keypad's Enter carries the keypad flag, which is not a modifier key
-    return e->modifiers() & ~Qt::KeypadModifier;
-}
-
 bool isEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
 } // namespace
@@ -240,9 +235,9 @@ ButtonLook TXPButton::look() const {
     ButtonLook look;
     look.scheme = m_scheme.effectiveScheme;
     look.enabled = isEnabled();
-    look.pressed = m_pressState >= kPressDown;
-    look.hot = m_hot;
-    look.down = m_down;
+    look.pressed = m_press.pressed();
+    look.hot = m_press.hot();
+    look.down = m_press.down();
     look.focused = hasFocus();
     look.defaultNow = m_defaultNow;
     look.isDefault = m_default;
@@ -330,7 +325,7 @@ bool TXPButton::eventFilter(QObject* watched, QEvent* e) {
         auto* key = static_cast<QKeyEvent*>(e);
         const bool enter = isEnterKey(key->key()) && m_defaultNow;
         const bool escape = key->key() == Qt::Key_Escape && m_cancel;
-        if ((enter || escape) && keyModifiers(key) == Qt::NoModifier && canFocus()) {
+        if ((enter || escape) && keyModifiers(*key) == Qt::NoModifier && canFocus()) {
             Click();
             return true;
         }
@@ -339,86 +334,43 @@ bool TXPButton::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void TXPButton::enterEvent(QEnterEvent* e) {
-    if (!m_hot && isEnabled()) {
-        m_hot = true;
-        repaintNow();
-    }
+    m_press.hover(true);
     TCustomControlXP::enterEvent(e);
 }
 
 void TXPButton::leaveEvent(QEvent* e) {
-    if (m_hot && isEnabled()) {
-        m_hot = false;
-        repaintNow();
-    }
+    m_press.hover(false);
     TCustomControlXP::leaveEvent(e);
 }
 
-void TXPButton::pressDown() {
-    m_pressState = kPressDown;
-    m_down = true;
-    if (canFocus())
-        setFocus(Qt::OtherFocusReason);
-    repaintNow();
-}
-
 void TXPButton::mousePressEvent(QMouseEvent* e) {
-    if (e->button() != Qt::LeftButton || !isEnabled()) {
+    if (!m_press.mousePress(*e))
         QWidget::mousePressEvent(e);
-        return;
-    }
-    pressDown();
 }
 
-void TXPButton::mouseMoveEvent(QMouseEvent* e) {
-    if (!m_down)
-        return;
-    const int state = pointerInside(*this, e->position()) ? kPressDown : kPressUp;
-    if (state != m_pressState) {
-        m_pressState = state;
-        repaintNow();
-    }
-}
+void TXPButton::mouseMoveEvent(QMouseEvent* e) { m_press.mouseMove(*e); }
 
 void TXPButton::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() != Qt::LeftButton || !isEnabled()) {
+    if (!m_press.mouseRelease(*e))
         QWidget::mouseReleaseEvent(e);
-        return;
-    }
-    const bool inside = pointerInside(*this, e->position());
-    m_pressState = kPressUp;
-    m_down = false;
-    // released away from the button: the pointer no longer hovers it
-    if (!inside)
-        m_hot = false;
-    repaintNow();
-    if (inside)
-        Click();
 }
 
 void TXPButton::mouseDoubleClickEvent(QMouseEvent* e) {
     // the second press of a double click presses the button and clicks at once
-    if (e->button() != Qt::LeftButton || !isEnabled()) {
+    if (!m_press.mousePress(*e)) {
         QWidget::mouseDoubleClickEvent(e);
         return;
     }
     QPointer<TXPButton> self(this);
-    pressDown();
     Click();
     if (self)
         emit doubleClicked();
 }
 
 void TXPButton::keyPressEvent(QKeyEvent* e) {
-    const bool plain = keyModifiers(e) == Qt::NoModifier;
-    if (e->key() == Qt::Key_Space && plain) {
-        m_spaceDown = true;
-        if (m_pressState < kPressDown)
-            pressDown();
-        e->accept();
+    if (m_press.keyPress(*e))
         return;
-    }
-    if (isEnterKey(e->key()) && plain) {
+    if (isEnterKey(e->key()) && keyModifiers(*e) == Qt::NoModifier) {
         e->accept();
         Click();
         return;
@@ -427,16 +379,8 @@ void TXPButton::keyPressEvent(QKeyEvent* e) {
 }
 
 void TXPButton::keyReleaseEvent(QKeyEvent* e) {
-    if (e->key() == Qt::Key_Space && keyModifiers(e) == Qt::NoModifier && !e->isAutoRepeat()) {
-        m_spaceDown = false;
-        m_pressState = kPressUp;
-        m_down = false;
-        repaintNow();
-        e->accept();
-        Click();
-        return;
-    }
-    QWidget::keyReleaseEvent(e);
+    if (!m_press.keyRelease(*e))
+        QWidget::keyReleaseEvent(e);
 }
 
 void TXPButton::focusInEvent(QFocusEvent* e) {
@@ -448,21 +392,15 @@ void TXPButton::focusInEvent(QFocusEvent* e) {
 }
 
 void TXPButton::focusOutEvent(QFocusEvent* e) {
-    if (m_spaceDown) {
-        m_pressState = kPressUp;
-        m_down = false;
-    }
+    m_press.focusLost();
     TCustomControlXP::focusOutEvent(e);
     update();
 }
 
 void TXPButton::changeEvent(QEvent* e) {
     if (e->type() == QEvent::EnabledChange) {
-        if (!isEnabled()) {
-            m_pressState = kPressUp;
-            m_hot = false;
-            m_down = false;
-        }
+        if (!isEnabled())
+            m_press.disabled();
         update();
     }
     TCustomControlXP::changeEvent(e);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "controls/canvas.h"
+#include "controls/press_tracker.h"
 #include "controls/xp_common.h"
 
 #include <QImage>
@@ -92,10 +93,10 @@ public:
 
     // Internal state, readable for tests and the window.
     bool defaultNow() const { return m_defaultNow; }
-    bool hot() const { return m_hot; }
-    bool isPressedDown() const { return m_down; }
-    int pressState() const { return m_pressState; }
-    bool spaceDown() const { return m_spaceDown; }
+    bool hot() const { return m_press.hot(); }
+    bool isPressedDown() const { return m_press.down(); }
+    int pressState() const { return m_press.pressState(); }
+    bool spaceDown() const { return m_press.spaceDown(); }
 
     ButtonLook look() const;
     QSize sizeHint() const override;
@@ -123,11 +124,7 @@ protected:
     void changeEvent(QEvent* e) override;
 
 private:
-    static constexpr int kPressUp = 0;
-    static constexpr int kPressDown = 2;
-
     bool canFocus() const;
-    void pressDown();
     void repaintNow();
     void focusMovedTo(QWidget* now);
     void watchWindow();
@@ -141,11 +138,8 @@ private:
     bool m_drawFocusRect = false;
     Colour m_fontColour = clWindowText;
 
-    int m_pressState = kPressUp;
-    bool m_down = false;
-    bool m_hot = false;
-    bool m_spaceDown = false;
     bool m_defaultNow = false;
+    PressTracker m_press{*this, [this] { repaintNow(); }, [this] { Click(); }};
 
     ButtonBitmaps m_bitmaps;
     QPointer<QWidget> m_watchedWindow;

@@ -201,9 +201,9 @@ CheckBoxLook TXPCustomCheckBox::look() const {
     l.state = m_state;
     l.alignment = m_alignment;
     l.enabled = isEnabled();
-    l.pressed = m_pressState != kUp;
-    l.hot = m_hot;
-    l.down = m_down;
+    l.pressed = m_press.pressed();
+    l.hot = m_press.hot();
+    l.down = m_press.down();
     l.focused = hasFocus();
     l.rightToLeft = layoutDirection() == Qt::RightToLeft;
     l.caption = text();
@@ -305,19 +305,6 @@ void TXPCustomCheckBox::repaintBox() {
         repaint(QRect(a.left, a.top, a.width(), a.height()));
 }
 
-void TXPCustomCheckBox::beginPress() {
-    m_pressState = kPressed;
-    m_down = true;
-    setFocus(Qt::OtherFocusReason);
-    repaintBox();
-}
-
-void TXPCustomCheckBox::endPress() {
-    m_pressState = kUp;
-    m_down = false;
-    repaintBox();
-}
-
 bool TXPCustomCheckBox::event(QEvent* e) {
     if (e->type() == QEvent::Shortcut) {
         // the caption's accelerator: focus, then toggle without a click
@@ -331,11 +318,8 @@ bool TXPCustomCheckBox::event(QEvent* e) {
 }
 
 void TXPCustomCheckBox::mousePressEvent(QMouseEvent* e) {
-    if (e->button() != Qt::LeftButton || !isEnabled()) {
+    if (!m_press.mousePress(*e))
         e->ignore();
-        return;
-    }
-    beginPress();
 }
 
 void TXPCustomCheckBox::mouseDoubleClickEvent(QMouseEvent* e) {
@@ -343,60 +327,30 @@ void TXPCustomCheckBox::mouseDoubleClickEvent(QMouseEvent* e) {
     mousePressEvent(e);
 }
 
-void TXPCustomCheckBox::mouseMoveEvent(QMouseEvent* e) {
-    if (!m_down)
-        return;
-    const std::uint8_t now = pointerInside(*this, e->position()) ? kPressed : kUp;
-    if (now != m_pressState) {
-        m_pressState = now;
-        repaintBox();
-    }
-}
+void TXPCustomCheckBox::mouseMoveEvent(QMouseEvent* e) { m_press.mouseMove(*e); }
 
 void TXPCustomCheckBox::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() != Qt::LeftButton || !isEnabled()) {
+    if (!m_press.mouseRelease(*e))
         e->ignore();
-        return;
-    }
-    endPress();
-    if (pointerInside(*this, e->position()))
-        Click();
 }
 
 void TXPCustomCheckBox::keyPressEvent(QKeyEvent* e) {
-    if (e->key() != Qt::Key_Space || e->modifiers() != Qt::NoModifier) {
+    if (!m_press.keyPress(*e))
         QWidget::keyPressEvent(e);
-        return;
-    }
-    m_spaceDown = true;
-    if (m_pressState == kUp)
-        beginPress();
 }
 
 void TXPCustomCheckBox::keyReleaseEvent(QKeyEvent* e) {
-    // a held key repeats presses only; its synthetic releases are not the real one
-    if (e->key() != Qt::Key_Space || e->modifiers() != Qt::NoModifier || e->isAutoRepeat()) {
+    if (!m_press.keyRelease(*e))
         QWidget::keyReleaseEvent(e);
-        return;
-    }
-    m_spaceDown = false;
-    endPress();
-    Click();
 }
 
 void TXPCustomCheckBox::enterEvent(QEnterEvent* e) {
-    if (!m_hot && isEnabled()) {
-        m_hot = true;
-        repaintBox();
-    }
+    m_press.hover(true);
     TCustomControlXP::enterEvent(e);
 }
 
 void TXPCustomCheckBox::leaveEvent(QEvent* e) {
-    if (m_hot && isEnabled()) {
-        m_hot = false;
-        repaintBox();
-    }
+    m_press.hover(false);
     TCustomControlXP::leaveEvent(e);
 }
 
@@ -406,23 +360,15 @@ void TXPCustomCheckBox::focusInEvent(QFocusEvent* e) {
 }
 
 void TXPCustomCheckBox::focusOutEvent(QFocusEvent* e) {
-    if (m_spaceDown) {
-        m_spaceDown = false;
-        m_pressState = kUp;
-        m_down = false;
-    }
+    m_press.focusLost();
     QWidget::focusOutEvent(e);
     update();
 }
 
 void TXPCustomCheckBox::changeEvent(QEvent* e) {
     if (e->type() == QEvent::EnabledChange) {
-        if (!isEnabled()) {
-            m_pressState = kUp;
-            m_hot = false;
-            m_down = false;
-            m_spaceDown = false;
-        }
+        if (!isEnabled())
+            m_press.disabled();
         update();
     } else if (e->type() == QEvent::FontChange || e->type() == QEvent::LayoutDirectionChange) {
         update();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "controls/canvas.h"
+#include "controls/press_tracker.h"
 #include "controls/system_colours.h"
 #include "controls/xp_common.h"
 
@@ -131,9 +132,9 @@ public:
     CheckBoxGeometry geometryNow() const;
 
     // Internal state, read by tests.
-    bool isPressed() const { return m_pressState != kUp; }
-    bool isDown() const { return m_down; }
-    bool isHot() const { return m_hot; }
+    bool isPressed() const { return m_press.pressed(); }
+    bool isDown() const { return m_press.down(); }
+    bool isHot() const { return m_press.hot(); }
 
     // unchecked → grayed (AllowGrayed) or checked, checked → unchecked, grayed → checked;
     // repaints the box. Fires no click.
@@ -162,25 +163,15 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
-    static constexpr std::uint8_t kUp = 0;
-    static constexpr std::uint8_t kPressed = 2;
-
     // Repaints the box area at once.
     void repaintBox();
-    // Starts a press from the mouse or the space bar.
-    void beginPress();
-    // Ends a press: up, not down, box repainted.
-    void endPress();
 
     TCheckBoxState m_state = cbUnchecked;
     bool m_allowGrayed = false;
     TLeftRight m_alignment = taRightJustify;
     Colour m_colour = clBtnFace;
     Colour m_fontColour = clWindowText;
-    std::uint8_t m_pressState = kUp;
-    bool m_down = false;
-    bool m_hot = false;
-    bool m_spaceDown = false;
+    PressTracker m_press{*this, [this] { repaintBox(); }, [this] { Click(); }};
     CheckBoxBitmaps m_bitmaps;
     std::unique_ptr<TXPCheckBoxActionLink> m_actionLink;
 };

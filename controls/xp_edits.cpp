@@ -30,77 +30,34 @@ void useSystemColours(QWidget& w) {
     w.setPalette(p);
 }
 
-void drawBorder(QWidget& w, std::uint8_t scheme) {
-    QPainter painter(&w);
-    DrawXPBorder(painter, w.rect(), w.isEnabled(), scheme);
-}
-
-// The desktop's visual style changed: a control that follows the desktop's scheme detects
-// it again and redraws its border.
-void followDesktopScheme(QEvent* e, XPSchemeState& scheme, QWidget& w) {
-    if (e->type() == QEvent::ThemeChange && scheme.xpScheme == xpAutomatic) {
-        xpThemeChanged(scheme);
-        w.update();
-    }
-}
-
 } // namespace
 
 QImage renderControl(QWidget& w) {
     return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-TXPCustomEdit::TXPCustomEdit(QWidget* parent) : TCustomEditXP(parent) {
+void drawXPBorderOver(QWidget& w, std::uint8_t scheme) {
+    QPainter painter(&w);
+    DrawXPBorder(painter, w.rect(), w.isEnabled(), scheme);
+}
+
+void followDesktopScheme(const QEvent& e, XPSchemeState& scheme, QWidget& w) {
+    if (e.type() == QEvent::ThemeChange && scheme.xpScheme == xpAutomatic) {
+        xpThemeChanged(scheme);
+        w.update();
+    }
+}
+
+TXPCustomEdit::TXPCustomEdit(QWidget* parent) : XPBorderedControl(parent) {
     useSystemColours(*this);
     resize(kEditSize);
 }
 
-void TXPCustomEdit::setXPScheme(TXPScheme scheme) {
-    ApplyXPScheme(m_scheme, scheme);
-    // the whole edit is redrawn, not only its border
-    repaint();
-}
-
-bool TXPCustomEdit::event(QEvent* e) {
-    followDesktopScheme(e, m_scheme, *this);
-    return TCustomEditXP::event(e);
-}
-
-void TXPCustomEdit::paintEvent(QPaintEvent* e) {
-    TCustomEditXP::paintEvent(e);
-    drawBorder(*this, m_scheme.effectiveScheme);
-}
-
-void TXPCustomEdit::changeEvent(QEvent* e) {
-    TCustomEditXP::changeEvent(e);
-    if (e->type() == QEvent::EnabledChange)
-        repaint();
-}
-
-TXPCustomListBox::TXPCustomListBox(QWidget* parent) : TCustomListBoxXP(parent) {
+TXPCustomListBox::TXPCustomListBox(QWidget* parent) : XPBorderedControl(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(kBorderWidth);
     useSystemColours(*this);
     resize(kListBoxSize);
-}
-
-void TXPCustomListBox::setXPScheme(TXPScheme scheme) {
-    ApplyXPScheme(m_scheme, scheme);
-    repaint();
-}
-
-bool TXPCustomListBox::event(QEvent* e) {
-    followDesktopScheme(e, m_scheme, *this);
-    const bool handled = TCustomListBoxXP::event(e);
-    if (e->type() == QEvent::Paint)
-        drawBorder(*this, m_scheme.effectiveScheme);
-    return handled;
-}
-
-void TXPCustomListBox::changeEvent(QEvent* e) {
-    TCustomListBoxXP::changeEvent(e);
-    if (e->type() == QEvent::EnabledChange)
-        repaint();
 }
 
 } // namespace controls

@@ -156,6 +156,7 @@ def trial(template_root, sources, action, delay):
         if action == "undo":
             check(cli("apply", "A", cwd=wd).returncode == 0, "apply before undo")
         old_system = tree(system)
+        old_backup = tree(system + ".kestrane-backup")
         before_lines = read_lines(wd)
 
         proc = subprocess.Popen([CLI, *args], cwd=wd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -174,8 +175,10 @@ def trial(template_root, sources, action, delay):
 
         now = tree(system)
         if applied == "undo":
-            allowed = [old_system, tree(os.path.join(root, "game", "system.kestrane-backup"))]
-            check(now in allowed and now is not None, "system after undo is neither tree")
+            # Undone or not: the two folders swapped, or as they were.
+            backup = tree(system + ".kestrane-backup")
+            check((now, backup) in [(old_system, old_backup), (old_backup, old_system)],
+                  "system and backup after undo are neither pair")
         elif applied:
             check(now == old_system or now == sources[applied], "system is neither the old tree nor " + applied)
         else:

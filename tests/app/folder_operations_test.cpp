@@ -221,3 +221,28 @@ TEST_F(FolderOperations, emptySourceTextCopiesNothing) {
     EXPECT_FALSE(out.lastEntry);
     EXPECT_FALSE(fs::exists("dst"));
 }
+
+TEST_F(FolderOperations, fileCopyKeepsDataModeAndTimeWhenTheSourceGoesMidway) {
+    // The copy reads from the file it opened: a source removed after the first chunk still
+    // arrives whole, with its permissions and its time, and the window was kept alive.
+    std::string data(700000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = char(i * 7 + i / 5000);
+    writeFile("big.bin", data);
+    ::chmod("big.bin", 0640);
+    const auto when = fs::file_time_type::clock::now() - std::chrono::hours(50);
+    fs::last_write_time("big.bin", when);
+    int chunks = 0;
+    const std::error_code error = platform::copyFile("big.bin", "copy.bin", [&] {
+        if (chunks++ == 0)
+            fs::remove("big.bin");
+    });
+    EXPECT_FALSE(error) << error.message();
+    EXPECT_GE(chunks, 2);
+    EXPECT_EQ(readFile("copy.bin"), data);
+    EXPECT_EQ(fs::status("copy.bin").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(fs::last_write_time("copy.bin"), when);
+    // A copy that cannot be made names the system's reason and leaves no partial file.
+    EXPECT_EQ(platform::copyFile("copy.bin", "missing/x.bin"), std::make_error_code(std::errc::no_such_file_or_directory));
+}

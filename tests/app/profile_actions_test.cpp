@@ -12,29 +12,15 @@ using kestrane::testing::treeListing;
 namespace fs = std::filesystem;
 using Events = std::vector<std::string>;
 
-class ProfileActions : public kestrane::testing::WorkingDirectoryTest {
+class ProfileActions : public kestrane::testing::ProfileTest {
 protected:
     void SetUp() override {
-        WorkingDirectoryTest::SetUp();
-        systems = outside("game/system").string();
-        game = outside("game").string();
-        writeFile(outside("game/system/l2.ini"), "server=main");
-        writeFile(outside("game/system/.hidden"), "h");
+        ProfileTest::SetUp();
         writeFile(outside("game/system/sub/x.dat"), "x");
-        fs::create_directories(outside("game/system/empty"));
     }
 
-    // Saves a profile through the window as the Save button would.
-    bool save(const std::string& name, const std::string& from) {
-        window.systems = from;
-        window.game = game + "/";
-        window.name = name;
-        window.events.clear();
-        return SaveProfile(window);
-    }
-
-    TestWindow window;
-    std::string systems, game;
+    // Saves a profile unpacked from `from` for the game folder typed with a trailing "/".
+    bool save(const std::string& name, const std::string& from) { return saveAs(name, false, from, game + "/"); }
 };
 
 TEST_F(ProfileActions, saveCopiesTheFolderAndReportsInOrder) {
@@ -60,6 +46,7 @@ TEST_F(ProfileActions, saveRefusalsWriteNothing) {
         {systems, "/g", "tab\there", "Error: В имени не можут содержатся символы: /\\:*?\"<>|"},
         {systems, "/g", longName, "Error: Название не может быть длиннее 80 символов"},
         {systems, "/g", "..", "Error: Недопустимое название сервера: .."},
+        {systems, "/g", "  ", "Error: Название не может быть нулевым"},
         {outside("nowhere").string(), "/g", "N", "Error: Папка не найдена: " + outside("nowhere").string()},
     };
     for (const char c : std::string("\\/:*?\"<>|")) {
@@ -250,6 +237,7 @@ TEST_F(ProfileActions, renameRefusalsChangeNothing) {
         std::string name, message;
     };
     for (const auto& c : std::vector<Case>{{"", text::kNameEmpty},
+                                           {"   ", text::kNameEmpty},   // blanks only: an invisible entry
                                            {"OTHER", text::kNameTaken},       // occurs in another line
                                            {"MyOther", text::kNameTaken},     // contains another name
                                            {"a/b", text::kForbiddenChars},

@@ -29,36 +29,18 @@ std::string pythonListing(const std::string& archive) {
 
 } // namespace
 
-class ProfileArchives : public kestrane::testing::WorkingDirectoryTest {
+class ProfileArchives : public kestrane::testing::ProfileTest {
 protected:
     void SetUp() override {
-        WorkingDirectoryTest::SetUp();
-        systems = outside("game/system").string();
-        game = outside("game").string();
-        writeFile(outside("game/system/l2.ini"), "server=main");
-        writeFile(outside("game/system/.hidden"), "h");
+        ProfileTest::SetUp();
         writeFile(outside("game/system/sub/deep/x.dat"), std::string(300000, 'x'));
-        fs::create_directories(outside("game/system/empty"));
+        archive = &zipArchive;
     }
 
-    bool save(const std::string& name, bool archived = true) {
-        window.systems = systems;
-        window.game = game;
-        window.name = name;
-        window.archive = archived;
-        window.events.clear();
-        return SaveProfile(window, &archive);
-    }
-    bool apply(const std::string& name) {
-        window.select(name);
-        window.events.clear();
-        return ApplyProfile(window, &archive);
-    }
+    bool save(const std::string& name, bool archived = true) { return saveAs(name, archived, systems, game); }
 
     archiver::TZipArchiver zip;
-    ZipProfileArchive archive{zip};
-    TestWindow window;
-    std::string systems, game;
+    ZipProfileArchive zipArchive{zip};
 };
 
 TEST_F(ProfileArchives, savedArchiveHoldsEveryFileAndFolderUnderTheName) {
@@ -136,7 +118,7 @@ TEST_F(ProfileArchives, packFailureNamesThePathAndTheSaveListsNothing) {
     fs::create_directories("Main");
     writeFile("Main/good.txt", "g");
     fs::create_symlink("/nonexistent/file", "Main/unreadable");
-    auto failed = archive.pack(window, ".", "Main", "Main.zip");
+    auto failed = zipArchive.pack(window, ".", "Main", "Main.zip");
     ASSERT_TRUE(failed.has_value());
     EXPECT_NE(failed->find("Main/"), std::string::npos) << *failed;
 
@@ -152,7 +134,7 @@ TEST_F(ProfileArchives, renamedArchivedProfileStillApplies) {
     ASSERT_TRUE(save("Main"));
     window.select("Main");
     window.name = "Север";
-    ASSERT_TRUE(RenameProfile(window, &archive));
+    ASSERT_TRUE(RenameProfile(window, archive));
     EXPECT_FALSE(fs::exists("Main.zip"));
     EXPECT_FALSE(fs::exists("Север"));
     const auto stored = archiveStoredNames(zip, "Север.zip");

@@ -2,6 +2,7 @@
 // recorded in order, questions answered by the test.
 #pragma once
 
+#include "app/profile_actions.h"
 #include "app/profile_list.h"
 #include "app/profile_window.h"
 #include "tests/support/temp_folder.h"
@@ -35,7 +36,7 @@ public:
         entries = names;
         selected = -1;
     }
-    int selectedIndex() const override { return selected; }
+    int SelectedIndex() const override { return selected; }
     void selectEntry(int index) override { selected = index; }
 
     void showError(const std::string& text) override { events.push_back("Error: " + text); }
@@ -54,13 +55,13 @@ public:
         busyVisible = false;
         events.push_back("unbusy");
     }
-    void refreshMainWindow() override {
+    void RefreshMainWindow() override {
         events.push_back("refresh");
         if (ProfileListExists())
             LoadProfileList(*this);
         selectFirstEntry(*this);
     }
-    void clearEntryFields() override {
+    void ClearEntryFields() override {
         events.push_back("clear");
         systems.clear();
         name.clear();
@@ -108,6 +109,43 @@ protected:
     TempFolder m_folder;
     const std::filesystem::path m_root = m_folder.path();
     std::filesystem::path m_previous;
+};
+
+// A working directory with a systems folder beside it ("game/system" in "game") and the
+// actions driven through a TestWindow as the window's buttons would drive them. `archive`
+// is the front end's archiver (none: every profile is saved unpacked).
+class ProfileTest : public WorkingDirectoryTest {
+protected:
+    void SetUp() override {
+        WorkingDirectoryTest::SetUp();
+        systems = outside("game/system").string();
+        game = outside("game").string();
+        writeFile(outside("game/system/l2.ini"), "server=main");
+        writeFile(outside("game/system/.hidden"), "h");
+        std::filesystem::create_directories(outside("game/system/empty"));
+    }
+
+    // Save with the fields typed as given (the systems folder and game folder by default).
+    bool saveAs(const std::string& name, bool archived, const std::string& from, const std::string& gameFolder) {
+        window.systems = from;
+        window.game = gameFolder;
+        window.name = name;
+        window.archive = archived;
+        window.events.clear();
+        return SaveProfile(window, archive);
+    }
+    // Selects name in the reloaded list, then runs the action as its button would.
+    template <class Action>
+    bool onSelected(const std::string& name, Action action) {
+        window.select(name);
+        window.events.clear();
+        return action();
+    }
+    bool apply(const std::string& name) { return onSelected(name, [&] { return ApplyProfile(window, archive); }); }
+
+    TestWindow window;
+    ProfileArchive* archive = nullptr;
+    std::string systems, game;
 };
 
 // Every file and folder below root as "relative path" or "relative path/" for folders,

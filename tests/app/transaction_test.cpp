@@ -23,46 +23,33 @@ using kestrane::testing::treeListing;
 namespace fs = std::filesystem;
 using Events = std::vector<std::string>;
 
-class Transactions : public kestrane::testing::WorkingDirectoryTest {
+class Transactions : public kestrane::testing::ProfileTest {
 protected:
     void SetUp() override {
-        WorkingDirectoryTest::SetUp();
-        game = outside("game").string();
+        ProfileTest::SetUp();
         writeFile(outside("src/a.ini"), "profile");
         writeFile(outside("src/d/b.ini"), std::string(70000, 'b'));   // more than one copy chunk
+        fs::remove_all(outside("game/system"));
         writeFile(outside("game/system/old.ini"), "old");
+        archive = &zipArchive;
     }
 
     bool save(const std::string& name, bool archived = false, const std::string& gameFolder = {}) {
-        window.systems = outside("src").string();
-        window.game = gameFolder.empty() ? game : gameFolder;
-        window.name = name;
-        window.archive = archived;
-        window.events.clear();
-        return SaveProfile(window, &archive);
+        return saveAs(name, archived, outside("src").string(), gameFolder.empty() ? game : gameFolder);
     }
-    template <class Action>
-    bool run(const std::string& name, Action action) {
-        window.select(name);
-        window.events.clear();
-        return action();
-    }
-    bool apply(const std::string& name) { return run(name, [&] { return ApplyProfile(window, &archive); }); }
-    bool undo(const std::string& name) { return run(name, [&] { return UndoApply(window); }); }
-    bool remove(const std::string& name) { return run(name, [&] { return DeleteProfile(window); }); }
+    bool undo(const std::string& name) { return onSelected(name, [&] { return UndoApply(window); }); }
+    bool remove(const std::string& name) { return onSelected(name, [&] { return DeleteProfile(window); }); }
     bool rename(const std::string& name, const std::string& to) {
-        return run(name, [&] {
+        return onSelected(name, [&] {
             window.name = to;
-            return RenameProfile(window, &archive);
+            return RenameProfile(window, archive);
         });
     }
 
     std::vector<std::string> system() const { return treeListing(outside("game/system")); }
 
     archiver::TZipArchiver zip;
-    ZipProfileArchive archive{zip};
-    TestWindow window;
-    std::string game;
+    ZipProfileArchive zipArchive{zip};
 };
 
 TEST_F(Transactions, secondCopyIsRefusedAndChangesNothing) {

@@ -1,7 +1,5 @@
-#include "controls/gallery_progress.h"
 #include "controls/shaded_progress_bar.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -386,22 +384,6 @@ TEST(ShadedProgressBar, hideOnTerminateHidesShortlyAfterReachingMaximum) {
     bar->setPosition(50);
     QTest::qWait(300);
     EXPECT_TRUE(bar->isVisible());
-}
-
-TEST(ProgressGallery, writesEveryPictureWithTheBarsSize) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    ASSERT_TRUE(renderProgressGallery(dir.path()));
-    for (const char* name : {"progress-0.png", "progress-1.png", "progress-3.png", "progress-4.png",
-                             "progress-50.png", "progress-99.png", "progress-100.png", "progress-102.png",
-                             "progress-flat-50.png", "progress-metal-50.png", "progress-inactive-50.png"}) {
-        const QImage image(dir.filePath(QString::fromLatin1(name)));
-        EXPECT_EQ(image.size(), QSize(161, 16)) << name;
-    }
-    EXPECT_EQ(QImage(dir.filePath(QStringLiteral("progress-vertical-50.png"))).size(), QSize(16, 161));
-    // Drawn from the same tables as the control: the full bar ends in red.
-    EXPECT_EQ(QImage(dir.filePath(QStringLiteral("progress-102.png"))).pixel(157, 7), qRgb(255, 91, 91));
-    EXPECT_EQ(QImage(dir.filePath(QStringLiteral("progress-flat-50.png"))).pixel(3, 7), qRgb(4, 0, 251));
 }
 
 TEST(ShadedProgressBar, tinyAndOddSizesPaintWithoutReadingOutsideTheTables) {

@@ -176,6 +176,7 @@ TEST_F(ButtonWindow, movingFocusAwayWhileSpaceIsHeldCancelsThePress) {
     QApplication::processEvents();
     EXPECT_EQ(ok->pressState(), 0);
     EXPECT_FALSE(ok->isPressedDown());
+    EXPECT_FALSE(ok->spaceDown());
     QTest::keyRelease(edit, Qt::Key_Space);
     EXPECT_EQ(okClicks->count(), 0);
 }

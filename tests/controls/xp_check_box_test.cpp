@@ -353,6 +353,7 @@ TEST_F(CheckBoxInput, allowGrayedCyclesThroughThreeStates) {
 }
 
 TEST_F(CheckBoxInput, pressDragOutAndReleaseDoesNotToggle) {
+    enter();
     QTest::mousePress(box, Qt::LeftButton, Qt::NoModifier, kOnBox);
     EXPECT_TRUE(box->isPressed());
     EXPECT_TRUE(inRamp(innerCorner(), px(182, 168, 152), px(247, 243, 235)));
@@ -369,6 +370,8 @@ TEST_F(CheckBoxInput, pressDragOutAndReleaseDoesNotToggle) {
     EXPECT_FALSE(box->isDown());
     EXPECT_EQ(box->State(), cbUnchecked);
     EXPECT_EQ(clicks->count(), 0);
+    // released outside, the pointer no longer hovers the box: the plain face
+    EXPECT_FALSE(box->isHot());
     EXPECT_TRUE(inRamp(innerCorner(), px(255, 255, 255), px(239, 235, 231)));
 }
 

@@ -1,9 +1,7 @@
-#include "controls/gallery_inputs.h"
 #include "controls/xp_group_box.h"
 #include "tests/controls/pixel_art.h"
 
 #include <QFontMetrics>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace controls;
@@ -92,33 +90,4 @@ TEST(XPGroupBox, colourFillsInsideAndOutsideTheFrame) {
     const QImage img = group.renderImage();
     EXPECT_EQ(img.pixel(0, 0), px(10, 20, 30));
     EXPECT_EQ(img.pixel(92, 50), px(10, 20, 30));
-}
-
-TEST(InputsGallery, writesEveryStateAtTheControlsSize) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    renderCheckBoxGallery(dir.path());
-    renderEditGallery(dir.path());
-    renderGroupBoxGallery(dir.path());
-    for (const char* state : {"unchecked", "checked", "grayed", "hot", "pressed", "disabled"}) {
-        const QImage img(dir.filePath(QStringLiteral("checkbox-%1.png").arg(state)));
-        EXPECT_EQ(img.size(), QSize(120, 17)) << state;
-    }
-    // the states differ where they should: checked has the mark, hot the ring
-    const QImage unchecked(dir.filePath("checkbox-unchecked.png"));
-    EXPECT_EQ(QImage(dir.filePath("checkbox-checked.png")).pixel(7, 9), px(40, 176, 51));
-    EXPECT_EQ(unchecked.pixel(2, 2), px(0, 108, 108));
-    EXPECT_NE(QImage(dir.filePath("checkbox-hot.png")).pixel(3, 3), unchecked.pixel(3, 3));
-    EXPECT_EQ(QImage(dir.filePath("checkbox-disabled.png")).pixel(2, 2), px(184, 170, 154));
-    for (const char* state : {"enabled", "disabled"})
-        for (const char* scheme : {"blue", "silver", "green", "orange"}) {
-            const QImage edit(dir.filePath(QStringLiteral("edit-%1-%2.png").arg(state, scheme)));
-            const QImage list(dir.filePath(QStringLiteral("listbox-%1-%2.png").arg(state, scheme)));
-            EXPECT_EQ(edit.size(), QSize(121, 21)) << state << scheme;
-            EXPECT_EQ(list.size(), QSize(121, 97)) << state << scheme;
-        }
-    EXPECT_EQ(QImage(dir.filePath("edit-enabled-orange.png")).pixel(0, 5), px(251, 177, 103));
-    EXPECT_EQ(QImage(dir.filePath("listbox-disabled-green.png")).pixel(0, 5), px(208, 197, 185));
-    EXPECT_EQ(QImage(dir.filePath("groupbox-caption.png")).size(), QSize(185, 105));
-    EXPECT_EQ(QImage(dir.filePath("groupbox-plain.png")).size(), QSize(185, 105));
 }

@@ -215,6 +215,39 @@ TEST_F(MainWindowActions, refusedRenameStaysInRenameModeForAnotherTry) {
     EXPECT_FALSE(window->renameFlag());
 }
 
+TEST_F(MainWindowActions, ctrlZInBrowseModeUndoesTheLastApplyAfterAsking) {
+    start();
+    saveThroughWindow("Main", false);
+    const auto before = treeListing(outside("game/system"));
+    writeFile(outside("game/system/stale.txt"), "from another server");
+    const auto replaced = treeListing(outside("game/system"));
+    applyThroughWindow("Main");
+    const std::string question = "kestrane [question] (Yes No) " + std::string(text::kUndoQuestion);
+    // Shortcuts reach the active window, which the main window is again once a box closed.
+    auto ctrlZ = [&] {
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
+    };
+
+    boxes.answer(QMessageBox::No);
+    ctrlZ();
+    EXPECT_EQ(boxesSeen(), Strings{question});
+    EXPECT_EQ(treeListing(outside("game/system")), before);
+
+    boxes.answer(QMessageBox::Yes);
+    boxes.answer(QMessageBox::Ok);
+    ctrlZ();
+    EXPECT_EQ(boxesSeen(), (Strings{question, informationBox("Папка " + outside("game").string() + "/system возвращена")}));
+    EXPECT_EQ(treeListing(outside("game/system")), replaced);
+
+    // In edit mode the key belongs to the fields.
+    click(window->addButton());
+    ctrlZ();
+    EXPECT_TRUE(boxesSeen().empty());
+    EXPECT_EQ(treeListing(outside("game/system")), replaced);
+}
+
 TEST_F(MainWindowActions, deleteAskedAndAnsweredYesOrNo) {
     start();
     saveThroughWindow("Alpha", false);

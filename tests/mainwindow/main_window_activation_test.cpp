@@ -71,7 +71,7 @@ protected:
     // closing window, so it is asked again.
     void activateMainWindow() {
         auto active = [&] { return QGuiApplication::focusWindow() == window->windowHandle(); };
-        for (int attempt = 0; attempt < 5 && !active(); ++attempt) {
+        for (int attempt = 0; attempt < 10 && !active(); ++attempt) {
             window->raise();
             window->activateWindow();
             if (QTest::qWaitFor(active, 1000))

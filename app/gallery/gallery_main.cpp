@@ -1,10 +1,8 @@
 // kestrane-gallery DIR: renders every control in its states, the busy window and the main
 // window into PNG files in DIR, offscreen, for reviewing the look.
 #include "app/busy_window.h"
+#include "app/gallery/gallery.h"
 #include "app/main_window.h"
-#include "controls/gallery_controls.h"
-#include "controls/gallery_inputs.h"
-#include "controls/gallery_progress.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 namespace {
 
@@ -40,13 +39,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kestrane-gallery: cannot create %s\n", argv[1]);
         return 1;
     }
-    controls::renderButtonGallery(dir);
-    controls::renderLabelGallery(dir);
-    controls::renderCheckBoxGallery(dir);
-    controls::renderEditGallery(dir);
-    controls::renderGroupBoxGallery(dir);
-    bool ok = controls::renderProgressGallery(dir);
-    ok = kestrane::renderBusyWindow(dir + "/busywindow.png") && ok;
+    try {
+        kestrane::renderButtonGallery(dir);
+        kestrane::renderLabelGallery(dir);
+        kestrane::renderCheckBoxGallery(dir);
+        kestrane::renderEditGallery(dir);
+        kestrane::renderGroupBoxGallery(dir);
+        kestrane::renderProgressGallery(dir);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kestrane-gallery: %s\n", e.what());
+        return 1;
+    }
+    bool ok = kestrane::renderBusyWindow(dir + "/busywindow.png");
     ok = renderMainWindow(dir + "/mainwindow.png") && ok;
     return ok ? 0 : 1;
 }
