@@ -23,7 +23,7 @@ namespace {
 // How much history a block is primed with: deflate's whole window.
 constexpr std::size_t kDictionary = 32768;
 // How long the writer waits before it reports progress again (so a window stays alive).
-constexpr std::chrono::milliseconds kPumpInterval{50};
+constexpr std::chrono::milliseconds kPumpInterval{20};
 // Chunks of inflated data the entry being written may hold beyond the budget.
 constexpr std::size_t kHeadChunks = 8;
 
