@@ -27,7 +27,7 @@ uInt zlibCount(std::size_t n) { return static_cast<uInt>(n); }
 
 ZlibError::ZlibError(const std::string& what, int code) : std::runtime_error(what), m_code(code) {}
 
-Deflater::Deflater(int level) {
+Deflater::Deflater(int level) : m_level(level) {
     const int rc = deflateInit2(&m_stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
     if (rc != Z_OK) throw ZlibError(zlibMessage("deflateInit", m_stream, rc), rc);
     m_open = true;
@@ -64,6 +64,13 @@ void Deflater::end() {
     m_open = false;
     const int rc = deflateEnd(&m_stream);
     if (rc != Z_OK) throw ZlibError(zlibMessage("deflateEnd", m_stream, rc), rc);
+}
+
+void Deflater::restart(std::span<const std::uint8_t> dictionary) {
+    int rc = deflateReset(&m_stream);
+    if (rc == Z_OK && !dictionary.empty())
+        rc = deflateSetDictionary(&m_stream, dictionary.data(), zlibCount(dictionary.size()));
+    if (rc != Z_OK) throw ZlibError(zlibMessage("deflateReset", m_stream, rc), rc);
 }
 
 Inflater::Inflater() {

@@ -41,10 +41,15 @@ public:
     void deflateSlice(std::span<const std::uint8_t> in, int flush, std::vector<std::uint8_t>& out);
     // Ends the stream; throws ZlibError when it was left unfinished (the destructor never throws).
     void end();
+    // Starts a new stream at the same level, primed with `dictionary` (the data that
+    // precedes what comes next, at most the last 32 KiB of it count). Throws ZlibError.
+    void restart(std::span<const std::uint8_t> dictionary);
+    int level() const { return m_level; }
 
 private:
     z_stream m_stream{};
     bool m_open = false;
+    int m_level = 0;
 };
 
 // A raw inflate stream.

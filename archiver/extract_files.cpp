@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "archiver/entry_places.h"
 #include "archiver/extra_fields.h"
@@ -118,6 +119,12 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
 
     bool stopped = false;
     const EntryPlaces places(dir, m_dir->directoryPosition());
+    // The workers stop before the call returns, whichever way it ends.
+    const std::unique_ptr<ParallelInflater> inflater = startInflater(places);
+    struct Detach {
+        ParallelInflater*& current;
+        ~Detach() { current = nullptr; }
+    } detach{m_inflater = inflater.get()};
     std::string destinationBase = BaseDir.empty() ? m_operationBase : BaseDir;
     if (destinationBase.empty()) destinationBase = resolvePath({}, {}, {});  // the current folder
     destinationBase = slashed(destinationBase);
@@ -157,6 +164,33 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
     if (stopped || m_cancel) CancelUpdate();
 }
 
+std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlaces& places) {
+    const int threads = effectiveThreads(Threads);
+    if (threads < 2 || !m_archive) return nullptr;
+    // Only entries whose data can be read are planned; the others meet their error when
+    // the loop comes to them, as with one thread.
+    const TZADirArray& dir = m_dir->currentDir();
+    std::vector<InflateSource> sources;
+    for (int i = 0; i < dir.Count(); ++i) {
+        const TDirItem& item = dir.ItemAt(i);
+        if (!item.selected || item.isFolder() || item.name.ends_with('/') || (item.flags & kFlagEncrypted) ||
+            (item.method != kMethodStored && item.method != kMethodDeflate))
+            continue;
+        try {
+            const EntryData data = places.check(*m_stream, dir, i, Name);
+            sources.push_back({i, data.start, data.size, item.uncompressedSize64(), item.crc32, item.method});
+        } catch (const EZAException&) {
+        } catch (const platform::FileError&) {
+        }
+    }
+    if (sources.empty()) return nullptr;
+    try {
+        return std::make_unique<ParallelInflater>(m_archive->file(), std::move(sources), threads, BufferBudget);
+    } catch (const std::system_error&) {
+        return nullptr;  // no thread to be had: everything is done on this one
+    }
+}
+
 void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform::Stream* destination,
                                      const std::string& target) {
     TZADirArray& dir = m_dir->currentDir();
@@ -186,8 +220,10 @@ void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform:
     };
     DecompressOutcome out;
     try {
-        m_stream->seek(data.start);
-        out = decompressBlocks(item.method, data.size, item.uncompressedSize64(), item.crc32, read, put, progress);
+        if (!m_inflater || !m_inflater->write(i, put, progress, out)) {
+            m_stream->seek(data.start);
+            out = decompressBlocks(item.method, data.size, item.uncompressedSize64(), item.crc32, read, put, progress);
+        }
     } catch (const platform::FileError&) {
         out.problem = DataProblem::ReadFailed;   // an unreadable archive fails this entry like damaged data
     } catch (const ZlibError&) {

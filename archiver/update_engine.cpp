@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <system_error>
 #include <vector>
 
 #include "archiver/byte_io.h"
@@ -48,6 +49,18 @@ struct SourcePositionGuard {
         }
     }
 };
+
+// The level a new entry is written with: its compressionMode for deflate, 0 stored.
+int levelOf(const TDirItem& item) {
+    const bool deflate = item.method == kMethodDeflate && item.compressionMode != 0;
+    return deflate ? item.compressionMode : 0;
+}
+
+// A modified item whose data is written anew (not only its name or attributes changed).
+bool writesNewData(const TDirItem& item) {
+    return item.modified && item.operation != poRename && item.operation != poChangeAttr &&
+           item.operation != poChangeComment;
+}
 
 } // namespace
 
@@ -179,9 +192,37 @@ bool UpdateEngine::run() {
     return true;
 }
 
+// The disk files of the new entries, in the order they will be written, for the threads
+// that compress ahead. Supplied streams and folders are left to the writing thread.
+std::vector<PackSource> UpdateEngine::packSources() const {
+    std::vector<PackSource> sources;
+    const TZADirArray& current = m_dir.currentDir();
+    for (int i = m_firstChanged; i < current.Count(); ++i) {
+        const TDirItem& item = current.ItemAt(i);
+        if (!writesNewData(item) || item.sourceStream || item.isFolder() || item.sourceFileName.size() > kMaxSourcePath)
+            continue;
+        sources.push_back({item.name, item.sourceFileName, levelOf(item)});
+    }
+    return sources;
+}
+
 // Writes or copies every item from the first changed one; false when the failure
 // decision aborted or a handler cancelled.
 bool UpdateEngine::writeEntries() {
+    if (m_ctx.threads > 1) {
+        std::vector<PackSource> sources = packSources();
+        try {
+            if (!sources.empty())
+                m_packer = std::make_unique<ParallelPacker>(std::move(sources), m_ctx.threads, m_ctx.bufferBudget);
+        } catch (const std::system_error&) {
+            // No thread to be had: everything is done on this one.
+        }
+    }
+    // The workers stop before the update goes on, whichever way this ends.
+    struct StopPacker {
+        std::unique_ptr<ParallelPacker>& packer;
+        ~StopPacker() { packer.reset(); }
+    } stopPacker{m_packer};
     TZADirArray& current = m_dir.currentDir();
     for (int i = m_firstChanged; i < current.Count();) {
         if (m_ctx.cancelled) return false;
@@ -189,9 +230,7 @@ bool UpdateEngine::writeEntries() {
         do {
             m_action = fxaIgnore;
             success = true;
-            const TDirItem& item = current.ItemAt(i);
-            if (item.modified && item.operation != poRename && item.operation != poChangeAttr &&
-                item.operation != poChangeComment)
+            if (writesNewData(current.ItemAt(i)))
                 success = writeNewEntry(i);
             else
                 copyExistingEntry(i);
@@ -302,7 +341,7 @@ bool UpdateEngine::writeData(TDirItem& item, Source& src, LocalHeader& h, std::u
     const std::uint64_t length = src.length;
     // Sizes announced as zip64 in the local header are zip64 in the directory too.
     const bool always64 = h.uncompressedSize == kZip64Marker32;
-    const int level = item.method == kMethodDeflate ? item.compressionMode : 0;
+    const int level = levelOf(item);
     platform::Stream* source = src.stream;
     ReadFn read = [source](std::uint8_t* buf, std::size_t n) { return source->read(buf, n); };
     WriteFn put = [this](const std::uint8_t* d, std::size_t n) { return m_out->write(d, n); };
@@ -315,7 +354,9 @@ bool UpdateEngine::writeData(TDirItem& item, Source& src, LocalHeader& h, std::u
                                   ppProcess);
         return !m_ctx.cancelled;
     };
-    const CompressOutcome out = compressBlocks(length, level, read, put, progress);
+    CompressOutcome out;
+    if (!m_packer || !m_packer->write(item.name, level, length, put, progress, out))
+        out = compressBlocks(length, level, read, put, progress);
     if (out.bytesRead != length) {
         if (out.cancelled || m_ctx.cancelled) return false;
         if (out.writeFailed) writeFailed();

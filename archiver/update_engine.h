@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "archiver/central_directory.h"
 #include "archiver/deflate_streams.h"
 #include "archiver/extra_fields.h"
+#include "archiver/parallel_deflate.h"
 #include "platform/file_stream.h"
 
 namespace archiver {
@@ -42,6 +44,10 @@ struct UpdateContext {
         fileProgress;
     std::function<void(int percent, TZAProcessOperation op, TZAProgressPhase phase)> overallProgress;
     std::function<TZAAction(const std::string& name, TZAProcessOperation op, const EZAException& e)> failureDecision;
+    // Threads that compress new entries (1: all on the calling thread) and the bytes of
+    // compressed data they may hold ahead of the writing.
+    int threads = 1;
+    std::size_t bufferBudget = kDefaultBufferBudget;
 };
 
 // One run of PerformUpdate over an open archive.
@@ -59,6 +65,7 @@ private:
     std::uint64_t keptLength() const;
     void requireSpace(std::uint64_t keep) const;
     bool writeEntries();
+    std::vector<PackSource> packSources() const;
     struct Source;
     bool writeNewEntry(int i);
     bool writeNewEntryOnce(int i);
@@ -77,6 +84,7 @@ private:
     TZADirManager& m_dir;
     platform::Stream& m_archive;          // the archive as it is: only read
     std::optional<platform::TempFile> m_replacement;
+    std::unique_ptr<ParallelPacker> m_packer;  // compresses ahead while entries are written
     platform::Stream* m_out = nullptr;    // the replacement being written
     int m_firstChanged = 0;
     TZAAction m_action = fxaIgnore;

@@ -207,6 +207,8 @@ void TZABaseArchiver::performUpdate() {
     context.failureDecision = [this](const std::string& name, TZAProcessOperation op, const EZAException& e) {
         return failureDecision(name, op, e);
     };
+    context.threads = effectiveThreads(Threads);
+    context.bufferBudget = BufferBudget;
     if (UpdateEngine(std::move(context)).run()) m_createPending = false;
     m_cancel = false;
 }

@@ -20,6 +20,7 @@
 #include "archiver/archive_file.h"
 #include "archiver/archive_paths.h"
 #include "archiver/central_directory.h"
+#include "archiver/parallel_deflate.h"
 #include "archiver/update_engine.h"
 #include "platform/file_stream.h"
 
@@ -105,6 +106,11 @@ public:
     std::vector<std::string> ExclusionMasks;
     std::vector<std::string> NoCompressionMasks;
     bool InMemory = false;  // not used
+    // Threads that compress and inflate entries: 0 (the default) uses every core, 1 does
+    // everything on the calling thread. Events and questions always come on the calling thread.
+    int Threads = 0;
+    // Bytes of finished data the threads may hold for the calling thread to write.
+    std::size_t BufferBudget = kDefaultBufferBudget;
 
     TZACompressionLevel CompressionLevel() const { return m_compressionLevel; }
     void SetCompressionLevel(TZACompressionLevel level);
@@ -216,6 +222,8 @@ private:
     // written.
     void decompressInto(int i, const EntryPlaces& places, platform::Stream* destination, const std::string& target);
     TZADirSettings dirSettings() const;
+    // The inflater of the selected entries when more than one thread is to be used.
+    std::unique_ptr<ParallelInflater> startInflater(const EntryPlaces& places);
 
     TZACompressionLevel m_compressionLevel = clFastest;
     int m_compressionMode = 1;
@@ -237,6 +245,7 @@ private:
     int m_selectedCount = 0;
     // Folders extracted with a Unix mode: given it once the extraction is over.
     std::vector<std::pair<std::string, std::uint32_t>> m_folderPermissions;
+    ParallelInflater* m_inflater = nullptr;  // during processSelected with several threads
 };
 
 class TZipArchiver : public TZABaseArchiver {

@@ -23,6 +23,7 @@ struct CommandLine {
     std::vector<std::string> positional;
     std::string base;
     std::optional<int> level;
+    std::optional<int> threads;
     TZAAction onFailure = fxaIgnore;
     std::string error;  // non-empty: a usage error
 };
@@ -43,6 +44,11 @@ CommandLine parse(ZipCommandArgs args, bool withBaseAndLevel) {
             const std::string v = args[++i];
             if (v.size() != 1 || v[0] < '0' || v[0] > '9') cl.error = "--level takes 0 to 9";
             else cl.level = v[0] - '0';
+        } else if (a == "--threads" && hasValue) {
+            const std::string v = args[++i];
+            if (v.empty() || v.size() > 3 || v.find_first_not_of("0123456789") != std::string::npos)
+                cl.error = "--threads takes a number (0: every core)";
+            else cl.threads = std::stoi(v);
         } else if (a.starts_with("--")) {
             cl.error = "unknown option " + a;
         } else {
@@ -112,8 +118,8 @@ std::string maskFor(const std::string& arg) {
 }
 
 int pack(ZipCommandArgs args, bool create) {
-    const char* synopsis = create ? "create ARCHIVE MASK... [--base DIR] [--level 0-9] [--on-failure abort|ignore]"
-                                  : "add ARCHIVE MASK... [--base DIR] [--level 0-9] [--on-failure abort|ignore]";
+    const char* synopsis = create ? "create ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]"
+                                  : "add ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]";
     const CommandLine cl = parse(args, true);
     if (!cl.error.empty()) return usage(cl.error, synopsis);
     if (cl.positional.size() < 2) return usage("an archive and at least one mask are needed", synopsis);
@@ -127,6 +133,7 @@ int pack(ZipCommandArgs args, bool create) {
     zip.FileName = cl.positional[0];
     zip.BaseDir = cl.base;
     if (cl.level) zip.SetCompressionMode(*cl.level);
+    if (cl.threads) zip.Threads = *cl.threads;
     if (create) zip.OpenArchive(kOpenCreate);
     else zip.EnsureOpen();
     // All masks go into one batch: the archive is written once.
@@ -156,7 +163,7 @@ int runZipCreate(ZipCommandArgs args) { return pack(args, true); }
 int runZipAdd(ZipCommandArgs args) { return pack(args, false); }
 
 int runZipExtract(ZipCommandArgs args) {
-    const char* synopsis = "extract ARCHIVE DEST [MASK] [--on-failure abort|ignore]";
+    const char* synopsis = "extract ARCHIVE DEST [MASK] [--threads N] [--on-failure abort|ignore]";
     const CommandLine cl = parse(args, false);
     if (!cl.error.empty()) return usage(cl.error, synopsis);
     if (cl.positional.size() < 2 || cl.positional.size() > 3) return usage("an archive and a destination are needed", synopsis);
@@ -165,6 +172,7 @@ int runZipExtract(ZipCommandArgs args) {
     installDecision(zip, cl.onFailure, failures);
     int selected = 0;
     zip.OnConfirmProcessFile = [&selected](const std::string&, TZAProcessOperation, bool&) { ++selected; };
+    if (cl.threads) zip.Threads = *cl.threads;
     zip.OpenArchive(cl.positional[0], kOpenRead);
     // A rebuilt directory is salvaged, but the run fails.
     const bool damaged = warnAboutDirectory(zip, cl.positional[0]);
@@ -178,13 +186,14 @@ int runZipExtract(ZipCommandArgs args) {
 }
 
 int runZipTest(ZipCommandArgs args) {
-    const char* synopsis = "test ARCHIVE";
+    const char* synopsis = "test ARCHIVE [--threads N]";
     const CommandLine cl = parse(args, false);
     if (!cl.error.empty()) return usage(cl.error, synopsis);
     if (cl.positional.size() != 1) return usage("one archive is needed", synopsis);
     TZipArchiver zip;
     int failures = 0;
     installDecision(zip, fxaIgnore, failures);
+    if (cl.threads) zip.Threads = *cl.threads;
     zip.OpenArchive(cl.positional[0], kOpenRead);
     const bool damaged = warnAboutDirectory(zip, cl.positional[0]);
     zip.TestFiles();

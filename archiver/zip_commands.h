@@ -16,13 +16,13 @@ namespace archiver {
 
 using ZipCommandArgs = std::span<char* const>;
 
-// create ARCHIVE MASK... [--base DIR] [--level 0-9] [--on-failure abort|ignore]
+// create ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]
 int runZipCreate(ZipCommandArgs args);
-// add ARCHIVE MASK... [--base DIR] [--level 0-9] [--on-failure abort|ignore]
+// add ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]
 int runZipAdd(ZipCommandArgs args);
-// extract ARCHIVE DEST [MASK] [--on-failure abort|ignore]
+// extract ARCHIVE DEST [MASK] [--threads N] [--on-failure abort|ignore]
 int runZipExtract(ZipCommandArgs args);
-// test ARCHIVE
+// test ARCHIVE [--threads N]
 int runZipTest(ZipCommandArgs args);
 // list ARCHIVE
 int runZipList(ZipCommandArgs args);

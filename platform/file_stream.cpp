@@ -96,21 +96,27 @@ void File::close() {
     }
 }
 
-std::size_t File::read(void* buffer, std::size_t count) {
+// Reads until `count` bytes are in or the data ends; `once(at, n, done)` is one system call.
+template <class Once>
+std::size_t readFully(const std::filesystem::path& path, void* buffer, std::size_t count, Once once) {
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
-        ssize_t n = ::read(m_fd, out + done, count - done);
+        const ssize_t n = once(out + done, count - done, done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            fail(m_path, "Cannot read");
+            fail(path, "Cannot read");
         }
         if (n == 0)
             break;
         done += std::size_t(n);
     }
     return done;
+}
+
+std::size_t File::read(void* buffer, std::size_t count) {
+    return readFully(m_path, buffer, count, [this](char* at, std::size_t n, std::size_t) { return ::read(m_fd, at, n); });
 }
 
 std::size_t File::write(const void* buffer, std::size_t count) {
@@ -131,6 +137,12 @@ std::size_t File::write(const void* buffer, std::size_t count) {
         done += std::size_t(n);
     }
     return done;
+}
+
+std::size_t File::pread(std::uint64_t position, void* buffer, std::size_t count) const {
+    return readFully(m_path, buffer, count, [this, position](char* at, std::size_t n, std::size_t done) {
+        return ::pread(m_fd, at, n, off_t(position + done));
+    });
 }
 
 void File::seek(std::uint64_t position) {

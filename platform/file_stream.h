@@ -100,6 +100,10 @@ public:
     void flush() override;
     int lastError() const override { return m_lastError; }
 
+    // The bytes at `position` without moving the file's position; several threads may
+    // read one file this way at once. Fewer than `count` only at the end; throws FileError.
+    std::size_t pread(std::uint64_t position, void* buffer, std::size_t count) const;
+
     bool isOpen() const { return m_fd >= 0; }
     void close();
     const std::filesystem::path& path() const { return m_path; }

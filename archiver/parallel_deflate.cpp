@@ -1,0 +1,500 @@
+#include "archiver/parallel_deflate.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include <zlib.h>
+
+#include "archiver/crc32.h"
+#include "platform/file_system.h"
+
+namespace archiver {
+namespace {
+
+// How much history a block is primed with: deflate's whole window.
+constexpr std::size_t kDictionary = 32768;
+// How long the writer waits before it reports progress again (so a window stays alive).
+constexpr std::chrono::milliseconds kPumpInterval{20};
+// Chunks of inflated data the entry being written may hold beyond the budget.
+constexpr std::size_t kHeadChunks = 8;
+
+// Buffers handed between workers and the writer; kept for reuse instead of going back
+// to the allocator, so that memory stays where it was first taken. Used under the lock.
+class BufferPool {
+public:
+    explicit BufferPool(std::size_t keep) : m_keep(keep) {}
+    std::vector<std::uint8_t> take() {
+        if (m_spare.empty()) return {};
+        std::vector<std::uint8_t> b = std::move(m_spare.back());
+        m_spare.pop_back();
+        return b;
+    }
+    void give(std::vector<std::uint8_t>&& b) {
+        if (m_spare.size() < m_keep) m_spare.push_back(std::move(b));
+    }
+
+private:
+    std::size_t m_keep;
+    std::vector<std::vector<std::uint8_t>> m_spare;
+};
+
+// What both pipelines share: the lock, the two signals, the budget and the workers.
+struct Crew {
+    std::mutex mu;
+    std::condition_variable workReady;  // workers: a job, budget or a stop
+    std::condition_variable dataReady;  // the writer: a result
+    bool stop = false;
+    std::size_t budget;
+    std::size_t used = 0;               // bytes held for the writer
+    BufferPool pool;
+    std::vector<std::thread> threads;
+
+    Crew(std::size_t budget, std::size_t bufferSize, int workers)
+        : budget(budget), pool(budget / std::max<std::size_t>(bufferSize, 1) + std::size_t(workers) + kHeadChunks) {}
+
+    // Starts the workers; as many as the system gives, but at least one (else std::system_error).
+    void start(int workers, const std::function<void()>& body) {
+        for (int i = 0; i < workers; ++i) {
+            try {
+                threads.emplace_back(body);
+            } catch (const std::system_error&) {
+                if (threads.empty()) throw;
+                break;
+            }
+        }
+    }
+    void finish() {
+        {
+            std::lock_guard lock(mu);
+            stop = true;
+        }
+        workReady.notify_all();
+        for (std::thread& t : threads) t.join();
+    }
+    // Waits until `ready` holds. Every kPumpInterval without it, `pump` runs with the
+    // lock released; false when it asks to stop.
+    template <class Ready>
+    bool waitPumping(std::unique_lock<std::mutex>& lock, Ready ready, const std::function<bool()>& pump) {
+        while (!dataReady.wait_for(lock, kPumpInterval, ready)) {
+            lock.unlock();
+            const bool go = pump();
+            lock.lock();
+            if (!go) return false;
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+int effectiveThreads(int setting) {
+    if (setting > 0) return setting;
+    return int(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// ---- ParallelPacker ----
+
+namespace {
+
+struct Block {
+    std::size_t source = 0;
+    std::uint64_t offset = 0;    // first input byte
+    std::size_t inputSize = 0;
+    bool last = false;
+    std::size_t cost = 0;        // budget taken while it waits
+    std::vector<std::uint8_t> out;
+    std::uint32_t crc = 0;
+    enum State { Running, Done, Short, Failed } state = Running;
+    std::exception_ptr error;
+};
+
+struct PackState {
+    PackSource src;
+    bool opened = false;
+    bool unreadable = false;
+    std::shared_ptr<const platform::File> file;
+    std::uint64_t length = 0;
+    std::size_t blockSize = 0;
+    std::size_t blocks = 0;
+    std::size_t nextBlock = 0;   // the next block to give to a worker
+};
+
+// One block: the input with the dictionary before it is read, checked and compressed
+// into block.out and block.crc. False when the file ended before the block did.
+bool packBlock(Block& block, const platform::File& file, int level, std::vector<std::uint8_t>& input,
+               std::unique_ptr<Deflater>& deflater) {
+    const std::size_t dictionary = std::size_t(std::min<std::uint64_t>(kDictionary, block.offset));
+    input.resize(dictionary + block.inputSize);
+    if (file.pread(block.offset - dictionary, input.data(), input.size()) != input.size()) return false;
+    const std::span<const std::uint8_t> data(input.data() + dictionary, block.inputSize);
+    block.crc = crc32(data);
+    block.out.clear();
+    if (level == 0) {
+        block.out.assign(data.begin(), data.end());
+    } else {
+        if (!deflater || deflater->level() != level) deflater = std::make_unique<Deflater>(level);
+        deflater->restart({input.data(), dictionary});
+        deflater->deflateSlice(data, block.last ? Z_FINISH : Z_SYNC_FLUSH, block.out);
+    }
+    return true;
+}
+
+} // namespace
+
+struct ParallelPacker::Impl : Crew {
+    std::vector<PackState> sources;
+    std::size_t schedule = 0;   // the next source to give blocks to workers
+    std::size_t claim = 0;      // the first source the writer may still ask for
+    std::deque<std::shared_ptr<Block>> window;  // blocks given out and not yet written, in order
+
+    Impl(std::vector<PackSource> list, int threads, std::size_t budget)
+        : Crew(budget, readBlockSize(1), threads) {
+        sources.reserve(list.size());
+        for (PackSource& s : list) {
+            sources.emplace_back();
+            sources.back().src = std::move(s);
+        }
+        start(threads, [this] { work(); });
+    }
+
+    // Finds the length and the blocks of a source (under the lock: opening is short,
+    // and blocks must be given out in order).
+    void open(PackState& s) {
+        s.opened = true;
+        try {
+            const std::filesystem::path path = platform::toPath(s.src.path);
+            std::error_code ec;
+            if (!std::filesystem::is_regular_file(path, ec)) throw std::runtime_error("not a regular file");
+            auto file = std::make_shared<platform::File>(platform::File::openRead(path));
+            s.length = file->size();
+            s.file = std::move(file);
+        } catch (...) {
+            s.unreadable = true;  // the writer's own attempt finds out why
+            return;
+        }
+        s.blockSize = readBlockSize(s.src.level);
+        s.blocks = std::size_t((s.length + s.blockSize - 1) / s.blockSize);
+    }
+
+    // The next block to compress, or null when there is none left (or a stop).
+    std::shared_ptr<Block> nextBlock(std::unique_lock<std::mutex>& lock, std::shared_ptr<const platform::File>& file,
+                                     int& level) {
+        while (!stop && schedule < sources.size()) {
+            PackState& s = sources[schedule];
+            if (!s.opened) open(s);
+            if (s.unreadable || s.nextBlock >= s.blocks) {
+                s.file.reset();
+                ++schedule;
+                dataReady.notify_all();
+                continue;
+            }
+            std::size_t cost = s.blockSize + s.blockSize / 8;
+            if (used + cost > budget && !window.empty()) {
+                workReady.wait(lock);
+                continue;
+            }
+            auto block = std::make_shared<Block>();
+            block->out = pool.take();
+            cost = std::max(cost, block->out.capacity());   // a reused buffer counts as what it holds
+            block->source = schedule;
+            block->offset = std::uint64_t(s.nextBlock) * s.blockSize;
+            block->inputSize = std::size_t(std::min<std::uint64_t>(s.blockSize, s.length - block->offset));
+            block->last = s.nextBlock + 1 == s.blocks;
+            block->cost = cost;
+            used += cost;
+            window.push_back(block);
+            file = s.file;
+            level = s.src.level;
+            if (++s.nextBlock == s.blocks) {
+                s.file.reset();
+                ++schedule;
+            }
+            return block;
+        }
+        return nullptr;
+    }
+
+    void work() {
+        std::vector<std::uint8_t> input;
+        std::unique_ptr<Deflater> deflater;
+        std::unique_lock lock(mu);
+        for (;;) {
+            std::shared_ptr<const platform::File> file;
+            int level = 0;
+            const std::shared_ptr<Block> block = nextBlock(lock, file, level);
+            if (!block) return;
+            lock.unlock();
+            Block::State state = Block::Done;
+            std::exception_ptr error;
+            try {
+                if (!packBlock(*block, *file, level, input, deflater)) state = Block::Short;
+            } catch (...) {
+                error = std::current_exception();
+                state = Block::Failed;
+                deflater.reset();
+            }
+            file.reset();
+            lock.lock();
+            block->state = state;
+            block->error = error;
+            dataReady.notify_all();
+        }
+    }
+
+    // Drops every source before `limit` and whatever of them waits.
+    void dropBefore(std::size_t limit) {
+        while (!window.empty() && window.front()->source < limit) release(window.front());
+        for (std::size_t i = claim; i < limit && i < sources.size(); ++i) {
+            sources[i].nextBlock = sources[i].blocks;
+            sources[i].file.reset();
+        }
+        schedule = std::max(schedule, limit);
+        claim = std::max(claim, limit);
+        workReady.notify_all();
+    }
+
+    // Takes the front block out of the window; its buffer goes back when it is finished.
+    void release(std::shared_ptr<Block> block) {
+        window.pop_front();
+        used -= block->cost;
+        if (block->state != Block::Running) pool.give(std::move(block->out));
+        workReady.notify_all();
+    }
+};
+
+ParallelPacker::ParallelPacker(std::vector<PackSource> sources, int threads, std::size_t budget)
+    : m(std::make_unique<Impl>(std::move(sources), threads, budget)) {}
+
+ParallelPacker::~ParallelPacker() { m->finish(); }
+
+bool ParallelPacker::write(const std::string& name, int level, std::uint64_t length, const WriteFn& write,
+                           const ProgressFn& progress, CompressOutcome& outcome) {
+    std::unique_lock lock(m->mu);
+    std::size_t e = m->claim;
+    while (e < m->sources.size() && m->sources[e].src.name != name) ++e;
+    if (e == m->sources.size()) return false;
+    m->dropBefore(e);
+    PackState& s = m->sources[e];
+    auto pump = [&] { return !progress || progress(outcome.bytesRead); };
+    outcome = {};
+    // The source is read ahead once it is opened; the writer's own file must still have
+    // the length the blocks were cut for.
+    auto frontIsOurs = [&] { return !m->window.empty() && m->window.front()->source == e; };
+    if (!m->waitPumping(lock, [&] { return s.opened && (s.unreadable || s.blocks == 0 || frontIsOurs()); }, pump)) {
+        m->dropBefore(e + 1);
+        outcome.cancelled = true;
+        return true;
+    }
+    if (s.unreadable || s.length != length || s.src.level != level) {
+        m->dropBefore(e + 1);
+        return false;
+    }
+    std::uint32_t crc = 0;
+    for (std::size_t b = 0; b < s.blocks; ++b) {
+        lock.unlock();
+        const bool go = !progress || progress(outcome.bytesRead);
+        lock.lock();
+        if (!go || !m->waitPumping(lock, [&] { return frontIsOurs() && m->window.front()->state != Block::Running; },
+                                   pump)) {
+            outcome.cancelled = true;
+            break;
+        }
+        const std::shared_ptr<Block> block = m->window.front();
+        if (block->state == Block::Failed) {
+            const std::exception_ptr error = block->error;
+            m->dropBefore(e + 1);
+            lock.unlock();
+            std::rethrow_exception(error);
+        }
+        if (block->state == Block::Short) break;  // bytesRead < length: the caller's error
+        lock.unlock();
+        bool ok = true;
+        for (std::size_t step = kProgressStep; ok && step < block->inputSize; step += kProgressStep)
+            ok = !progress || progress(outcome.bytesRead + step);
+        if (!ok) outcome.cancelled = true;
+        else if (write(block->out.data(), block->out.size()) != block->out.size()) outcome.writeFailed = true;
+        lock.lock();
+        if (outcome.cancelled || outcome.writeFailed) break;
+        crc = b == 0 ? block->crc : std::uint32_t(crc32_combine(crc, block->crc, z_off_t(block->inputSize)));
+        outcome.bytesRead += block->inputSize;
+        outcome.compressedBytes += block->out.size();
+        m->release(block);
+    }
+    m->dropBefore(e + 1);
+    outcome.crc = crc;
+    return true;
+}
+
+// ---- ParallelInflater ----
+
+namespace {
+
+struct Chunk {
+    std::vector<std::uint8_t> data;
+    std::uint64_t consumed = 0;  // input read when it was produced, for progress
+};
+
+struct InflateJob {
+    InflateSource src;
+    bool dropped = false;        // the writer will not take it (any more)
+    bool finished = false;
+    std::deque<Chunk> chunks;
+    DecompressOutcome outcome;
+    std::exception_ptr error;
+};
+
+} // namespace
+
+struct ParallelInflater::Impl : Crew {
+    const platform::File& archive;
+    std::vector<InflateJob> jobs;
+    std::size_t next = 0;   // the next job for a worker
+    std::size_t head = 0;   // the job the writer is on or comes to next
+
+    Impl(const platform::File& archive, std::vector<InflateSource> list, int threads, std::size_t budget)
+        : Crew(budget, kProgressStep, threads), archive(archive) {
+        jobs.reserve(list.size());
+        for (const InflateSource& s : list) {
+            jobs.emplace_back();
+            jobs.back().src = s;
+        }
+        start(threads, [this] { work(); });
+    }
+
+    bool isHead(const InflateJob& job) const { return head < jobs.size() && &jobs[head] == &job; }
+
+    // A worker's output: copied into a chunk once the budget has room (the entry being
+    // written only waits for the writer to catch up). 0 when the job is dropped.
+    std::size_t push(InflateJob& job, const std::uint8_t* data, std::size_t size, std::uint64_t consumed) {
+        std::unique_lock lock(mu);
+        workReady.wait(lock, [&] {
+            return stop || job.dropped ||
+                   (isHead(job) ? job.chunks.size() < kHeadChunks : used + kProgressStep <= budget);
+        });
+        if (stop || job.dropped) return 0;
+        Chunk chunk{pool.take(), consumed};
+        used += kProgressStep;
+        lock.unlock();
+        chunk.data.assign(data, data + size);
+        lock.lock();
+        job.chunks.push_back(std::move(chunk));
+        dataReady.notify_all();
+        return size;
+    }
+
+    void work() {
+        std::unique_lock lock(mu);
+        while (!stop && next < jobs.size()) {
+            InflateJob& job = jobs[next++];
+            if (job.dropped) continue;
+            lock.unlock();
+            DecompressOutcome out;
+            std::exception_ptr error;
+            try {
+                std::uint64_t at = job.src.start;
+                std::uint64_t consumed = 0;
+                ReadFn read = [&](std::uint8_t* buffer, std::size_t n) {
+                    const std::size_t got = archive.pread(at, buffer, n);
+                    at += got;
+                    return got;
+                };
+                WriteFn put = [&](const std::uint8_t* data, std::size_t n) { return push(job, data, n, consumed); };
+                ProgressFn progress = [&](std::uint64_t done) {
+                    consumed = done;
+                    std::lock_guard guard(mu);
+                    return !stop && !job.dropped;
+                };
+                out = decompressBlocks(job.src.method, job.src.compressedSize, job.src.uncompressedSize, job.src.crc,
+                                       read, put, progress);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            job.outcome = out;
+            job.error = error;
+            job.finished = true;
+            dataReady.notify_all();
+        }
+    }
+
+    void drop(InflateJob& job) {
+        job.dropped = true;
+        for (Chunk& c : job.chunks) {
+            used -= kProgressStep;
+            pool.give(std::move(c.data));
+        }
+        job.chunks.clear();
+    }
+
+    // The writer moves on to job `to`: every job before it is dropped.
+    void advance(std::size_t to) {
+        for (; head < to; ++head) drop(jobs[head]);
+        workReady.notify_all();
+    }
+};
+
+ParallelInflater::ParallelInflater(const platform::File& archive, std::vector<InflateSource> sources, int threads,
+                                   std::size_t budget)
+    : m(std::make_unique<Impl>(archive, std::move(sources), threads, budget)) {}
+
+ParallelInflater::~ParallelInflater() { m->finish(); }
+
+bool ParallelInflater::write(int item, const WriteFn& write, const ProgressFn& progress, DecompressOutcome& outcome) {
+    std::unique_lock lock(m->mu);
+    std::size_t j = m->head;
+    while (j < m->jobs.size() && m->jobs[j].src.item != item) ++j;
+    if (j == m->jobs.size()) return false;
+    m->advance(j);
+    InflateJob& job = m->jobs[j];
+    outcome = {};
+    std::uint64_t consumed = 0;
+    auto pump = [&] { return !progress || progress(consumed); };
+    bool go = true;
+    for (;;) {
+        if (!m->waitPumping(lock, [&] { return !job.chunks.empty() || job.finished; }, pump)) {
+            go = false;
+            break;
+        }
+        if (job.chunks.empty()) break;
+        Chunk chunk = std::move(job.chunks.front());
+        job.chunks.pop_front();
+        lock.unlock();
+        consumed = chunk.consumed;
+        go = !progress || progress(consumed);
+        const bool written = go && write(chunk.data.data(), chunk.data.size()) == chunk.data.size();
+        lock.lock();
+        m->used -= kProgressStep;
+        m->pool.give(std::move(chunk.data));
+        m->workReady.notify_all();
+        if (!go) break;
+        if (!written) {
+            outcome.problem = DataProblem::WriteFailed;
+            m->advance(j + 1);
+            return true;
+        }
+    }
+    if (!go) {
+        outcome.cancelled = true;
+        m->advance(j + 1);
+        return true;
+    }
+    const std::exception_ptr error = job.error;
+    outcome = job.outcome;
+    m->advance(j + 1);
+    if (error) {
+        lock.unlock();
+        std::rethrow_exception(error);
+    }
+    return true;
+}
+
+} // namespace archiver

@@ -1,0 +1,199 @@
+// Packing and unpacking on several threads: archives that every reader takes, the same
+// files whatever the thread count or memory budget, and a failure in the middle of a
+// parallel run that is asked once, on the calling thread, and leaves no thread behind.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <random>
+#include <thread>
+
+#include "archiver_test_support.h"
+#include "tests/support/run_command.h"
+
+using namespace archiver;
+using namespace enginetest;
+using kestrane::testing::runCommand;
+
+namespace {
+
+struct Setting {
+    int threads;
+    std::size_t budget;
+};
+const Setting kSettings[] = {{1, kDefaultBufferBudget}, {2, kDefaultBufferBudget}, {4, kDefaultBufferBudget}, {4, 0}};
+
+std::string mixed(std::size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) s[i] = (i / 5000) % 3 ? char('a' + rng() % 7) : char(rng());
+    return s;
+}
+
+// Large entries of several blocks (one of exactly two), a stored one, small and empty ones.
+void makeTree(const fs::path& root) {
+    writeFile(root / "p/big.txt", mixed(1700000, 1));
+    writeFile(root / "p/two-blocks.dat", mixed(1048576, 2));
+    writeFile(root / "p/stored.bin", mixed(1200000, 3));
+    writeFile(root / "p/empty.ini", "");
+    for (int i = 0; i < 30; ++i) writeFile(root / ("p/small/" + std::to_string(i) + ".cfg"), mixed(std::size_t(i) * 997, i));
+}
+
+// name, CRC-32 and compressed size of every entry, in order.
+std::vector<std::string> entriesOf(const fs::path& archive) {
+    TZipArchiver zip;
+    zip.OpenArchive(archive.string(), kOpenRead);
+    std::vector<std::string> entries;
+    for (int i = 0; i < zip.directory()->Count(); ++i) {
+        const TDirItem& item = zip.directory()->ItemAt(i);
+        entries.push_back(item.name + " " + std::to_string(item.crc32) + " " + std::to_string(item.compressedSize64()));
+    }
+    zip.CloseArchive();
+    return entries;
+}
+
+void packWith(const fs::path& archive, const fs::path& base, Setting s) {
+    TZipArchiver zip;
+    zip.Threads = s.threads;
+    zip.BufferBudget = s.budget;
+    zip.NoCompressionMasks = {"*.bin"};
+    zip.BaseDir = base.string();
+    zip.OpenArchive(archive.string(), kOpenCreate);
+    zip.AddFiles((base / "p/*.*").string());
+    zip.CloseArchive();
+}
+
+// The threads of this process.
+std::size_t threadCount() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] auto& e : fs::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+
+bool haveTool(const std::string& name) { return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0; }
+
+} // namespace
+
+TEST(Parallel, archivesPassEveryReaderAndExtractTheSameWhateverTheThreads) {
+    TempFolder tmp;
+    makeTree(tmp.path());
+    std::vector<std::vector<std::string>> entries;
+    std::vector<double> sizes;
+    for (const Setting& s : kSettings) {
+        const fs::path archive = tmp / ("t" + std::to_string(s.threads) + "-" + std::to_string(s.budget) + ".zip");
+        packWith(archive, tmp.path(), s);
+        entries.push_back(entriesOf(archive));
+        sizes.push_back(double(fs::file_size(archive)));
+    }
+    // Blocks are cut the same way whatever runs them; joined blocks cost next to nothing.
+    EXPECT_EQ(entries[1], entries[2]);
+    EXPECT_EQ(entries[1], entries[3]);
+    EXPECT_LT(std::abs(sizes[1] - sizes[0]), sizes[0] * 0.005);
+
+    const fs::path parallel = tmp / ("t4-" + std::to_string(kDefaultBufferBudget) + ".zip");
+    if (haveTool("unzip") && haveTool("7z") && haveTool("python3")) {
+        EXPECT_EQ(runCommand("unzip -tq '" + parallel.string() + "' 2>&1").status, 0);
+        EXPECT_EQ(runCommand("7z t '" + parallel.string() + "' 2>&1").status, 0);
+        EXPECT_EQ(runCommand("python3 -c \"import sys,zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)\" '" +
+                             parallel.string() + "' 2>&1")
+                      .status,
+                  0);
+    }
+    for (const fs::path& archive : {parallel, tmp / ("t1-" + std::to_string(kDefaultBufferBudget) + ".zip")})
+        for (const Setting& s : kSettings) {
+            TempFolder out;
+            TZipArchiver zip;
+            zip.Threads = s.threads;
+            zip.BufferBudget = s.budget;
+            std::vector<Failure> failures;
+            recordFailures(zip, failures);
+            zip.OpenArchive(archive.string(), kOpenRead);
+            zip.BaseDir = out.str();
+            zip.ExtractFiles();
+            zip.CloseArchive();
+            SCOPED_TRACE(archive.filename().string() + " extracted with " + std::to_string(s.threads) + " threads");
+            EXPECT_TRUE(failures.empty());
+            EXPECT_EQ(treeOf(out / "p"), treeOf(tmp / "p"));
+            for (const std::string& name : treeOf(tmp / "p"))
+                if (!name.ends_with('/')) {
+                    EXPECT_EQ(readFile(out / "p" / name), readFile(tmp / "p" / name)) << name;
+                }
+        }
+}
+
+TEST(Parallel, aFailureInTheMiddleIsAskedOnceOnTheCallingThreadAndNoThreadStays) {
+    for (const bool packing : {true, false})
+        for (const TZAAction answer : {fxaAbort, fxaIgnore}) {
+            SCOPED_TRACE(std::string(packing ? "packing, " : "extracting, ") + (answer == fxaAbort ? "abort" : "ignore"));
+            TempFolder tmp;
+            for (int i = 0; i < 20; ++i) writeFile(tmp / ("p/f" + std::to_string(i + 10)), mixed(300000, i));
+            pack(tmp / "a.zip", tmp.path(), "p");
+            const std::string before = readFile(tmp / "a.zip");
+            if (packing) {
+                fs::remove(tmp / "p/f20");
+                ASSERT_EQ(::mkfifo((tmp / "p/f20").c_str(), 0644), 0);   // cannot be packed: not a regular file
+            } else {
+                TZipArchiver zip;
+                zip.OpenArchive((tmp / "a.zip").string(), kOpenRead);
+                const TDirItem& item = zip.directory()->ItemAt(zip.directory()->FindByName("p/f20"));
+                std::string bytes = before;
+                bytes[item.localHeaderOffset64() + 30 + item.name.size() + item.compressedSize64() / 2] ^= 0x55;
+                zip.CloseArchive();
+                writeFile(tmp / "a.zip", bytes);
+            }
+            const std::size_t threadsBefore = threadCount();
+            const std::thread::id caller = std::this_thread::get_id();
+            std::vector<Failure> failures;
+            int elsewhere = 0;
+            TZipArchiver zip;
+            zip.Threads = 4;
+            recordFailures(zip, failures, answer);
+            const auto record = zip.OnProcessFileFailure;
+            zip.OnProcessFileFailure = [&](const std::string& n, TZAProcessOperation op, int native, int code,
+                                           const std::string& m, TZAAction& a) {
+                elsewhere += std::this_thread::get_id() != caller;
+                record(n, op, native, code, m, a);
+            };
+            zip.OnFileProgress = [&](const std::string&, int, TZAProcessOperation, TZAProgressPhase, bool&) {
+                elsewhere += std::this_thread::get_id() != caller;
+            };
+            zip.BaseDir = tmp.str();
+            zip.OpenArchive((tmp / "a.zip").string(), packing ? kOpenReadWrite : kOpenRead);
+            if (packing) {
+                zip.AddFiles((tmp / "p/*.*").string());
+            } else {
+                zip.BaseDir = (tmp / "out").string();
+                zip.ExtractFiles();
+            }
+            zip.CloseArchive();
+            EXPECT_EQ(threadCount(), threadsBefore);
+            EXPECT_EQ(elsewhere, 0);
+            ASSERT_EQ(failures.size(), 1u);
+            EXPECT_TRUE(failures[0].name.ends_with("f20")) << failures[0].name;
+            if (packing) {
+                TZipArchiver check;
+                check.OpenArchive((tmp / "a.zip").string(), kOpenRead);
+                if (answer == fxaAbort) {
+                    EXPECT_EQ(readFile(tmp / "a.zip"), before);
+                } else {
+                    EXPECT_EQ(check.directory()->ItemAt(check.directory()->FindByName("p/f20")).uncompressedSize64(), 300000u)
+                        << "an ignored replacement keeps the old data";
+                }
+                check.CloseArchive();
+                EXPECT_FALSE(testArchive((tmp / "a.zip").string()));
+            } else {
+                // The entries before the damaged one are out; after it, only when the run went on.
+                bool after = false;
+                for (const std::string& entry : entriesOf(tmp / "a.zip")) {
+                    const std::string name = entry.substr(0, entry.find(' '));
+                    if (name == "p/f20") {
+                        after = true;
+                        EXPECT_FALSE(fs::exists(tmp / "out" / name));
+                    } else if (!name.ends_with('/')) {
+                        EXPECT_EQ(fs::exists(tmp / "out" / name), !after || answer == fxaIgnore) << name;
+                    }
+                }
+            }
+        }
+}
