@@ -20,11 +20,6 @@ const std::string kJournalFile = std::string(kStagingFolder) + "/journal";
 
 fs::path pathOf(const std::string& text) { return platform::toPath(text); }
 
-bool exists(const std::string& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(pathOf(path), ec));
-}
-
 std::optional<Journal> readJournal() {
     if (!platform::fileExists(pathOf(kJournalFile)))
         return std::nullopt;
@@ -40,7 +35,7 @@ std::optional<Journal> readJournal() {
 
 // Puts a file or folder back where it was; a failure is shown and leaves it where it is.
 void moveBack(ProfileWindow& window, const std::string& from, const std::string& to) {
-    if (exists(from))
+    if (pathTaken(from))
         RenameFolder(window, from, to);
 }
 
@@ -48,7 +43,7 @@ void moveBack(ProfileWindow& window, const std::string& from, const std::string&
 bool removePlaced(ProfileWindow& window, const std::string& path) {
     if (platform::folderExists(pathOf(path)))
         return DeleteFolderTree(window, path);
-    if (exists(path) && !platform::deleteFile(pathOf(path))) {
+    if (pathTaken(path) && !platform::deleteFile(pathOf(path))) {
         window.showPlain("Could NOT delete " + path);
         return false;
     }
@@ -69,7 +64,7 @@ bool settle(ProfileWindow& window, const Journal& journal) {
             return !journal.archived || removePlaced(window, profileArchivePath(journal.name));
         if (journal.archived)
             return removePlaced(window, profileArchivePath(journal.newName));
-        if (!exists(place(journal.name)))
+        if (!pathTaken(place(journal.name)))
             moveBack(window, place(journal.newName), place(journal.name));
         return true;
     case Journal::Action::Delete:
@@ -130,7 +125,7 @@ std::optional<Journal> Journal::parse(const std::string& text) {
 
 bool recoverWorkingDirectory(ProfileWindow& window) {
     removeStaleListCopies();
-    if (!exists(kStagingFolder))
+    if (!pathTaken(kStagingFolder))
         return true;
     bool clean = true;
     if (auto journal = readJournal()) {

@@ -1,5 +1,6 @@
 #include "app/folder_operations.h"
 
+#include "app/profile_list.h"
 #include "platform/file_system.h"
 
 #include <cerrno>
@@ -180,6 +181,16 @@ bool RenameFolder(ProfileWindow& window, const std::string& oldPath, const std::
         return false;
     }
     return true;
+}
+
+bool pathTaken(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(platform::toPath(path), ec));
+}
+
+void movePath(const std::string& from, const std::string& to) {
+    if (auto error = platform::renamePath(platform::toPath(from), platform::toPath(to)))
+        throw ProfileError("Cannot rename " + from + " to " + to + ": " + *error);
 }
 
 std::string GetWorkingDirectory() { return platform::currentDirectory(); }

@@ -38,6 +38,13 @@ bool DeleteFolderTree(ProfileWindow& window, const std::string& folder);
 // answers whether the rename happened.
 bool RenameFolder(ProfileWindow& window, const std::string& oldPath, const std::string& newPath);
 
+// Whether anything, a dangling link included, is at path.
+bool pathTaken(const std::string& path);
+
+// Renames a file or folder, never over an existing one; throws ProfileError with the
+// system's reason when it cannot.
+void movePath(const std::string& from, const std::string& to);
+
 // The process's current directory.
 std::string GetWorkingDirectory();
 

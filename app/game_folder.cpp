@@ -9,24 +9,13 @@
 namespace kestrane {
 namespace {
 
-bool exists(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::exists(std::filesystem::symlink_status(platform::toPath(path), ec));
-}
-
-// Renames or throws ProfileError with the system's reason.
-void move(const std::string& from, const std::string& to) {
-    if (auto error = platform::renamePath(platform::toPath(from), platform::toPath(to)))
-        throw ProfileError("Cannot rename " + from + " to " + to + ": " + *error);
-}
-
 // Renames back after a failure; a second failure leaves the names for recovery.
 void moveBack(const std::string& from, const std::string& to) {
     platform::renamePath(platform::toPath(from), platform::toPath(to));
 }
 
 bool remove(ProfileWindow& window, const std::string& path) {
-    return !exists(path) || DeleteFolderTree(window, path);
+    return !pathTaken(path) || DeleteFolderTree(window, path);
 }
 
 } // namespace
@@ -38,31 +27,31 @@ GameFolder::GameFolder(const std::string& gameFolder)
 
 bool recoverGameFolder(ProfileWindow& window, const GameFolder& game) {
     bool clean = remove(window, game.partial) && remove(window, game.trash);
-    if (exists(game.fresh)) {
-        if (exists(game.system))
+    if (pathTaken(game.fresh)) {
+        if (pathTaken(game.system))
             clean = remove(window, game.fresh) && clean;
         else
             moveBack(game.fresh, game.system);
     }
-    if (exists(game.undo)) {
-        if (!exists(game.system))
+    if (pathTaken(game.undo)) {
+        if (!pathTaken(game.system))
             moveBack(game.undo, game.system);
-        else if (!exists(game.backup))
+        else if (!pathTaken(game.backup))
             moveBack(game.undo, game.backup);
     }
     return clean;
 }
 
 void swapInNewSystem(ProfileWindow& window, const GameFolder& game) {
-    if (exists(game.backup)) {
-        move(game.backup, game.trash);
+    if (pathTaken(game.backup)) {
+        movePath(game.backup, game.trash);
         DeleteFolderTree(window, game.trash);
     }
-    const bool hadSystem = exists(game.system);
+    const bool hadSystem = pathTaken(game.system);
     if (hadSystem)
-        move(game.system, game.backup);
+        movePath(game.system, game.backup);
     try {
-        move(game.fresh, game.system);
+        movePath(game.fresh, game.system);
     } catch (const ProfileError&) {
         if (hadSystem)
             moveBack(game.backup, game.system);
@@ -71,16 +60,16 @@ void swapInNewSystem(ProfileWindow& window, const GameFolder& game) {
 }
 
 bool swapWithBackup(ProfileWindow&, const GameFolder& game) {
-    if (!exists(game.backup))
+    if (!pathTaken(game.backup))
         return false;
-    move(game.backup, game.undo);
-    const bool hadSystem = exists(game.system);
+    movePath(game.backup, game.undo);
+    const bool hadSystem = pathTaken(game.system);
     try {
         if (hadSystem)
-            move(game.system, game.backup);
-        move(game.undo, game.system);
+            movePath(game.system, game.backup);
+        movePath(game.undo, game.system);
     } catch (const ProfileError&) {
-        if (hadSystem && !exists(game.system))
+        if (hadSystem && !pathTaken(game.system))
             moveBack(game.backup, game.system);
         moveBack(game.undo, game.backup);
         throw;

@@ -118,12 +118,6 @@ std::optional<ProfileFields> profileOf(ProfileWindow& window, const ProfileListT
     return fields;
 }
 
-// Whether anything, a dangling link included, is at path.
-bool pathTaken(const std::string& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(platform::toPath(path), ec));
-}
-
 bool isWithin(const std::string& inner, const std::string& outer) {
     return platform::isWithinFolder(platform::toPath(inner), platform::toPath(outer));
 }
@@ -143,11 +137,6 @@ bool gameFolderIsSafe(const ProfileListText& list, const GameFolder& game) {
             return false;
     }
     return true;
-}
-
-void moveOrThrow(const std::string& from, const std::string& to) {
-    if (auto error = platform::renamePath(platform::toPath(from), platform::toPath(to)))
-        throw ProfileError("Cannot rename " + from + " to " + to + ": " + *error);
 }
 
 // The game folder's lock, taken after making the folder; nullopt with the refusal to show.
@@ -174,7 +163,7 @@ std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchi
     if (profile.archived) {
         if (auto error = archive->unpack(window, profileArchivePath(profile.name), profile.name, game.partial))
             return error;
-        moveOrThrow(game.partial + "/" + profile.name, game.fresh);
+        movePath(game.partial + "/" + profile.name, game.fresh);
         DeleteFolderTree(window, game.partial);
         return std::nullopt;
     }
@@ -184,7 +173,7 @@ std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchi
         return text::kCopyFailed + copy.failureText();
     if (!platform::folderExists(platform::toPath(game.partial)) && !platform::createFolders(platform::toPath(game.partial)))
         return text::kCopyFailed + game.partial;
-    moveOrThrow(game.partial, game.fresh);
+    movePath(game.partial, game.fresh);
     return std::nullopt;
 }
 
@@ -297,10 +286,10 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
     if (built.empty())
         return false;   // the busy window went before the error was shown
     if (archived && pathTaken(profileArchivePath(name)))
-        moveOrThrow(profileArchivePath(name), scope.trashFolder() + "/" + name + ".zip");
+        movePath(profileArchivePath(name), scope.trashFolder() + "/" + name + ".zip");
     // From here the profile's files are complete; they are listed only once in place.
     scope.record({Journal::Action::Save, name, {}, archived});
-    moveOrThrow(built, archived ? profileArchivePath(name) : profileFolder(name));
+    movePath(built, archived ? profileArchivePath(name) : profileFolder(name));
     AppendProfile(name, gameFolder, archived);
     scope.finish();
     busy.hide();
@@ -369,14 +358,14 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
                 window.showError(*error);
                 return false;
             }
-            moveOrThrow(work + "/" + oldName, work + "/" + newName);
+            movePath(work + "/" + oldName, work + "/" + newName);
             const std::string repacked = work + "/" + newName + ".zip";
             if (auto failed = archive->pack(window, work, newName, repacked)) {
                 window.showError(text::kPackFailed + *failed);
                 return false;
             }
             scope.record({Journal::Action::Rename, oldName, newName, true});
-            moveOrThrow(repacked, profileArchivePath(newName));
+            movePath(repacked, profileArchivePath(newName));
         } else {
             scope.record({Journal::Action::Rename, oldName, newName, false});
             const std::string wd = GetWorkingDirectory();
@@ -411,9 +400,9 @@ bool DeleteProfile(ProfileWindow& window) {
     // The files go aside first; the profile is gone once its line is.
     scope.record({Journal::Action::Delete, name, {}, profile->archived});
     if (pathTaken(profileFolder(name)))
-        moveOrThrow(profileFolder(name), ActionScope::movedFolder());
+        movePath(profileFolder(name), ActionScope::movedFolder());
     if (pathTaken(profileArchivePath(name)))
-        moveOrThrow(profileArchivePath(name), ActionScope::movedArchive());
+        movePath(profileArchivePath(name), ActionScope::movedArchive());
     if (onlyProfile) {
         if (!platform::deleteFile(platform::toPath(kProfileListFile)) && ProfileListExists())
             throw ProfileError(std::string("Cannot delete ") + kProfileListFile + ": " + std::strerror(errno));

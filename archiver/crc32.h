@@ -1,5 +1,5 @@
 // CRC-32 of the ZIP format: reflected polynomial 0xEDB88320, register preset to
-// 0xFFFFFFFF, final value complemented. Table-driven (eight tables, eight bytes per step).
+// 0xFFFFFFFF, final value complemented. Computed by zlib.
 #pragma once
 
 #include <cstddef>

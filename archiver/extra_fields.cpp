@@ -2,6 +2,8 @@
 // attributes, and the rules for reading and encoding names.
 #include "archiver/extra_fields.h"
 
+#include "platform/encoding.h"
+
 #include "archiver/byte_io.h"
 #include "archiver/crc32.h"
 
@@ -65,7 +67,7 @@ std::optional<std::string> unicodePathName(std::span<const std::uint8_t> data, s
         return std::nullopt;
     const auto rest = r.bytes(r.remaining());
     std::string name(rest.begin(), rest.end());
-    if (name.empty() || name.find('\0') != std::string::npos || !wellFormedUtf8(name))
+    if (name.empty() || name.find('\0') != std::string::npos || !platform::isValidUtf8(name))
         return std::nullopt;
     return name;
 }
@@ -96,7 +98,7 @@ std::string entryName(std::string_view storedBytes, std::uint16_t flags, std::ui
         if (auto name = unicodePathName(*block, storedBytes))
             return std::move(*name);
     const std::uint8_t host = std::uint8_t(versionMadeBy >> 8);
-    if (!(flags & kFlagUtf8) && (host == kHostUnix || host == kHostDarwin) && wellFormedUtf8(storedBytes))
+    if (!(flags & kFlagUtf8) && (host == kHostUnix || host == kHostDarwin) && platform::isValidUtf8(storedBytes))
         return std::string(storedBytes);
     return decodeStoredName(storedBytes, flags, oemFileNames);
 }

@@ -13,36 +13,6 @@ bool isAscii(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-bool wellFormedUtf8(std::string_view s) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = p + s.size();
-    while (p < end) {
-        const unsigned char b = *p;
-        if (b < 0x80) {
-            ++p;
-            continue;
-        }
-        int extra;
-        char32_t c;
-        if ((b & 0xE0) == 0xC0) { extra = 1; c = b & 0x1F; }
-        else if ((b & 0xF0) == 0xE0) { extra = 2; c = b & 0x0F; }
-        else if ((b & 0xF8) == 0xF0) { extra = 3; c = b & 0x07; }
-        else return false;
-        if (end - p <= extra)
-            return false;
-        for (int k = 1; k <= extra; ++k) {
-            if ((p[k] & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (p[k] & 0x3F);
-        }
-        static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (c < kMin[extra] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
-            return false;
-        p += extra + 1;
-    }
-    return true;
-}
-
 // ---- Writing ----
 
 void write(ByteWriter& w, const LocalHeader& h) {
@@ -191,18 +161,18 @@ void writeLocalZip64Extra(ByteWriter& w, std::uint64_t uncompressedSize, std::ui
 StoredName encodeStoredName(std::string_view name, bool oemFileNames, bool preferUtf8) {
     if (!oemFileNames || isAscii(name))
         return {std::string(name), false};
-    if (preferUtf8 && wellFormedUtf8(name))
+    if (preferUtf8 && platform::isValidUtf8(name))
         return {std::string(name), true};
     if (auto oem = platform::utf8ToCp866(name))
         return {std::move(*oem), false};
     // Bit 11 promises UTF-8: bytes that are not (a name in some other code page) go
     // without it, so that readers that decode the flag strictly still open the archive.
-    return {std::string(name), wellFormedUtf8(name)};
+    return {std::string(name), platform::isValidUtf8(name)};
 }
 
 std::string decodeStoredName(std::string_view bytes, std::uint16_t flags, bool oemFileNames) {
     bytes = bytes.substr(0, bytes.find('\0'));
-    if (!oemFileNames || ((flags & kFlagUtf8) ? wellFormedUtf8(bytes) : isAscii(bytes)))
+    if (!oemFileNames || ((flags & kFlagUtf8) ? platform::isValidUtf8(bytes) : isAscii(bytes)))
         return std::string(bytes);
     return platform::cp866ToUtf8(bytes);
 }

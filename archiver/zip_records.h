@@ -177,9 +177,6 @@ void writeLocalZip64Extra(ByteWriter& w, std::uint64_t uncompressedSize, std::ui
 // ---- Names ----
 
 bool isAscii(std::string_view s);
-// Whether `s` is well-formed UTF-8 (no overlong forms, surrogates or values past
-// U+10FFFF). It allocates nothing.
-bool wellFormedUtf8(std::string_view s);
 
 // A name as it is stored: the bytes and whether they are UTF-8 (flag bit 11).
 struct StoredName {

@@ -110,33 +110,54 @@ std::u32string codePointsOf(std::string_view s) {
     return out;
 }
 
+namespace {
+
+// The one UTF-8 walker: decodes the character at s[i] into c and moves i past it; false
+// for bytes that are not UTF-8 (overlong forms, surrogates and values past U+10FFFF
+// included).
+bool decodeNext(std::string_view s, std::size_t& i, char32_t& c) {
+    const unsigned char b = s[i];
+    int extra;
+    if (b < 0x80) {
+        c = b;
+        extra = 0;
+    } else if ((b & 0xE0) == 0xC0) {
+        c = b & 0x1F;
+        extra = 1;
+    } else if ((b & 0xF0) == 0xE0) {
+        c = b & 0x0F;
+        extra = 2;
+    } else if ((b & 0xF8) == 0xF0) {
+        c = b & 0x07;
+        extra = 3;
+    } else {
+        return false;
+    }
+    if (i + extra >= s.size() && extra > 0)
+        return false;
+    for (int k = 1; k <= extra; ++k) {
+        const unsigned char t = s[i + k];
+        if ((t & 0xC0) != 0x80)
+            return false;
+        c = (c << 6) | (t & 0x3F);
+    }
+    static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+    if (c < kMin[extra] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+        return false;
+    i += extra + 1;
+    return true;
+}
+
+} // namespace
+
 std::optional<std::u32string> decodeUtf8(std::string_view s) {
     std::u32string out;
     out.reserve(s.size());
-    std::size_t i = 0;
-    while (i < s.size()) {
-        unsigned char b = s[i];
-        int extra;
-        char32_t c;
-        if (b < 0x80) { c = b; extra = 0; }
-        else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; extra = 1; }
-        else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; extra = 2; }
-        else if ((b & 0xF8) == 0xF0) { c = b & 0x07; extra = 3; }
-        else return std::nullopt;
-        if (i + extra >= s.size() && extra > 0)
-            return std::nullopt;
-        for (int k = 1; k <= extra; ++k) {
-            unsigned char t = s[i + k];
-            if ((t & 0xC0) != 0x80)
-                return std::nullopt;
-            c = (c << 6) | (t & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (c < kMin[extra] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+    char32_t c;
+    for (std::size_t i = 0; i < s.size();) {
+        if (!decodeNext(s, i, c))
             return std::nullopt;
         out += c;
-        i += extra + 1;
     }
     return out;
 }
@@ -149,7 +170,13 @@ std::string encodeUtf8(std::u32string_view chars) {
     return out;
 }
 
-bool isValidUtf8(std::string_view s) { return decodeUtf8(s).has_value(); }
+bool isValidUtf8(std::string_view s) {
+    char32_t c;
+    for (std::size_t i = 0; i < s.size();)
+        if (!decodeNext(s, i, c))
+            return false;
+    return true;
+}
 
 std::size_t utf8Length(std::string_view s) {
     std::size_t n = 0;

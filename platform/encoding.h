@@ -16,6 +16,7 @@ std::optional<std::u32string> decodeUtf8(std::string_view s);
 // that they never equal a decoded character.
 std::u32string codePointsOf(std::string_view s);
 std::string encodeUtf8(std::u32string_view chars);
+// Whether s is well-formed UTF-8; allocates nothing.
 bool isValidUtf8(std::string_view s);
 // Number of characters (not bytes) of a UTF-8 text.
 std::size_t utf8Length(std::string_view s);

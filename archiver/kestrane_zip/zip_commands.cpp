@@ -1,6 +1,4 @@
-#include "archiver/zip_commands.h"
-
-#include <unistd.h>
+#include "archiver/kestrane_zip/zip_commands.h"
 
 #include <cstdio>
 #include <iostream>
@@ -10,6 +8,7 @@
 
 #include "archiver/za_exception.h"
 #include "archiver/zip_archiver.h"
+#include "platform/terminal.h"
 #include "platform/file_system.h"
 
 namespace archiver {
@@ -75,7 +74,9 @@ bool warnAboutDirectory(const TZipArchiver& zip, const std::string& archive) {
     return warning.has_value();
 }
 
-bool interactive() { return ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO); }
+bool interactive() {
+    return platform::isTerminal(platform::StandardStream::Input) && platform::isTerminal(platform::StandardStream::Error);
+}
 
 // Prints every failed entry and asks (terminal) or answers with the --on-failure choice.
 void installDecision(TZipArchiver& zip, TZAAction fallback, int& failures) {

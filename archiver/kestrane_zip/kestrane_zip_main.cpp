@@ -8,7 +8,7 @@
 //
 // Exit codes: 0 success, 1 the operation failed (message on stderr), 2 usage error.
 // Each subcommand is one entry of kCommands below.
-#include "archiver/zip_commands.h"
+#include "archiver/kestrane_zip/zip_commands.h"
 
 #include <cstdio>
 #include <exception>
