@@ -129,8 +129,7 @@ TEST(ArchiveSafety, aSecondWriterWaitsThenFailsWithAClearError) {
     writeFile(tmp / "p/a.txt", "a");
     pack(tmp / "w.zip", tmp.path(), "p");
     TZipArchiver first;
-    first.FileName = (tmp / "w.zip").string();
-    first.OpenArchive(kOpenReadWrite);
+    first.OpenArchive((tmp / "w.zip").string(), kOpenReadWrite);
 
     TZipArchiver reader;   // readers are never kept out
     reader.FileName = first.FileName;

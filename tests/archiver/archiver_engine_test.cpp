@@ -76,13 +76,11 @@ TEST(ZipArchiver, openAndCloseErrors) {
 
 TEST(ZipArchiver, createOnExistingArchiveKeepsItUntilCloseLeavesEndRecord) {
     TempFolder tmp;
-    writeFile(tmp / "p/a.txt", "hello");
-    pack(tmp / "a.zip", tmp.path(), "p");
+    packFiles(tmp, "a.zip", {{"a.txt", "hello"}});
     const std::string before = readFile(tmp / "a.zip");
     ASSERT_GT(before.size(), 22u);
     TZipArchiver zip;
-    zip.FileName = (tmp / "a.zip").string();
-    zip.OpenArchive(kOpenCreate);
+    zip.OpenArchive((tmp / "a.zip").string(), kOpenCreate);
     EXPECT_EQ(zip.directory()->Count(), 0);
     EXPECT_EQ(readFile(tmp / "a.zip"), before) << "the old archive stays until the new one replaces it";
     zip.CloseArchive();
@@ -95,8 +93,7 @@ TEST(ZipArchiver, createOnExistingArchiveKeepsItUntilCloseLeavesEndRecord) {
 TEST(ZipArchiver, spanningModeRefusedWhileOpen) {
     TempFolder tmp;
     TZipArchiver zip;
-    zip.FileName = (tmp / "s.zip").string();
-    zip.OpenArchive(kOpenCreate);
+    zip.OpenArchive((tmp / "s.zip").string(), kOpenCreate);
     EXPECT_THROW(zip.SetSpanningMode(smSpanning), std::runtime_error);
     zip.CloseArchive();
     zip.SetSpanningMode(smNone);
@@ -104,11 +101,9 @@ TEST(ZipArchiver, spanningModeRefusedWhileOpen) {
 
 TEST(ZipArchiver, readOnlyArchiveRefusesUpdateAndExtractionRefusesPendingBatch) {
     TempFolder tmp;
-    writeFile(tmp / "p/a.txt", "x");
-    pack(tmp / "a.zip", tmp.path(), "p");
+    packFiles(tmp, "a.zip", {{"a.txt", "x"}});
     TZipArchiver zip;
-    zip.FileName = (tmp / "a.zip").string();
-    zip.OpenArchive(kOpenRead);
+    zip.OpenArchive((tmp / "a.zip").string(), kOpenRead);
     EXPECT_EQ(nativeErrorOf([&] { zip.BeginUpdate(); }), 32);
     zip.CloseArchive();
     zip.OpenArchive(kOpenReadWrite);
@@ -306,8 +301,7 @@ TEST(UpdateEngine, nestedBatchWritesOnceAtOutermostEnd) {
 
 TEST(UpdateEngine, addingToExistingArchiveKeepsOldBytesAndCopiesNothing) {
     TempFolder tmp;
-    writeFile(tmp / "p/a.txt", textOf(3000, 3));
-    pack(tmp / "x.zip", tmp.path(), "p");
+    packFiles(tmp, "x.zip", {{"a.txt", textOf(3000, 3)}});
     const auto before = readBytes(tmp / "x.zip");
     const std::uint32_t oldDir = u32At(before, before.size() - 6);
 
@@ -333,9 +327,7 @@ TEST(UpdateEngine, addingToExistingArchiveKeepsOldBytesAndCopiesNothing) {
 TEST(UpdateEngine, namesDifferingOnlyInCaseStayApartOnACaseSensitiveFileSystem) {
     TempFolder tmp;
     if (platform::foldsCase(tmp.path())) GTEST_SKIP() << "this file system folds case";
-    writeFile(tmp / "p/A.txt", "old contents");
-    writeFile(tmp / "p/z.txt", "tail entry");
-    pack(tmp / "r.zip", tmp.path(), "p");
+    packFiles(tmp, "r.zip", {{"A.txt", "old contents"}, {"z.txt", "tail entry"}});
     writeFile(tmp / "p/a.txt", "a file of its own");
     writeFile(tmp / "p/z.txt", "tail entry, replaced");
 
@@ -377,9 +369,7 @@ TEST(UpdateEngine, addingSameFolderTwiceReplacesEntries) {
 
 TEST(ExtractFiles, crcMismatchFailsThatEntryAndLeavesNoFile) {
     TempFolder tmp;
-    writeFile(tmp / "p/bad.txt", textOf(4000, 4));
-    writeFile(tmp / "p/good.txt", "fine");
-    pack(tmp / "c.zip", tmp.path(), "p");
+    packFiles(tmp, "c.zip", {{"bad.txt", textOf(4000, 4)}, {"good.txt", "fine"}});
     // Change the CRC of bad.txt in its central header.
     auto bytes = readBytes(tmp / "c.zip");
     const std::size_t header = centralHeaderOf(bytes, "p/bad.txt");
@@ -426,9 +416,7 @@ TEST(ExtractFiles, entriesLeavingTheDestinationAreRefused) {
 
 TEST(ExtractFiles, corruptedDeflateStreamFailsAloneAndNeverHangs) {
     TempFolder tmp;
-    writeFile(tmp / "p/big.txt", textOf(300000, 5));
-    writeFile(tmp / "p/small.txt", "small");
-    pack(tmp / "d.zip", tmp.path(), "p");
+    packFiles(tmp, "d.zip", {{"big.txt", textOf(300000, 5)}, {"small.txt", "small"}});
     auto bytes = readBytes(tmp / "d.zip");
     // Damage the middle of big.txt's data.
     const std::size_t header = centralHeaderOf(bytes, "p/big.txt");
@@ -468,8 +456,7 @@ TEST(ExtractFiles, failureDecisionRetryIgnoreAbortAndPrompts) {
     writeStoredZip(tmp / "f.zip", {{"x/a.txt", "a"}, {"x/b.txt", "b"}});
     writeFile(tmp / "dest/x", "a file where a folder should be");
     TZipArchiver zip;
-    zip.FileName = (tmp / "f.zip").string();
-    zip.OpenArchive(kOpenRead);
+    zip.OpenArchive((tmp / "f.zip").string(), kOpenRead);
     zip.BaseDir = (tmp / "dest").string();
     int asked = 0;
     std::string lastMessage;
@@ -504,8 +491,7 @@ TEST(ExtractFiles, overwriteRulesAndReadOnlyReplacement) {
     TempFolder tmp;
     writeStoredZip(tmp / "o.zip", {{"a.txt", "from archive"}});
     TZipArchiver zip;
-    zip.FileName = (tmp / "o.zip").string();
-    zip.OpenArchive(kOpenRead);
+    zip.OpenArchive((tmp / "o.zip").string(), kOpenRead);
     zip.BaseDir = tmp.str();
 
     writeFile(tmp / "a.txt", "on disk");
@@ -553,8 +539,7 @@ TEST(ExtractFiles, ifNewerAndIfOlderCompareTheEntryWithTheFileOnDisk) {
         writeFile(target, "on disk");
         ASSERT_EQ(std::system(("touch -d " + std::string(c.diskTime) + " '" + target.string() + "'").c_str()), 0);
         TZipArchiver zip;
-        zip.FileName = (tmp / "t.zip").string();
-        zip.OpenArchive(kOpenRead);
+        zip.OpenArchive((tmp / "t.zip").string(), kOpenRead);
         zip.BaseDir = (tmp / "out").string();
         zip.Options.OverwriteMode = c.mode;
         zip.ExtractFiles("*.*");
@@ -567,8 +552,7 @@ TEST(ExtractFiles, maskSelectsByNameOrNamePart) {
     TempFolder tmp;
     writeStoredZip(tmp / "m.zip", {{"d/a.txt", "1"}, {"d/b.bin", "2"}, {"d/noext", "3"}, {"e/", ""}});
     TZipArchiver zip;
-    zip.FileName = (tmp / "m.zip").string();
-    zip.OpenArchive(kOpenRead);
+    zip.OpenArchive((tmp / "m.zip").string(), kOpenRead);
     zip.BaseDir = tmp.str() + "/out";
     zip.ExtractFiles("*.TXT");
     EXPECT_EQ(treeOf(tmp / "out"), (std::vector<std::string>{"d/", "d/a.txt"}));
@@ -583,8 +567,7 @@ TEST(ExtractFiles, maskSelectsByNameOrNamePart) {
 
 TEST(UpdateEngine, cancelFromProgressHandlerRollsBackExistingArchive) {
     TempFolder tmp;
-    writeFile(tmp / "p/a.txt", "keep me");
-    pack(tmp / "k.zip", tmp.path(), "p");
+    packFiles(tmp, "k.zip", {{"a.txt", "keep me"}});
     const std::string before = readFile(tmp / "k.zip");
     writeFile(tmp / "p/b.txt", textOf(2000, 9));
     writeFile(tmp / "p/a.txt", "replacement");
@@ -750,10 +733,7 @@ TEST(UpdateEngine, cancelAtTheStartOfAnUpdateLeavesNoPhantomEntries) {
 
 TEST(AddFiles, namesEndingInADotKeepItAndStayApart) {
     TempFolder tmp;
-    writeFile(tmp / "p/a", "plain");
-    writeFile(tmp / "p/a.", "dotted");
-    writeFile(tmp / "p/...", "dots");
-    pack(tmp / "d.zip", tmp.path(), "p");
+    packFiles(tmp, "d.zip", {{"a", "plain"}, {"a.", "dotted"}, {"...", "dots"}});
     TempFolder out;
     EXPECT_TRUE(extractAll(tmp / "d.zip", out.path()).empty());
     EXPECT_EQ(readFile(out / "p/a"), "plain");
@@ -791,8 +771,7 @@ TEST(UpdateEngine, ignoredFailureOfAReplacementKeepsWhatTheArchiveHeld) {
     pack(tmp / "c.zip", tmp.path(), "q");
     writeFile(tmp / "q/a.txt", "new data");
     fs::remove(tmp / "q/A.TXT");
-    zip.FileName = (tmp / "c.zip").string();
-    zip.OpenArchive(kOpenReadWrite);
+    zip.OpenArchive((tmp / "c.zip").string(), kOpenReadWrite);
     zip.BeginUpdate();
     zip.AddFiles((tmp / "q/a.txt").string());
     fs::remove(tmp / "q/a.txt");
@@ -850,8 +829,7 @@ TEST(ZipArchiver, openingAnotherArchiveFinishesThePendingBatchOfTheFirst) {
     zip.OpenArchive(kOpenCreate);
     zip.BeginUpdate();
     zip.AddFiles((tmp / "p/a.txt").string());
-    zip.FileName = (tmp / "second.zip").string();
-    zip.OpenArchive(kOpenCreate);
+    zip.OpenArchive((tmp / "second.zip").string(), kOpenCreate);
     EXPECT_EQ(zip.UpdateDepth(), 0);
     zip.CloseArchive();
     EXPECT_EQ(fs::file_size(tmp / "second.zip"), 22u);

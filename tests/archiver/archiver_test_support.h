@@ -60,6 +60,16 @@ inline void pack(const fs::path& archive, const fs::path& base, const std::strin
     zip.CloseArchive();
 }
 
+// The start of most engine tests: `files` (name, contents) written into tmp/p and packed
+// into tmp/archiveName the way the program does. Answers the archive's path.
+inline fs::path packFiles(const TempFolder& tmp, const std::string& archiveName,
+                          const std::vector<std::pair<std::string, std::string>>& files) {
+    for (const auto& [name, contents] : files)
+        writeFile(tmp / ("p/" + name), contents);
+    pack(tmp / archiveName, tmp.path(), "p");
+    return tmp / archiveName;
+}
+
 // Extracts every entry of `archive` below `dest`, ignoring and recording failures.
 inline std::vector<Failure> extractAll(const fs::path& archive, const fs::path& dest, bool keepCorrupted = false) {
     TZipArchiver zip;
