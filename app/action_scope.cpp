@@ -60,7 +60,7 @@ bool settle(ProfileWindow& window, const Journal& journal) {
     case Journal::Action::Save:
         return list.hasProfile(journal.name) || removePlaced(window, place(journal.name));
     case Journal::Action::Rename:
-        if (list.hasProfile(journal.newName))   // done; an archive leaves its old file behind
+        if (list.hasProfile(journal.newName)) // done; an archive leaves its old file behind
             return !journal.archived || removePlaced(window, profileArchivePath(journal.name));
         if (journal.archived)
             return removePlaced(window, profileArchivePath(journal.newName));

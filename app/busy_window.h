@@ -52,7 +52,7 @@ private:
 
     QPointer<QWidget> m_mainWindow;
     QImage m_picture;
-    controls::TShadedProgressBar* m_bar = nullptr;   // owned as a child widget
+    controls::TShadedProgressBar* m_bar = nullptr; // owned as a child widget
     QTimer m_timer;
     bool m_directionUp = false;
     bool m_placed = false;

@@ -24,7 +24,7 @@ struct CopyWalk {
     ProfileWindow& window;
     bool stopOnFailure;
     bool overwrite;
-    std::filesystem::path targetRoot;   // never copied into itself when it lies inside the source
+    std::filesystem::path targetRoot; // never copied into itself when it lies inside the source
     CopyOutcome& out;
     bool stopped = false;
 };
@@ -129,8 +129,8 @@ CopyOutcome CopyFolderTree(ProfileWindow& window, const std::string& source, con
     if (source.empty() || target.empty())
         return out;
     std::error_code ec;
-    CopyWalk walk{window, stopOnFailure, overwrite,
-                  std::filesystem::weakly_canonical(platform::toPath(target), ec), out};
+    CopyWalk walk{window, stopOnFailure, overwrite, std::filesystem::weakly_canonical(platform::toPath(target), ec),
+                  out};
     copyTree(walk, source, target);
     return out;
 }

@@ -21,12 +21,12 @@ namespace kestrane {
 struct GameFolder {
     explicit GameFolder(const std::string& folder);
     std::string folder;
-    std::string system;    // folder + "/system"
-    std::string partial;   // being assembled
-    std::string fresh;     // assembled and complete, not yet in place
-    std::string backup;    // what the last apply replaced
-    std::string undo;      // the backup on its way back during an undo
-    std::string trash;     // the previous backup on its way out
+    std::string system;  // folder + "/system"
+    std::string partial; // being assembled
+    std::string fresh;   // assembled and complete, not yet in place
+    std::string backup;  // what the last apply replaced
+    std::string undo;    // the backup on its way back during an undo
+    std::string trash;   // the previous backup on its way out
 };
 
 // Finishes or undoes what an interrupted apply or undo left. Call only while holding the

@@ -1,7 +1,7 @@
 #include "app/jpeg_decoder.h"
 
 #include <csetjmp>
-#include <cstdio>   // jpeglib.h needs FILE and size_t declared first
+#include <cstdio> // jpeglib.h needs FILE and size_t declared first
 
 #include <jpeglib.h>
 

@@ -14,11 +14,11 @@ namespace kestrane {
 struct JpegImage {
     int width = 0;
     int height = 0;
-    int components = 0;              // colour components stored in the file (3 for YCbCr)
-    int densityUnit = 0;             // JFIF: 0 aspect ratio only, 1 dots per inch, 2 per cm
+    int components = 0;  // colour components stored in the file (3 for YCbCr)
+    int densityUnit = 0; // JFIF: 0 aspect ratio only, 1 dots per inch, 2 per cm
     int xDensity = 0;
     int yDensity = 0;
-    std::vector<std::uint8_t> rgb;   // height rows of width × 3 bytes, red first
+    std::vector<std::uint8_t> rgb; // height rows of width × 3 bytes, red first
 };
 
 // One libjpeg decompressor; the destructor releases it whatever state it is in.
@@ -34,7 +34,7 @@ public:
     std::optional<JpegImage> decode(std::span<const std::uint8_t> bytes);
     const std::string& errorMessage() const { return m_error; }
 
-    struct Session;   // libjpeg's state, defined in the .cpp
+    struct Session; // libjpeg's state, defined in the .cpp
 
 private:
     std::unique_ptr<Session> m_session;

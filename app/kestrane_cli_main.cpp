@@ -44,8 +44,8 @@ const char* const kUsageText =
 
 struct Arguments {
     std::vector<std::string> positional;
-    std::map<std::string, std::string> options;   // --name VALUE
-    std::vector<std::string> flags;               // --flag
+    std::map<std::string, std::string> options; // --name VALUE
+    std::vector<std::string> flags;             // --flag
     bool has(const std::string& flag) const { return std::find(flags.begin(), flags.end(), flag) != flags.end(); }
 };
 
@@ -84,7 +84,9 @@ bool selectProfile(ConsoleWindow& window, const std::string& name) {
     return false;
 }
 
-std::optional<std::string> ask(const std::string& question) { return ConsoleWindow::askOnTerminal(std::cout, question); }
+std::optional<std::string> ask(const std::string& question) {
+    return ConsoleWindow::askOnTerminal(std::cout, question);
+}
 
 // The archiver's questions as lines: asked on a terminal; without one a failed file
 // aborts and an existing file is not overwritten.
@@ -155,7 +157,8 @@ int run(int argc, char** argv) {
         return SaveProfile(window, &archive) ? kDone : kNotDone;
     }
     if (command == "apply" || command == "rename" || command == "delete" || command == "undo") {
-        auto args = parse(argc, argv, {}, command == "delete" ? std::vector<std::string>{"yes"} : std::vector<std::string>{});
+        auto args =
+            parse(argc, argv, {}, command == "delete" ? std::vector<std::string>{"yes"} : std::vector<std::string>{});
         const std::size_t wanted = command == "rename" ? 2 : 1;
         if (!args || args->positional.size() != wanted)
             return kUsage;

@@ -24,8 +24,7 @@ namespace {
 // loading before main(). With KESTRANE_QUIT_AFTER_MS=N the program then quits N ms later.
 class StartupReport : public QObject {
 public:
-    StartupReport(QWidget* window, std::chrono::steady_clock::time_point mainStart)
-        : m_mainStart(mainStart) {
+    StartupReport(QWidget* window, std::chrono::steady_clock::time_point mainStart) : m_mainStart(mainStart) {
         window->installEventFilter(this);
     }
 

@@ -186,9 +186,8 @@ void TForm1::buildControls() {
 
     // Tab order: list, control panel, settings panel, apply button; within each panel
     // in the order of its table.
-    QWidget* order[] = {m_list,         m_add,           m_delete,     m_save,       m_cancel,
-                        m_rename,       m_exit,          m_systemsField, m_systemsBrowse, m_gameField,
-                        m_gameBrowse,   m_nameField,     m_archiveBox, m_apply};
+    QWidget* order[] = {m_list,         m_add,           m_delete,    m_save,       m_cancel,    m_rename,     m_exit,
+                        m_systemsField, m_systemsBrowse, m_gameField, m_gameBrowse, m_nameField, m_archiveBox, m_apply};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
@@ -228,7 +227,8 @@ void TForm1::guarded(const std::function<void()>& handler) {
     } catch (const std::exception& e) {
         execMessageBox(this, QMessageBox::Critical, kApplicationTitle, q(topLevelErrorText(e.what())), QMessageBox::Ok);
     } catch (...) {
-        execMessageBox(this, QMessageBox::Critical, kApplicationTitle, QStringLiteral("Unknown error."), QMessageBox::Ok);
+        execMessageBox(this, QMessageBox::Critical, kApplicationTitle, QStringLiteral("Unknown error."),
+                       QMessageBox::Ok);
     }
 }
 
@@ -249,9 +249,9 @@ void TForm1::runAction(const std::function<void()>& action) {
 void TForm1::SetWindowMode(bool browse) {
     for (QWidget* w : std::initializer_list<QWidget*>{m_list, m_apply, m_add, m_delete, m_rename, m_exit})
         w->setEnabled(browse);
-    for (QWidget* w : std::initializer_list<QWidget*>{m_save, m_cancel, m_systemsLabel, m_systemsField,
-                                                       m_systemsBrowse, m_gameLabel, m_gameField, m_gameBrowse,
-                                                       m_nameLabel, m_nameField, m_archiveBox})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_save, m_cancel, m_systemsLabel, m_systemsField, m_systemsBrowse, m_gameLabel,
+                                         m_gameField, m_gameBrowse, m_nameLabel, m_nameField, m_archiveBox})
         w->setEnabled(!browse);
 }
 
@@ -310,7 +310,7 @@ void TForm1::addClick() { SetWindowMode(false); }
 void TForm1::renameClick() {
     SetWindowMode(false);
     for (QWidget* w : std::initializer_list<QWidget*>{m_systemsField, m_gameField, m_systemsLabel, m_gameLabel,
-                                                       m_systemsBrowse, m_gameBrowse, m_archiveBox})
+                                                      m_systemsBrowse, m_gameBrowse, m_archiveBox})
         w->setEnabled(false);
     m_renameFlag = true;
 }

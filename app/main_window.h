@@ -146,7 +146,7 @@ private:
     bool m_renameFlag = false;
     bool m_actionRunning = false;
     bool m_activatedOnce = false;
-    QPointer<QWindow> m_lastOtherActive;   // the last window other than this one to be active
+    QPointer<QWindow> m_lastOtherActive; // the last window other than this one to be active
 };
 
 } // namespace kestrane

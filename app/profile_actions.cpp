@@ -55,7 +55,7 @@ bool isBlank(std::string_view name) { return name.find_first_not_of(' ') == std:
 template <class TakenTest>
 const char* newNameRefusal(std::string_view name, TakenTest takenBy, std::string& detail) {
     if (isBlank(name))
-        return text::kNameEmpty;   // a name of blanks would be an invisible entry
+        return text::kNameEmpty; // a name of blanks would be an invisible entry
     if (takenBy(name))
         return text::kNameTaken;
     if (NameHasForbiddenChars(name))
@@ -133,7 +133,8 @@ bool gameFolderIsSafe(const ProfileListText& list, const GameFolder& game) {
     for (const auto& line : list.lines) {
         const auto fields = parseProfileLine(line.text);
         if (fields && !isDotName(fields->name) && !NameHasForbiddenChars(fields->name) &&
-            (overlaps(game.system, profileFolder(fields->name)) || overlaps(game.system, profileArchivePath(fields->name))))
+            (overlaps(game.system, profileFolder(fields->name)) ||
+             overlaps(game.system, profileArchivePath(fields->name))))
             return false;
     }
     return true;
@@ -171,7 +172,8 @@ std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchi
     window.pumpMessages();
     if (copy.failedFiles > 0)
         return text::kCopyFailed + copy.failureText();
-    if (!platform::folderExists(platform::toPath(game.partial)) && !platform::createFolders(platform::toPath(game.partial)))
+    if (!platform::folderExists(platform::toPath(game.partial)) &&
+        !platform::createFolders(platform::toPath(game.partial)))
         return text::kCopyFailed + game.partial;
     movePath(game.partial, game.fresh);
     return std::nullopt;
@@ -226,7 +228,15 @@ bool NameHasForbiddenChars(std::string_view name) {
         if (c < 0x20 || c == 0x7F)
             return true;
         switch (c) {
-        case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
+        case '\\':
+        case '/':
+        case ':':
+        case '*':
+        case '?':
+        case '"':
+        case '<':
+        case '>':
+        case '|':
             return true;
         default:
             break;
@@ -284,7 +294,7 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
     const std::string built = archived ? packSystemsFolder(window, busy, *archive, systems, work, name)
                                        : copySystemsFolder(window, busy, systems, work, name);
     if (built.empty())
-        return false;   // the busy window went before the error was shown
+        return false; // the busy window went before the error was shown
     if (archived && pathTaken(profileArchivePath(name)))
         movePath(profileArchivePath(name), scope.trashFolder() + "/" + name + ".zip");
     // From here the profile's files are complete; they are listed only once in place.
@@ -502,7 +512,7 @@ bool UndoApply(ProfileWindow& window) {
 void RecoverInterruptedActions(ProfileWindow& window) {
     const auto lock = platform::FileLock::acquire(".", platform::FileLock::Mode::Exclusive);
     if (!lock)
-        return;   // another copy is at work here and settles its own leftovers
+        return; // another copy is at work here and settles its own leftovers
     recoverWorkingDirectory(window);
     for (const auto& line : readListFile().lines) {
         const auto fields = parseProfileLine(line.text);
@@ -511,8 +521,8 @@ void RecoverInterruptedActions(ProfileWindow& window) {
         const GameFolder game(fields->gameFolder);
         if (!pathTaken(game.partial) && !pathTaken(game.fresh) && !pathTaken(game.undo) && !pathTaken(game.trash))
             continue;
-        if (const auto gameLock = platform::FileLock::acquire(platform::toPath(game.folder),
-                                                              platform::FileLock::Mode::Exclusive))
+        if (const auto gameLock =
+                platform::FileLock::acquire(platform::toPath(game.folder), platform::FileLock::Mode::Exclusive))
             recoverGameFolder(window, game);
     }
 }

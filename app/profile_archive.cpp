@@ -38,7 +38,8 @@ private:
 // file and the system's reason), and still asks the front end's question.
 class FailureRecorder {
 public:
-    explicit FailureRecorder(archiver::TZipArchiver& archiver) : m_archiver(archiver), m_previous(archiver.Prompts.askFailure) {
+    explicit FailureRecorder(archiver::TZipArchiver& archiver)
+        : m_archiver(archiver), m_previous(archiver.Prompts.askFailure) {
         archiver.Prompts.askFailure = [this](const std::string& message, bool allowRetry) {
             if (m_first.empty())
                 m_first = message;
@@ -133,7 +134,7 @@ std::optional<std::string> ZipProfileArchive::pack(ProfileWindow& window, const 
             return withBase(base, *bad);
     } catch (const std::exception& e) {
         m_archiver.CloseArchive();
-        return std::string(e.what());   // not one file: the archiver's own message
+        return std::string(e.what()); // not one file: the archiver's own message
     }
     return std::nullopt;
 }

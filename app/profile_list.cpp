@@ -109,7 +109,7 @@ std::optional<ProfileFields> parseProfileLine(std::string_view line) {
     ProfileFields fields{std::string(line.substr(0, first)), {}, flag == "1"};
     fields.gameFolder = gameFolderOfLine(line, fields.name);
     if (fields.gameFolder.empty())
-        return std::nullopt;   // a folder of one separator would name the root
+        return std::nullopt; // a folder of one separator would name the root
     return fields;
 }
 

@@ -59,7 +59,7 @@ struct ProfileListText {
         std::string bytes;
         std::string text;
     };
-    bool byteOrderMark = false;   // kept in front on a rewrite
+    bool byteOrderMark = false; // kept in front on a rewrite
     std::vector<Line> lines;
 
     static ProfileListText parse(std::string_view bytes);

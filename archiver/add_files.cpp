@@ -25,7 +25,8 @@ bool hasWildcard(std::string_view s) { return s.find_first_of("*?") != std::stri
 bool hasSeparator(std::string_view s) { return s.find_first_of("/\\") != std::string_view::npos; }
 
 std::string withTrailingSlash(std::string s) {
-    if (s.empty() || s.back() != '/') s += '/';
+    if (s.empty() || s.back() != '/')
+        s += '/';
     return s;
 }
 
@@ -36,7 +37,8 @@ std::int64_t lastWriteSeconds(const std::string& path, bool folder) {
     if (!folder) {
         const auto t = std::filesystem::last_write_time(platform::toPath(path), ec);
         if (!ec)
-            return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::file_clock::to_sys(t).time_since_epoch())
+            return std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::file_clock::to_sys(t).time_since_epoch())
                 .count();
     }
     return std::time(nullptr);
@@ -63,7 +65,8 @@ private:
     bool maskListMatch(const std::string& path, const std::string& mask, bool isFolder) const;
     bool excluded(const std::string& path, bool isFolder) const {
         for (const std::string& m : m_exclusions)
-            if (maskListMatch(path, m, isFolder)) return true;
+            if (maskListMatch(path, m, isFolder))
+                return true;
         return false;
     }
 
@@ -85,23 +88,30 @@ void AddOperation::searchFolder(const std::string& root, const std::string& mask
 
     const std::uint32_t fileSet = m_attr & ~kAttrFolderBit;
     for (const platform::FolderEntry& e : platform::listFolder(full, fileSet)) {
-        if (e.name == "." || e.name == ".." || (e.attributes & kAttrFolderBit)) continue;
-        const bool take = (e.attributes & fileSet) != 0 || (e.attributes == 0 && (fileSet & kPlainFileSet) == kPlainFileSet);
-        if (take) considerFile(e.name, std::string(folderPart(full)), false);
+        if (e.name == "." || e.name == ".." || (e.attributes & kAttrFolderBit))
+            continue;
+        const bool take =
+            (e.attributes & fileSet) != 0 || (e.attributes == 0 && (fileSet & kPlainFileSet) == kPlainFileSet);
+        if (take)
+            considerFile(e.name, std::string(folderPart(full)), false);
     }
 
-    if (!(m_attr & kAttrFolderBit) && !recurse) return;
+    if (!(m_attr & kAttrFolderBit) && !recurse)
+        return;
     std::string folder(folderPart(full));
     if (expanded.relative && resolvePath(folder, {}, base).find(root) == std::string::npos)
         folder = withTrailingSlash(root);
     for (const platform::FolderEntry& e : platform::listFolder(folder + "*", kFolderSearchSet)) {
-        if (!(e.attributes & kAttrFolderBit) || e.name == "." || e.name == "..") continue;
+        if (!(e.attributes & kAttrFolderBit) || e.name == "." || e.name == "..")
+            continue;
         const std::string sub = folder + e.name;
-        if (excluded(sub, true)) continue;
+        if (excluded(sub, true))
+            continue;
         // A linked folder is recorded but not entered: a link back up would never end.
         const bool enter = !e.symlink;
         if ((m_attr & kAttrFolderBit) && (MatchesMask(sub, full) || MatchesMask(sub + ".", full))) {
-            if (considerFile(e.name, folder, true) && enter) searchFolder(sub, "*.*", true);
+            if (considerFile(e.name, folder, true) && enter)
+                searchFolder(sub, "*.*", true);
         } else if (recurse && enter) {
             if (!hasSeparator(mask))
                 searchFolder(sub, mask, true);
@@ -113,16 +123,22 @@ void AddOperation::searchFolder(const std::string& root, const std::string& mask
 
 bool AddOperation::considerFile(const std::string& entryName, const std::string& folder, bool isFolder) {
     std::string fullName = withTrailingSlash(resolvePath(folder, {}, m_a.m_operationBase)) + entryName;
-    if (isFolder) fullName += '/';
-    if (excluded(fullName, isFolder)) return false;
+    if (isFolder)
+        fullName += '/';
+    if (excluded(fullName, isFolder))
+        return false;
     // The archive never goes into itself, whatever name, link or hard link leads to it.
     std::error_code ec;
-    if (!isFolder && std::filesystem::equivalent(platform::toPath(fullName), m_a.m_archive->target(), ec)) return false;
+    if (!isFolder && std::filesystem::equivalent(platform::toPath(fullName), m_a.m_archive->target(), ec))
+        return false;
     bool confirm = true;
-    if (m_a.OnConfirmProcessFile) m_a.OnConfirmProcessFile(fullName, poAdd, confirm);
-    if (!confirm) return true;
+    if (m_a.OnConfirmProcessFile)
+        m_a.OnConfirmProcessFile(fullName, poAdd, confirm);
+    if (!confirm)
+        return true;
     const int index = addItem(fullName);
-    if (index < 0) return true;
+    if (index < 0)
+        return true;
     TDirItem& item = m_a.m_dir->currentDir().ItemAt(index);
     for (const std::string& m : m_a.NoCompressionMasks) {
         if (maskListMatch(fullName, m, isFolder)) {
@@ -149,7 +165,7 @@ TDirItem AddOperation::prepareItem(const std::string& diskPath, const std::strin
     item.modDate = dt.date;
     // Beside the local DOS time, the time in UTC, which other time zones read right.
     setExtendedTime(item, seconds);
-    item.crc32 = 0xFFFFFFFF;  // filled in by the update
+    item.crc32 = 0xFFFFFFFF; // filled in by the update
     item.externalAttributes = attributes;
     item.name = stored;
     item.modified = true;
@@ -170,10 +186,12 @@ TDirItem AddOperation::prepareItem(const std::string& diskPath, const std::strin
 int AddOperation::addItem(const std::string& diskPath) {
     std::string stored = storedName(diskPath, m_a.m_operationBase, m_a.Options.StorePath, m_a.m_operationBase);
     // A path that leaves no name (the base folder itself) gets no entry.
-    if (stored.empty()) return -1;
+    if (stored.empty())
+        return -1;
     const std::filesystem::path path = platform::toPath(diskPath);
     const bool isFolder = platform::folderExists(path);
-    if (isFolder && stored.back() != '/') stored += '/';
+    if (isFolder && stored.back() != '/')
+        stored += '/';
     std::uint32_t attributes = platform::fileAttributes(path).value_or(kAttrArchive);
     std::string comment;
     if (m_a.OnStoreFile) {
@@ -190,13 +208,24 @@ int AddOperation::addItem(const std::string& diskPath) {
         const std::uint32_t fileStamp = std::uint32_t(fileDt.date) << 16 | fileDt.time;
         bool replace = false;
         switch (m_a.Options.OverwriteMode) {
-        case omPrompt: replace = m_a.confirmOverwrite(diskPath, stored); break;
-        case omAlways: replace = true; break;
-        case omNever: replace = false; break;
-        case omIfNewer: replace = itemStamp < fileStamp; break;
-        case omIfOlder: replace = fileStamp < itemStamp; break;
+        case omPrompt:
+            replace = m_a.confirmOverwrite(diskPath, stored);
+            break;
+        case omAlways:
+            replace = true;
+            break;
+        case omNever:
+            replace = false;
+            break;
+        case omIfNewer:
+            replace = itemStamp < fileStamp;
+            break;
+        case omIfOlder:
+            replace = fileStamp < itemStamp;
+            break;
         }
-        if (!replace) return -1;
+        if (!replace)
+            return -1;
         TDirItem item = prepareItem(diskPath, stored, attributes);
         item.operation = poUpdate;
         item.comment = comment;
@@ -215,19 +244,22 @@ int AddOperation::addItem(const std::string& diskPath) {
 }
 
 bool AddOperation::maskListMatch(const std::string& path, const std::string& maskText, bool isFolder) const {
-    if (maskText == "*.*") return true;
+    if (maskText == "*.*")
+        return true;
     std::string p = slashed(path);
     std::string mask = slashed(maskText);
     if (isFolder) {
         p = withTrailingSlash(p);
-        if (!mask.empty() && mask.back() != '*') mask = withTrailingSlash(mask);
+        if (!mask.empty() && mask.back() != '*')
+            mask = withTrailingSlash(mask);
     }
     const std::string& base = m_a.m_operationBase;
     const ExpandedMask expanded = expandMask(mask, base, base);
     if (expanded.relative) {
         const std::string b = withTrailingSlash(slashed(base));
         std::string rel = p.starts_with(b) ? p.substr(b.size()) : p;
-        if (!hasSeparator(mask)) rel = std::string(namePart(rel));
+        if (!hasSeparator(mask))
+            rel = std::string(namePart(rel));
         if (rel.empty()) {
             const std::string trimmed = p.substr(0, p.size() - (p.empty() ? 0 : 1));
             rel = std::string(namePart(trimmed));
@@ -235,7 +267,8 @@ bool AddOperation::maskListMatch(const std::string& path, const std::string& mas
         return MatchesMask(rel, namePart(expanded.full)) || MatchesMask(rel, mask);
     }
     const std::string_view maskFolder = folderPart(expanded.full);
-    if (foldName(folderPart(p)) == foldName(maskFolder)) return MatchesMask(p, expanded.full);
+    if (foldName(folderPart(p)) == foldName(maskFolder))
+        return MatchesMask(p, expanded.full);
     // A folder followed by "*.*" covers everything at any depth below it.
     if (namePart(expanded.full) == "*.*") {
         const std::string_view pathFolder = folderPart(p);
@@ -245,12 +278,15 @@ bool AddOperation::maskListMatch(const std::string& path, const std::string& mas
     return false;
 }
 
-void TZABaseArchiver::AddFiles(const std::string& fileMask, std::uint32_t searchAttr, const std::string& exclusionMask) {
+void TZABaseArchiver::AddFiles(const std::string& fileMask, std::uint32_t searchAttr,
+                               const std::string& exclusionMask) {
     RequireOpen();
-    if (m_spanningMode != smNone && m_updateDepth == 0 && m_dir->currentDir().Count() > 0) throw EZAException(52, Name);
+    if (m_spanningMode != smNone && m_updateDepth == 0 && m_dir->currentDir().Count() > 0)
+        throw EZAException(52, Name);
 
     std::vector<std::string> exclusions;
-    if (!exclusionMask.empty()) exclusions.push_back(exclusionMask);
+    if (!exclusionMask.empty())
+        exclusions.push_back(exclusionMask);
 
     BeginUpdate();
     try {
@@ -268,7 +304,8 @@ void TZABaseArchiver::AddFiles(const std::string& fileMask, std::uint32_t search
             const bool exact = !platform::foldsCase(platform::toPath(m_operationBase));
             m_dir->currentDir().setExactNames(exact);
             m_dir->backupDir().setExactNames(exact);
-            AddOperation(*this, std::move(exclusions), searchAttr).searchFolder(m_operationBase, fileMask, Options.Recurse);
+            AddOperation(*this, std::move(exclusions), searchAttr)
+                .searchFolder(m_operationBase, fileMask, Options.Recurse);
         }
         EndUpdate();
     } catch (...) {

@@ -6,8 +6,8 @@
 namespace archiver {
 namespace {
 
-constexpr int kErrLocked = 36;   // another writer holds the archive
-constexpr std::size_t kUniquePart = 6;   // the characters mkstemp fills in
+constexpr int kErrLocked = 36;         // another writer holds the archive
+constexpr std::size_t kUniquePart = 6; // the characters mkstemp fills in
 
 // The file a path names: a link is followed, so that the replacement goes where the
 // link points and the link stays.

@@ -12,7 +12,8 @@ bool isSep(char c) { return c == '/' || c == '\\'; }
 // The current folder with a trailing '/'.
 std::string currentFolder() {
     std::string cwd = slashed(platform::currentDirectory());
-    if (cwd.empty() || cwd.back() != '/') cwd += '/';
+    if (cwd.empty() || cwd.back() != '/')
+        cwd += '/';
     return cwd;
 }
 
@@ -22,7 +23,8 @@ std::vector<std::string_view> splitSteps(std::string_view path) {
     while (i < path.size()) {
         const std::size_t j = path.find('/', i);
         const std::size_t end = j == std::string_view::npos ? path.size() : j;
-        if (end > i) steps.push_back(path.substr(i, end - i));
+        if (end > i)
+            steps.push_back(path.substr(i, end - i));
         i = end + 1;
     }
     return steps;
@@ -33,19 +35,23 @@ std::vector<std::string_view> splitSteps(std::string_view path) {
 std::string slashed(std::string_view path) {
     std::string s(path);
     for (char& c : s)
-        if (c == '\\') c = '/';
+        if (c == '\\')
+            c = '/';
     return s;
 }
 
 std::string fullPath(std::string_view path) {
     std::string p = slashed(path);
     const bool trailing = !p.empty() && p.back() == '/';
-    if (p.empty() || p.front() != '/') p = currentFolder() + p;
+    if (p.empty() || p.front() != '/')
+        p = currentFolder() + p;
     std::vector<std::string_view> kept;
     for (std::string_view step : splitSteps(p)) {
-        if (step == ".") continue;
+        if (step == ".")
+            continue;
         if (step == "..") {
-            if (!kept.empty()) kept.pop_back();
+            if (!kept.empty())
+                kept.pop_back();
             continue;
         }
         kept.push_back(step);
@@ -55,19 +61,25 @@ std::string fullPath(std::string_view path) {
         result += '/';
         result += step;
     }
-    if (result.empty() || trailing) result += '/';
+    if (result.empty() || trailing)
+        result += '/';
     return result;
 }
 
 std::string resolvePath(std::string_view base, std::string_view name, std::string_view fallback) {
     std::string root = slashed(base.empty() ? fallback : base);
     const bool noRoot = root.empty();
-    if (root.empty() || root.back() != '/') root += '/';
+    if (root.empty() || root.back() != '/')
+        root += '/';
     const std::string n = slashed(name);
-    if (n.size() >= 2 && n[0] == '/' && n[1] == '/') return n; // network path
-    if (!n.empty()) return n.front() == '/' ? fullPath(n) : fullPath(root + n);
-    if (!base.empty() && !platform::folderExists(platform::toPath(root))) return std::string(base);
-    if (noRoot) return currentFolder();
+    if (n.size() >= 2 && n[0] == '/' && n[1] == '/')
+        return n; // network path
+    if (!n.empty())
+        return n.front() == '/' ? fullPath(n) : fullPath(root + n);
+    if (!base.empty() && !platform::folderExists(platform::toPath(root)))
+        return std::string(base);
+    if (noRoot)
+        return currentFolder();
     return fullPath(root);
 }
 
@@ -84,32 +96,46 @@ std::string_view namePart(std::string_view path) {
 ExpandedMask expandMask(std::string_view mask, std::string_view root, std::string_view operationBase) {
     const std::string m = slashed(mask);
     std::string basePath = resolvePath(root, {}, operationBase);
-    if (basePath.empty() || basePath.back() != '/') basePath += '/';
-    if (m == "/") return {resolvePath(root, {}, operationBase), false};
+    if (basePath.empty() || basePath.back() != '/')
+        basePath += '/';
+    if (m == "/")
+        return {resolvePath(root, {}, operationBase), false};
     // A leading '/' is an absolute path here (two of them a network path): kept as written.
-    if (!m.empty() && m.front() == '/') return {m, false};
-    if (m.starts_with("./")) return {basePath + m.substr(2), false};
-    if (m.find("../") != std::string::npos) return {m, false};
+    if (!m.empty() && m.front() == '/')
+        return {m, false};
+    if (m.starts_with("./"))
+        return {basePath + m.substr(2), false};
+    if (m.find("../") != std::string::npos)
+        return {m, false};
     return {basePath + m, true};
 }
 
 std::string storedName(std::string_view diskPath, std::string_view base, TZAStorePathMode mode,
                        std::string_view fallback) {
     std::string b = resolvePath(base, {}, fallback);
-    if (b.empty() || b.back() != '/') b += '/';
+    if (b.empty() || b.back() != '/')
+        b += '/';
     std::string p = resolvePath(b, diskPath, fallback);
-    if (!p.empty() && p.back() == '/') p.pop_back();
+    if (!p.empty() && p.back() == '/')
+        p.pop_back();
     // Only a lone "." step goes: here a name may end in a dot ("a." and "a" are two files).
-    if (!p.empty() && p.back() == '.' && (p.size() == 1 || isSep(p[p.size() - 2]))) p.pop_back();
+    if (!p.empty() && p.back() == '.' && (p.size() == 1 || isSep(p[p.size() - 2])))
+        p.pop_back();
 
     switch (mode) {
-    case spNoPath: p = std::string(namePart(p)); break;
+    case spNoPath:
+        p = std::string(namePart(p));
+        break;
     case spRelativePath:
         // Below the base: the rest after it; elsewhere the full path stays.
-        if (p.size() > b.size() && p.compare(0, b.size(), b) == 0) p.erase(0, b.size());
+        if (p.size() > b.size() && p.compare(0, b.size(), b) == 0)
+            p.erase(0, b.size());
         break;
-    case spFullPath: break;
-    case spFullPathWithDrive: p = fullPath(p); break;
+    case spFullPath:
+        break;
+    case spFullPathWithDrive:
+        p = fullPath(p);
+        break;
     }
     std::size_t start = 0;
     if (mode != spFullPathWithDrive) {
@@ -119,23 +145,30 @@ std::string storedName(std::string_view diskPath, std::string_view base, TZAStor
             const std::size_t next = p.find('/', pair + 2);
             start = next == std::string::npos ? p.size() : next;
         }
-        if (start < p.size() && isSep(p[start])) ++start;
+        if (start < p.size() && isSep(p[start]))
+            ++start;
     }
     return slashed(std::string_view(p).substr(start));
 }
 
 std::optional<std::string> confinedEntryPath(std::string_view storedName) {
     const std::string n = slashed(storedName);
-    if (!n.empty() && n.front() == '/') return std::nullopt;
-    if (n.size() >= 2 && n[1] == ':') return std::nullopt; // drive letter
+    if (!n.empty() && n.front() == '/')
+        return std::nullopt;
+    if (n.size() >= 2 && n[1] == ':')
+        return std::nullopt; // drive letter
     std::string result;
     for (std::string_view step : splitSteps(n)) {
-        if (step == ".") continue;
-        if (step == "..") return std::nullopt;
-        if (!result.empty()) result += '/';
+        if (step == ".")
+            continue;
+        if (step == "..")
+            return std::nullopt;
+        if (!result.empty())
+            result += '/';
         result += step;
     }
-    if (!result.empty() && n.back() == '/') result += '/';
+    if (!result.empty() && n.back() == '/')
+        result += '/';
     return result;
 }
 

@@ -33,8 +33,8 @@ std::string_view folderPart(std::string_view path);
 std::string_view namePart(std::string_view path);
 
 struct ExpandedMask {
-    std::string full;  // the mask as a full path
-    bool relative;     // true when it was a plain relative mask put below the base
+    std::string full; // the mask as a full path
+    bool relative;    // true when it was a plain relative mask put below the base
 };
 // A file mask made absolute below `root` (resolved against `operationBase`): absolute
 // and network masks stay as they are, "./x" and "x" are put below the base folder, and

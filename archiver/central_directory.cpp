@@ -27,20 +27,19 @@ constexpr int kErrNameListMismatch = 59; // the name list text of an item is not
 constexpr int kErrNameTooLong = 61;      // a stored name does not fit its 16-bit length field
 
 constexpr int kMaxGrowthStep = 10000;
-constexpr std::size_t kBulkIndexThreshold = 1024;  // SetCount growth that defers the name index
-constexpr std::size_t kDirectoryChunk = 1 << 20;   // read size while loading the directory
-constexpr std::size_t kPrefixSearchBlock = 10000;  // block size of the prefix length search
-constexpr std::size_t kRebuildBlock = 65535;       // block size of the local header scan
-constexpr std::uint16_t kMaxRebuildExtra = 260;    // a local extra field longer than this is not believed
-constexpr int kMaxDescriptorCandidates = 64;       // data descriptor signatures tried per entry
-constexpr std::uint64_t kRebuildBudgetFactor = 4;  // a rebuilt directory's items: at most 4 x the file...
-constexpr std::uint64_t kRebuildAllowance = 16 << 20;  // ... plus 16 MiB
+constexpr std::size_t kBulkIndexThreshold = 1024;     // SetCount growth that defers the name index
+constexpr std::size_t kDirectoryChunk = 1 << 20;      // read size while loading the directory
+constexpr std::size_t kPrefixSearchBlock = 10000;     // block size of the prefix length search
+constexpr std::size_t kRebuildBlock = 65535;          // block size of the local header scan
+constexpr std::uint16_t kMaxRebuildExtra = 260;       // a local extra field longer than this is not believed
+constexpr int kMaxDescriptorCandidates = 64;          // data descriptor signatures tried per entry
+constexpr std::uint64_t kRebuildBudgetFactor = 4;     // a rebuilt directory's items: at most 4 x the file...
+constexpr std::uint64_t kRebuildAllowance = 16 << 20; // ... plus 16 MiB
 
 std::uint32_t nameHash(std::string_view key) { return std::uint32_t(std::hash<std::string_view>{}(key)); }
 
 std::uint32_t u32At(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-           (std::uint32_t(p[3]) << 24);
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
 }
 
 // Sequential reads of [position, end) of a stream in large chunks; each take() returns
@@ -138,11 +137,11 @@ private:
 
 struct FoundDescriptor {
     std::uint64_t position = 0;
-    std::size_t length = kDataDescriptorSize;  // 24 for the zip64 form
+    std::size_t length = kDataDescriptorSize; // 24 for the zip64 form
     std::uint32_t crc32 = 0;
     std::uint64_t compressedSize = 0;
     std::uint64_t uncompressedSize = 0;
-    bool matches = false;  // its compressed size equals its distance from the data
+    bool matches = false; // its compressed size equals its distance from the data
 };
 
 // The data descriptor of an entry whose data starts at `dataStart`, among the signature
@@ -205,12 +204,12 @@ void foldNameInto(std::string_view name, std::string& out) {
             out = platform::toLowerUtf8(name);
             return;
         }
-        if (c == 0xD0 && t >= 0x90 && t <= 0x9F) {          // А..П -> а..п
+        if (c == 0xD0 && t >= 0x90 && t <= 0x9F) { // А..П -> а..п
             out[i + 1] = char(t + 0x20);
-        } else if (c == 0xD0 && t >= 0xA0 && t <= 0xAF) {   // Р..Я -> р..я
+        } else if (c == 0xD0 && t >= 0xA0 && t <= 0xAF) { // Р..Я -> р..я
             out[i] = char(0xD1);
             out[i + 1] = char(t - 0x20);
-        } else if (c == 0xD0 && t <= 0x8F) {                // Ѐ..Џ -> ѐ..џ
+        } else if (c == 0xD0 && t <= 0x8F) { // Ѐ..Џ -> ѐ..џ
             out[i] = char(0xD1);
             out[i + 1] = char(t + 0x10);
         }
@@ -337,7 +336,7 @@ void TZADirArray::rebuildIndex(std::size_t expected) const {
 
 void TZADirArray::insertIndex(int i, std::uint32_t h) const {
     if (2 * (m_indexUsed + 1) > m_index.size()) {
-        rebuildIndex(m_names.size());   // inserts name i as well
+        rebuildIndex(m_names.size()); // inserts name i as well
         return;
     }
     const std::string& key = m_names[std::size_t(i)];
@@ -472,9 +471,8 @@ std::optional<std::uint64_t> TZADirManager::directoryStart(std::uint64_t endPosi
     m_image.zip64 = false;
     const std::uint64_t fileSize = m_image.stream->size();
     std::uint8_t sig[4];
-    if (endPosition > kZip64LocatorSize &&
-        m_image.stream->readAt(endPosition - kZip64LocatorSize, sig, 4) == 4 && u32At(sig) == kZip64LocatorSig &&
-        endPosition > kZip64LocatorSize + kZip64EndRecordSize) {
+    if (endPosition > kZip64LocatorSize && m_image.stream->readAt(endPosition - kZip64LocatorSize, sig, 4) == 4 &&
+        u32At(sig) == kZip64LocatorSig && endPosition > kZip64LocatorSize + kZip64EndRecordSize) {
         std::uint8_t locator[kZip64LocatorSize];
         m_image.stream->readAt(endPosition - kZip64LocatorSize, locator, sizeof locator);
         ByteReader lr(locator);
@@ -540,7 +538,7 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
     m_image.directoryPosition = *start;
     m_current.SetCount(int(count));
     ChunkedInput in(*m_image.stream, *start, fileSize);
-    int kept = 0;   // entries without a name are left out
+    int kept = 0; // entries without a name are left out
     for (int i = 0; i < int(count); ++i) {
         // Items are filled in place in the slots SetCount made; the name goes in through
         // RenameItem, which appends it to the name list.
@@ -609,37 +607,38 @@ void TZADirManager::findPrefixLength(std::uint64_t endPosition) {
     const TDirItem& first = m_current.ItemAt(0);
     const std::uint64_t from = first.localHeaderOffset64();
     std::optional<std::uint64_t> accepted;
-    scanForSignature(*m_image.stream, from, kLocalHeaderSig, kPrefixSearchBlock, kLocalHeaderSize, [&](std::uint64_t hit) {
-        if (hit == 0) {
-            accepted = hit;
-            return false;
-        }
-        std::uint8_t bytes[kLocalHeaderSize];
-        if (m_image.stream->readAt(hit, bytes, sizeof bytes) != sizeof bytes)
-            return true;
-        ByteReader r(bytes);
-        LocalHeader h;
-        read(r, h);
-        // The local header of item 0: same method, time, name and, where the local header
-        // holds them, CRC and sizes. The version is not compared: a zip64 local header
-        // says 45 where the central one may not.
-        bool same = h.method == first.method && h.modTime == first.modTime && h.modDate == first.modDate;
-        if (same && !(h.flags & kFlagDataDescriptor)) {
-            same = h.crc32 == first.crc32;
-            if (h.compressedSize != kZip64Marker32 && first.compressedSize != kZip64Marker32)
-                same = same && h.compressedSize == first.compressedSize;
-            if (h.uncompressedSize != kZip64Marker32 && first.uncompressedSize != kZip64Marker32)
-                same = same && h.uncompressedSize == first.uncompressedSize;
-        }
-        if (same) {
-            std::string name(h.nameLength, '\0');
-            same = m_image.stream->readAt(hit + kLocalHeaderSize, name.data(), name.size()) == name.size() &&
-                   name == first.storedBytes();
-        }
-        if (same)
-            accepted = hit;
-        return !same;
-    });
+    scanForSignature(
+        *m_image.stream, from, kLocalHeaderSig, kPrefixSearchBlock, kLocalHeaderSize, [&](std::uint64_t hit) {
+            if (hit == 0) {
+                accepted = hit;
+                return false;
+            }
+            std::uint8_t bytes[kLocalHeaderSize];
+            if (m_image.stream->readAt(hit, bytes, sizeof bytes) != sizeof bytes)
+                return true;
+            ByteReader r(bytes);
+            LocalHeader h;
+            read(r, h);
+            // The local header of item 0: same method, time, name and, where the local header
+            // holds them, CRC and sizes. The version is not compared: a zip64 local header
+            // says 45 where the central one may not.
+            bool same = h.method == first.method && h.modTime == first.modTime && h.modDate == first.modDate;
+            if (same && !(h.flags & kFlagDataDescriptor)) {
+                same = h.crc32 == first.crc32;
+                if (h.compressedSize != kZip64Marker32 && first.compressedSize != kZip64Marker32)
+                    same = same && h.compressedSize == first.compressedSize;
+                if (h.uncompressedSize != kZip64Marker32 && first.uncompressedSize != kZip64Marker32)
+                    same = same && h.uncompressedSize == first.uncompressedSize;
+            }
+            if (same) {
+                std::string name(h.nameLength, '\0');
+                same = m_image.stream->readAt(hit + kLocalHeaderSize, name.data(), name.size()) == name.size() &&
+                       name == first.storedBytes();
+            }
+            if (same)
+                accepted = hit;
+            return !same;
+        });
     if (!accepted)
         return;
     m_image.prefixLength = *accepted;
@@ -706,8 +705,9 @@ void TZADirManager::rebuildFromLocalHeaders() {
                               window.readAt(nameAt, varPart.data(), varPart.size()) == varPart.size();
         if (complete) {
             const std::string_view rawName(reinterpret_cast<const char*>(varPart.data()), h.nameLength);
-            item.name = entryName(rawName, h.flags, item.versionMadeBy,
-                                  std::span<const std::uint8_t>(varPart).subspan(h.nameLength), m_settings.oemFileNames);
+            item.name =
+                entryName(rawName, h.flags, item.versionMadeBy,
+                          std::span<const std::uint8_t>(varPart).subspan(h.nameLength), m_settings.oemFileNames);
             item.keepStoredName = true;
             if (rawName != item.name)
                 item.storedNameBytes.assign(rawName);
@@ -733,11 +733,12 @@ void TZADirManager::rebuildFromLocalHeaders() {
                 item.crc32 = d->crc32;
                 item.zip64CompressedSize = d->compressedSize;
                 item.zip64UncompressedSize = d->uncompressedSize;
-                item.compressedSize = d->compressedSize >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(d->compressedSize);
+                item.compressedSize =
+                    d->compressedSize >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(d->compressedSize);
                 item.uncompressedSize =
                     d->uncompressedSize >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(d->uncompressedSize);
-                item.hasZip64 = item.hasZip64 || item.compressedSize == kZip64Marker32 ||
-                                item.uncompressedSize == kZip64Marker32;
+                item.hasZip64 =
+                    item.hasZip64 || item.compressedSize == kZip64Marker32 || item.uncompressedSize == kZip64Marker32;
                 if (d->matches)
                     entryEnd = d->position + d->length;
             }
@@ -752,7 +753,8 @@ void TZADirManager::rebuildFromLocalHeaders() {
         }
         // A rebuilt directory may cost a few times the file's size, no more: a file packed
         // with tiny local headers is not believed beyond that.
-        if ((std::uint64_t(m_current.Count()) + 1) * sizeof(TDirItem) > kRebuildBudgetFactor * fileSize + kRebuildAllowance) {
+        if ((std::uint64_t(m_current.Count()) + 1) * sizeof(TDirItem) >
+            kRebuildBudgetFactor * fileSize + kRebuildAllowance) {
             ++m_headersDropped;
             continue;
         }
@@ -767,7 +769,7 @@ void TZADirManager::SaveCentralDirectory(bool appendAtEnd, platform::Stream* tar
     if (targetStream)
         m_image.stream = targetStream;
     platform::Stream& s = *m_image.stream;
-    const std::string comment = m_image.comment;   // the search below replaces it
+    const std::string comment = m_image.comment; // the search below replaces it
     std::optional<std::uint64_t> position;
     if (!appendAtEnd) {
         if (const auto endPosition = FindEndRecord())
@@ -797,7 +799,7 @@ void TZADirManager::SaveCentralDirectory(bool appendAtEnd, platform::Stream* tar
         item.commentLength = std::uint16_t(item.comment.size());
         const std::uint16_t zip64Size = zip64ExtraDataSize(item);
         std::size_t extraLength = zip64Size ? 4u + zip64Size : 0u;
-        std::size_t carried = 0;   // the blocks that fit the 16-bit length field
+        std::size_t carried = 0; // the blocks that fit the 16-bit length field
         for (const auto& block : item.extraBlocks) {
             if (block.headerId == kZip64ExtraId)
                 continue;

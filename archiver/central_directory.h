@@ -19,23 +19,31 @@ namespace archiver {
 
 // What an update does with an item (recorded in TDirItem::operation).
 enum TZAProcessOperation : std::uint8_t {
-    poAdd = 0, poMove = 1, poDelete = 2, poUpdate = 3, poExtract = 4,
-    poTest = 5, poRename = 6, poChangeAttr = 7, poChangeComment = 8, poMakeSFX = 9,
+    poAdd = 0,
+    poMove = 1,
+    poDelete = 2,
+    poUpdate = 3,
+    poExtract = 4,
+    poTest = 5,
+    poRename = 6,
+    poChangeAttr = 7,
+    poChangeComment = 8,
+    poMakeSFX = 9,
 };
 
 // One extra field block as read from an archive; carried unchanged when the directory is
 // written again (except a zip64 block, which is regenerated from the item's values).
 struct TZAExtraBlock {
     std::uint16_t headerId = 0;
-    std::vector<std::uint8_t> data;   // its data size is data.size()
+    std::vector<std::uint8_t> data; // its data size is data.size()
 };
 
 // One archive entry. The CentralHeader base is the 46-byte fixed part of its central file
 // header; the rest never reaches the file as such.
 struct TDirItem : CentralHeader {
-    std::string name;      // stored name, UTF-8, '/' separators; a folder entry ends in '/'
-    std::string oldName;   // the name before a rename (poRename)
-    std::string comment;   // entry comment, raw bytes
+    std::string name;    // stored name, UTF-8, '/' separators; a folder entry ends in '/'
+    std::string oldName; // the name before a rename (poRename)
+    std::string comment; // entry comment, raw bytes
     std::vector<TZAExtraBlock> extraBlocks;
     // An entry read from an archive keeps its name bytes and flag bit 11 as they were: the
     // directory writes them back unchanged. storedNameBytes holds the bytes when they are
@@ -45,22 +53,22 @@ struct TDirItem : CentralHeader {
     std::string storedNameBytes;
     const std::string& storedBytes() const { return storedNameBytes.empty() ? name : storedNameBytes; }
 
-    bool hasZip64 = false;  // zip64 values are present or needed
+    bool hasZip64 = false; // zip64 values are present or needed
     std::uint64_t zip64UncompressedSize = 0;
     std::uint64_t zip64CompressedSize = 0;
     std::uint64_t zip64LocalHeaderOffset = 0;
     std::uint32_t zip64DiskNumberStart = 0;
 
-    bool modified = false;  // the next update writes this item (new or replaced entry)
-    std::string password;   // always empty: encryption is not used
+    bool modified = false; // the next update writes this item (new or replaced entry)
+    std::string password;  // always empty: encryption is not used
     // Data to store instead of sourceFileName; shared by copies of the item.
     std::shared_ptr<platform::Stream> sourceStream;
     bool ownsSourceStream = false;
     std::int32_t sourceStreamStart = 0;
-    bool selected = false;           // work flag of the extraction selection
-    std::string sourceFileName;      // full path of the disk file to store
-    std::uint8_t compressionMode = 0;  // deflate level 0..9 for this item
-    std::uint8_t operation = poAdd;    // a TZAProcessOperation
+    bool selected = false;            // work flag of the extraction selection
+    std::string sourceFileName;       // full path of the disk file to store
+    std::uint8_t compressionMode = 0; // deflate level 0..9 for this item
+    std::uint8_t operation = poAdd;   // a TZAProcessOperation
 
     // The sizes and offset with the zip64 value taken when the 32-bit field holds its marker.
     std::uint64_t compressedSize64() const {
@@ -149,7 +157,7 @@ public:
 private:
     // One slot of the open-addressing name index.
     struct IndexSlot {
-        std::uint32_t position1 = 0;   // position + 1; 0 marks an empty slot
+        std::uint32_t position1 = 0; // position + 1; 0 marks an empty slot
         std::uint32_t hash = 0;
     };
 
@@ -159,7 +167,7 @@ private:
     void insertIndex(int i, std::uint32_t hash) const;
 
     std::vector<TDirItem, platform::LargeAllocator<TDirItem>> m_items;
-    std::vector<std::string, platform::LargeAllocator<std::string>> m_names;  // folded name of each item, same order
+    std::vector<std::string, platform::LargeAllocator<std::string>> m_names; // folded name of each item, same order
     int m_growthStep = 500;
     bool m_exactNames = false;
     // Hash index over m_names: folded name -> position (the highest among equal names).
@@ -168,13 +176,13 @@ private:
     mutable std::vector<IndexSlot, platform::LargeAllocator<IndexSlot>> m_index;
     mutable std::size_t m_indexUsed = 0;
     mutable bool m_indexValid = true;
-    mutable std::string m_lookupKey;   // FindByName's folded key, kept to reuse its storage
+    mutable std::string m_lookupKey; // FindByName's folded key, kept to reuse its storage
 };
 
 // Settings the manager takes from its archiver.
 struct TZADirSettings {
-    bool oemFileNames = true;  // names in CP866 (UTF-8 with flag bit 11 when needed)
-    bool spanning = false;     // a spanning mode is set (the rebuild refuses it)
+    bool oemFileNames = true; // names in CP866 (UTF-8 with flag bit 11 when needed)
+    bool spanning = false;    // a spanning mode is set (the rebuild refuses it)
 };
 
 // Where the directory of the archive file lies and what its end records say: kept aside
@@ -255,7 +263,7 @@ private:
     void findPrefixLength(std::uint64_t endPosition);
     std::optional<std::uint64_t> directoryStart(std::uint64_t endPosition);
 
-    DirectoryImage m_image;   // the stream and where its directory lies
+    DirectoryImage m_image; // the stream and where its directory lies
     bool m_createFlag;
     TZADirSettings m_settings;
     TZADirArray m_backup;

@@ -19,8 +19,6 @@ inline std::uint32_t crcUpdate(std::uint32_t reg, std::span<const std::uint8_t> 
 inline std::uint32_t crcFinish(std::uint32_t reg) { return ~reg; }
 
 // The CRC-32 of one whole buffer.
-inline std::uint32_t crc32(std::span<const std::uint8_t> data) {
-    return crcFinish(crcUpdate(kCrcPreset, data));
-}
+inline std::uint32_t crc32(std::span<const std::uint8_t> data) { return crcFinish(crcUpdate(kCrcPreset, data)); }
 
 } // namespace archiver

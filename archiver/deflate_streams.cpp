@@ -16,7 +16,8 @@ constexpr std::size_t kInflateOutput = kProgressStep;
 
 std::string zlibMessage(const char* op, const z_stream& s, int code) {
     std::string text = std::string("zlib ") + op + " error " + std::to_string(code);
-    if (s.msg) text += std::string(": ") + s.msg;
+    if (s.msg)
+        text += std::string(": ") + s.msg;
     return text;
 }
 
@@ -29,12 +30,14 @@ ZlibError::ZlibError(const std::string& what, int code) : std::runtime_error(wha
 
 Deflater::Deflater(int level) : m_level(level) {
     const int rc = deflateInit2(&m_stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    if (rc != Z_OK) throw ZlibError(zlibMessage("deflateInit", m_stream, rc), rc);
+    if (rc != Z_OK)
+        throw ZlibError(zlibMessage("deflateInit", m_stream, rc), rc);
     m_open = true;
 }
 
 Deflater::~Deflater() {
-    if (m_open) deflateEnd(&m_stream);
+    if (m_open)
+        deflateEnd(&m_stream);
 }
 
 void Deflater::deflateSlice(std::span<const std::uint8_t> in, int flush, std::vector<std::uint8_t>& out) {
@@ -50,52 +53,67 @@ void Deflater::deflateSlice(std::span<const std::uint8_t> in, int flush, std::ve
         m_stream.avail_out = zlibCount(room);
         const int rc = deflate(&m_stream, flush);
         out.resize(out.size() - m_stream.avail_out);
-        if (rc == Z_STREAM_END) return;
-        if (rc != Z_OK && rc != Z_BUF_ERROR) throw ZlibError(zlibMessage("deflate", m_stream, rc), rc);
+        if (rc == Z_STREAM_END)
+            return;
+        if (rc != Z_OK && rc != Z_BUF_ERROR)
+            throw ZlibError(zlibMessage("deflate", m_stream, rc), rc);
         // Done once all input is taken and output space was left over (everything the
         // flush asked for has come out).
-        if (!last && m_stream.avail_in == 0 && m_stream.avail_out != 0) return;
+        if (!last && m_stream.avail_in == 0 && m_stream.avail_out != 0)
+            return;
         room = 65536;
     }
 }
 
 void Deflater::end() {
-    if (!m_open) return;
+    if (!m_open)
+        return;
     m_open = false;
     const int rc = deflateEnd(&m_stream);
-    if (rc != Z_OK) throw ZlibError(zlibMessage("deflateEnd", m_stream, rc), rc);
+    if (rc != Z_OK)
+        throw ZlibError(zlibMessage("deflateEnd", m_stream, rc), rc);
 }
 
 void Deflater::restart(std::span<const std::uint8_t> dictionary) {
     int rc = deflateReset(&m_stream);
     if (rc == Z_OK && !dictionary.empty())
         rc = deflateSetDictionary(&m_stream, dictionary.data(), zlibCount(dictionary.size()));
-    if (rc != Z_OK) throw ZlibError(zlibMessage("deflateReset", m_stream, rc), rc);
+    if (rc != Z_OK)
+        throw ZlibError(zlibMessage("deflateReset", m_stream, rc), rc);
 }
 
 Inflater::Inflater() {
     const int rc = inflateInit2(&m_stream, -MAX_WBITS);
-    if (rc != Z_OK) throw ZlibError(zlibMessage("inflateInit", m_stream, rc), rc);
+    if (rc != Z_OK)
+        throw ZlibError(zlibMessage("inflateInit", m_stream, rc), rc);
 }
 
 Inflater::~Inflater() { inflateEnd(&m_stream); }
 
 std::size_t readBlockSize(int compressionMode) {
     switch (compressionMode) {
-    case 1: case 2: case 3: return kSmallBlock;
-    case 7: case 8: case 9: return kLargeBlock;
-    default: return kMediumBlock;
+    case 1:
+    case 2:
+    case 3:
+        return kSmallBlock;
+    case 7:
+    case 8:
+    case 9:
+        return kLargeBlock;
+    default:
+        return kMediumBlock;
     }
 }
 
-CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const ReadFn& read,
-                               const WriteFn& write, const ProgressFn& progress) {
+CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const ReadFn& read, const WriteFn& write,
+                               const ProgressFn& progress) {
     CompressOutcome result;
     const std::size_t blockSize = readBlockSize(compressionMode);
     std::vector<std::uint8_t> input(static_cast<std::size_t>(std::min<std::uint64_t>(length, blockSize)));
     std::vector<std::uint8_t> output;
     std::unique_ptr<Deflater> deflater;
-    if (compressionMode != 0) deflater = std::make_unique<Deflater>(compressionMode);
+    if (compressionMode != 0)
+        deflater = std::make_unique<Deflater>(compressionMode);
     std::uint32_t reg = kCrcPreset;
 
     while (result.bytesRead < length) {
@@ -104,7 +122,8 @@ CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const 
             break;
         }
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, length - result.bytesRead));
-        if (read(input.data(), n) != n) break;
+        if (read(input.data(), n) != n)
+            break;
         reg = crcUpdate(reg, input.data(), n);
         const bool last = result.bytesRead + n == length;
         output.clear();
@@ -113,15 +132,16 @@ CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const 
         for (std::size_t off = 0; off < n && deflater;) {
             const std::size_t slice = std::min(kProgressStep, n - off);
             const bool blockEnd = off + slice == n;
-            deflater->deflateSlice({input.data() + off, slice}, blockEnd ? (last ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH,
-                                   output);
+            deflater->deflateSlice({input.data() + off, slice},
+                                   blockEnd ? (last ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH, output);
             off += slice;
             if (!blockEnd && progress && !progress(result.bytesRead + off)) {
                 result.cancelled = true;
                 break;
             }
         }
-        if (result.cancelled) break;
+        if (result.cancelled)
+            break;
         const std::uint8_t* data = deflater ? output.data() : input.data();
         const std::size_t size = deflater ? output.size() : n;
         if (write(data, size) != size) {
@@ -133,7 +153,8 @@ CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const 
     }
     // An unfinished stream (short read or write) is reported through bytesRead and
     // writeFailed; the destructor releases it. A finished one must end cleanly.
-    if (deflater && result.bytesRead == length) deflater->end();
+    if (deflater && result.bytesRead == length)
+        deflater->end();
     result.crc = crcFinish(reg);
     return result;
 }
@@ -142,7 +163,8 @@ DecompressOutcome decompressBlocks(int method, std::uint64_t compressedSize, std
                                    std::uint32_t expectedCrc, const ReadFn& read, const WriteFn& write,
                                    const ProgressFn& progress) {
     DecompressOutcome result;
-    if (method != 0 && method != 8) return result;
+    if (method != 0 && method != 8)
+        return result;
     std::vector<std::uint8_t> input(static_cast<std::size_t>(std::min<std::uint64_t>(compressedSize, kInflateInput)));
     std::vector<std::uint8_t> output;
     std::unique_ptr<Inflater> inflater;
@@ -179,7 +201,8 @@ DecompressOutcome decompressBlocks(int method, std::uint64_t compressedSize, std
             result.cancelled = true;
             return result;
         }
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), compressedSize - consumed));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), compressedSize - consumed));
         if (read(input.data(), n) != n) {
             result.problem = DataProblem::ReadFailed;
             return result;
@@ -203,7 +226,8 @@ DecompressOutcome decompressBlocks(int method, std::uint64_t compressedSize, std
                 break;
             }
             const std::size_t produced = output.size() - s.avail_out;
-            if (produced > 0 && !emit(output.data(), produced)) break;
+            if (produced > 0 && !emit(output.data(), produced))
+                break;
             // Highly compressed data: report progress as the output grows, too.
             if (sinceProgress >= kProgressStep) {
                 sinceProgress = 0;
@@ -217,11 +241,13 @@ DecompressOutcome decompressBlocks(int method, std::uint64_t compressedSize, std
                 break;
             }
             // More output is pending only when the buffer was filled; otherwise more input is needed.
-            if (s.avail_out != 0 && (s.avail_in == 0 || rc == Z_BUF_ERROR)) break;
+            if (s.avail_out != 0 && (s.avail_in == 0 || rc == Z_BUF_ERROR))
+                break;
         }
     }
     result.crc = crcFinish(reg);
-    if (damaged) return result;
+    if (damaged)
+        return result;
     // A deflate stream must have reached its final block; stored data is complete by count.
     // An empty entry may carry no deflate data at all.
     const bool complete = inflater ? streamEnd || compressedSize == 0 : consumed == compressedSize;

@@ -83,7 +83,7 @@ struct CompressOutcome {
     std::uint64_t compressedBytes = 0; // entry data bytes written
     std::uint32_t crc = 0;             // CRC-32 of the bytes read (already complemented)
     bool cancelled = false;
-    bool writeFailed = false;          // the archive took fewer bytes than offered
+    bool writeFailed = false; // the archive took fewer bytes than offered
 };
 
 // Turns `length` source bytes into entry data: deflate at `compressionMode` (1..9), or a
@@ -91,25 +91,25 @@ struct CompressOutcome {
 // is sync-flushed and written at once, the last finishes the stream. A short read or a
 // short write ends the loop early (bytesRead < length tells the caller); the output is
 // then an unfinished stream. zlib failures throw ZlibError.
-CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const ReadFn& read,
-                               const WriteFn& write, const ProgressFn& progress = {});
+CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const ReadFn& read, const WriteFn& write,
+                               const ProgressFn& progress = {});
 
 // Why decompressed data is not the entry's file.
 enum class DataProblem {
     None,
-    BadData,       // the deflate stream is damaged (or ends early)
-    TooLong,       // more data than the recorded size
-    TooShort,      // less data than the recorded size
-    CrcMismatch,   // the right length, but not the recorded CRC-32
-    ReadFailed,    // the archive ended inside the data
-    WriteFailed,   // the destination took fewer bytes than offered
+    BadData,     // the deflate stream is damaged (or ends early)
+    TooLong,     // more data than the recorded size
+    TooShort,    // less data than the recorded size
+    CrcMismatch, // the right length, but not the recorded CRC-32
+    ReadFailed,  // the archive ended inside the data
+    WriteFailed, // the destination took fewer bytes than offered
 };
 
 struct DecompressOutcome {
-    bool ok = false;              // complete, right length, right CRC
+    bool ok = false; // complete, right length, right CRC
     DataProblem problem = DataProblem::None;
-    std::uint64_t written = 0;    // bytes handed to the destination
-    std::uint32_t crc = 0;        // CRC-32 of those bytes
+    std::uint64_t written = 0; // bytes handed to the destination
+    std::uint32_t crc = 0;     // CRC-32 of those bytes
     bool cancelled = false;
 };
 

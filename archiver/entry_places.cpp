@@ -10,7 +10,7 @@
 namespace archiver {
 namespace {
 
-constexpr int kErrRefused = 8;   // the entry's data cannot be trusted
+constexpr int kErrRefused = 8; // the entry's data cannot be trusted
 
 [[noreturn]] void refuse(const std::string& reason, const std::string& componentName) {
     throw EZAException(kErrRefused, {}, ZAReason{reason}, componentName);

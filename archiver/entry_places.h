@@ -16,8 +16,8 @@
 namespace archiver {
 
 struct EntryData {
-    std::uint64_t start = 0;  // file position of the first data byte
-    std::uint64_t size = 0;   // compressed size
+    std::uint64_t start = 0; // file position of the first data byte
+    std::uint64_t size = 0;  // compressed size
 };
 
 class EntryPlaces {
@@ -31,11 +31,10 @@ public:
     // or sizes disagree with the central entry (sizes that follow in a data descriptor
     // are not compared), a header shared with another entry, or data that runs into the
     // next entry or the central directory.
-    EntryData check(platform::Stream& archive, const TZADirArray& dir, int i,
-                    const std::string& componentName) const;
+    EntryData check(platform::Stream& archive, const TZADirArray& dir, int i, const std::string& componentName) const;
 
 private:
-    std::vector<std::pair<std::uint64_t, int>> m_offsets;  // (local header offset, item), sorted
+    std::vector<std::pair<std::uint64_t, int>> m_offsets; // (local header offset, item), sorted
     std::uint64_t m_directory;
 };
 

@@ -21,7 +21,8 @@ constexpr std::uint32_t kAttrReadOnly = 0x01;
 constexpr std::uint32_t kRestrictedAttrs = 0x02 | 0x04 | 0x08 | 0x10;
 
 std::string withoutTrailingSeparator(std::string name) {
-    if (!name.empty() && (name.back() == '/' || name.back() == '\\')) name.pop_back();
+    if (!name.empty() && (name.back() == '/' || name.back() == '\\'))
+        name.pop_back();
     return name;
 }
 
@@ -30,10 +31,12 @@ bool equalFolded(std::string_view a, std::string_view b) { return foldName(a) ==
 // A mask without a leading drive ("C:") or network prefix ("//server/share").
 std::string withoutDrive(std::string mask) {
     mask = slashed(mask);
-    if (mask.size() >= 2 && mask[1] == ':') return mask.substr(2);
+    if (mask.size() >= 2 && mask[1] == ':')
+        return mask.substr(2);
     if (mask.starts_with("//")) {
         const std::size_t server = mask.find('/', 2);
-        if (server == std::string::npos) return {};
+        if (server == std::string::npos)
+            return {};
         const std::size_t share = mask.find('/', server + 1);
         return share == std::string::npos ? std::string{} : mask.substr(share);
     }
@@ -42,15 +45,19 @@ std::string withoutDrive(std::string mask) {
 
 // "*.*" matches every stored name; a mask ending in '.' asks for names without extension.
 bool maskTest(std::string_view name, std::string_view mask) {
-    if (mask.empty()) return false;
+    if (mask.empty())
+        return false;
     std::string m(mask);
     if (const std::size_t star = mask.find("*.*"); star != std::string_view::npos)
         m = std::string(mask.substr(0, star)) + "*" + std::string(mask.substr(star + 3));
-    if (mask.back() == '.' && !m.empty()) m.pop_back();
+    if (mask.back() == '.' && !m.empty())
+        m.pop_back();
     std::string_view n = name;
-    if (!n.empty() && n.back() == '.') n.remove_suffix(1);
+    if (!n.empty() && n.back() == '.')
+        n.remove_suffix(1);
     bool r = WildcardMatch(n, m, true);
-    if (r && mask.back() == '.') r = namePart(name).find('.') == std::string_view::npos;
+    if (r && mask.back() == '.')
+        r = namePart(name).find('.') == std::string_view::npos;
     return r;
 }
 
@@ -72,7 +79,8 @@ std::uint32_t dosStamp(std::uint16_t time, std::uint16_t date) { return std::uin
 std::optional<std::uint32_t> fileDosStamp(const std::filesystem::path& p) {
     std::error_code ec;
     const auto t = std::filesystem::last_write_time(p, ec);
-    if (ec) return std::nullopt;
+    if (ec)
+        return std::nullopt;
     const DosDateTime dt = toDosDateTime(t);
     return dosStamp(dt.time, dt.date);
 }
@@ -101,8 +109,10 @@ void TZABaseArchiver::selectEntries(const std::string& mask, std::uint32_t searc
         TDirItem& item = dir.ItemAt(i);
         if (!Options.Recurse && !equalFolded(folderPart(withoutTrailingSeparator(slashed(item.name))), folderPart(m)))
             continue;
-        if (!entryMatches(item, m)) continue;
-        if ((item.externalAttributes & kRestrictedAttrs & ~searchAttr) != 0) continue;
+        if (!entryMatches(item, m))
+            continue;
+        if ((item.externalAttributes & kRestrictedAttrs & ~searchAttr) != 0)
+            continue;
         item.selected = true;
     }
 }
@@ -114,8 +124,10 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
     m_processed = 0;
     m_selectedCount = 0;
     for (int i = 0; i < dir.Count(); ++i)
-        if (dir.ItemAt(i).selected) ++m_selectedCount;
-    if (op == poExtract) overallProgress(0, op, ppStart);
+        if (dir.ItemAt(i).selected)
+            ++m_selectedCount;
+    if (op == poExtract)
+        overallProgress(0, op, ppStart);
 
     bool stopped = false;
     const EntryPlaces places(dir, m_dir->directoryPosition());
@@ -126,32 +138,41 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
         ~Detach() { current = nullptr; }
     } detach{m_inflater = inflater.get()};
     std::string destinationBase = BaseDir.empty() ? m_operationBase : BaseDir;
-    if (destinationBase.empty()) destinationBase = resolvePath({}, {}, {});  // the current folder
+    if (destinationBase.empty())
+        destinationBase = resolvePath({}, {}, {}); // the current folder
     destinationBase = slashed(destinationBase);
-    if (destinationBase.back() != '/') destinationBase += '/';
+    if (destinationBase.back() != '/')
+        destinationBase += '/';
 
     for (int i = 0; i < dir.Count() && !m_cancel && !stopped; ++i) {
-        if (!dir.ItemAt(i).selected) continue;
+        if (!dir.ItemAt(i).selected)
+            continue;
         dir.ItemAt(i).operation = op;
         const std::string name = dir.ItemAt(i).name;
         for (;;) {
             try {
                 bool confirm = true;
-                if (OnConfirmProcessFile) OnConfirmProcessFile(name, op, confirm);
-                if (!confirm) break;
+                if (OnConfirmProcessFile)
+                    OnConfirmProcessFile(name, op, confirm);
+                if (!confirm)
+                    break;
                 fileProgress(name, 0, op, ppStart);
-                if (m_cancel) break;
+                if (m_cancel)
+                    break;
                 if (op == poTest)
                     decompressInto(i, places, nullptr, {});
                 else
                     extractEntry(i, name, destinationBase, places);
                 fileProgress(name, 100, op, ppEnd);
-                if (!m_cancel) ++m_processed;
+                if (!m_cancel)
+                    ++m_processed;
                 break;
             } catch (const EZAException& e) {
                 const TZAAction action = failureDecision(name, op, e);
-                if (action == fxaRetry) continue;
-                if (action == fxaAbort) stopped = true;
+                if (action == fxaRetry)
+                    continue;
+                if (action == fxaAbort)
+                    stopped = true;
                 break;
             }
         }
@@ -160,13 +181,16 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
     for (auto it = m_folderPermissions.rbegin(); it != m_folderPermissions.rend(); ++it)
         platform::setFilePermissions(platform::toPath(it->first), it->second);
     m_folderPermissions.clear();
-    if (op == poExtract) overallProgress(100, op, ppEnd);
-    if (stopped || m_cancel) CancelUpdate();
+    if (op == poExtract)
+        overallProgress(100, op, ppEnd);
+    if (stopped || m_cancel)
+        CancelUpdate();
 }
 
 std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlaces& places) {
     const int threads = effectiveThreads(Threads);
-    if (threads < 2 || !m_archive) return nullptr;
+    if (threads < 2 || !m_archive)
+        return nullptr;
     // Only entries whose data can be read are planned; the others meet their error when
     // the loop comes to them, as with one thread.
     const TZADirArray& dir = m_dir->currentDir();
@@ -180,24 +204,27 @@ std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlac
             const EntryData data = places.check(*m_stream, dir, i, Name);
             sources.push_back({i, data.start, data.size, item.uncompressedSize64(), item.crc32, item.method});
         } catch (const EZAException&) {
-        } catch (const platform::FileError&) {
-        }
+        } catch (const platform::FileError&) {}
     }
-    if (sources.empty()) return nullptr;
+    if (sources.empty())
+        return nullptr;
     try {
         return std::make_unique<ParallelInflater>(m_archive->file(), std::move(sources), threads, BufferBudget);
     } catch (const std::system_error&) {
-        return nullptr;  // no thread to be had: everything is done on this one
+        return nullptr; // no thread to be had: everything is done on this one
     }
 }
 
 void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform::Stream* destination,
                                      const std::string& target) {
     TZADirArray& dir = m_dir->currentDir();
-    if (i < 0 || i >= dir.Count()) throw EZAException(16, Name);
+    if (i < 0 || i >= dir.Count())
+        throw EZAException(16, Name);
     const TDirItem& item = dir.ItemAt(i);
-    if (item.method == 9) throw EZAException(55, Name);
-    if (item.flags & kFlagEncrypted) throw EZAException(8, {}, ZAReason{"it is encrypted, which is not supported"}, Name);
+    if (item.method == 9)
+        throw EZAException(55, Name);
+    if (item.flags & kFlagEncrypted)
+        throw EZAException(8, {}, ZAReason{"it is encrypted, which is not supported"}, Name);
     if (item.method != kMethodStored && item.method != kMethodDeflate)
         throw EZAException(8, {}, ZAReason{"compression method " + std::to_string(item.method) + " is not supported"},
                            Name);
@@ -211,7 +238,8 @@ void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform:
     const TZAProcessOperation op = TZAProcessOperation(item.operation);
     const std::uint64_t total = data.size;
     ProgressFn progress = [this, &item, op, total](std::uint64_t done) {
-        fileProgress(item.name, total == 0 ? 100 : int(std::min<std::uint64_t>(100, done * 100 / total)), op, ppProcess);
+        fileProgress(item.name, total == 0 ? 100 : int(std::min<std::uint64_t>(100, done * 100 / total)), op,
+                     ppProcess);
         return !m_cancel;
     };
     ReadFn read = [this](std::uint8_t* buf, std::size_t n) { return m_stream->read(buf, n); };
@@ -225,16 +253,18 @@ void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform:
             out = decompressBlocks(item.method, data.size, item.uncompressedSize64(), item.crc32, read, put, progress);
         }
     } catch (const platform::FileError&) {
-        out.problem = DataProblem::ReadFailed;   // an unreadable archive fails this entry like damaged data
+        out.problem = DataProblem::ReadFailed; // an unreadable archive fails this entry like damaged data
     } catch (const ZlibError&) {
         out.problem = DataProblem::BadData;
     }
-    if (out.ok || out.cancelled || m_cancel) return;
+    if (out.ok || out.cancelled || m_cancel)
+        return;
     if (out.problem == DataProblem::WriteFailed) {
         const int e = destination ? destination->lastError() : 0;
         throw EZAException(19, {target}, e ? osReason(e) : ZAReason{"it could not be written"}, Name);
     }
-    if (ExtractCorruptedFiles) return;
+    if (ExtractCorruptedFiles)
+        return;
     static constexpr const char* kWhy[] = {
         "",
         "its compressed data is damaged",
@@ -250,14 +280,17 @@ void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform:
 void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const std::string& destinationBase,
                                    const EntryPlaces& places) {
     TZADirArray& dir = m_dir->currentDir();
-    if (i < 0 || i >= dir.Count()) throw EZAException(16, Name);
+    if (i < 0 || i >= dir.Count())
+        throw EZAException(16, Name);
     std::string name = storedName;
     std::uint32_t attributes = dir.ItemAt(i).externalAttributes;
-    if (OnExtractFile) OnExtractFile(name, attributes, dir.ItemAt(i).comment);
+    if (OnExtractFile)
+        OnExtractFile(name, attributes, dir.ItemAt(i).comment);
 
     // Nothing is ever written outside the destination base.
     const std::optional<std::string> confined = confinedEntryPath(name);
-    if (!confined) throw EZAException(19, {name}, ZAReason{"refused as unsafe: it would lie outside the destination"}, Name);
+    if (!confined)
+        throw EZAException(19, {name}, ZAReason{"refused as unsafe: it would lie outside the destination"}, Name);
     std::string relative = *confined;
     const TDirItem& item = dir.ItemAt(i);
     const bool folderEntry = item.isFolder() || (!item.name.empty() && item.name.back() == '/');
@@ -277,29 +310,37 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
     }
     if (folderEntry) {
         // A folder's own mode is given once everything in it is written (it may forbid writing).
-        if (const auto permissions = storedPermissions(item); permissions && Options.SetAttributes && Options.CreateDirs)
+        if (const auto permissions = storedPermissions(item);
+            permissions && Options.SetAttributes && Options.CreateDirs)
             m_folderPermissions.emplace_back(destinationBase + relative, *permissions);
         return;
     }
-    if (relative.empty()) throw EZAException(19, {name}, ZAReason{"refused as unsafe: it names the destination itself"}, Name);
+    if (relative.empty())
+        throw EZAException(19, {name}, ZAReason{"refused as unsafe: it names the destination itself"}, Name);
 
     std::string target = destinationBase + relative;
     std::filesystem::path targetPath = platform::toPath(target);
     if (const auto existing = platform::fileAttributes(targetPath)) {
-        if (!Options.ReplaceReadOnly && (*existing & kAttrReadOnly)) return;
+        if (!Options.ReplaceReadOnly && (*existing & kAttrReadOnly))
+            return;
         const std::uint32_t entryStamp = dosStamp(item.modTime, item.modDate);
         switch (Options.OverwriteMode) {
         case omPrompt:
-            if (!confirmOverwrite(name, target)) return;
+            if (!confirmOverwrite(name, target))
+                return;
             targetPath = platform::toPath(target);
             break;
-        case omAlways: break;
-        case omNever: return;
+        case omAlways:
+            break;
+        case omNever:
+            return;
         case omIfNewer:
-            if (!(entryStamp > fileDosStamp(targetPath).value_or(0))) return;
+            if (!(entryStamp > fileDosStamp(targetPath).value_or(0)))
+                return;
             break;
         case omIfOlder:
-            if (!(entryStamp < fileDosStamp(targetPath).value_or(0))) return;
+            if (!(entryStamp < fileDosStamp(targetPath).value_or(0)))
+                return;
             break;
         }
     }
@@ -314,7 +355,8 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
     try {
         if (platform::fileAttributes(targetPath)) {
             // A link in the way is removed itself; the file it points to is left alone.
-            if (!std::filesystem::is_symlink(targetPath)) platform::setFileAttributes(targetPath, 0);
+            if (!std::filesystem::is_symlink(targetPath))
+                platform::setFileAttributes(targetPath, 0);
             platform::deleteFile(targetPath);
         }
         file.emplace(platform::File::create(targetPath));
@@ -340,7 +382,8 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
                 platform::deleteFile(path);
             } else if (self.Options.SetAttributes) {
                 platform::setFileAttributes(path, attributes);
-                if (const auto permissions = storedPermissions(item)) platform::setFilePermissions(path, *permissions);
+                if (const auto permissions = storedPermissions(item))
+                    platform::setFilePermissions(path, *permissions);
             }
         }
     } finish{*this, file, targetPath, item, attributes, failed};

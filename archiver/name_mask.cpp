@@ -83,9 +83,15 @@ bool matchElements(const std::vector<Element>& elements, const std::u32string& r
             }
             bool ok = false;
             switch (e.kind) {
-            case ElementKind::ekEnd: ok = pos == n; break;
-            case ElementKind::ekAnyChar: ok = pos < n; break;
-            case ElementKind::ekLiteral: ok = pos < n && text[pos] == e.ch; break;
+            case ElementKind::ekEnd:
+                ok = pos == n;
+                break;
+            case ElementKind::ekAnyChar:
+                ok = pos < n;
+                break;
+            case ElementKind::ekLiteral:
+                ok = pos < n && text[pos] == e.ch;
+                break;
             }
             if (!ok) {
                 failed = true;
@@ -110,9 +116,7 @@ bool TMask::Matches(std::string_view text) const {
     return matchElements(m_elements, platform::codePointsOf(text), true);
 }
 
-bool MatchesMask(std::string_view name, std::string_view mask) {
-    return TMask(mask).Matches(name);
-}
+bool MatchesMask(std::string_view name, std::string_view mask) { return TMask(mask).Matches(name); }
 
 bool WildcardMatch(std::string_view text, std::string_view mask, bool ignoreCase) {
     if (mask == "*.*")

@@ -36,7 +36,7 @@ public:
     struct Element {
         bool starLed = false; // a '*' came before this element
         ElementKind kind = ElementKind::ekLiteral;
-        char32_t ch = 0;      // ekLiteral: the character, case-folded, '\' as '/'
+        char32_t ch = 0; // ekLiteral: the character, case-folded, '\' as '/'
     };
 
 private:

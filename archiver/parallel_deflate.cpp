@@ -33,13 +33,15 @@ class BufferPool {
 public:
     explicit BufferPool(std::size_t keep) : m_keep(keep) {}
     std::vector<std::uint8_t> take() {
-        if (m_spare.empty()) return {};
+        if (m_spare.empty())
+            return {};
         std::vector<std::uint8_t> b = std::move(m_spare.back());
         m_spare.pop_back();
         return b;
     }
     void give(std::vector<std::uint8_t>&& b) {
-        if (m_spare.size() < m_keep) m_spare.push_back(std::move(b));
+        if (m_spare.size() < m_keep)
+            m_spare.push_back(std::move(b));
     }
 
 private:
@@ -50,11 +52,11 @@ private:
 // What both pipelines share: the lock, the two signals, the budget and the workers.
 struct Crew {
     std::mutex mu;
-    std::condition_variable workReady;  // workers: a job, budget or a stop
-    std::condition_variable dataReady;  // the writer: a result
+    std::condition_variable workReady; // workers: a job, budget or a stop
+    std::condition_variable dataReady; // the writer: a result
     bool stop = false;
     std::size_t budget;
-    std::size_t used = 0;               // bytes held for the writer
+    std::size_t used = 0; // bytes held for the writer
     BufferPool pool;
     std::vector<std::thread> threads;
 
@@ -67,7 +69,8 @@ struct Crew {
             try {
                 threads.emplace_back(body);
             } catch (const std::system_error&) {
-                if (threads.empty()) throw;
+                if (threads.empty())
+                    throw;
                 break;
             }
         }
@@ -78,7 +81,8 @@ struct Crew {
             stop = true;
         }
         workReady.notify_all();
-        for (std::thread& t : threads) t.join();
+        for (std::thread& t : threads)
+            t.join();
     }
     // Waits until `ready` holds. Every kPumpInterval without it, `pump` runs with the
     // lock released; false when it asks to stop.
@@ -88,7 +92,8 @@ struct Crew {
             lock.unlock();
             const bool go = pump();
             lock.lock();
-            if (!go) return false;
+            if (!go)
+                return false;
         }
         return true;
     }
@@ -97,7 +102,8 @@ struct Crew {
 } // namespace
 
 int effectiveThreads(int setting) {
-    if (setting > 0) return setting;
+    if (setting > 0)
+        return setting;
     return int(std::max(1u, std::thread::hardware_concurrency()));
 }
 
@@ -107,10 +113,10 @@ namespace {
 
 struct Block {
     std::size_t source = 0;
-    std::uint64_t offset = 0;    // first input byte
+    std::uint64_t offset = 0; // first input byte
     std::size_t inputSize = 0;
     bool last = false;
-    std::size_t cost = 0;        // budget taken while it waits
+    std::size_t cost = 0; // budget taken while it waits
     std::vector<std::uint8_t> out;
     std::uint32_t crc = 0;
     enum State { Running, Done, Short, Failed } state = Running;
@@ -125,7 +131,7 @@ struct PackState {
     std::uint64_t length = 0;
     std::size_t blockSize = 0;
     std::size_t blocks = 0;
-    std::size_t nextBlock = 0;   // the next block to give to a worker
+    std::size_t nextBlock = 0; // the next block to give to a worker
 };
 
 // One block: the input with the dictionary before it is read, checked and compressed
@@ -134,14 +140,16 @@ bool packBlock(Block& block, const platform::File& file, int level, std::vector<
                std::unique_ptr<Deflater>& deflater) {
     const std::size_t dictionary = std::size_t(std::min<std::uint64_t>(kDictionary, block.offset));
     input.resize(dictionary + block.inputSize);
-    if (file.pread(block.offset - dictionary, input.data(), input.size()) != input.size()) return false;
+    if (file.pread(block.offset - dictionary, input.data(), input.size()) != input.size())
+        return false;
     const std::span<const std::uint8_t> data(input.data() + dictionary, block.inputSize);
     block.crc = crc32(data);
     block.out.clear();
     if (level == 0) {
         block.out.assign(data.begin(), data.end());
     } else {
-        if (!deflater || deflater->level() != level) deflater = std::make_unique<Deflater>(level);
+        if (!deflater || deflater->level() != level)
+            deflater = std::make_unique<Deflater>(level);
         deflater->restart({input.data(), dictionary});
         deflater->deflateSlice(data, block.last ? Z_FINISH : Z_SYNC_FLUSH, block.out);
     }
@@ -152,12 +160,11 @@ bool packBlock(Block& block, const platform::File& file, int level, std::vector<
 
 struct ParallelPacker::Impl : Crew {
     std::vector<PackState> sources;
-    std::size_t schedule = 0;   // the next source to give blocks to workers
-    std::size_t claim = 0;      // the first source the writer may still ask for
-    std::deque<std::shared_ptr<Block>> window;  // blocks given out and not yet written, in order
+    std::size_t schedule = 0;                  // the next source to give blocks to workers
+    std::size_t claim = 0;                     // the first source the writer may still ask for
+    std::deque<std::shared_ptr<Block>> window; // blocks given out and not yet written, in order
 
-    Impl(std::vector<PackSource> list, int threads, std::size_t budget)
-        : Crew(budget, readBlockSize(1), threads) {
+    Impl(std::vector<PackSource> list, int threads, std::size_t budget) : Crew(budget, readBlockSize(1), threads) {
         sources.reserve(list.size());
         for (PackSource& s : list) {
             sources.emplace_back();
@@ -173,12 +180,13 @@ struct ParallelPacker::Impl : Crew {
         try {
             const std::filesystem::path path = platform::toPath(s.src.path);
             std::error_code ec;
-            if (!std::filesystem::is_regular_file(path, ec)) throw std::runtime_error("not a regular file");
+            if (!std::filesystem::is_regular_file(path, ec))
+                throw std::runtime_error("not a regular file");
             auto file = std::make_shared<platform::File>(platform::File::openRead(path));
             s.length = file->size();
             s.file = std::move(file);
         } catch (...) {
-            s.unreadable = true;  // the writer's own attempt finds out why
+            s.unreadable = true; // the writer's own attempt finds out why
             return;
         }
         s.blockSize = readBlockSize(s.src.level);
@@ -190,7 +198,8 @@ struct ParallelPacker::Impl : Crew {
                                      int& level) {
         while (!stop && schedule < sources.size()) {
             PackState& s = sources[schedule];
-            if (!s.opened) open(s);
+            if (!s.opened)
+                open(s);
             if (s.unreadable || s.nextBlock >= s.blocks) {
                 s.file.reset();
                 ++schedule;
@@ -204,7 +213,7 @@ struct ParallelPacker::Impl : Crew {
             }
             auto block = std::make_shared<Block>();
             block->out = pool.take();
-            cost = std::max(cost, block->out.capacity());   // a reused buffer counts as what it holds
+            cost = std::max(cost, block->out.capacity()); // a reused buffer counts as what it holds
             block->source = schedule;
             block->offset = std::uint64_t(s.nextBlock) * s.blockSize;
             block->inputSize = std::size_t(std::min<std::uint64_t>(s.blockSize, s.length - block->offset));
@@ -231,12 +240,14 @@ struct ParallelPacker::Impl : Crew {
             std::shared_ptr<const platform::File> file;
             int level = 0;
             const std::shared_ptr<Block> block = nextBlock(lock, file, level);
-            if (!block) return;
+            if (!block)
+                return;
             lock.unlock();
             Block::State state = Block::Done;
             std::exception_ptr error;
             try {
-                if (!packBlock(*block, *file, level, input, deflater)) state = Block::Short;
+                if (!packBlock(*block, *file, level, input, deflater))
+                    state = Block::Short;
             } catch (...) {
                 error = std::current_exception();
                 state = Block::Failed;
@@ -252,7 +263,8 @@ struct ParallelPacker::Impl : Crew {
 
     // Drops every source before `limit` and whatever of them waits.
     void dropBefore(std::size_t limit) {
-        while (!window.empty() && window.front()->source < limit) release(window.front());
+        while (!window.empty() && window.front()->source < limit)
+            release(window.front());
         for (std::size_t i = claim; i < limit && i < sources.size(); ++i) {
             sources[i].nextBlock = sources[i].blocks;
             sources[i].file.reset();
@@ -266,7 +278,8 @@ struct ParallelPacker::Impl : Crew {
     void release(std::shared_ptr<Block> block) {
         window.pop_front();
         used -= block->cost;
-        if (block->state != Block::Running) pool.give(std::move(block->out));
+        if (block->state != Block::Running)
+            pool.give(std::move(block->out));
         workReady.notify_all();
     }
 };
@@ -280,8 +293,10 @@ bool ParallelPacker::write(const std::string& name, int level, std::uint64_t len
                            const ProgressFn& progress, CompressOutcome& outcome) {
     std::unique_lock lock(m->mu);
     std::size_t e = m->claim;
-    while (e < m->sources.size() && m->sources[e].src.name != name) ++e;
-    if (e == m->sources.size()) return false;
+    while (e < m->sources.size() && m->sources[e].src.name != name)
+        ++e;
+    if (e == m->sources.size())
+        return false;
     m->dropBefore(e);
     PackState& s = m->sources[e];
     auto pump = [&] { return !progress || progress(outcome.bytesRead); };
@@ -289,7 +304,8 @@ bool ParallelPacker::write(const std::string& name, int level, std::uint64_t len
     // The source is read ahead once it is opened; the writer's own file must still have
     // the length the blocks were cut for.
     auto frontIsOurs = [&] { return !m->window.empty() && m->window.front()->source == e; };
-    if (!m->waitPumping(lock, [&] { return s.opened && (s.unreadable || s.blocks == 0 || frontIsOurs()); }, pump)) {
+    if (!m->waitPumping(
+            lock, [&] { return s.opened && (s.unreadable || s.blocks == 0 || frontIsOurs()); }, pump)) {
         m->dropBefore(e + 1);
         outcome.cancelled = true;
         return true;
@@ -303,8 +319,8 @@ bool ParallelPacker::write(const std::string& name, int level, std::uint64_t len
         lock.unlock();
         const bool go = !progress || progress(outcome.bytesRead);
         lock.lock();
-        if (!go || !m->waitPumping(lock, [&] { return frontIsOurs() && m->window.front()->state != Block::Running; },
-                                   pump)) {
+        if (!go || !m->waitPumping(
+                       lock, [&] { return frontIsOurs() && m->window.front()->state != Block::Running; }, pump)) {
             outcome.cancelled = true;
             break;
         }
@@ -315,15 +331,19 @@ bool ParallelPacker::write(const std::string& name, int level, std::uint64_t len
             lock.unlock();
             std::rethrow_exception(error);
         }
-        if (block->state == Block::Short) break;  // bytesRead < length: the caller's error
+        if (block->state == Block::Short)
+            break; // bytesRead < length: the caller's error
         lock.unlock();
         bool ok = true;
         for (std::size_t step = kProgressStep; ok && step < block->inputSize; step += kProgressStep)
             ok = !progress || progress(outcome.bytesRead + step);
-        if (!ok) outcome.cancelled = true;
-        else if (write(block->out.data(), block->out.size()) != block->out.size()) outcome.writeFailed = true;
+        if (!ok)
+            outcome.cancelled = true;
+        else if (write(block->out.data(), block->out.size()) != block->out.size())
+            outcome.writeFailed = true;
         lock.lock();
-        if (outcome.cancelled || outcome.writeFailed) break;
+        if (outcome.cancelled || outcome.writeFailed)
+            break;
         crc = b == 0 ? block->crc : std::uint32_t(crc32_combine(crc, block->crc, z_off_t(block->inputSize)));
         outcome.bytesRead += block->inputSize;
         outcome.compressedBytes += block->out.size();
@@ -340,12 +360,12 @@ namespace {
 
 struct Chunk {
     std::vector<std::uint8_t> data;
-    std::uint64_t consumed = 0;  // input read when it was produced, for progress
+    std::uint64_t consumed = 0; // input read when it was produced, for progress
 };
 
 struct InflateJob {
     InflateSource src;
-    bool dropped = false;        // the writer will not take it (any more)
+    bool dropped = false; // the writer will not take it (any more)
     bool finished = false;
     std::deque<Chunk> chunks;
     DecompressOutcome outcome;
@@ -357,8 +377,8 @@ struct InflateJob {
 struct ParallelInflater::Impl : Crew {
     const platform::File& archive;
     std::vector<InflateJob> jobs;
-    std::size_t next = 0;   // the next job for a worker
-    std::size_t head = 0;   // the job the writer is on or comes to next
+    std::size_t next = 0; // the next job for a worker
+    std::size_t head = 0; // the job the writer is on or comes to next
 
     Impl(const platform::File& archive, std::vector<InflateSource> list, int threads, std::size_t budget)
         : Crew(budget, kProgressStep, threads), archive(archive) {
@@ -380,7 +400,8 @@ struct ParallelInflater::Impl : Crew {
             return stop || job.dropped ||
                    (isHead(job) ? job.chunks.size() < kHeadChunks : used + kProgressStep <= budget);
         });
-        if (stop || job.dropped) return 0;
+        if (stop || job.dropped)
+            return 0;
         Chunk chunk{pool.take(), consumed};
         used += kProgressStep;
         lock.unlock();
@@ -395,7 +416,8 @@ struct ParallelInflater::Impl : Crew {
         std::unique_lock lock(mu);
         while (!stop && next < jobs.size()) {
             InflateJob& job = jobs[next++];
-            if (job.dropped) continue;
+            if (job.dropped)
+                continue;
             lock.unlock();
             DecompressOutcome out;
             std::exception_ptr error;
@@ -437,7 +459,8 @@ struct ParallelInflater::Impl : Crew {
 
     // The writer moves on to job `to`: every job before it is dropped.
     void advance(std::size_t to) {
-        for (; head < to; ++head) drop(jobs[head]);
+        for (; head < to; ++head)
+            drop(jobs[head]);
         workReady.notify_all();
     }
 };
@@ -451,8 +474,10 @@ ParallelInflater::~ParallelInflater() { m->finish(); }
 bool ParallelInflater::write(int item, const WriteFn& write, const ProgressFn& progress, DecompressOutcome& outcome) {
     std::unique_lock lock(m->mu);
     std::size_t j = m->head;
-    while (j < m->jobs.size() && m->jobs[j].src.item != item) ++j;
-    if (j == m->jobs.size()) return false;
+    while (j < m->jobs.size() && m->jobs[j].src.item != item)
+        ++j;
+    if (j == m->jobs.size())
+        return false;
     m->advance(j);
     InflateJob& job = m->jobs[j];
     outcome = {};
@@ -460,11 +485,13 @@ bool ParallelInflater::write(int item, const WriteFn& write, const ProgressFn& p
     auto pump = [&] { return !progress || progress(consumed); };
     bool go = true;
     for (;;) {
-        if (!m->waitPumping(lock, [&] { return !job.chunks.empty() || job.finished; }, pump)) {
+        if (!m->waitPumping(
+                lock, [&] { return !job.chunks.empty() || job.finished; }, pump)) {
             go = false;
             break;
         }
-        if (job.chunks.empty()) break;
+        if (job.chunks.empty())
+            break;
         Chunk chunk = std::move(job.chunks.front());
         job.chunks.pop_front();
         lock.unlock();
@@ -475,7 +502,8 @@ bool ParallelInflater::write(int item, const WriteFn& write, const ProgressFn& p
         m->used -= kProgressStep;
         m->pool.give(std::move(chunk.data));
         m->workReady.notify_all();
-        if (!go) break;
+        if (!go)
+            break;
         if (!written) {
             outcome.problem = DataProblem::WriteFailed;
             m->advance(j + 1);

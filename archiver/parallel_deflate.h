@@ -36,9 +36,9 @@ int effectiveThreads(int setting);
 inline constexpr std::size_t kDefaultBufferBudget = std::size_t(64) << 20;
 
 struct PackSource {
-    std::string name;   // the entry's stored name: what the writer asks for
-    std::string path;   // the file read (a regular file)
-    int level = 0;      // deflate level 1..9, or 0 for a stored copy
+    std::string name; // the entry's stored name: what the writer asks for
+    std::string path; // the file read (a regular file)
+    int level = 0;    // deflate level 1..9, or 0 for a stored copy
 };
 
 class ParallelPacker {
@@ -65,12 +65,12 @@ private:
 };
 
 struct InflateSource {
-    int item = 0;                       // the directory index, what the writer asks for
-    std::uint64_t start = 0;            // file position of the entry's data
+    int item = 0;            // the directory index, what the writer asks for
+    std::uint64_t start = 0; // file position of the entry's data
     std::uint64_t compressedSize = 0;
     std::uint64_t uncompressedSize = 0;
     std::uint32_t crc = 0;
-    int method = 0;                     // 0 stored or 8 deflate
+    int method = 0; // 0 stored or 8 deflate
 };
 
 class ParallelInflater {

@@ -20,7 +20,8 @@ constexpr std::size_t kCopyBlock = 1 << 20;
 // cannot grow once the data follows it, so in the automatic mode room is also made when
 // deflate could push the compressed size past 4 GiB.
 bool needsZip64Sizes(std::uint64_t length, TZip64Mode mode) {
-    if (mode == zmAlways) return true;
+    if (mode == zmAlways)
+        return true;
     const std::uint64_t margin = mode == zmAuto ? length / 64 + (1u << 20) : 0;
     return length + margin >= kZip64Marker32;
 }
@@ -29,7 +30,8 @@ bool needsZip64Sizes(std::uint64_t length, TZip64Mode mode) {
 std::uint16_t localExtraLength(const TDirItem& item, bool zip64) {
     std::size_t n = zip64 ? kLocalZip64ExtraSize : 0;
     for (const TZAExtraBlock& b : item.extraBlocks)
-        if (b.headerId != kZip64ExtraId) n += 4 + b.data.size();
+        if (b.headerId != kZip64ExtraId)
+            n += 4 + b.data.size();
     return std::uint16_t(std::min<std::size_t>(n, 0xFFFF));
 }
 
@@ -42,11 +44,11 @@ struct SourcePositionGuard {
     platform::Stream* stream = nullptr;
     std::uint64_t position = 0;
     ~SourcePositionGuard() {
-        if (!stream) return;
+        if (!stream)
+            return;
         try {
             stream->seek(position);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
 };
 
@@ -73,12 +75,14 @@ void UpdateEngine::setLocalOffset(TDirItem& item, std::uint64_t position) const 
 
 void UpdateEngine::writeFailed() {
     const int e = m_out->lastError();
-    if (e != 0) throw EZAException(46, {}, osReason(e), m_ctx.componentName);
+    if (e != 0)
+        throw EZAException(46, {}, osReason(e), m_ctx.componentName);
     throw EZAException(46, m_ctx.componentName);
 }
 
 void UpdateEngine::writeAll(const std::vector<std::uint8_t>& bytes) {
-    if (m_out->write(bytes.data(), bytes.size()) != bytes.size()) writeFailed();
+    if (m_out->write(bytes.data(), bytes.size()) != bytes.size())
+        writeFailed();
 }
 
 // The first item at which the batch differs from the archive: a new name at that place
@@ -89,10 +93,12 @@ int UpdateEngine::findFirstChanged() const {
     // Entries written by other tools need not lie in directory order. Keeping a prefix is
     // only safe when offsets grow with the index; otherwise everything is rewritten.
     for (int i = 1; i < backup.Count(); ++i)
-        if (backup.ItemAt(i).localHeaderOffset64() <= backup.ItemAt(i - 1).localHeaderOffset64()) return 0;
+        if (backup.ItemAt(i).localHeaderOffset64() <= backup.ItemAt(i - 1).localHeaderOffset64())
+            return 0;
     const int common = std::min(backup.Count(), current.Count());
     for (int i = 0; i < common; ++i)
-        if (backup.ItemAt(i).name != current.ItemAt(i).name || current.ItemAt(i).modified) return i;
+        if (backup.ItemAt(i).name != current.ItemAt(i).name || current.ItemAt(i).modified)
+            return i;
     return common;
 }
 
@@ -102,10 +108,12 @@ std::uint64_t UpdateEngine::keptLength() const {
     const TZADirArray& backup = m_dir.backupDir();
     if (m_firstChanged < backup.Count()) {
         std::uint64_t at = std::numeric_limits<std::uint64_t>::max();
-        for (int i = m_firstChanged; i < backup.Count(); ++i) at = std::min(at, backup.ItemAt(i).localHeaderOffset64());
+        for (int i = m_firstChanged; i < backup.Count(); ++i)
+            at = std::min(at, backup.ItemAt(i).localHeaderOffset64());
         return std::min(at, m_archive.size());
     }
-    if (backup.Count() == 0) return std::min(m_dir.prefixLength(), m_archive.size());
+    if (backup.Count() == 0)
+        return std::min(m_dir.prefixLength(), m_archive.size());
     // After the last entry: where the directory was found (which also holds for archives
     // with data in front of them, whose stored offset may not).
     return std::min(m_dir.directoryPosition(), m_archive.size());
@@ -119,14 +127,16 @@ void UpdateEngine::requireSpace(std::uint64_t keep) const {
     const TZADirArray& current = m_dir.currentDir();
     for (int i = m_firstChanged; i < current.Count(); ++i) {
         const TDirItem& item = current.ItemAt(i);
-        if (!item.modified) needed += item.compressedSize64();
+        if (!item.modified)
+            needed += item.compressedSize64();
     }
     std::error_code ec;
-    const auto space = std::filesystem::space(m_ctx.archive.target().parent_path().empty()
-                                                  ? std::filesystem::path(".")
-                                                  : m_ctx.archive.target().parent_path(),
-                                              ec);
-    if (ec || space.available >= needed) return;
+    const auto space =
+        std::filesystem::space(m_ctx.archive.target().parent_path().empty() ? std::filesystem::path(".")
+                                                                            : m_ctx.archive.target().parent_path(),
+                               ec);
+    if (ec || space.available >= needed)
+        return;
     throw EZAException(46, {},
                        ZAReason{"not enough space beside the archive for its new copy (" + std::to_string(needed) +
                                 " bytes needed, " + std::to_string(space.available) + " available)"},
@@ -138,13 +148,16 @@ bool UpdateEngine::run() {
     const TZADirArray& backup = m_dir.backupDir();
     int firstModified = -1;
     for (int i = 0; i < current.Count(); ++i) {
-        if (!current.ItemAt(i).modified) continue;
+        if (!current.ItemAt(i).modified)
+            continue;
         ++m_toProcess;
-        if (firstModified < 0) firstModified = i;
+        if (firstModified < 0)
+            firstModified = i;
     }
     m_firstChanged = findFirstChanged();
     for (int i = 0; i < current.Count(); ++i)
-        if (current.ItemAt(i).modified) m_utf8Folders.addName(current.ItemAt(i).name);
+        if (current.ItemAt(i).modified)
+            m_utf8Folders.addName(current.ItemAt(i).name);
 
     const auto startOp = firstModified >= 0 ? TZAProcessOperation(current.ItemAt(firstModified).operation) : poDelete;
     m_ctx.overallProgress(0, startOp, ppStart);
@@ -225,7 +238,8 @@ bool UpdateEngine::writeEntries() {
     } stopPacker{m_packer};
     TZADirArray& current = m_dir.currentDir();
     for (int i = m_firstChanged; i < current.Count();) {
-        if (m_ctx.cancelled) return false;
+        if (m_ctx.cancelled)
+            return false;
         bool success = true;
         do {
             m_action = fxaIgnore;
@@ -235,7 +249,8 @@ bool UpdateEngine::writeEntries() {
             else
                 copyExistingEntry(i);
         } while (m_action == fxaRetry);
-        if (m_action == fxaAbort || m_ctx.cancelled) return false;
+        if (m_action == fxaAbort || m_ctx.cancelled)
+            return false;
         if (success) {
             ++m_done;
             ++i;
@@ -245,7 +260,7 @@ bool UpdateEngine::writeEntries() {
             // an item recorded earlier in the same batch, which has no old data to keep.
             current.DeleteItem(i);
         } else {
-            copyExistingEntry(i);   // a replacement that was given up keeps the old data
+            copyExistingEntry(i); // a replacement that was given up keeps the old data
             ++i;
         }
     }
@@ -285,7 +300,8 @@ void UpdateEngine::openSource(TDirItem& item, Source& src) const {
         src.stream->seek(start);
     } else if (!item.isFolder()) {
         const std::string& name = item.sourceFileName;
-        if (name.size() > kMaxSourcePath) throw EZAException(61, {name}, m_ctx.componentName);
+        if (name.size() > kMaxSourcePath)
+            throw EZAException(61, {name}, m_ctx.componentName);
         const std::filesystem::path path = platform::toPath(name);
         // Only regular files have contents to store: opening a pipe would wait for a writer.
         std::error_code ec;
@@ -298,7 +314,8 @@ void UpdateEngine::openSource(TDirItem& item, Source& src) const {
         }
         src.stream = &*src.file;
     }
-    if (src.stream) src.length = src.stream->size() - std::min(src.stream->size(), start);
+    if (src.stream)
+        src.length = src.stream->size() - std::min(src.stream->size(), start);
 }
 
 // The local header of a new entry before its data: CRC and compressed size are patched in
@@ -310,8 +327,10 @@ LocalHeader UpdateEngine::startLocalHeader(TDirItem& item, std::uint64_t length,
     item.versionNeeded = version;
     // The host byte says where the attributes come from (Unix when they carry a mode).
     item.versionMadeBy = version > 0xFF ? version : std::uint16_t((item.versionMadeBy & 0xFF00) | version);
-    if (item.method != kMethodStored && item.method != kMethodDeflate) item.method = kMethodStored;
-    if (item.compressionMode == 0) item.method = kMethodStored;
+    if (item.method != kMethodStored && item.method != kMethodDeflate)
+        item.method = kMethodStored;
+    if (item.compressionMode == 0)
+        item.method = kMethodStored;
     item.flags = flagsForName(item.flags, stored);
 
     LocalHeader h;
@@ -358,8 +377,10 @@ bool UpdateEngine::writeData(TDirItem& item, Source& src, LocalHeader& h, std::u
     if (!m_packer || !m_packer->write(item.name, level, length, put, progress, out))
         out = compressBlocks(length, level, read, put, progress);
     if (out.bytesRead != length) {
-        if (out.cancelled || m_ctx.cancelled) return false;
-        if (out.writeFailed) writeFailed();
+        if (out.cancelled || m_ctx.cancelled)
+            return false;
+        if (out.writeFailed)
+            writeFailed();
         throw EZAException(34, {std::int64_t(length), std::int64_t(out.bytesRead)}, m_ctx.componentName);
     }
     item.crc32 = out.crc;
@@ -367,7 +388,8 @@ bool UpdateEngine::writeData(TDirItem& item, Source& src, LocalHeader& h, std::u
     item.setUncompressedSize64(length, always64);
     if (item.hasZip64 && m_ctx.zip64Mode == zmDisabled)
         throw EZAException(41, {item.sourceFileName}, m_ctx.componentName);
-    if (length == 0) item.method = kMethodStored;
+    if (length == 0)
+        item.method = kMethodStored;
 
     h.crc32 = item.crc32;
     h.compressedSize = always64 ? kZip64Marker32 : item.compressedSize;
@@ -391,15 +413,15 @@ bool UpdateEngine::writeNewEntryOnce(int i) {
     const auto op = TZAProcessOperation(item.operation);
     const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName;
     m_ctx.fileProgress(progressName, 0, op, ppStart);
-    if (m_ctx.cancelled) return false;
+    if (m_ctx.cancelled)
+        return false;
 
     Source src;
     openSource(item, src);
     const std::uint64_t headerPos = m_out->tell();
     item.hasZip64 = false;
     setLocalOffset(item, headerPos);
-    const StoredName stored =
-        encodeStoredName(item.name, m_ctx.oemFileNames, m_utf8Folders.covers(item.name));
+    const StoredName stored = encodeStoredName(item.name, m_ctx.oemFileNames, m_utf8Folders.covers(item.name));
     setUnicodePath(item, stored);
     LocalHeader h = startLocalHeader(item, src.length, stored);
     if (m_ctx.zip64Mode == zmDisabled && item.hasZip64)
@@ -412,9 +434,11 @@ bool UpdateEngine::writeNewEntryOnce(int i) {
     ByteWriter w(bytes);
     write(w, h);
     w.bytes(stored.bytes);
-    if (h.uncompressedSize == kZip64Marker32) writeLocalZip64Extra(w, 0, 0);
+    if (h.uncompressedSize == kZip64Marker32)
+        writeLocalZip64Extra(w, 0, 0);
     for (const TZAExtraBlock& b : item.extraBlocks) {
-        if (b.headerId == kZip64ExtraId || bytes.size() + 4 + b.data.size() > kLocalHeaderSize + h.nameLength + h.extraLength)
+        if (b.headerId == kZip64ExtraId ||
+            bytes.size() + 4 + b.data.size() > kLocalHeaderSize + h.nameLength + h.extraLength)
             continue;
         w.u16(b.headerId);
         w.u16(std::uint16_t(b.data.size()));
@@ -423,14 +447,16 @@ bool UpdateEngine::writeNewEntryOnce(int i) {
     writeAll(bytes);
 
     if (src.stream) {
-        if (!writeData(item, src, h, headerPos)) return false;
+        if (!writeData(item, src, h, headerPos))
+            return false;
     } else {
         item.crc32 = 0;
         item.compressedSize = 0;
         item.uncompressedSize = 0;
         item.method = kMethodStored;
     }
-    if (m_ctx.cancelled) return false;
+    if (m_ctx.cancelled)
+        return false;
     m_out->seek(m_out->size());
     m_ctx.fileProgress(progressName, 100, op, ppEnd);
     return true;
@@ -439,9 +465,11 @@ bool UpdateEngine::writeNewEntryOnce(int i) {
 int UpdateEngine::findBackupItem(const std::string& name, bool ignoreCase) const {
     const TZADirArray& backup = m_dir.backupDir();
     const int hit = backup.FindByName(name);
-    if (hit >= 0 && backup.ItemAt(hit).name == name) return hit;
+    if (hit >= 0 && backup.ItemAt(hit).name == name)
+        return hit;
     for (int i = 0; i < backup.Count(); ++i)
-        if (backup.ItemAt(i).name == name) return i;
+        if (backup.ItemAt(i).name == name)
+            return i;
     return ignoreCase ? hit : -1;
 }
 
@@ -453,14 +481,17 @@ void UpdateEngine::copyExistingEntry(int i) {
     // A replacement found its entry ignoring case and may have renamed it in doing so.
     const bool update = current.ItemAt(i).operation == poUpdate;
     const int b = findBackupItem(rename ? current.ItemAt(i).oldName : current.ItemAt(i).name, update);
-    if (b < 0) throw EZAException(7, m_ctx.componentName);
+    if (b < 0)
+        throw EZAException(7, m_ctx.componentName);
     const TDirItem& old = m_dir.backupDir().ItemAt(b);
-    if (update) current.StoreItem(i, old);
+    if (update)
+        current.StoreItem(i, old);
     TDirItem& item = current.ItemAt(i);
 
     const std::uint64_t from = old.localHeaderOffset64();
     std::uint8_t raw[kLocalHeaderSize];
-    if (m_archive.readAt(from, raw, sizeof raw) != sizeof raw) throw EZAException(7, m_ctx.componentName);
+    if (m_archive.readAt(from, raw, sizeof raw) != sizeof raw)
+        throw EZAException(7, m_ctx.componentName);
     ByteReader r(raw);
     LocalHeader h;
     read(r, h);
@@ -472,7 +503,7 @@ void UpdateEngine::copyExistingEntry(int i) {
         const bool signed_ = ByteReader(sig).u32() == kDataDescriptorSig;
         length += (signed_ ? 4 : 0) + (old.hasZip64 ? 20 : 12);
     }
-    length = std::min(length, m_archive.size() - std::min(from, m_archive.size()));  // a damaged entry is kept as it is
+    length = std::min(length, m_archive.size() - std::min(from, m_archive.size())); // a damaged entry is kept as it is
 
     setLocalOffset(item, m_out->tell());
     if (!rename) {
@@ -499,8 +530,10 @@ void UpdateEngine::copyBytes(std::uint64_t fromPos, std::uint64_t length) {
     while (length > 0) {
         const std::size_t n = std::size_t(std::min<std::uint64_t>(length, buffer.size()));
         const std::size_t got = m_archive.read(buffer.data(), n);
-        if (got == 0) break;
-        if (m_out->write(buffer.data(), got) != got) writeFailed();
+        if (got == 0)
+            break;
+        if (m_out->write(buffer.data(), got) != got)
+            writeFailed();
         length -= got;
     }
 }

@@ -33,11 +33,11 @@ class EZAException;
 
 // What the engine needs of its archiver for one update.
 struct UpdateContext {
-    TZADirManager& dir;        // current directory (the batch) and backup (as at BeginUpdate)
-    ArchiveFile& archive;      // the open archive, replaced when the update succeeds
+    TZADirManager& dir;   // current directory (the batch) and backup (as at BeginUpdate)
+    ArchiveFile& archive; // the open archive, replaced when the update succeeds
     TZip64Mode zip64Mode = zmDisabled;
     bool oemFileNames = true;
-    std::string componentName;  // put in front of error messages
+    std::string componentName; // put in front of error messages
     // Set by the progress callbacks (through the archiver's handlers) to stop the update.
     const bool& cancelled;
     std::function<void(const std::string& name, int percent, TZAProcessOperation op, TZAProgressPhase phase)>
@@ -82,15 +82,15 @@ private:
 
     UpdateContext m_ctx;
     TZADirManager& m_dir;
-    platform::Stream& m_archive;          // the archive as it is: only read
+    platform::Stream& m_archive; // the archive as it is: only read
     std::optional<platform::TempFile> m_replacement;
-    std::unique_ptr<ParallelPacker> m_packer;  // compresses ahead while entries are written
-    platform::Stream* m_out = nullptr;    // the replacement being written
+    std::unique_ptr<ParallelPacker> m_packer; // compresses ahead while entries are written
+    platform::Stream* m_out = nullptr;        // the replacement being written
     int m_firstChanged = 0;
     TZAAction m_action = fxaIgnore;
     int m_toProcess = 0;
     int m_done = 0;
-    Utf8Folders m_utf8Folders;           // folders the new entries name in UTF-8
+    Utf8Folders m_utf8Folders; // folders the new entries name in UTF-8
 };
 
 // The longest source path the engine opens (error 61 beyond it).

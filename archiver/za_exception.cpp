@@ -64,21 +64,17 @@ std::string formatZAMessage(std::string_view text, const ZAFormatArgs& args) {
 }
 
 EZAException::EZAException(std::int32_t nativeCode, std::string_view componentName)
-    : std::runtime_error(buildMessage(nativeCode, nullptr, componentName)),
-      m_errorCode(zaMessageIndex(nativeCode)),
+    : std::runtime_error(buildMessage(nativeCode, nullptr, componentName)), m_errorCode(zaMessageIndex(nativeCode)),
       m_nativeError(nativeCode) {}
 
 EZAException::EZAException(std::int32_t nativeCode, const ZAFormatArgs& args, std::string_view componentName)
-    : std::runtime_error(buildMessage(nativeCode, &args, componentName)),
-      m_errorCode(zaMessageIndex(nativeCode)),
+    : std::runtime_error(buildMessage(nativeCode, &args, componentName)), m_errorCode(zaMessageIndex(nativeCode)),
       m_nativeError(nativeCode) {}
 
 EZAException::EZAException(std::int32_t nativeCode, const ZAFormatArgs& args, const ZAReason& reason,
                            std::string_view componentName)
     : std::runtime_error(buildMessage(nativeCode, &args, componentName, reason.text)),
-      m_errorCode(zaMessageIndex(nativeCode)),
-      m_nativeError(nativeCode),
-      m_reason(reason.text) {}
+      m_errorCode(zaMessageIndex(nativeCode)), m_nativeError(nativeCode), m_reason(reason.text) {}
 
 ZAReason osReason(int errorNumber) { return {std::generic_category().message(errorNumber)}; }
 

@@ -39,8 +39,7 @@ public:
     // componentName is the raising archiver's name; empty for none.
     explicit EZAException(std::int32_t nativeCode, std::string_view componentName = {});
     // As above, with the arguments that fill the text's placeholders: EZAException(20, {path}).
-    EZAException(std::int32_t nativeCode, std::initializer_list<ZAFormatArg> args,
-                 std::string_view componentName = {});
+    EZAException(std::int32_t nativeCode, std::initializer_list<ZAFormatArg> args, std::string_view componentName = {});
     EZAException(std::int32_t nativeCode, const ZAFormatArgs& args, std::string_view componentName);
     // With the reason put after the text: "<text>: <reason> - Native error: 00019".
     EZAException(std::int32_t nativeCode, const ZAFormatArgs& args, const ZAReason& reason,

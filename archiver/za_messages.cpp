@@ -3,6 +3,8 @@
 
 namespace archiver {
 
+// The tables keep one row a line, aligned, with its code beside it.
+// clang-format off
 const std::array<std::string_view, kZAMessageCount> kZAMessages = {
     "Unknown error",                                                       // 0
     "Index out of bounds",                                                 // 1
@@ -120,5 +122,7 @@ std::int32_t zaMessageIndex(std::int32_t nativeCode) {
             return row.messageIndex;
     return 0;
 }
+
+// clang-format on
 
 } // namespace archiver

@@ -14,18 +14,29 @@ std::recursive_mutex& archiverOperationLock() {
 }
 
 std::int64_t TZASpanningOptions::volumeLimit(int volume) const {
-    if (volume == 0 && FirstVolumeSize != 0) return FirstVolumeSize;
+    if (volume == 0 && FirstVolumeSize != 0)
+        return FirstVolumeSize;
     switch (VolumeSize) {
-    case vsAutoDetect: return 0;
-    case vsCustom: return m_customVolumeSize;
-    case vs1_44MB: return 1457664;
-    case vs100MB: return 104857600;
-    case vs200MB: return 209715200;
-    case vs250MB: return 262144000;
-    case vs600MB: return 629145600;
-    case vs650MB: return 681574400;
-    case vs700MB: return 734003200;
-    case vs4700MB: return 4928307200;
+    case vsAutoDetect:
+        return 0;
+    case vsCustom:
+        return m_customVolumeSize;
+    case vs1_44MB:
+        return 1457664;
+    case vs100MB:
+        return 104857600;
+    case vs200MB:
+        return 209715200;
+    case vs250MB:
+        return 262144000;
+    case vs600MB:
+        return 629145600;
+    case vs650MB:
+        return 681574400;
+    case vs700MB:
+        return 734003200;
+    case vs4700MB:
+        return 4928307200;
     }
     return 0;
 }
@@ -48,13 +59,15 @@ void TZABaseArchiver::SetCompressionLevel(TZACompressionLevel level) {
 }
 
 void TZABaseArchiver::SetCompressionMode(int mode) {
-    if (mode < 0 || mode > 9) throw EZAException(5, Name);
+    if (mode < 0 || mode > 9)
+        throw EZAException(5, Name);
     m_compressionMode = mode;
     m_compressionLevel = mode == 0 ? clNone : mode <= 3 ? clFastest : mode <= 6 ? clNormal : clMax;
 }
 
 void TZABaseArchiver::SetSpanningMode(TZASpanningMode mode) {
-    if (m_open) throw std::runtime_error("Cannot set spanning mode on open archive");
+    if (m_open)
+        throw std::runtime_error("Cannot set spanning mode on open archive");
     m_spanningMode = mode;
 }
 
@@ -66,27 +79,32 @@ TZADirSettings TZABaseArchiver::dirSettings() const {
 }
 
 void TZABaseArchiver::RequireOpen() const {
-    if (!m_open) throw EZAException(13, Name);
+    if (!m_open)
+        throw EZAException(13, Name);
 }
 
 void TZABaseArchiver::RequireNoUpdate() const {
-    if (m_updateDepth > 0) throw EZAException(26, Name);
+    if (m_updateDepth > 0)
+        throw EZAException(26, Name);
 }
 
 void TZABaseArchiver::OpenArchive(std::uint16_t mode) { OpenArchive(FileName, mode); }
 
 void TZABaseArchiver::OpenArchive(const std::string& fileName, std::uint16_t mode) {
     FileName = fileName;
-    if (namePart(fileName).empty()) throw EZAException(10, Name);
+    if (namePart(fileName).empty())
+        throw EZAException(10, Name);
     const std::filesystem::path path = platform::toPath(fileName);
-    if (platform::folderExists(path)) throw EZAException(33, {fileName}, ZAReason{"it is a folder, not an archive"}, Name);
+    if (platform::folderExists(path))
+        throw EZAException(33, {fileName}, ZAReason{"it is a folder, not an archive"}, Name);
     // Removable drives have no meaning here, so only the file itself counts.
     if (mode != kOpenCreate && !platform::fileExists(path) && m_spanningMode != smSpanning)
         throw EZAException(12, {fileName}, Name);
     CloseArchive();
 
     const bool create = mode == kOpenCreate;
-    if (!create) m_spanningMode = smNone;
+    if (!create)
+        m_spanningMode = smNone;
     try {
         try {
             m_archive.emplace((mode & 3) != 0 ? ArchiveFile::openForWriting(path, create)
@@ -99,7 +117,8 @@ void TZABaseArchiver::OpenArchive(const std::string& fileName, std::uint16_t mod
         // A created archive starts empty, whatever the file holds until it is replaced. An
         // existing one is read: a missing or damaged directory is rebuilt from the local
         // headers; a file without any fails with 35.
-        if (!create) m_dir->LoadCentralDirectory();
+        if (!create)
+            m_dir->LoadCentralDirectory();
     } catch (...) {
         releaseArchive();
         throw;
@@ -108,12 +127,15 @@ void TZABaseArchiver::OpenArchive(const std::string& fileName, std::uint16_t mod
     m_open = true;
     m_createPending = create;
     m_updateDepth = 0;
-    if (AfterOpen) AfterOpen();
+    if (AfterOpen)
+        AfterOpen();
 }
 
 void TZABaseArchiver::EnsureOpen() {
-    if (m_open) return;
-    if (namePart(FileName).empty()) throw EZAException(9, Name);
+    if (m_open)
+        return;
+    if (namePart(FileName).empty())
+        throw EZAException(9, Name);
     const std::filesystem::path path = platform::toPath(FileName);
     if (!platform::fileExists(path) && !platform::folderExists(path)) {
         OpenArchive(kOpenCreate);
@@ -123,8 +145,7 @@ void TZABaseArchiver::EnsureOpen() {
     try {
         platform::File probe = platform::File::openReadWrite(path);
         mode = kOpenReadWrite;
-    } catch (const platform::FileError&) {
-    }
+    } catch (const platform::FileError&) {}
     OpenArchive(mode);
 }
 
@@ -159,23 +180,28 @@ void TZABaseArchiver::AbandonArchive() noexcept {
     m_open = false;
     m_updateDepth = 0;
     releaseArchive();
-    if (remove) platform::deleteFile(target);
+    if (remove)
+        platform::deleteFile(target);
 }
 
 void TZABaseArchiver::BeginUpdate() {
-    if (m_spanningMode != smNone && m_batchPerformed) throw EZAException(62, Name);
+    if (m_spanningMode != smNone && m_batchPerformed)
+        throw EZAException(62, Name);
     if (m_updateDepth == 0) {
         EnsureOpen();
-        if ((m_openMode & 3) == 0) throw EZAException(32, Name);
+        if ((m_openMode & 3) == 0)
+            throw EZAException(32, Name);
         TZADirArray& current = m_dir->currentDir();
-        for (int i = 0; i < current.Count(); ++i) current.ItemAt(i).modified = false;
+        for (int i = 0; i < current.Count(); ++i)
+            current.ItemAt(i).modified = false;
         m_dir->backupDir().AssignFrom(current);
     }
     ++m_updateDepth;
 }
 
 void TZABaseArchiver::EndUpdate() {
-    if (m_updateDepth <= 0) return;
+    if (m_updateDepth <= 0)
+        return;
     if (m_updateDepth == 1) {
         m_batchPerformed = true;
         performUpdate();
@@ -185,20 +211,23 @@ void TZABaseArchiver::EndUpdate() {
 }
 
 void TZABaseArchiver::CancelUpdate() {
-    if (m_updateDepth <= 0) return;
+    if (m_updateDepth <= 0)
+        return;
     m_updateDepth = 0;
     // Items recorded in the batch were never written: the directory goes back to what
     // the file holds, so that a later batch does not take them for existing entries.
-    if (m_dir) m_dir->currentDir().AssignFrom(m_dir->backupDir());
+    if (m_dir)
+        m_dir->currentDir().AssignFrom(m_dir->backupDir());
 }
 
 void TZABaseArchiver::performUpdate() {
-    if (m_updateDepth == 0) return;
+    if (m_updateDepth == 0)
+        return;
     m_updateDepth = 0;
-    if (!m_dir || !m_archive) return;
+    if (!m_dir || !m_archive)
+        return;
     m_cancel = false;
-    UpdateContext context{*m_dir, *m_archive, Zip64Mode(), Options.OEMFileNames, Name, m_cancel,
-                          {}, {}, {}};
+    UpdateContext context{*m_dir, *m_archive, Zip64Mode(), Options.OEMFileNames, Name, m_cancel, {}, {}, {}};
     context.fileProgress = [this](const std::string& name, int percent, TZAProcessOperation op,
                                   TZAProgressPhase phase) { fileProgress(name, percent, op, phase); };
     context.overallProgress = [this](int percent, TZAProcessOperation op, TZAProgressPhase phase) {
@@ -209,36 +238,43 @@ void TZABaseArchiver::performUpdate() {
     };
     context.threads = effectiveThreads(Threads);
     context.bufferBudget = BufferBudget;
-    if (UpdateEngine(std::move(context)).run()) m_createPending = false;
+    if (UpdateEngine(std::move(context)).run())
+        m_createPending = false;
     m_cancel = false;
 }
 
 void TZABaseArchiver::fileProgress(const std::string& name, int progress, TZAProcessOperation op,
                                    TZAProgressPhase phase) {
-    if (!OnFileProgress) return;
+    if (!OnFileProgress)
+        return;
     bool cancel = false;
     OnFileProgress(name, progress, op, phase, cancel);
-    if (cancel) m_cancel = true;
+    if (cancel)
+        m_cancel = true;
 }
 
 void TZABaseArchiver::overallProgress(int progress, TZAProcessOperation op, TZAProgressPhase phase) {
-    if (!OnOverallProgress) return;
+    if (!OnOverallProgress)
+        return;
     bool cancel = false;
     OnOverallProgress(progress, op, phase, cancel);
-    if (cancel) m_cancel = true;
+    if (cancel)
+        m_cancel = true;
 }
 
-TZAAction TZABaseArchiver::failureDecision(const std::string& fileName, TZAProcessOperation op,
-                                           const EZAException& e) {
+TZAAction TZABaseArchiver::failureDecision(const std::string& fileName, TZAProcessOperation op, const EZAException& e) {
     if (OnProcessFileFailure) {
         TZAAction action = fxaIgnore;
         OnProcessFileFailure(fileName, op, e.NativeError(), e.ErrorCode(), e.what(), action);
         return action;
     }
-    if (e.NativeError() == 45) return fxaAbort;
+    if (e.NativeError() == 45)
+        return fxaAbort;
     // Without the application's prompt the box counts as closed: abort.
-    if (!Prompts.askFailure) return fxaAbort;
-    if (e.NativeError() == 61) return Prompts.askFailure(e.what(), false) == fxaIgnore ? fxaIgnore : fxaAbort;
+    if (!Prompts.askFailure)
+        return fxaAbort;
+    if (e.NativeError() == 61)
+        return Prompts.askFailure(e.what(), false) == fxaIgnore ? fxaIgnore : fxaAbort;
     const TZAAction answer =
         Prompts.askFailure(std::string(e.what()) + ". File processing error, possibly disk is full", true);
     return answer == fxaRetry || answer == fxaIgnore ? answer : fxaAbort;
@@ -250,13 +286,20 @@ bool TZABaseArchiver::confirmOverwrite(const std::string& sourceFileName, std::s
         OnConfirmOverwrite(sourceFileName, destFileName, confirm);
         return confirm;
     }
-    if (!Prompts.askOverwrite) return false;
+    if (!Prompts.askOverwrite)
+        return false;
     const std::string question = "Overwrite file \"" + destFileName + "\" with \"" + sourceFileName + "\"";
     switch (Prompts.askOverwrite(question)) {
-    case TZAOverwriteAnswer::Yes: return true;
-    case TZAOverwriteAnswer::YesToAll: Options.OverwriteMode = omAlways; return true;
-    case TZAOverwriteAnswer::NoToAll: Options.OverwriteMode = omNever; return false;
-    default: return false;
+    case TZAOverwriteAnswer::Yes:
+        return true;
+    case TZAOverwriteAnswer::YesToAll:
+        Options.OverwriteMode = omAlways;
+        return true;
+    case TZAOverwriteAnswer::NoToAll:
+        Options.OverwriteMode = omNever;
+        return false;
+    default:
+        return false;
     }
 }
 
@@ -268,21 +311,27 @@ std::optional<std::string> directoryWarning(const TZADirManager& dir) {
     if (dir.headersDropped() > 0)
         text += "; " + std::to_string(dir.headersDropped()) + " more local headers were not believed";
     if (dir.namelessSkipped() > 0)
-        text += (text.empty() ? "" : "; ") + std::to_string(dir.namelessSkipped()) + " entries without a name were skipped";
-    if (text.empty()) return std::nullopt;
+        text +=
+            (text.empty() ? "" : "; ") + std::to_string(dir.namelessSkipped()) + " entries without a name were skipped";
+    if (text.empty())
+        return std::nullopt;
     return text;
 }
 
 std::optional<std::string> testArchive(const std::string& fileName, const std::function<void()>& onProgress) {
     TZipArchiver zip;
     if (onProgress)
-        zip.OnFileProgress = [&](const std::string&, int, TZAProcessOperation, TZAProgressPhase, bool&) { onProgress(); };
+        zip.OnFileProgress = [&](const std::string&, int, TZAProcessOperation, TZAProgressPhase, bool&) {
+            onProgress();
+        };
     zip.OpenArchive(fileName, kOpenRead);
-    if (auto warning = directoryWarning(*zip.dirManager())) return warning;
+    if (auto warning = directoryWarning(*zip.dirManager()))
+        return warning;
     std::optional<std::string> firstFailure;
     zip.OnProcessFileFailure = [&](const std::string& name, TZAProcessOperation, int, int, const std::string&,
                                    TZAAction& action) {
-        if (!firstFailure) firstFailure = name;
+        if (!firstFailure)
+            firstFailure = name;
         action = fxaIgnore;
     };
     zip.TestFiles();

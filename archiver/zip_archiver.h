@@ -34,10 +34,10 @@ enum TZAOverwriteMode { omPrompt, omAlways, omNever, omIfNewer, omIfOlder };
 
 // Open modes: create, and the two modes a file is read with.
 inline constexpr std::uint16_t kOpenCreate = 0xFFFF;
-inline constexpr std::uint16_t kOpenRead = 0x0000;             // read only, compatibility share
-inline constexpr std::uint16_t kOpenReadWrite = 0x0022;        // read-write, deny write
+inline constexpr std::uint16_t kOpenRead = 0x0000;      // read only, compatibility share
+inline constexpr std::uint16_t kOpenReadWrite = 0x0022; // read-write, deny write
 // The attribute set the program searches with (and the default of Options.SearchAttr).
-inline constexpr std::uint32_t kDefaultSearchAttr = 10431;     // 0x28BF
+inline constexpr std::uint32_t kDefaultSearchAttr = 10431; // 0x28BF
 
 struct TZASpanningOptions {
     bool AdvancedNaming = true;
@@ -94,18 +94,18 @@ public:
     TZABaseArchiver& operator=(const TZABaseArchiver&) = delete;
 
     // ---- Properties ----
-    std::string Name;  // component name, put in front of error messages when not empty
+    std::string Name; // component name, put in front of error messages when not empty
     bool ExtractCorruptedFiles = false;
-    std::string Password;  // not used: encryption is not part of this system
+    std::string Password; // not used: encryption is not part of this system
     std::string FileName;
     std::string BaseDir;
-    std::string SFXStub;   // not used
+    std::string SFXStub; // not used
     TZASpanningOptions SpanningOptions;
     TZAOptions Options;
     std::vector<std::string> FileMasks;
     std::vector<std::string> ExclusionMasks;
     std::vector<std::string> NoCompressionMasks;
-    bool InMemory = false;  // not used
+    bool InMemory = false; // not used
     // Threads that compress and inflate entries: 0 (the default) uses every core, 1 does
     // everything on the calling thread. Events and questions always come on the calling thread.
     int Threads = 0;
@@ -126,7 +126,8 @@ public:
 
     // ---- Events (all optional) ----
     std::function<void(const std::string& fileName, int progress, TZAProcessOperation op, TZAProgressPhase phase,
-                       bool& cancel)> OnFileProgress;
+                       bool& cancel)>
+        OnFileProgress;
     std::function<void(int progress, TZAProcessOperation op, TZAProgressPhase phase, bool& cancel)> OnOverallProgress;
     std::function<void(int progress, bool& cancel)> OnCopyTempFileProgress;
     std::function<void(const std::string& sourceFileName, std::string& destFileName, bool& confirm)> OnConfirmOverwrite;
@@ -134,12 +135,14 @@ public:
     std::function<void()> AfterOpen;
     std::function<void(const std::string& fileName, std::string& password, bool& skip)> OnPassword;
     std::function<void(const std::string& fileName, TZAProcessOperation op, int nativeError, int errorCode,
-                       const std::string& message, TZAAction& action)> OnProcessFileFailure;
-    std::function<void(int volume, bool& cancel)> OnRequestBlankVolume, OnRequestFirstVolume, OnRequestLastVolume,
+                       const std::string& message, TZAAction& action)>
+        OnProcessFileFailure;
+    std::function<void(int volume, bool&cancel)> OnRequestBlankVolume, OnRequestFirstVolume, OnRequestLastVolume,
         OnRequestMiddleVolume;
     std::function<void(int volume, bool& cancel)> OnDiskFull;
     std::function<void(std::string& fileName, std::uint32_t& fileAttr, std::string& comment,
-                       const std::string& originalFileName)> OnStoreFile;
+                       const std::string& originalFileName)>
+        OnStoreFile;
     std::function<void(std::string& fileName, std::uint32_t& fileAttr, const std::string& comment)> OnExtractFile;
 
     // The application's questions for the defaults of the failure decision and the
@@ -165,8 +168,8 @@ public:
     void BeginUpdate();
     void EndUpdate();
     void CancelUpdate();
-    void RequireOpen() const;    // 13
-    void RequireNoUpdate() const;  // 26
+    void RequireOpen() const;     // 13
+    void RequireNoUpdate() const; // 26
     // Opens FileName when closed: read-write when possible, read-only otherwise, create
     // when it does not exist (9 without a file name).
     void EnsureOpen();
@@ -232,20 +235,20 @@ private:
     bool m_open = false;
     std::uint16_t m_openMode = 0;
     int m_updateDepth = 0;
-    std::optional<ArchiveFile> m_archive;      // the open archive's file
-    platform::Stream* m_stream = nullptr;      // its stream (the archive file)
-    bool m_createPending = false;              // opened with 0xFFFF, nothing written yet
+    std::optional<ArchiveFile> m_archive; // the open archive's file
+    platform::Stream* m_stream = nullptr; // its stream (the archive file)
+    bool m_createPending = false;         // opened with 0xFFFF, nothing written yet
     std::unique_ptr<TZADirManager> m_dir;
     bool m_tolerantOpen = true;
     bool m_cancel = false;
     bool m_batchPerformed = false;
     int m_currentVolume = 0;
-    std::string m_operationBase;  // resolved base folder during an add
+    std::string m_operationBase; // resolved base folder during an add
     int m_processed = 0;
     int m_selectedCount = 0;
     // Folders extracted with a Unix mode: given it once the extraction is over.
     std::vector<std::pair<std::string, std::uint32_t>> m_folderPermissions;
-    ParallelInflater* m_inflater = nullptr;  // during processSelected with several threads
+    ParallelInflater* m_inflater = nullptr; // during processSelected with several threads
 };
 
 class TZipArchiver : public TZABaseArchiver {

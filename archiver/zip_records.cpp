@@ -13,6 +13,10 @@ bool isAscii(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+// Records are written and read field by field in on-disk order, a few fields a line, so
+// that each function can be checked against the format line by line.
+// clang-format off
+
 // ---- Writing ----
 
 void write(ByteWriter& w, const LocalHeader& h) {
@@ -102,14 +106,20 @@ void read(ByteReader& r, DataDescriptor& d) {
     d.crc32 = r.u32(); d.compressedSize = r.u32(); d.uncompressedSize = r.u32();
 }
 
+// clang-format on
+
 // ---- Zip64 extra field ----
 
 std::uint16_t zip64ExtraDataSize(const CentralHeader& h) {
     std::uint16_t n = 0;
-    if (h.uncompressedSize == kZip64Marker32) n += 8;
-    if (h.compressedSize == kZip64Marker32) n += 8;
-    if (h.localHeaderOffset == kZip64Marker32) n += 8;
-    if (h.diskNumberStart == kZip64Marker16) n += 4;
+    if (h.uncompressedSize == kZip64Marker32)
+        n += 8;
+    if (h.compressedSize == kZip64Marker32)
+        n += 8;
+    if (h.localHeaderOffset == kZip64Marker32)
+        n += 8;
+    if (h.diskNumberStart == kZip64Marker16)
+        n += 4;
     return n;
 }
 
@@ -117,19 +127,28 @@ void writeZip64Extra(ByteWriter& w, const CentralHeader& h, const Zip64Values& v
     std::uint16_t size = zip64ExtraDataSize(h);
     if (size == 0)
         return;
-    w.u16(kZip64ExtraId); w.u16(size);
-    if (h.uncompressedSize == kZip64Marker32) w.u64(v.uncompressedSize);
-    if (h.compressedSize == kZip64Marker32) w.u64(v.compressedSize);
-    if (h.localHeaderOffset == kZip64Marker32) w.u64(v.localHeaderOffset);
-    if (h.diskNumberStart == kZip64Marker16) w.u32(v.diskNumberStart);
+    w.u16(kZip64ExtraId);
+    w.u16(size);
+    if (h.uncompressedSize == kZip64Marker32)
+        w.u64(v.uncompressedSize);
+    if (h.compressedSize == kZip64Marker32)
+        w.u64(v.compressedSize);
+    if (h.localHeaderOffset == kZip64Marker32)
+        w.u64(v.localHeaderOffset);
+    if (h.diskNumberStart == kZip64Marker16)
+        w.u32(v.diskNumberStart);
 }
 
 void readZip64Extra(std::span<const std::uint8_t> data, const CentralHeader& h, Zip64Values& v) {
     ByteReader r(data);
-    if (h.uncompressedSize == kZip64Marker32 && r.remaining() >= 8) v.uncompressedSize = r.u64();
-    if (h.compressedSize == kZip64Marker32 && r.remaining() >= 8) v.compressedSize = r.u64();
-    if (h.localHeaderOffset == kZip64Marker32 && r.remaining() >= 8) v.localHeaderOffset = r.u64();
-    if (h.diskNumberStart == kZip64Marker16 && r.remaining() >= 4) v.diskNumberStart = r.u32();
+    if (h.uncompressedSize == kZip64Marker32 && r.remaining() >= 8)
+        v.uncompressedSize = r.u64();
+    if (h.compressedSize == kZip64Marker32 && r.remaining() >= 8)
+        v.compressedSize = r.u64();
+    if (h.localHeaderOffset == kZip64Marker32 && r.remaining() >= 8)
+        v.localHeaderOffset = r.u64();
+    if (h.diskNumberStart == kZip64Marker16 && r.remaining() >= 4)
+        v.diskNumberStart = r.u32();
 }
 
 bool readLocalZip64Sizes(std::span<const std::uint8_t> extra, const LocalHeader& h, std::uint64_t& compressed,
@@ -137,7 +156,7 @@ bool readLocalZip64Sizes(std::span<const std::uint8_t> extra, const LocalHeader&
     ByteReader er(extra);
     while (er.remaining() >= 4) {
         const std::uint16_t id = er.u16();
-        const std::size_t declared = er.u16();   // read before what remains is asked
+        const std::size_t declared = er.u16(); // read before what remains is asked
         const auto data = er.bytes(std::min(declared, er.remaining()));
         if (id != kZip64ExtraId)
             continue;
@@ -152,8 +171,10 @@ bool readLocalZip64Sizes(std::span<const std::uint8_t> extra, const LocalHeader&
 }
 
 void writeLocalZip64Extra(ByteWriter& w, std::uint64_t uncompressedSize, std::uint64_t compressedSize) {
-    w.u16(kZip64ExtraId); w.u16(16);
-    w.u64(uncompressedSize); w.u64(compressedSize);
+    w.u16(kZip64ExtraId);
+    w.u16(16);
+    w.u64(uncompressedSize);
+    w.u64(compressedSize);
 }
 
 // ---- Names ----
@@ -180,7 +201,7 @@ std::string decodeStoredName(std::string_view bytes, std::uint16_t flags, bool o
 // ---- DOS date and time ----
 
 DosDateTime toDosDateTime(std::time_t t) {
-    std::tm tm {};
+    std::tm tm{};
     if (!localtime_r(&t, &tm) || tm.tm_year < 80)
         return {0, std::uint16_t((0 << 9) | (1 << 5) | 1)};
     if (tm.tm_year > 80 + 127)
@@ -198,7 +219,7 @@ DosDateTime toDosDateTime(std::filesystem::file_time_type t) {
 }
 
 std::time_t fromDosDateTime(DosDateTime dt) {
-    std::tm tm {};
+    std::tm tm{};
     tm.tm_year = (dt.date >> 9) + 80;
     tm.tm_mon = ((dt.date >> 5) & 0x0F) - 1;
     tm.tm_mday = dt.date & 0x1F;
@@ -211,9 +232,8 @@ std::time_t fromDosDateTime(DosDateTime dt) {
 
 std::string formatDosDateTime(DosDateTime dt) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", 1980u + (dt.date >> 9),
-                  (dt.date >> 5) & 0x0Fu, dt.date & 0x1Fu, unsigned(dt.time >> 11), (dt.time >> 5) & 0x3Fu,
-                  (dt.time & 0x1Fu) * 2);
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", 1980u + (dt.date >> 9), (dt.date >> 5) & 0x0Fu,
+                  dt.date & 0x1Fu, unsigned(dt.time >> 11), (dt.time >> 5) & 0x3Fu, (dt.time & 0x1Fu) * 2);
     return buf;
 }
 

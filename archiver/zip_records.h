@@ -38,16 +38,16 @@ inline constexpr std::size_t kLocalZip64ExtraSize = 20;
 inline constexpr std::size_t kEndRecordSearchWindow = 65600;
 
 inline constexpr std::uint16_t kZip64ExtraId = 0x0001;
-inline constexpr std::uint32_t kZip64Marker32 = 0xFFFFFFFF;  // "the value is in the zip64 field"
+inline constexpr std::uint32_t kZip64Marker32 = 0xFFFFFFFF; // "the value is in the zip64 field"
 inline constexpr std::uint16_t kZip64Marker16 = 0xFFFF;
 
-inline constexpr std::uint16_t kVersionDefault = 20;   // version needed / made by of our entries
+inline constexpr std::uint16_t kVersionDefault = 20; // version needed / made by of our entries
 inline constexpr std::uint16_t kVersionZip64 = 45;
 
 inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
 inline constexpr std::uint16_t kFlagFolder = 0x0002;         // set by this writer on folder entries
-inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;  // sizes follow the data
-inline constexpr std::uint16_t kFlagUtf8 = 0x0800;            // the name is UTF-8
+inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008; // sizes follow the data
+inline constexpr std::uint16_t kFlagUtf8 = 0x0800;           // the name is UTF-8
 
 inline constexpr std::uint16_t kMethodStored = 0;
 inline constexpr std::uint16_t kMethodDeflate = 8;
@@ -106,7 +106,7 @@ struct EndRecord {
 // The 56-byte zip64 end of central directory record (no extensible data).
 struct Zip64EndRecord {
     std::uint32_t signature = kZip64EndRecordSig;
-    std::uint64_t recordSize = kZip64EndRecordSize - 12;  // bytes after this field
+    std::uint64_t recordSize = kZip64EndRecordSize - 12; // bytes after this field
     std::uint16_t versionMadeBy = kVersionZip64;
     std::uint16_t versionNeeded = kVersionZip64;
     std::uint32_t diskNumber = 0;
@@ -200,8 +200,8 @@ inline std::uint16_t flagsForName(std::uint16_t flags, const StoredName& name) {
 // ---- MS-DOS date and time ----
 
 struct DosDateTime {
-    std::uint16_t time = 0;  // seconds/2 in bits 0-4, minutes 5-10, hours 11-15
-    std::uint16_t date = 0;  // day in bits 0-4, month 5-8, years since 1980 9-15
+    std::uint16_t time = 0; // seconds/2 in bits 0-4, minutes 5-10, hours 11-15
+    std::uint16_t date = 0; // day in bits 0-4, month 5-8, years since 1980 9-15
 };
 
 // A moment in local time as DOS words. Times before 1980 give 1980-01-01 00:00:00, times
@@ -217,9 +217,9 @@ std::string formatDosDateTime(DosDateTime dt);
 // ---- Finding the end record ----
 
 struct EndRecordLocation {
-    std::uint64_t position = 0;  // file position of the end record's signature
+    std::uint64_t position = 0; // file position of the end record's signature
     EndRecord record;
-    std::string comment;         // the archive comment (raw bytes)
+    std::string comment; // the archive comment (raw bytes)
 };
 
 // Searches the last min(size, 65600) bytes of `s` backwards for the end record signature;

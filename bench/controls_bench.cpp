@@ -31,7 +31,7 @@ void BM_PaintButtonNormal(benchmark::State& state) { paintButton(state, ButtonLo
 
 void BM_PaintButtonHot(benchmark::State& state) {
     ButtonLook look;
-    look.hot = true;   // inset face inside the hot ring
+    look.hot = true; // inset face inside the hot ring
     paintButton(state, look);
 }
 
@@ -76,7 +76,8 @@ BENCHMARK(BM_PaintButtonWithoutCaption)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     // text drawing needs the GUI application; offscreen unless the environment says otherwise
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

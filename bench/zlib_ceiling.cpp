@@ -22,12 +22,14 @@ void put64(std::FILE* f, std::uint64_t v) { std::fwrite(&v, 8, 1, f); }
 int deflateFiles(const char* list, const char* outPath) {
     std::ifstream names(list);
     std::FILE* out = std::fopen(outPath, "wb");
-    if (!out) return 1;
+    if (!out)
+        return 1;
     std::vector<unsigned char> in(kBlock), buf(deflateBound(nullptr, kBlock) + 64);
     std::string name;
     while (std::getline(names, name)) {
         std::FILE* f = std::fopen(name.c_str(), "rb");
-        if (!f) continue;
+        if (!f)
+            continue;
         const std::uint64_t size = std::filesystem::file_size(name);
         const std::uint32_t n = std::uint32_t(name.size());
         std::fwrite(&n, 4, 1, out);
@@ -66,24 +68,28 @@ int deflateFiles(const char* list, const char* outPath) {
 
 int inflateFiles(const char* inPath, const char* dest) {
     std::FILE* in = std::fopen(inPath, "rb");
-    if (!in) return 1;
+    if (!in)
+        return 1;
     std::vector<unsigned char> src(1 << 20), buf(1 << 20);
     std::uint32_t n = 0;
     while (std::fread(&n, 4, 1, in) == 1) {
         std::string name(n, '\0');
         std::uint64_t size = 0, packed = 0;
-        if (std::fread(name.data(), 1, n, in) != n || std::fread(&size, 8, 1, in) != 1 || std::fread(&packed, 8, 1, in) != 1)
+        if (std::fread(name.data(), 1, n, in) != n || std::fread(&size, 8, 1, in) != 1 ||
+            std::fread(&packed, 8, 1, in) != 1)
             return 1;
         const std::filesystem::path target = std::filesystem::path(dest) / name;
         std::filesystem::create_directories(target.parent_path());
         std::FILE* out = std::fopen(target.c_str(), "wb");
-        if (!out) return 1;
+        if (!out)
+            return 1;
         z_stream s{};
         inflateInit2(&s, -MAX_WBITS);
         while (packed > 0) {
             const std::size_t want = std::size_t(std::min<std::uint64_t>(packed, src.size()));
             const std::size_t got = std::fread(src.data(), 1, want, in);
-            if (got == 0) return 1;
+            if (got == 0)
+                return 1;
             packed -= got;
             s.next_in = src.data();
             s.avail_in = uInt(got);
@@ -91,7 +97,8 @@ int inflateFiles(const char* inPath, const char* dest) {
                 s.next_out = buf.data();
                 s.avail_out = uInt(buf.size());
                 const int rc = inflate(&s, Z_NO_FLUSH);
-                if (rc < 0 && rc != Z_BUF_ERROR) return 1;
+                if (rc < 0 && rc != Z_BUF_ERROR)
+                    return 1;
                 std::fwrite(buf.data(), 1, buf.size() - s.avail_out, out);
             } while (s.avail_out == 0);
         }
@@ -105,8 +112,10 @@ int inflateFiles(const char* inPath, const char* dest) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "deflate") == 0) return deflateFiles(argv[2], argv[3]);
-    if (argc == 4 && std::strcmp(argv[1], "inflate") == 0) return inflateFiles(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "deflate") == 0)
+        return deflateFiles(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "inflate") == 0)
+        return inflateFiles(argv[2], argv[3]);
     std::fputs("usage: zlib_ceiling deflate LIST OUT | inflate IN DEST\n", stderr);
     return 2;
 }

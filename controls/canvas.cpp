@@ -185,22 +185,36 @@ void Canvas::RoundRect(const Rect& r, int ellipseWidth, int ellipseHeight) {
     }
 }
 
-void Canvas::Draw(int x, int y, const QImage& bitmap) {
-    BitBlt(x, y, bitmap.width(), bitmap.height(), bitmap, 0, 0);
-}
+void Canvas::Draw(int x, int y, const QImage& bitmap) { BitBlt(x, y, bitmap.width(), bitmap.height(), bitmap, 0, 0); }
 
 void Canvas::BitBlt(int x, int y, int w, int h, const QImage& source, int sx, int sy) {
     if (source.isNull())
         return;
     Q_ASSERT(source.depth() == 32);
     // clip against the source
-    if (sx < 0) { x -= sx; w += sx; sx = 0; }
-    if (sy < 0) { y -= sy; h += sy; sy = 0; }
+    if (sx < 0) {
+        x -= sx;
+        w += sx;
+        sx = 0;
+    }
+    if (sy < 0) {
+        y -= sy;
+        h += sy;
+        sy = 0;
+    }
     w = std::min(w, source.width() - sx);
     h = std::min(h, source.height() - sy);
     // clip against the target
-    if (x < 0) { sx -= x; w += x; x = 0; }
-    if (y < 0) { sy -= y; h += y; y = 0; }
+    if (x < 0) {
+        sx -= x;
+        w += x;
+        x = 0;
+    }
+    if (y < 0) {
+        sy -= y;
+        h += y;
+        y = 0;
+    }
     w = std::min(w, width() - x);
     h = std::min(h, height() - y);
     if (w <= 0 || h <= 0)
@@ -309,9 +323,7 @@ int Canvas::TextWidth(const QString& text) const {
     return text.isEmpty() ? 0 : QFontMetrics(m_font).horizontalAdvance(text) + (simulatesBold(m_font) ? 1 : 0);
 }
 
-int Canvas::TextHeight(const QString& text) const {
-    return text.isEmpty() ? 0 : QFontMetrics(m_font).height();
-}
+int Canvas::TextHeight(const QString& text) const { return text.isEmpty() ? 0 : QFontMetrics(m_font).height(); }
 
 void Canvas::DrawFocusRect(const Rect& r) {
     if (r.isEmpty())

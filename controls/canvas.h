@@ -36,8 +36,8 @@ struct Rect {
 constexpr unsigned kDtLeft = 0x0000;
 constexpr unsigned kDtCenter = 0x0001;
 constexpr unsigned kDtRight = 0x0002;
-constexpr unsigned kDtVCenter = 0x0004;   // only with kDtSingleLine
-constexpr unsigned kDtBottom = 0x0008;    // only with kDtSingleLine
+constexpr unsigned kDtVCenter = 0x0004; // only with kDtSingleLine
+constexpr unsigned kDtBottom = 0x0008;  // only with kDtSingleLine
 constexpr unsigned kDtWordBreak = 0x0010;
 constexpr unsigned kDtSingleLine = 0x0020;
 constexpr unsigned kDtExpandTabs = 0x0040;

@@ -9,7 +9,7 @@ namespace {
 
 constexpr int kHlsMax = 240;
 constexpr int kRgbMax = 255;
-constexpr int kUndefinedHue = kHlsMax * 2 / 3;   // hue of greys
+constexpr int kUndefinedHue = kHlsMax * 2 / 3; // hue of greys
 
 int wrapHue(int h) {
     if (h < 0)
@@ -82,8 +82,8 @@ QRgb hlsToRgb(HlsColour hls) {
         const int v = clampByte(l * kRgbMax / kHlsMax);
         return qRgb(v, v, v);
     }
-    const int m2 = l <= kHlsMax / 2 ? (l * (kHlsMax + s) + kHlsMax / 2) / kHlsMax
-                                    : l + s - (l * s + kHlsMax / 2) / kHlsMax;
+    const int m2 =
+        l <= kHlsMax / 2 ? (l * (kHlsMax + s) + kHlsMax / 2) / kHlsMax : l + s - (l * s + kHlsMax / 2) / kHlsMax;
     const int m1 = 2 * l - m2;
     return qRgb(clampByte(toRgbScale(hueToChannel(m1, m2, h + kHlsMax / 3))),
                 clampByte(toRgbScale(hueToChannel(m1, m2, h))),
@@ -102,8 +102,7 @@ QRgb gradientColour(QRgb start, QRgb final, int index, int barLength, bool singl
     if (index >= barLength)
         return qRgb(qRed(final), qGreen(final), qBlue(final));
     const long double ratio = static_cast<long double>(index) / static_cast<long double>(barLength);
-    return qRgb(gradientChannel(qRed(start), qRed(final), ratio),
-                gradientChannel(qGreen(start), qGreen(final), ratio),
+    return qRgb(gradientChannel(qRed(start), qRed(final), ratio), gradientChannel(qGreen(start), qGreen(final), ratio),
                 gradientChannel(qBlue(start), qBlue(final), ratio));
 }
 
@@ -125,7 +124,7 @@ std::vector<QRgb> cylinderRamp(QRgb colour, int count, TBarLook look) {
         const long double f = cylinderLightness(static_cast<long double>(j) / static_cast<long double>(count));
         HlsColour shade = base;
         if (look == TBarLook::blGlass)
-            shade.lightness = static_cast<int>(std::nearbyint(f));   // ties to even
+            shade.lightness = static_cast<int>(std::nearbyint(f)); // ties to even
         else
             shade.lightness = std::clamp(static_cast<int>(std::trunc(f)) + base.lightness - 212, 0, kHlsMax);
         ramp.push_back(hlsToRgb(shade));

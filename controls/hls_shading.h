@@ -11,9 +11,9 @@
 namespace controls {
 
 struct HlsColour {
-    int hue = 0;          // 0 … 240
-    int lightness = 0;    // 0 … 240
-    int saturation = 0;   // 0 … 240
+    int hue = 0;        // 0 … 240
+    int lightness = 0;  // 0 … 240
+    int saturation = 0; // 0 … 240
     friend bool operator==(const HlsColour&, const HlsColour&) = default;
 };
 

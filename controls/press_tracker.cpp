@@ -11,9 +11,7 @@ namespace controls {
 
 namespace {
 
-bool isPlainSpace(const QKeyEvent& e) {
-    return e.key() == Qt::Key_Space && keyModifiers(e) == Qt::NoModifier;
-}
+bool isPlainSpace(const QKeyEvent& e) { return e.key() == Qt::Key_Space && keyModifiers(e) == Qt::NoModifier; }
 
 } // namespace
 

@@ -35,8 +35,7 @@ const std::vector<QRgb>* columnAt(const ProgressLook& look, int i) {
 
 // Paints one line across the bar at index `along`: entries first … last of `column`, limited
 // to the column's size. Horizontal bars paint a column (x = along), vertical bars a row.
-void paintAcross(Canvas& canvas, bool horizontal, int along, int first, int last,
-                 const std::vector<QRgb>& column) {
+void paintAcross(Canvas& canvas, bool horizontal, int along, int first, int last, const std::vector<QRgb>& column) {
     last = std::min(last, static_cast<int>(column.size()) - 1);
     for (int across = std::max(first, 0); across <= last; ++across) {
         const Colour c = fromQRgb(column[static_cast<std::size_t>(across)]);
@@ -90,7 +89,7 @@ void paintVertical(Canvas& canvas, const ProgressLook& look) {
     const int inset = look.geometry.inset;
     const int first = inset - 1;
     const int last = look.width - inset;
-    const int top = look.height - look.pixelPos;   // highest filled row
+    const int top = look.height - look.pixelPos; // highest filled row
     const std::vector<QRgb>& inactive = look.colours->inactiveColumn;
 
     // filled part, from the bottom up

@@ -22,8 +22,8 @@ struct ProgressLook {
     bool blocksOn = false;
     bool showFullBlock = false;
     bool showInactivePos = false;
-    const BlockMap* blockMap = nullptr;            // consulted only when blocksOn
-    const ProgressColours* colours = nullptr;      // must be set
+    const BlockMap* blockMap = nullptr;       // consulted only when blocksOn
+    const ProgressColours* colours = nullptr; // must be set
 
     // outline box
     bool shaped = true;

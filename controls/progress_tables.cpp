@@ -64,8 +64,7 @@ ProgressGeometry makeGeometry(int margin, int length, int across) {
     return g;
 }
 
-BlockMap buildBlockMap(TBarOrientation orientation, int barLength, int inset, int blockSize,
-                       int spaceSize) {
+BlockMap buildBlockMap(TBarOrientation orientation, int barLength, int inset, int blockSize, int spaceSize) {
     if (orientation == TBarOrientation::boHorizontal)
         return horizontalBlockMap(barLength, blockSize, spaceSize);
     return verticalBlockMap(barLength, inset, blockSize, spaceSize);
@@ -76,8 +75,8 @@ ProgressColours buildColourTables(const ProgressGeometry& geometry, const Shadin
     const int columns = std::max(geometry.barLength, 0) + 1;
     tables.colourColumns.reserve(static_cast<std::size_t>(columns));
     for (int i = 0; i < columns; ++i) {
-        const QRgb base = gradientColour(shading.startColour, shading.finalColour, i,
-                                         geometry.barLength, shading.singleColour);
+        const QRgb base =
+            gradientColour(shading.startColour, shading.finalColour, i, geometry.barLength, shading.singleColour);
         tables.colourColumns.push_back(shadeColumn(base, geometry.thickness, shading));
     }
 
@@ -103,7 +102,7 @@ PixelPosition pixelPosition(int position, int maximum, int barLength, int minPix
     else if (px > barLength)
         result.pixelPos = barLength;
     else
-        result.pixelPos = static_cast<int>(std::nearbyint(px));   // ties to even
+        result.pixelPos = static_cast<int>(std::nearbyint(px)); // ties to even
     // A bar shorter than minPixelPos (or with no length at all) is at most full.
     result.pixelPos = std::clamp(result.pixelPos, 0, std::max(barLength, 0));
     return result;

@@ -17,11 +17,11 @@ enum class TBarKind { bkFlat, bkCylinder };
 
 // The fixed measures of a bar, derived from its size and orientation.
 struct ProgressGeometry {
-    int margin = 2;        // 2 when the thickness is 10 or more, else 1 (set by the orientation)
-    int inset = 4;         // 2 × margin; painting starts at index inset − 1
-    int barLength = 60;    // length − inset
-    int thickness = 13;    // entries per colour column: thickness across − inset + 1
-    int minPixelPos = 5;   // inset + 1: the smallest filled length that is not empty
+    int margin = 2;      // 2 when the thickness is 10 or more, else 1 (set by the orientation)
+    int inset = 4;       // 2 × margin; painting starts at index inset − 1
+    int barLength = 60;  // length − inset
+    int thickness = 13;  // entries per colour column: thickness across − inset + 1
+    int minPixelPos = 5; // inset + 1: the smallest filled length that is not empty
 };
 
 // Margin for a bar whose thickness across is `across` pixels.
@@ -39,8 +39,7 @@ using BlockMap = std::vector<BlockCell>;
 
 // barLength + 1 cells (at least one). Horizontal blocks run left to right from index 3;
 // vertical blocks run from index barLength − 3 downwards to `inset`. Needs both sizes > 0.
-BlockMap buildBlockMap(TBarOrientation orientation, int barLength, int inset, int blockSize,
-                       int spaceSize);
+BlockMap buildBlockMap(TBarOrientation orientation, int barLength, int inset, int blockSize, int spaceSize);
 
 // The colours the bar is painted with: colourColumns[i][j] is the pixel at index i along the
 // bar and index j across it; inactiveColumn[j] is the unfilled part at index j across.

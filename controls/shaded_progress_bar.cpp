@@ -109,7 +109,7 @@ void TShadedProgressBar::setPosition(int value) {
     if (m_hideOnTerminate && m_maximum == std::min(value, m_maximum))
         m_hideTimer.start();
     else
-        m_hideTimer.stop();   // the bar left its maximum before it was hidden
+        m_hideTimer.stop(); // the bar left its maximum before it was hidden
 }
 
 QString TShadedProgressBar::percentText() const {
@@ -242,7 +242,7 @@ void TShadedProgressBar::setCaption(const QString& text) {
     if (!m_hasCaption)
         return;
     const QFontMetrics metrics(font());
-    m_captionY = (height() - metrics.height()) / 2;   // the height of "Pg"
+    m_captionY = (height() - metrics.height()) / 2; // the height of "Pg"
     const int textWidth = metrics.horizontalAdvance(text);
     switch (m_captionAlign) {
     case TAlignment::taLeftJustify:

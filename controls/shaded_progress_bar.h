@@ -57,7 +57,7 @@ public:
     // Start, final and bar colour are taken apart as plain RGB bytes: system colour codes do
     // not name system colours here.
     Colour barColor() const { return m_startColour; }
-    void setBarColor(Colour value);   // start and final colour
+    void setBarColor(Colour value); // start and final colour
     Colour startColor() const { return m_startColour; }
     void setStartColor(Colour value);
     Colour finalColor() const { return m_finalColour; }
@@ -165,7 +165,7 @@ private:
     int m_captionX = 0;
     int m_captionY = 0;
 
-    QSize m_laidOutSize;   // the size the geometry and tables were last computed for
+    QSize m_laidOutSize; // the size the geometry and tables were last computed for
     QImage m_buffer;
     QTimer m_hideTimer;
 };

@@ -17,9 +17,12 @@ constexpr int kDefaultHeight = 14;
 
 unsigned alignmentFlags(TCaptionAlignment a) {
     switch (a) {
-    case caRight: return kDtRight;
-    case caCenter: return kDtCenter;
-    case caLeft: break;
+    case caRight:
+        return kDtRight;
+    case caCenter:
+        return kDtCenter;
+    case caLeft:
+        break;
     }
     return kDtLeft;
 }

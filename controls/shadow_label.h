@@ -17,7 +17,7 @@ struct LabelLook {
     QString caption;
     TCaptionAlignment alignment = caLeft;
     Colour foreground = rgb(255, 255, 255);
-    Colour background = rgb(16, 28, 136);   // the shadow copy's colour
+    Colour background = rgb(16, 28, 136); // the shadow copy's colour
     int offset = 1;
 };
 

@@ -15,7 +15,7 @@ namespace {
 
 constexpr int kDefaultWidth = 75;
 constexpr int kDefaultHeight = 25;
-constexpr int kRing = 3;   // width of the frame ring around an inset face
+constexpr int kRing = 3; // width of the frame ring around an inset face
 constexpr int kFaceSteps = 255;
 constexpr int kFrameSteps = 16;
 constexpr int kTopToBottom = 1;
@@ -51,16 +51,16 @@ constexpr std::array<std::array<Ramp, 4>, 4> kFaces = {{
 
 // Ring colours, top to bottom, by effective scheme.
 constexpr std::array<Ramp, 4> kHotFrames = {{
-    {rgb(255, 221, 157), rgb(255, 190, 70)},   // blue
-    {rgb(255, 221, 157), rgb(255, 190, 70)},   // silver
-    {rgb(255, 211, 130), rgb(231, 150, 0)},    // green
-    {rgb(255, 255, 255), rgb(190, 190, 190)},  // orange
+    {rgb(255, 221, 157), rgb(255, 190, 70)},  // blue
+    {rgb(255, 221, 157), rgb(255, 190, 70)},  // silver
+    {rgb(255, 211, 130), rgb(231, 150, 0)},   // green
+    {rgb(255, 255, 255), rgb(190, 190, 190)}, // orange
 }};
 constexpr std::array<Ramp, 4> kFocusFrames = {{
-    {rgb(206, 231, 255), rgb(109, 132, 239)},  // blue
-    {rgb(206, 231, 255), rgb(109, 132, 239)},  // silver
-    {rgb(194, 216, 156), rgb(141, 180, 71)},   // green
-    {rgb(206, 231, 255), rgb(109, 132, 239)},  // orange
+    {rgb(206, 231, 255), rgb(109, 132, 239)}, // blue
+    {rgb(206, 231, 255), rgb(109, 132, 239)}, // silver
+    {rgb(194, 216, 156), rgb(141, 180, 71)},  // green
+    {rgb(206, 231, 255), rgb(109, 132, 239)}, // orange
 }};
 
 constexpr Colour kBorderDisabled = rgb(184, 170, 154);
@@ -137,8 +137,14 @@ void paintXPButton(Canvas& c, const ButtonLook& look, ButtonBitmaps& bitmaps) {
         c.SetPixel(x, y, look.parentColour);
     for (auto [x, y] : {std::pair{x0 + 1, y0 + 1}, {x1 - 1, y0 + 1}, {x0 + 1, y1 - 1}, {x1 - 1, y1 - 1}})
         c.SetPixel(x, y, border);
-    for (auto [x, y] : {std::pair{x0 + 1, y0}, {x1 - 1, y0}, {x0 + 1, y1}, {x1 - 1, y1},
-                        {x0, y0 + 1}, {x1, y0 + 1}, {x0, y1 - 1}, {x1, y1 - 1}})
+    for (auto [x, y] : {std::pair{x0 + 1, y0},
+                        {x1 - 1, y0},
+                        {x0 + 1, y1},
+                        {x1 - 1, y1},
+                        {x0, y0 + 1},
+                        {x1, y0 + 1},
+                        {x0, y1 - 1},
+                        {x1, y1 - 1}})
         c.SetPixel(x, y, corner);
 
     // caption, centred; measured first to centre it vertically
@@ -266,9 +272,7 @@ void TXPButton::Click() {
         emit clicked(false);
 }
 
-bool TXPButton::canFocus() const {
-    return isEnabled() && isVisible() && focusPolicy() != Qt::NoFocus;
-}
+bool TXPButton::canFocus() const { return isEnabled() && isVisible() && focusPolicy() != Qt::NoFocus; }
 
 void TXPButton::repaintNow() {
     if (isVisible())

@@ -19,28 +19,28 @@ namespace controls {
 
 // Everything painting needs to know about a button.
 struct ButtonLook {
-    std::uint8_t scheme = kSchemeBlue;   // effective scheme 0 … 3
+    std::uint8_t scheme = kSchemeBlue; // effective scheme 0 … 3
     bool enabled = true;
-    bool pressed = false;      // pressState pressed (the pointer or space bar holds it inside)
-    bool hot = false;          // the pointer is over the button
-    bool down = false;         // a press is in progress
+    bool pressed = false; // pressState pressed (the pointer or space bar holds it inside)
+    bool hot = false;     // the pointer is over the button
+    bool down = false;    // a press is in progress
     bool focused = false;
-    bool defaultNow = false;   // acts as the window's default button now
-    bool isDefault = false;    // the Default property
+    bool defaultNow = false; // acts as the window's default button now
+    bool isDefault = false;  // the Default property
     bool drawFocusRect = false;
     bool wordWrap = false;
     bool showAccelChar = true;
     bool rightToLeft = false;
     QString caption;
     Colour fontColour = clWindowText;
-    Colour parentColour = clBtnFace;   // shows in the four outermost corner pixels
+    Colour parentColour = clBtnFace; // shows in the four outermost corner pixels
 };
 
 enum class ButtonFace { bfNormal, bfHot, bfPressed, bfDisabled };
 
 struct FaceChoice {
     ButtonFace face;
-    int inset;   // 0: the face covers the button; 3: the frame ring shows around it
+    int inset; // 0: the face covers the button; 3: the frame ring shows around it
 };
 
 // The face colours and size for the state, in the order the states take precedence.

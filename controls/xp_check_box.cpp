@@ -11,13 +11,13 @@ namespace controls {
 namespace {
 
 constexpr QSize kDefaultSize(120, 17);
-constexpr int kBoxSize = 13;     // face and ring, in pixels
-constexpr int kInsetSize = 7;    // the small face inside the ring
+constexpr int kBoxSize = 13;  // face and ring, in pixels
+constexpr int kInsetSize = 7; // the small face inside the ring
 constexpr int kInset = 3;
 constexpr int kFaceSteps = 255;
 constexpr int kRingSteps = 16;
-constexpr int kDownwards = 1;    // first colour at the top
-constexpr int kUpwards = 3;      // the same bands with the colours exchanged
+constexpr int kDownwards = 1; // first colour at the top
+constexpr int kUpwards = 3;   // the same bands with the colours exchanged
 
 // face: white at the bottom fading up to a warm grey (drawn with kUpwards)
 constexpr Colour kFaceLight = rgb(255, 255, 255);
@@ -42,8 +42,8 @@ struct Stroke {
     int x0, y0, x1, y1;
 };
 constexpr Stroke kCheckStrokes[] = {
-    {2, 4, 6, 8}, {2, 5, 5, 8}, {2, 6, 5, 9},  // short left arm
-    {8, 2, 4, 6}, {8, 3, 4, 7}, {8, 4, 5, 7},  // long right arm
+    {2, 4, 6, 8}, {2, 5, 5, 8}, {2, 6, 5, 9}, // short left arm
+    {8, 2, 4, 6}, {8, 3, 4, 7}, {8, 4, 5, 7}, // long right arm
 };
 
 QFont canvasFont(QFont font) {
@@ -127,7 +127,7 @@ void paintCheckBox(Canvas& canvas, const CheckBoxLook& look, CheckBoxBitmaps& bi
 
     // check mark or grayed square
     if (look.state == cbChecked) {
-        const int l = bl + 1, t = bt + 1;  // the inner rectangle's top-left
+        const int l = bl + 1, t = bt + 1; // the inner rectangle's top-left
         canvas.setPenColour(look.enabled ? kMarkEnabled : kMarkDisabled);
         for (const Stroke& s : kCheckStrokes) {
             canvas.MoveTo(l + s.x0, t + s.y0);
@@ -151,8 +151,7 @@ void paintCheckBox(Canvas& canvas, const CheckBoxLook& look, CheckBoxBitmaps& bi
 
     // focus rectangle
     if (look.focused)
-        canvas.DrawFocusRect(
-            checkBoxFocusRect(client, look.alignment, captionWidth, canvas.TextHeight(look.caption)));
+        canvas.DrawFocusRect(checkBoxFocusRect(client, look.alignment, captionWidth, canvas.TextHeight(look.caption)));
 }
 
 TXPCustomCheckBox::TXPCustomCheckBox(QWidget* parent) : TCustomControlXP(parent) {
@@ -160,9 +159,7 @@ TXPCustomCheckBox::TXPCustomCheckBox(QWidget* parent) : TCustomControlXP(parent)
     setFocusPolicy(Qt::StrongFocus);
 }
 
-QSize TXPCustomCheckBox::sizeHint() const {
-    return kDefaultSize;
-}
+QSize TXPCustomCheckBox::sizeHint() const { return kDefaultSize; }
 
 void TXPCustomCheckBox::setState(TCheckBoxState state) {
     if (state == m_state)
@@ -171,9 +168,7 @@ void TXPCustomCheckBox::setState(TCheckBoxState state) {
     repaintBox();
 }
 
-void TXPCustomCheckBox::setChecked(bool checked) {
-    setState(checked ? cbChecked : cbUnchecked);
-}
+void TXPCustomCheckBox::setChecked(bool checked) { setState(checked ? cbChecked : cbUnchecked); }
 
 void TXPCustomCheckBox::setAlignment(TLeftRight alignment) {
     if (alignment == m_alignment)
@@ -260,9 +255,7 @@ TXPCheckBoxActionLink::TXPCheckBoxActionLink(TXPCustomCheckBox& client, QAction&
     connect(&action, &QAction::changed, this, &TXPCheckBoxActionLink::actionChanged);
 }
 
-bool TXPCheckBoxActionLink::isCheckedLinked() const {
-    return m_action && m_client.Checked() == m_actionChecked;
-}
+bool TXPCheckBoxActionLink::isCheckedLinked() const { return m_action && m_client.Checked() == m_actionChecked; }
 
 void TXPCheckBoxActionLink::actionChanged() {
     if (!m_action)
@@ -295,9 +288,7 @@ void TXPCheckBoxActionLink::execute() {
     emit m_action->triggered(checked);
 }
 
-void TXPCustomCheckBox::paintSurface(Canvas& canvas) {
-    paintCheckBox(canvas, look(), m_bitmaps);
-}
+void TXPCustomCheckBox::paintSurface(Canvas& canvas) { paintCheckBox(canvas, look(), m_bitmaps); }
 
 void TXPCustomCheckBox::repaintBox() {
     const Rect a = geometryNow().repaintArea;

@@ -33,22 +33,22 @@ struct CheckBoxLook {
     TCheckBoxState state = cbUnchecked;
     TLeftRight alignment = taRightJustify;
     bool enabled = true;
-    bool pressed = false;  // pressed with the pointer inside
-    bool hot = false;      // the pointer is over the control
-    bool down = false;     // a press by mouse button or space bar is in progress
+    bool pressed = false; // pressed with the pointer inside
+    bool hot = false;     // the pointer is over the control
+    bool down = false;    // a press by mouse button or space bar is in progress
     bool focused = false;
     bool rightToLeft = false;
     QString caption;
-    Colour colour = clBtnFace;      // the control's Color: background and caption fill
+    Colour colour = clBtnFace; // the control's Color: background and caption fill
     Colour textColour = clWindowText;
 };
 
 // The check box's rectangles inside a client rectangle (all half-open).
 struct CheckBoxGeometry {
-    int mid = 0;       // (bottom − top) / 2
-    Rect box;          // (bl, bt, br, bb); the outline frames x = bl … br + 1, y = bt … bb
-    Rect repaintArea;  // what a state change repaints
-    Rect caption;      // caption rectangle, full client height
+    int mid = 0;      // (bottom − top) / 2
+    Rect box;         // (bl, bt, br, bb); the outline frames x = bl … br + 1, y = bt … bb
+    Rect repaintArea; // what a state change repaints
+    Rect caption;     // caption rectangle, full client height
 };
 
 // Geometry for the client rectangle, the alignment and the caption's width in pixels.

@@ -47,7 +47,7 @@ QRgb* row(QImage& image, int y) { return reinterpret_cast<QRgb*>(image.scanLine(
 int roundHalfEven(long double x) {
     auto whole = static_cast<std::int64_t>(x);
     if (static_cast<long double>(whole) > x)
-        --whole;   // floor for negative values
+        --whole; // floor for negative values
     const long double fraction = x - static_cast<long double>(whole);
     if (fraction > 0.5L || (fraction == 0.5L && (whole & 1) != 0))
         ++whole;
@@ -64,10 +64,10 @@ std::string lowerAscii(std::string s) {
 // Base colours of the edit and list box border before lightening.
 constexpr Colour kBorderDisabled = rgb(183, 165, 147);
 constexpr std::array<Colour, 4> kBorderBase = {
-    rgb(54, 111, 205),    // blue
-    rgb(121, 121, 189),   // silver
-    rgb(135, 160, 88),    // green
-    rgb(249, 135, 21),    // orange
+    rgb(54, 111, 205),  // blue
+    rgb(121, 121, 189), // silver
+    rgb(135, 160, 88),  // green
+    rgb(249, 135, 21),  // orange
 };
 constexpr int kBorderPercentage = 35;
 
@@ -116,11 +116,21 @@ bool ApplyXPScheme(XPSchemeState& state, TXPScheme scheme) {
     state.xpScheme = scheme;
     std::uint8_t effective = kSchemeBlue;
     switch (scheme) {
-    case xpBlue: effective = kSchemeBlue; break;
-    case xpSilver: effective = kSchemeSilver; break;
-    case xpGreen: effective = kSchemeGreen; break;
-    case xpOrange: effective = kSchemeOrange; break;
-    case xpAutomatic: effective = DetectXPScheme(); break;
+    case xpBlue:
+        effective = kSchemeBlue;
+        break;
+    case xpSilver:
+        effective = kSchemeSilver;
+        break;
+    case xpGreen:
+        effective = kSchemeGreen;
+        break;
+    case xpOrange:
+        effective = kSchemeOrange;
+        break;
+    case xpAutomatic:
+        effective = DetectXPScheme();
+        break;
     }
     const bool changed = effective != state.effectiveScheme;
     state.effectiveScheme = effective;

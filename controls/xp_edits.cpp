@@ -32,9 +32,7 @@ void useSystemColours(QWidget& w) {
 
 } // namespace
 
-QImage renderControl(QWidget& w) {
-    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
+QImage renderControl(QWidget& w) { return w.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
 void drawXPBorderOver(QWidget& w, std::uint8_t scheme) {
     QPainter painter(&w);

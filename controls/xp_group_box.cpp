@@ -10,14 +10,12 @@ namespace {
 constexpr QSize kGroupBoxSize(185, 105);
 constexpr Colour kFrameColour = rgb(192, 192, 192);
 constexpr Colour kCaptionColour = rgb(41, 86, 203);
-constexpr int kCorner = 6;       // corner ellipse, both axes
+constexpr int kCorner = 6; // corner ellipse, both axes
 constexpr int kCaptionLeft = 10;
 
 } // namespace
 
-int groupBoxFrameTop(const Canvas& canvas) {
-    return canvas.TextHeight(QStringLiteral("0")) / 2 - 1;
-}
+int groupBoxFrameTop(const Canvas& canvas) { return canvas.TextHeight(QStringLiteral("0")) / 2 - 1; }
 
 void paintGroupBox(Canvas& canvas, const GroupBoxLook& look) {
     const Rect client = canvas.clientRect();
@@ -45,9 +43,7 @@ void paintGroupBox(Canvas& canvas, const GroupBoxLook& look) {
     canvas.DrawText(look.caption, caption, flags);
 }
 
-TXPCustomGroupBox::TXPCustomGroupBox(QWidget* parent) : QGroupBox(parent) {
-    resize(kGroupBoxSize);
-}
+TXPCustomGroupBox::TXPCustomGroupBox(QWidget* parent) : QGroupBox(parent) { resize(kGroupBoxSize); }
 
 TXPCustomGroupBox::TXPCustomGroupBox(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {
     resize(kGroupBoxSize);
@@ -60,9 +56,7 @@ void TXPCustomGroupBox::setColor(Colour colour) {
     update();
 }
 
-GroupBoxLook TXPCustomGroupBox::look() const {
-    return {title(), m_colour, layoutDirection() == Qt::RightToLeft};
-}
+GroupBoxLook TXPCustomGroupBox::look() const { return {title(), m_colour, layoutDirection() == Qt::RightToLeft}; }
 
 QImage TXPCustomGroupBox::renderImage() {
     if (m_surface.size() != size())

@@ -14,7 +14,7 @@ namespace controls {
 // Everything one paint of the group box depends on.
 struct GroupBoxLook {
     QString caption;
-    Colour colour = clBtnFace;  // the control's Color: background, frame interior, caption box
+    Colour colour = clBtnFace; // the control's Color: background, frame interior, caption box
     bool rightToLeft = false;
 };
 

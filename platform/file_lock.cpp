@@ -15,7 +15,8 @@ namespace platform {
 namespace {
 
 bool sameFile(int fd, const std::filesystem::path& path) {
-    struct stat held {}, named {};
+    struct stat held {
+    }, named{};
     return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
            held.st_ino == named.st_ino;
 }
@@ -36,7 +37,7 @@ std::optional<FileLock> FileLock::acquire(const std::filesystem::path& path, Mod
         if (::flock(fd, operation) == 0) {
             if (sameFile(fd, path))
                 return lock;
-            continue;   // replaced while we waited: lock the new file
+            continue; // replaced while we waited: lock the new file
         }
         if (errno != EWOULDBLOCK && errno != EINTR) {
             int e = errno;
@@ -62,7 +63,7 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
 
 FileLock::~FileLock() {
     if (m_fd >= 0)
-        ::close(m_fd);   // closing the last descriptor releases the flock
+        ::close(m_fd); // closing the last descriptor releases the flock
 }
 
 } // namespace platform

@@ -70,9 +70,7 @@ File File::create(const std::filesystem::path& path) {
     return File(openOrThrow(path, O_RDWR | O_CREAT | O_TRUNC), path);
 }
 
-File File::openOrCreate(const std::filesystem::path& path) {
-    return File(openOrThrow(path, O_RDWR | O_CREAT), path);
-}
+File File::openOrCreate(const std::filesystem::path& path) { return File(openOrThrow(path, O_RDWR | O_CREAT), path); }
 
 File::File(File&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)), m_lastError(other.m_lastError) {}
@@ -116,7 +114,8 @@ std::size_t readFully(const std::filesystem::path& path, void* buffer, std::size
 }
 
 std::size_t File::read(void* buffer, std::size_t count) {
-    return readFully(m_path, buffer, count, [this](char* at, std::size_t n, std::size_t) { return ::read(m_fd, at, n); });
+    return readFully(m_path, buffer, count,
+                     [this](char* at, std::size_t n, std::size_t) { return ::read(m_fd, at, n); });
 }
 
 std::size_t File::write(const void* buffer, std::size_t count) {
@@ -216,7 +215,7 @@ void TempFile::keepPermissionsOf(const std::filesystem::path& target, unsigned d
 void syncFolder(const std::filesystem::path& folder) {
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return;   // best effort: the rename itself has happened
+        return; // best effort: the rename itself has happened
     ::fsync(fd);
     ::close(fd);
 }

@@ -166,7 +166,7 @@ bool isWithinFolder(const fs::path& inner, const fs::path& outer) {
     auto ai = a.begin();
     for (auto bi = b.begin(); bi != b.end(); ++bi, ++ai) {
         if (bi->empty())
-            continue;   // the empty last step of a folder path
+            continue; // the empty last step of a folder path
         if (ai == a.end() || *ai != *bi)
             return false;
     }
@@ -289,8 +289,13 @@ bool foldsCase(const fs::path& p) {
         std::string name = at.filename().string();
         bool changed = false;
         for (char& c : name) {
-            if (c >= 'a' && c <= 'z') { c = char(c - 'a' + 'A'); changed = true; }
-            else if (c >= 'A' && c <= 'Z') { c = char(c - 'A' + 'a'); changed = true; }
+            if (c >= 'a' && c <= 'z') {
+                c = char(c - 'a' + 'A');
+                changed = true;
+            } else if (c >= 'A' && c <= 'Z') {
+                c = char(c - 'A' + 'a');
+                changed = true;
+            }
         }
         if (!changed)
             continue;

@@ -50,11 +50,11 @@ bool setFilePermissions(const std::filesystem::path& p, std::uint32_t permission
 bool wildcardMatchesName(std::string_view pattern, std::string_view name);
 
 struct FolderEntry {
-    std::string name;       // "." and ".." included
+    std::string name; // "." and ".." included
     std::uint32_t attributes;
     std::uint64_t size;
     std::filesystem::file_time_type lastWrite;
-    bool symlink = false;   // the entry is a link; its attributes describe the link's target
+    bool symlink = false; // the entry is a link; its attributes describe the link's target
 };
 
 // Lists the folder part of `pattern` (a path whose last component is a wildcard such
@@ -75,7 +75,7 @@ bool isWithinFolder(const std::filesystem::path& inner, const std::filesystem::p
 bool foldsCase(const std::filesystem::path& p);
 
 bool folderExists(const std::filesystem::path& p);
-bool fileExists(const std::filesystem::path& p);   // a file, not a folder
+bool fileExists(const std::filesystem::path& p); // a file, not a folder
 
 // Copies a file, replacing the target (never a read-only one), keeping last-write time
 // and permissions; the kernel copies the data (cloning where the file system can).

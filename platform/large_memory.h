@@ -27,7 +27,9 @@ struct LargeAllocator {
     }
     void deallocate(T* p, std::size_t n) noexcept { freeLarge(p, n * sizeof(T)); }
     template <typename U>
-    bool operator==(const LargeAllocator<U>&) const noexcept { return true; }
+    bool operator==(const LargeAllocator<U>&) const noexcept {
+        return true;
+    }
 };
 
 } // namespace platform

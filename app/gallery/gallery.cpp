@@ -37,8 +37,7 @@ struct SchemeName {
     TXPScheme scheme;
     const char* name;
 };
-constexpr SchemeName kSchemes[] = {
-    {xpBlue, "blue"}, {xpSilver, "silver"}, {xpGreen, "green"}, {xpOrange, "orange"}};
+constexpr SchemeName kSchemes[] = {{xpBlue, "blue"}, {xpSilver, "silver"}, {xpGreen, "green"}, {xpOrange, "orange"}};
 
 struct ButtonState {
     const char* name;
@@ -84,7 +83,7 @@ void renderLabelGallery(const QString& dir) {
         TShadowLabel label;
         label.setFont(defaultUiFont());
         label.setCaption(QStringLiteral("Kestrane"));
-        const int height = label.height();   // the caption's height plus the offset
+        const int height = label.height(); // the caption's height plus the offset
         label.setAutoSize(false);
         label.resize(kGalleryLabelWidth, height);
         label.setCaptionAlignment(alignment);
@@ -168,7 +167,7 @@ void renderProgressGallery(const QString& dir) {
     picture(QStringLiteral("progress-metal-50.png"), metal);
 
     ShadedProgressBarLayout vertical = busyWindowBarLayout(50);
-    vertical.orientation = TBarOrientation::boVertical;   // turns the bar to 16 × 161
+    vertical.orientation = TBarOrientation::boVertical; // turns the bar to 16 × 161
     picture(QStringLiteral("progress-vertical-50.png"), vertical);
 
     ShadedProgressBarLayout inactive = busyWindowBarLayout(50);

@@ -31,8 +31,10 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"list", "list ARCHIVE", archiver::runZipList},
-    {"create", "create ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]", archiver::runZipCreate},
-    {"add", "add ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]", archiver::runZipAdd},
+    {"create", "create ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]",
+     archiver::runZipCreate},
+    {"add", "add ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]",
+     archiver::runZipAdd},
     {"extract", "extract ARCHIVE DEST [MASK] [--threads N] [--on-failure abort|ignore]", archiver::runZipExtract},
     {"test", "test ARCHIVE [--threads N]", archiver::runZipTest},
 };

@@ -24,7 +24,7 @@ struct CommandLine {
     std::optional<int> level;
     std::optional<int> threads;
     TZAAction onFailure = fxaIgnore;
-    std::string error;  // non-empty: a usage error
+    std::string error; // non-empty: a usage error
 };
 
 CommandLine parse(ZipCommandArgs args, bool withBaseAndLevel) {
@@ -34,20 +34,26 @@ CommandLine parse(ZipCommandArgs args, bool withBaseAndLevel) {
         const bool hasValue = i + 1 < args.size();
         if (a == "--on-failure" && hasValue) {
             const std::string v = args[++i];
-            if (v == "abort") cl.onFailure = fxaAbort;
-            else if (v == "ignore") cl.onFailure = fxaIgnore;
-            else cl.error = "--on-failure takes abort or ignore";
+            if (v == "abort")
+                cl.onFailure = fxaAbort;
+            else if (v == "ignore")
+                cl.onFailure = fxaIgnore;
+            else
+                cl.error = "--on-failure takes abort or ignore";
         } else if (withBaseAndLevel && a == "--base" && hasValue) {
             cl.base = args[++i];
         } else if (withBaseAndLevel && a == "--level" && hasValue) {
             const std::string v = args[++i];
-            if (v.size() != 1 || v[0] < '0' || v[0] > '9') cl.error = "--level takes 0 to 9";
-            else cl.level = v[0] - '0';
+            if (v.size() != 1 || v[0] < '0' || v[0] > '9')
+                cl.error = "--level takes 0 to 9";
+            else
+                cl.level = v[0] - '0';
         } else if (a == "--threads" && hasValue) {
             const std::string v = args[++i];
             if (v.empty() || v.size() > 3 || v.find_first_not_of("0123456789") != std::string::npos)
                 cl.error = "--threads takes a number (0: every core)";
-            else cl.threads = std::stoi(v);
+            else
+                cl.threads = std::stoi(v);
         } else if (a.starts_with("--")) {
             cl.error = "unknown option " + a;
         } else {
@@ -70,12 +76,14 @@ void say(const std::string& subject, const std::string& message) {
 bool warnAboutDirectory(const TZipArchiver& zip, const std::string& archive) {
     const TZADirManager* dir = const_cast<TZipArchiver&>(zip).dirManager();
     const auto warning = dir ? directoryWarning(*dir) : std::nullopt;
-    if (warning) say(archive, *warning);
+    if (warning)
+        say(archive, *warning);
     return warning.has_value();
 }
 
 bool interactive() {
-    return platform::isTerminal(platform::StandardStream::Input) && platform::isTerminal(platform::StandardStream::Error);
+    return platform::isTerminal(platform::StandardStream::Input) &&
+           platform::isTerminal(platform::StandardStream::Error);
 }
 
 // Prints every failed entry and asks (terminal) or answers with the --on-failure choice.
@@ -88,22 +96,38 @@ void installDecision(TZipArchiver& zip, TZAAction fallback, int& failures) {
             for (;;) {
                 std::fputs("kestrane-zip: Abort, Retry or Ignore? [a/r/i] ", stderr);
                 std::string answer;
-                if (!std::getline(std::cin, answer)) break;
-                if (answer == "a") { action = fxaAbort; break; }
-                if (answer == "r") { action = fxaRetry; break; }
-                if (answer == "i") { action = fxaIgnore; break; }
+                if (!std::getline(std::cin, answer))
+                    break;
+                if (answer == "a") {
+                    action = fxaAbort;
+                    break;
+                }
+                if (answer == "r") {
+                    action = fxaRetry;
+                    break;
+                }
+                if (answer == "i") {
+                    action = fxaIgnore;
+                    break;
+                }
             }
         }
-        if (action != fxaRetry) ++failures;
+        if (action != fxaRetry)
+            ++failures;
     };
     zip.Prompts.askOverwrite = [](const std::string& question) {
-        if (!interactive()) return TZAOverwriteAnswer::No;
+        if (!interactive())
+            return TZAOverwriteAnswer::No;
         std::fprintf(stderr, "kestrane-zip: %s? [y/n/N(o to all)/A(ll)] ", question.c_str());
         std::string answer;
-        if (!std::getline(std::cin, answer)) return TZAOverwriteAnswer::Closed;
-        if (answer == "y") return TZAOverwriteAnswer::Yes;
-        if (answer == "A") return TZAOverwriteAnswer::YesToAll;
-        if (answer == "N") return TZAOverwriteAnswer::NoToAll;
+        if (!std::getline(std::cin, answer))
+            return TZAOverwriteAnswer::Closed;
+        if (answer == "y")
+            return TZAOverwriteAnswer::Yes;
+        if (answer == "A")
+            return TZAOverwriteAnswer::YesToAll;
+        if (answer == "N")
+            return TZAOverwriteAnswer::NoToAll;
         return TZAOverwriteAnswer::No;
     };
 }
@@ -112,18 +136,22 @@ void installDecision(TZipArchiver& zip, TZAAction fallback, int& failures) {
 std::string maskFor(const std::string& arg) {
     if (arg.find_first_of("*?") == std::string::npos && platform::folderExists(platform::toPath(arg))) {
         std::string m = arg;
-        if (m.back() != '/' && m.back() != '\\') m += '/';
+        if (m.back() != '/' && m.back() != '\\')
+            m += '/';
         return m + "*.*";
     }
     return arg;
 }
 
 int pack(ZipCommandArgs args, bool create) {
-    const char* synopsis = create ? "create ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]"
-                                  : "add ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]";
+    const char* synopsis =
+        create ? "create ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]"
+               : "add ARCHIVE MASK... [--base DIR] [--level 0-9] [--threads N] [--on-failure abort|ignore]";
     const CommandLine cl = parse(args, true);
-    if (!cl.error.empty()) return usage(cl.error, synopsis);
-    if (cl.positional.size() < 2) return usage("an archive and at least one mask are needed", synopsis);
+    if (!cl.error.empty())
+        return usage(cl.error, synopsis);
+    if (cl.positional.size() < 2)
+        return usage("an archive and at least one mask are needed", synopsis);
     TZipArchiver zip;
     // Zip64 records where an entry needs them: files and archives past 4 GiB.
     zip.SetZip64Mode(zmAuto);
@@ -133,10 +161,14 @@ int pack(ZipCommandArgs args, bool create) {
     zip.OnConfirmProcessFile = [&considered](const std::string&, TZAProcessOperation, bool&) { ++considered; };
     zip.FileName = cl.positional[0];
     zip.BaseDir = cl.base;
-    if (cl.level) zip.SetCompressionMode(*cl.level);
-    if (cl.threads) zip.Threads = *cl.threads;
-    if (create) zip.OpenArchive(kOpenCreate);
-    else zip.EnsureOpen();
+    if (cl.level)
+        zip.SetCompressionMode(*cl.level);
+    if (cl.threads)
+        zip.Threads = *cl.threads;
+    if (create)
+        zip.OpenArchive(kOpenCreate);
+    else
+        zip.EnsureOpen();
     // All masks go into one batch: the archive is written once.
     zip.BeginUpdate();
     int unmatched = 0;
@@ -166,14 +198,17 @@ int runZipAdd(ZipCommandArgs args) { return pack(args, false); }
 int runZipExtract(ZipCommandArgs args) {
     const char* synopsis = "extract ARCHIVE DEST [MASK] [--threads N] [--on-failure abort|ignore]";
     const CommandLine cl = parse(args, false);
-    if (!cl.error.empty()) return usage(cl.error, synopsis);
-    if (cl.positional.size() < 2 || cl.positional.size() > 3) return usage("an archive and a destination are needed", synopsis);
+    if (!cl.error.empty())
+        return usage(cl.error, synopsis);
+    if (cl.positional.size() < 2 || cl.positional.size() > 3)
+        return usage("an archive and a destination are needed", synopsis);
     TZipArchiver zip;
     int failures = 0;
     installDecision(zip, cl.onFailure, failures);
     int selected = 0;
     zip.OnConfirmProcessFile = [&selected](const std::string&, TZAProcessOperation, bool&) { ++selected; };
-    if (cl.threads) zip.Threads = *cl.threads;
+    if (cl.threads)
+        zip.Threads = *cl.threads;
     zip.OpenArchive(cl.positional[0], kOpenRead);
     // A rebuilt directory is salvaged, but the run fails.
     const bool damaged = warnAboutDirectory(zip, cl.positional[0]);
@@ -182,19 +217,23 @@ int runZipExtract(ZipCommandArgs args) {
     zip.ExtractFiles(masked ? cl.positional[2] : "*.*", kDefaultSearchAttr, "");
     zip.CloseArchive();
     const bool unmatched = masked && selected == 0;
-    if (unmatched) say(cl.positional[2], "nothing matched");
+    if (unmatched)
+        say(cl.positional[2], "nothing matched");
     return failures || damaged || unmatched ? kExitFailure : kExitOk;
 }
 
 int runZipTest(ZipCommandArgs args) {
     const char* synopsis = "test ARCHIVE [--threads N]";
     const CommandLine cl = parse(args, false);
-    if (!cl.error.empty()) return usage(cl.error, synopsis);
-    if (cl.positional.size() != 1) return usage("one archive is needed", synopsis);
+    if (!cl.error.empty())
+        return usage(cl.error, synopsis);
+    if (cl.positional.size() != 1)
+        return usage("one archive is needed", synopsis);
     TZipArchiver zip;
     int failures = 0;
     installDecision(zip, fxaIgnore, failures);
-    if (cl.threads) zip.Threads = *cl.threads;
+    if (cl.threads)
+        zip.Threads = *cl.threads;
     zip.OpenArchive(cl.positional[0], kOpenRead);
     const bool damaged = warnAboutDirectory(zip, cl.positional[0]);
     zip.TestFiles();
@@ -205,8 +244,10 @@ int runZipTest(ZipCommandArgs args) {
 int runZipList(ZipCommandArgs args) {
     const char* synopsis = "list ARCHIVE";
     const CommandLine cl = parse(args, false);
-    if (!cl.error.empty()) return usage(cl.error, synopsis);
-    if (cl.positional.size() != 1) return usage("list takes one archive", synopsis);
+    if (!cl.error.empty())
+        return usage(cl.error, synopsis);
+    if (cl.positional.size() != 1)
+        return usage("list takes one archive", synopsis);
     TZipArchiver zip;
     zip.OpenArchive(cl.positional[0], kOpenRead);
     const bool damaged = warnAboutDirectory(zip, cl.positional[0]);

@@ -43,7 +43,7 @@ TEST_F(Cli, allFourActionsOnRealFolders) {
     EXPECT_EQ(renamed.out, "Information: Сервер Main успешно переименован на Север\n");
     EXPECT_TRUE(fs::is_directory("Север"));
 
-    auto refused = cli("delete Север");   // not a terminal, no --yes: answered No
+    auto refused = cli("delete Север"); // not a terminal, no --yes: answered No
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(fs::is_directory("Север"));
     auto deleted = cli("delete Север --yes");

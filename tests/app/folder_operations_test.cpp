@@ -39,7 +39,7 @@ TEST_F(FolderOperations, copyReproducesHiddenReadOnlyAndEmptyFolders) {
     ASSERT_EQ(::stat("dst/nested/ro.cfg", &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0444u);
     EXPECT_EQ(fs::last_write_time("dst/nested/a.txt"), fs::last_write_time("src/a.txt"));
-    EXPECT_GT(window.pumps, 5);   // the busy window keeps moving during the walk
+    EXPECT_GT(window.pumps, 5); // the busy window keeps moving during the walk
     EXPECT_TRUE(window.events.empty());
 }
 
@@ -74,7 +74,7 @@ TEST_F(FolderOperations, withoutOverwriteExistingFileStaysAndCounts) {
 
 TEST_F(FolderOperations, failedFilesAreCountedNotJustTheLastEntry) {
     writeFile("src/1-good.txt", "x");
-    fs::create_symlink("/nonexistent/target", "src/2-broken");   // cannot be copied
+    fs::create_symlink("/nonexistent/target", "src/2-broken"); // cannot be copied
     writeFile("src/3-sub/z.txt", "z");
     auto out = CopyFolderTree(window, "src", "dst", false, true);
     EXPECT_EQ(out.failedFiles, 1);
@@ -199,15 +199,17 @@ TEST_F(FolderOperations, listingHonoursTheAttributeMask) {
         std::sort(out.begin(), out.end());
         return out;
     };
-    EXPECT_EQ(names(platform::listFolder("d/*", 63)), (std::vector<std::string>{".", "..", ".hidden", "plain.txt", "sub"}));
+    EXPECT_EQ(names(platform::listFolder("d/*", 63)),
+              (std::vector<std::string>{".", "..", ".hidden", "plain.txt", "sub"}));
     EXPECT_EQ(names(platform::listFolder("d/*.*", 0)), (std::vector<std::string>{"plain.txt"}));
-    EXPECT_EQ(names(platform::listFolder("d/*.*", platform::kAttrHidden)), (std::vector<std::string>{".hidden", "plain.txt"}));
+    EXPECT_EQ(names(platform::listFolder("d/*.*", platform::kAttrHidden)),
+              (std::vector<std::string>{".hidden", "plain.txt"}));
     EXPECT_TRUE(platform::listFolder("missing/*", 63).empty());
 }
 
 TEST_F(FolderOperations, linkedFoldersAreCopiedAsLinksNeverFollowed) {
     writeFile("src/a.txt", "a");
-    fs::create_directory_symlink(fs::absolute("src"), "src/loop");   // a link to its own parent
+    fs::create_directory_symlink(fs::absolute("src"), "src/loop"); // a link to its own parent
     fs::create_directory_symlink("/", "src/root");
     auto out = CopyFolderTree(window, "src", "dst", false, true);
     EXPECT_EQ(out.failedFiles, 0);
@@ -244,5 +246,6 @@ TEST_F(FolderOperations, fileCopyKeepsDataModeAndTimeWhenTheSourceGoesMidway) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(fs::last_write_time("copy.bin"), when);
     // A copy that cannot be made names the system's reason and leaves no partial file.
-    EXPECT_EQ(platform::copyFile("copy.bin", "missing/x.bin"), std::make_error_code(std::errc::no_such_file_or_directory));
+    EXPECT_EQ(platform::copyFile("copy.bin", "missing/x.bin"),
+              std::make_error_code(std::errc::no_such_file_or_directory));
 }

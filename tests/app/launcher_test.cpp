@@ -44,7 +44,8 @@ protected:
         ScratchTest::SetUp();
         fs::create_directories(bin());
         fs::copy_file(fs::path(KESTRANE_SOURCE_DIR) / "app/resources/kestrane-launch", bin() / "kestrane-launch");
-        writeFile(bin() / "kestrane", "#!/bin/sh\necho \"started in $(pwd)\"\nfor a in \"$@\"; do echo \"arg $a\"; done\n");
+        writeFile(bin() / "kestrane",
+                  "#!/bin/sh\necho \"started in $(pwd)\"\nfor a in \"$@\"; do echo \"arg $a\"; done\n");
         fs::permissions(bin() / "kestrane", fs::perms::owner_all, fs::perm_options::add);
     }
     fs::path bin() const { return dir() / "bin"; }
@@ -53,9 +54,9 @@ protected:
 } // namespace
 
 TEST_F(KestraneLaunch, startsTheProgramInItsFolderUnderXdgDataHome) {
-    const fs::path data = dir() / "data home";   // not there yet, and with a blank
-    const auto run = shell("XDG_DATA_HOME=" + quoted(data) + " sh " + quoted(bin() / "kestrane-launch") +
-                           " 'one arg' two");
+    const fs::path data = dir() / "data home"; // not there yet, and with a blank
+    const auto run =
+        shell("XDG_DATA_HOME=" + quoted(data) + " sh " + quoted(bin() / "kestrane-launch") + " 'one arg' two");
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out, "started in " + (data / "kestrane").string() + "\narg one arg\narg two\n");
     EXPECT_TRUE(fs::is_directory(data / "kestrane"));
@@ -78,9 +79,9 @@ TEST_F(KestraneLaunch, usesHomeLocalShareWithoutXdgDataHomeAndIsFoundOnThePath) 
 }
 
 TEST_F(KestraneLaunch, failsWithoutStartingTheProgramWhenTheFolderCannotBeMade) {
-    writeFile(dir() / "not a folder", "x");   // the data home is a file
-    const auto run = shell("XDG_DATA_HOME=" + quoted(dir() / "not a folder") + " sh " +
-                           quoted(bin() / "kestrane-launch"));
+    writeFile(dir() / "not a folder", "x"); // the data home is a file
+    const auto run =
+        shell("XDG_DATA_HOME=" + quoted(dir() / "not a folder") + " sh " + quoted(bin() / "kestrane-launch"));
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(run.out.find("started in"), std::string::npos) << run.out;
 }
@@ -89,8 +90,8 @@ class KestraneInstall : public ScratchTest {};
 
 TEST_F(KestraneInstall, installsProgramsLauncherDesktopFileAndIconThatStartTogether) {
     const fs::path prefix = dir() / "prefix";
-    const auto install = shell(std::string("'") + KESTRANE_CMAKE_COMMAND + "' --install '" KESTRANE_BINARY_DIR
-                               "' --prefix " + quoted(prefix));
+    const auto install = shell(std::string("'") + KESTRANE_CMAKE_COMMAND +
+                               "' --install '" KESTRANE_BINARY_DIR "' --prefix " + quoted(prefix));
     ASSERT_EQ(install.status, 0) << install.out;
 
     for (const char* program : {"kestrane", "kestrane-cli", "kestrane-zip", "kestrane-launch"}) {
@@ -107,8 +108,10 @@ TEST_F(KestraneInstall, installsProgramsLauncherDesktopFileAndIconThatStartToget
     // The installed launcher starts the installed window in the data folder: it paints and,
     // asked to, quits at once (on the offscreen platform).
     const fs::path data = dir() / "data";
-    const auto started = shell("QT_QPA_PLATFORM=offscreen KESTRANE_REPORT_STARTUP=1 KESTRANE_QUIT_AFTER_MS=0 "
-                               "XDG_DATA_HOME=" + quoted(data) + " " + quoted(prefix / "bin/kestrane-launch"));
+    const auto started = shell(
+        "QT_QPA_PLATFORM=offscreen KESTRANE_REPORT_STARTUP=1 KESTRANE_QUIT_AFTER_MS=0 "
+        "XDG_DATA_HOME=" +
+        quoted(data) + " " + quoted(prefix / "bin/kestrane-launch"));
     EXPECT_EQ(started.status, 0) << started.out;
     EXPECT_NE(started.out.find("kestrane: first paint "), std::string::npos) << started.out;
     EXPECT_TRUE(fs::is_directory(data / "kestrane"));

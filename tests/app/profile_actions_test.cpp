@@ -25,7 +25,8 @@ protected:
 
 TEST_F(ProfileActions, saveCopiesTheFolderAndReportsInOrder) {
     EXPECT_TRUE(save("Main", systems));
-    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "refresh", "Information: Сервер Main успешно сохранен", "clear"}));
+    EXPECT_EQ(window.events,
+              (Events{"busy", "unbusy", "refresh", "Information: Сервер Main успешно сохранен", "clear"}));
     EXPECT_EQ(readFile("options.ini"), "Main\t" + game + "/\t0\r\n");
     EXPECT_EQ(treeListing("Main"), treeListing(systems));
     EXPECT_FALSE(fs::exists("Main.zip"));
@@ -64,7 +65,7 @@ TEST_F(ProfileActions, saveRefusalsWriteNothing) {
         window.events.clear();
         EXPECT_FALSE(SaveProfile(window));
         EXPECT_EQ(window.events, Events{c.message});
-        EXPECT_EQ(window.name, c.name);   // fields stay as typed
+        EXPECT_EQ(window.name, c.name); // fields stay as typed
     }
     EXPECT_FALSE(fs::exists("options.ini"));
     EXPECT_TRUE(fs::is_empty("."));
@@ -77,14 +78,16 @@ TEST_F(ProfileActions, saveRefusesTakenNames) {
         EXPECT_EQ(window.events, Events{"Error: Такой сервер уже существует"}) << name;
     }
     EXPECT_TRUE(save("Сервер", systems));
-    EXPECT_TRUE(save("сервер", systems));   // Cyrillic case makes a different name
+    EXPECT_TRUE(save("сервер", systems)); // Cyrillic case makes a different name
 }
 
 TEST_F(ProfileActions, saveWithFailedFileUndoesItself) {
     fs::create_symlink("/nonexistent", outside("game/system/broken"));
     ASSERT_TRUE(save("First", outside("game/system/sub").string()));
     EXPECT_FALSE(save("Main", systems));
-    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Не удалось скопировать: " + systems + "/broken: No such file or directory"}));
+    EXPECT_EQ(
+        window.events,
+        (Events{"busy", "unbusy", "Error: Не удалось скопировать: " + systems + "/broken: No such file or directory"}));
     EXPECT_EQ(LoadProfileList(), Events{"First"});
     EXPECT_FALSE(fs::exists("Main"));
 }
@@ -96,7 +99,8 @@ TEST_F(ProfileActions, applyReplacesSystemWithExactlyTheProfileFiles) {
     window.select("Main");
     window.events.clear();
     EXPECT_TRUE(ApplyProfile(window));
-    EXPECT_EQ(window.events, (Events{"busy", "Information: Сервер Main записан в папку " + game + "/system", "unbusy"}));
+    EXPECT_EQ(window.events,
+              (Events{"busy", "Information: Сервер Main записан в папку " + game + "/system", "unbusy"}));
     EXPECT_EQ(treeListing(outside("game/system")), saved);
     EXPECT_EQ(treeListing("Main"), saved);
     EXPECT_EQ(window.selected, 0);
@@ -118,7 +122,8 @@ TEST_F(ProfileActions, applyThatCannotMakeTheSystemFolderFails) {
     window.select("Main");
     window.events.clear();
     EXPECT_FALSE(ApplyProfile(window));
-    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Неверная папка игры: " + outside("not-a-folder").string()}));
+    EXPECT_EQ(window.events,
+              (Events{"busy", "unbusy", "Error: Неверная папка игры: " + outside("not-a-folder").string()}));
     EXPECT_EQ(readFile(outside("not-a-folder")), "f");
 }
 
@@ -237,9 +242,9 @@ TEST_F(ProfileActions, renameRefusalsChangeNothing) {
         std::string name, message;
     };
     for (const auto& c : std::vector<Case>{{"", text::kNameEmpty},
-                                           {"   ", text::kNameEmpty},   // blanks only: an invisible entry
-                                           {"OTHER", text::kNameTaken},       // occurs in another line
-                                           {"MyOther", text::kNameTaken},     // contains another name
+                                           {"   ", text::kNameEmpty},     // blanks only: an invisible entry
+                                           {"OTHER", text::kNameTaken},   // occurs in another line
+                                           {"MyOther", text::kNameTaken}, // contains another name
                                            {"a/b", text::kForbiddenChars},
                                            {std::string(81, 'r'), text::kNameTooLong}}) {
         window.select("Main");
@@ -266,7 +271,7 @@ TEST_F(ProfileActions, renameWithReadOnlyListFailsBeforeTheFolderMoves) {
     EXPECT_THROW(RenameProfile(window), ProfileError);
     EXPECT_TRUE(window.events.empty());
     EXPECT_EQ(readFile("options.ini"), list);
-    EXPECT_TRUE(fs::is_directory("Main"));   // still found under the name its line holds
+    EXPECT_TRUE(fs::is_directory("Main")); // still found under the name its line holds
     EXPECT_FALSE(fs::exists("New"));
 }
 
@@ -288,7 +293,8 @@ TEST_F(ProfileActions, namesEditedToLeaveTheWorkingDirectoryAreRefused) {
     window.events.clear();
     EXPECT_FALSE(DeleteProfile(window));
     EXPECT_FALSE(ApplyProfile(window));
-    EXPECT_EQ(window.events, (Events{"Error: Недопустимое название сервера: ..", "Error: Недопустимое название сервера: .."}));
+    EXPECT_EQ(window.events,
+              (Events{"Error: Недопустимое название сервера: ..", "Error: Недопустимое название сервера: .."}));
     EXPECT_TRUE(fs::exists(outside("game/system/l2.ini")));
 }
 

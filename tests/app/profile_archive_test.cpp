@@ -21,9 +21,10 @@ namespace {
 
 // Python's zipfile, a reader we did not write: "name size crc" per entry.
 std::string pythonListing(const std::string& archive) {
-    const std::string cmd = "python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
-                            "for i in z.infolist(): print(i.filename, i.file_size, i.CRC)\" '" +
-                            archive + "' 2>&1";
+    const std::string cmd =
+        "python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
+        "for i in z.infolist(): print(i.filename, i.file_size, i.CRC)\" '" +
+        archive + "' 2>&1";
     return kestrane::testing::runCommand(cmd).out;
 }
 
@@ -51,7 +52,7 @@ TEST_F(ProfileArchives, savedArchiveHoldsEveryFileAndFolderUnderTheName) {
     for (const char* entry : {"Main/l2.ini 11", "Main/.hidden 1", "Main/sub/ 0", "Main/sub/deep/ 0",
                               "Main/sub/deep/x.dat 300000", "Main/empty/ 0"})
         EXPECT_NE(listing.find(entry), std::string::npos) << entry << "\n" << listing;
-    EXPECT_EQ(listing.find("Main/ "), std::string::npos);   // no entry for the profile folder itself
+    EXPECT_EQ(listing.find("Main/ "), std::string::npos); // no entry for the profile folder itself
 }
 
 TEST_F(ProfileArchives, applyUnpacksCopiesAndLeavesNoFolder) {
@@ -106,7 +107,8 @@ TEST_F(ProfileArchives, missingOrForeignArchivesAreRefused) {
     writeFile(outside("evil/options.ini"), "bad\n");
     fs::remove("Main.zip");
     ASSERT_EQ(std::system(("cd '" + outside("evil").string() + "' && zip -q '" + fs::absolute("Main.zip").string() +
-                           "' options.ini").c_str()),
+                           "' options.ini")
+                              .c_str()),
               0);
     EXPECT_FALSE(apply("Main"));
     EXPECT_EQ(window.events.back(), "Error: Архив сервера повреждён: ./Main.zip");

@@ -54,9 +54,9 @@ TEST(ProfileListText, duplicateRuleIgnoresAsciiCaseOnlyAndSeesWholeLines) {
     EXPECT_TRUE(nameOccursInLines({"Main\t/a\t0"}, "main"));
     EXPECT_TRUE(nameOccursInLines({"X\t/a\t1"}, "1"));
     EXPECT_FALSE(nameOccursInLines({"X\t/a\t1"}, "0"));
-    EXPECT_TRUE(nameOccursInLines({"X\t/games\t0"}, "GAMES"));   // the game folder counts too
-    EXPECT_FALSE(nameOccursInLines({"Сервер\t/a\t0"}, "сервер"));  // Cyrillic case is significant
-    EXPECT_FALSE(nameOccursInLines({"Main\t/a\t0"}, "Main", 0));    // own line left out
+    EXPECT_TRUE(nameOccursInLines({"X\t/games\t0"}, "GAMES"));    // the game folder counts too
+    EXPECT_FALSE(nameOccursInLines({"Сервер\t/a\t0"}, "сервер")); // Cyrillic case is significant
+    EXPECT_FALSE(nameOccursInLines({"Main\t/a\t0"}, "Main", 0));  // own line left out
 }
 
 using ProfileListFile = WorkingDirectoryTest;
@@ -93,7 +93,7 @@ TEST_F(ProfileListFile, lookupsAndDeletesWorkOnTheRightLine) {
 TEST_F(ProfileListFile, eachLineIsDecodedOnItsOwnAndKeptByteForByte) {
     // A list from Windows (Windows-1251) with a UTF-8 line and a byte-order mark in front:
     // neither garbles the other, and a rewrite stores the untouched lines as they were.
-    const std::string cp1251Line = "\xD1\xE5\xF0\xE2\xE5\xF0\tC:\\Games\\\t0";   // "Сервер"
+    const std::string cp1251Line = "\xD1\xE5\xF0\xE2\xE5\xF0\tC:\\Games\\\t0"; // "Сервер"
     const std::string original = "\xEF\xBB\xBF" + cp1251Line + "\r\nСевер\t/s\t1\nbroken line\r\n";
     writeFile("options.ini", original);
     EXPECT_EQ(LoadProfileList(), (std::vector<std::string>{"Сервер", "Север", "broken line"}));
@@ -112,12 +112,12 @@ TEST(ProfileListText, onlyNameTabFolderTabFlagIsAProfileLine) {
     };
     for (const Case& c : std::vector<Case>{{"Main\t/g/\t1", true, "/g"},
                                            {"Main\t/g\t0", true, "/g"},
-                                           {"Main\t/games/Game10", false, ""},   // no flag
+                                           {"Main\t/games/Game10", false, ""}, // no flag
                                            {"Main\t/g\t2", false, ""},
-                                           {"game1\t/g\t/system\t0", false, ""},   // extra TAB
+                                           {"game1\t/g\t/system\t0", false, ""}, // extra TAB
                                            {"\t/g\t0", false, ""},
                                            {"Main\t\t0", false, ""},
-                                           {"Main\t/\t0", false, ""},   // the root is no game folder
+                                           {"Main\t/\t0", false, ""}, // the root is no game folder
                                            {"Main", false, ""}}) {
         const auto fields = parseProfileLine(c.line);
         EXPECT_EQ(fields.has_value(), c.valid) << c.line;
@@ -135,7 +135,7 @@ TEST_F(ProfileListFile, readOnlyListFailsAndStaysUnchanged) {
 
 TEST_F(ProfileListFile, unreadableListIsNeverReplacedByTheNewLineAlone) {
     AppendProfile("Main", "/a", false);
-    ::chmod("options.ini", 0200);   // can be written, not read
+    ::chmod("options.ini", 0200); // can be written, not read
     setFileReadOverride(false);
     const bool unreadable = !canRead("options.ini");
     bool failed = false;

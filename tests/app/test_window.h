@@ -22,7 +22,8 @@ public:
     std::string systems, game, name;
     bool archive = false;
     bool answerYes = true;
-    std::vector<std::string> events;   // "Error: …", "Information: …", "Plain: …", "Ask: …", "busy", "unbusy", "refresh", "clear"
+    std::vector<std::string>
+        events; // "Error: …", "Information: …", "Plain: …", "Ask: …", "busy", "unbusy", "refresh", "clear"
     int pumps = 0;
     bool busyVisible = false;
 
@@ -141,7 +142,9 @@ protected:
         window.events.clear();
         return action();
     }
-    bool apply(const std::string& name) { return onSelected(name, [&] { return ApplyProfile(window, archive); }); }
+    bool apply(const std::string& name) {
+        return onSelected(name, [&] { return ApplyProfile(window, archive); });
+    }
 
     TestWindow window;
     ProfileArchive* archive = nullptr;
@@ -161,7 +164,8 @@ inline std::vector<std::string> treeListing(const std::filesystem::path& root) {
             out.push_back(rel + "/");
         } else {
             std::ifstream in(e.path(), std::ios::binary);
-            out.push_back(rel + "=" + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+            out.push_back(rel + "=" +
+                          std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
         }
     }
     std::sort(out.begin(), out.end());

@@ -28,7 +28,7 @@ protected:
     void SetUp() override {
         ProfileTest::SetUp();
         writeFile(outside("src/a.ini"), "profile");
-        writeFile(outside("src/d/b.ini"), std::string(70000, 'b'));   // more than one copy chunk
+        writeFile(outside("src/d/b.ini"), std::string(70000, 'b')); // more than one copy chunk
         fs::remove_all(outside("game/system"));
         writeFile(outside("game/system/old.ini"), "old");
         archive = &zipArchive;
@@ -37,8 +37,12 @@ protected:
     bool save(const std::string& name, bool archived = false, const std::string& gameFolder = {}) {
         return saveAs(name, archived, outside("src").string(), gameFolder.empty() ? game : gameFolder);
     }
-    bool undo(const std::string& name) { return onSelected(name, [&] { return UndoApply(window); }); }
-    bool remove(const std::string& name) { return onSelected(name, [&] { return DeleteProfile(window); }); }
+    bool undo(const std::string& name) {
+        return onSelected(name, [&] { return UndoApply(window); });
+    }
+    bool remove(const std::string& name) {
+        return onSelected(name, [&] { return DeleteProfile(window); });
+    }
     bool rename(const std::string& name, const std::string& to) {
         return onSelected(name, [&] {
             window.name = to;
@@ -102,7 +106,7 @@ TEST_F(Transactions, fullDiskDuringSaveListsNothingAndNamesTheCause) {
     fs::create_directories(small / "wd");
     fs::current_path(small / "wd");
     writeFile("options.ini", "Keep\t/k\t0\r\n");
-    std::string noise(100000, '\0');   // does not compress: the archive cannot fit either
+    std::string noise(100000, '\0'); // does not compress: the archive cannot fit either
     std::mt19937 random(1);
     for (char& c : noise)
         c = char(random());
@@ -132,16 +136,16 @@ TEST_F(Transactions, applyKeepsTheReplacedFolderAndUndoSwapsItBack) {
     EXPECT_EQ(window.events, (Events{"Ask: kestrane: Вернуть папку system, которая была до последнего применения?",
                                      "Information: Папка " + game + "/system возвращена"}));
     EXPECT_EQ(system(), (Events{"old.ini=old"}));
-    EXPECT_TRUE(undo("Main"));   // a second undo redoes
+    EXPECT_TRUE(undo("Main")); // a second undo redoes
     EXPECT_EQ(system(), applied);
     EXPECT_EQ(fs::directory_iterator(outside("game"))->path().filename().string().rfind("system", 0), 0u);
 }
 
 TEST_F(Transactions, recoveryFinishesOrUndoesAHalfDoneSwap) {
     struct Case {
-        std::vector<std::string> present;   // names beside game/system before recovery (system first when there)
-        std::string system;                 // what game/system holds afterwards
-        std::string backup;                 // what the backup holds afterwards ("" when none)
+        std::vector<std::string> present; // names beside game/system before recovery (system first when there)
+        std::string system;               // what game/system holds afterwards
+        std::string backup;               // what the backup holds afterwards ("" when none)
     };
     const std::vector<Case> cases = {
         {{"system", "system.kestrane-partial"}, "system", ""},
@@ -189,8 +193,9 @@ TEST_F(Transactions, journalOfAnInterruptedActionIsSettledByTheList) {
 
 TEST_F(Transactions, damagedLinesAreNeverActedOn) {
     ASSERT_TRUE(save("Main"));
-    const std::string lines = "Main\t" + game + "0\r\n"            // the flag is missing
-                              "Two\t/g\t/system\t0\r\n";          // one TAB too many
+    const std::string lines = "Main\t" + game +
+                              "0\r\n"                    // the flag is missing
+                              "Two\t/g\t/system\t0\r\n"; // one TAB too many
     writeFile("options.ini", lines);
     for (const std::string name : {"Main", "Two"}) {
         EXPECT_FALSE(apply(name));
@@ -234,7 +239,7 @@ TEST_F(Transactions, onlyProfileDeleteSucceedsOnlyWhenTheListIsGone) {
     ASSERT_TRUE(save("Main", true));
     for (const std::string lock : {"chmod 0444", "chattr +i"}) {
         if (std::system((lock + " options.ini 2>/dev/null").c_str()) != 0)
-            continue;   // no immutable files on this file system
+            continue; // no immutable files on this file system
         window.select("Main");
         EXPECT_THROW(DeleteProfile(window), ProfileError) << lock;
         std::system("chattr -i options.ini 2>/dev/null; chmod 0644 options.ini");
@@ -264,9 +269,7 @@ TEST_F(Transactions, truncatedProfileArchiveIsRefusedByApplyAndRename) {
 
 TEST_F(Transactions, cliAcceptsDashNamesAndUndo) {
     const std::string cli = std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli ";
-    auto run = [&](const std::string& args) {
-        return kestrane::testing::runCommand(cli + args + " </dev/null 2>&1");
-    };
+    auto run = [&](const std::string& args) { return kestrane::testing::runCommand(cli + args + " </dev/null 2>&1"); };
     ASSERT_EQ(run("save --systems '" + outside("src").string() + "' --game '" + game + "' --name -dash").status, 0);
     EXPECT_EQ(run("apply -- -dash").status, 0);
     EXPECT_EQ(system(), treeListing("-dash"));
@@ -274,6 +277,6 @@ TEST_F(Transactions, cliAcceptsDashNamesAndUndo) {
     EXPECT_EQ(undone.status, 0) << undone.out;
     EXPECT_EQ(system(), (Events{"old.ini=old"}));
     fs::remove("options.ini");
-    fs::create_directory("options.ini");   // a list that cannot be read is an error, not an empty list
+    fs::create_directory("options.ini"); // a list that cannot be read is an error, not an empty list
     EXPECT_EQ(run("list").status, 1);
 }

@@ -64,14 +64,37 @@ fs::path pythonTool(const fs::path& folder) {
 // Greek, CJK, emoji, spaces, long and deep names; a Cyrillic folder holds an emoji name.
 std::vector<std::string> mixedScriptNames() {
     std::string longCyrillic, longLatin;
-    for (int i = 0; i < 120; ++i) longCyrillic += "Д";
-    for (int i = 0; i < 200; ++i) longLatin += "x";
-    return {"Привет/", "Привет/мир.txt", "Привет/ёжик Ёж.txt", "Привет/😀 смайл.txt", "Україна/",
-            "Україна/їжак і ґанок.txt", "Україна/Київ.txt", "Café/", "Café/crème brûlée.txt",
-            "Café/naïve façade.txt", "日本語/", "日本語/テスト ファイル.txt", "中文/", "中文/文件.txt",
-            "emoji 😀/", "emoji 😀/🎉 party.txt", "with spaces/", "with spaces/a b  c.txt", "long/",
-            "long/" + longCyrillic + ".txt", "long/" + longLatin + ".txt", "deep/", "deep/уровень 1/",
-            "deep/уровень 1/уровень 2/", "deep/уровень 1/уровень 2/файл.txt", "plain.txt", "Ελληνικά.txt",
+    for (int i = 0; i < 120; ++i)
+        longCyrillic += "Д";
+    for (int i = 0; i < 200; ++i)
+        longLatin += "x";
+    return {"Привет/",
+            "Привет/мир.txt",
+            "Привет/ёжик Ёж.txt",
+            "Привет/😀 смайл.txt",
+            "Україна/",
+            "Україна/їжак і ґанок.txt",
+            "Україна/Київ.txt",
+            "Café/",
+            "Café/crème brûlée.txt",
+            "Café/naïve façade.txt",
+            "日本語/",
+            "日本語/テスト ファイル.txt",
+            "中文/",
+            "中文/文件.txt",
+            "emoji 😀/",
+            "emoji 😀/🎉 party.txt",
+            "with spaces/",
+            "with spaces/a b  c.txt",
+            "long/",
+            "long/" + longCyrillic + ".txt",
+            "long/" + longLatin + ".txt",
+            "deep/",
+            "deep/уровень 1/",
+            "deep/уровень 1/уровень 2/",
+            "deep/уровень 1/уровень 2/файл.txt",
+            "plain.txt",
+            "Ελληνικά.txt",
             "Mixed Ёлка 🎄 Tree.txt"};
 }
 
@@ -83,7 +106,8 @@ void makeMixedScriptTree(const fs::path& root) {
             fs::create_directories(p);
         } else {
             std::string data;
-            for (int k = 0; k <= i; ++k) data += "content " + std::to_string(i) + " " + name + "\n";
+            for (int k = 0; k <= i; ++k)
+                data += "content " + std::to_string(i) + " " + name + "\n";
             writeFile(p, data);
         }
         ++i;
@@ -112,9 +136,9 @@ Outcome compareTrees(const fs::path& source, const fs::path& out) {
 
 struct Tool {
     std::string name;
-    std::string programs;  // what must be installed
-    std::string pack;      // command making ARCHIVE of the folder "tree" in the current folder
-    std::string extract;   // command extracting ARCHIVE into DEST
+    std::string programs; // what must be installed
+    std::string pack;     // command making ARCHIVE of the folder "tree" in the current folder
+    std::string extract;  // command extracting ARCHIVE into DEST
 };
 
 std::string filled(std::string text, const fs::path& archive, const fs::path& dest = {}) {
@@ -126,7 +150,8 @@ std::string filled(std::string text, const fs::path& archive, const fs::path& de
 
 std::vector<Tool> tools(const fs::path& python) {
     return {
-        {"kestrane-zip", kZipTool, shellQuoted(kZipTool) + " create ARCHIVE tree", shellQuoted(kZipTool) + " extract ARCHIVE DEST"},
+        {"kestrane-zip", kZipTool, shellQuoted(kZipTool) + " create ARCHIVE tree",
+         shellQuoted(kZipTool) + " extract ARCHIVE DEST"},
         {"Info-ZIP", "zip unzip", "zip -qr ARCHIVE tree", "unzip -q ARCHIVE -d DEST"},
         {"7z", "7z", "7z a -tzip ARCHIVE tree", "7z x ARCHIVE -oDEST"},
         {"Python", "python3", "python3 " + shellQuoted(python) + " pack ARCHIVE tree",
@@ -174,10 +199,12 @@ TEST(ArchiveInterop, mixedScriptTreeRoundTripsThroughEveryTool) {
     }
     const Tool& ours = all.front();
     for (const Tool& t : all) {
-        if (!archives.count(t.name)) continue;
+        if (!archives.count(t.name))
+            continue;
         // Our archive extracted by each tool, and each tool's archive extracted by us.
         std::vector<std::pair<const Tool*, const Tool*>> runs = {{&ours, &t}};
-        if (&t != &ours) runs.emplace_back(&t, &ours);
+        if (&t != &ours)
+            runs.emplace_back(&t, &ours);
         for (const auto& [creator, extractor] : runs) {
             const fs::path dest = tmp / ("out-" + creator->name + "-" + extractor->name);
             fs::create_directories(dest);
@@ -199,7 +226,8 @@ TEST(ArchiveInterop, addingToAForeignArchiveKeepsItsEntriesAsTheyWere) {
     std::vector<Tool> foreign = tools(pythonTool(tmp.path()));
     foreign.push_back({"Info-ZIP streamed", "zip unzip", "zip -qr - tree | cat > ARCHIVE", ""});
     for (const Tool& t : foreign) {
-        if (t.name == "kestrane-zip") continue;
+        if (t.name == "kestrane-zip")
+            continue;
         if (!haveTool(t.programs)) {
             std::cout << "skipped: " << t.programs << " is not installed\n";
             continue;
@@ -215,7 +243,8 @@ TEST(ArchiveInterop, addingToAForeignArchiveKeepsItsEntriesAsTheyWere) {
             EXPECT_EQ(after[i], before[i]) << t.name << ": entry " << i << " changed";
 
         for (const std::string check : {"unzip -tq ARCHIVE", "7z t ARCHIVE", "python3 ziptool.py test ARCHIVE"}) {
-            if (!haveTool(check.substr(0, check.find(' ')))) continue;
+            if (!haveTool(check.substr(0, check.find(' '))))
+                continue;
             const CommandRun r = runIn(tmp.path(), filled(check, archive));
             EXPECT_EQ(r.status, 0) << t.name << ": " << check << "\n" << r.out;
         }
@@ -223,21 +252,27 @@ TEST(ArchiveInterop, addingToAForeignArchiveKeepsItsEntriesAsTheyWere) {
 }
 
 TEST(ArchiveInterop, modesComeBackAsTheyWentNeverSetuid) {
-    if (!haveTool("unzip") || !haveTool("zip")) GTEST_SKIP() << "skipped: Info-ZIP zip/unzip are not installed";
+    if (!haveTool("unzip") || !haveTool("zip"))
+        GTEST_SKIP() << "skipped: Info-ZIP zip/unzip are not installed";
     TempFolder tmp;
-    const std::vector<std::pair<std::string, unsigned>> cases = {
-        {"modes/run.sh", 0755}, {"modes/plain.txt", 0644}, {"modes/private.key", 0600},
-        {"modes/setuid", 04755}, {"modes/private/", 0700}};
+    const std::vector<std::pair<std::string, unsigned>> cases = {{"modes/run.sh", 0755},
+                                                                 {"modes/plain.txt", 0644},
+                                                                 {"modes/private.key", 0600},
+                                                                 {"modes/setuid", 04755},
+                                                                 {"modes/private/", 0700}};
     for (const auto& [name, mode] : cases) {
-        if (name.ends_with('/')) fs::create_directories(tmp / name);
-        else writeFile(tmp / name, name);
+        if (name.ends_with('/'))
+            fs::create_directories(tmp / name);
+        else
+            writeFile(tmp / name, name);
         ASSERT_EQ(::chmod((tmp / name).c_str(), mode), 0);
     }
     ASSERT_EQ(runIn(tmp.path(), shellQuoted(kZipTool) + " create ours.zip modes").status, 0);
     ASSERT_EQ(runIn(tmp.path(), "zip -qr infozip.zip modes").status, 0);
-    for (const auto& [archive, extract] : {std::pair{"ours.zip", shellQuoted(kZipTool) + " extract ours.zip ours"},
-                                           std::pair{"ours.zip", std::string("unzip -q ours.zip -d unzip")},
-                                           std::pair{"infozip.zip", shellQuoted(kZipTool) + " extract infozip.zip infozip"}}) {
+    for (const auto& [archive, extract] :
+         {std::pair{"ours.zip", shellQuoted(kZipTool) + " extract ours.zip ours"},
+          std::pair{"ours.zip", std::string("unzip -q ours.zip -d unzip")},
+          std::pair{"infozip.zip", shellQuoted(kZipTool) + " extract infozip.zip infozip"}}) {
         const CommandRun r = runIn(tmp.path(), extract);
         ASSERT_EQ(r.status, 0) << extract << "\n" << r.out;
         const fs::path dest = tmp / extract.substr(extract.rfind(' ') + 1);
@@ -256,13 +291,17 @@ TEST(ArchiveInterop, timesSurviveAChangeOfTimeZone) {
     const std::time_t moment = 1700000001;
     const auto stamp = std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(moment));
     fs::last_write_time(tmp / "times/a.txt", stamp);
-    std::vector<std::pair<std::string, std::string>> cases = {{"ours.zip", shellQuoted(kZipTool) + " create ours.zip times"}};
-    if (haveTool("zip")) cases.push_back({"infozip.zip", "zip -qr infozip.zip times"});
-    else std::cout << "skipped: zip is not installed\n";
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"ours.zip", shellQuoted(kZipTool) + " create ours.zip times"}};
+    if (haveTool("zip"))
+        cases.push_back({"infozip.zip", "zip -qr infozip.zip times"});
+    else
+        std::cout << "skipped: zip is not installed\n";
     for (const auto& [archive, pack] : cases) {
         ASSERT_EQ(runIn(tmp.path(), pack, "TZ=EET-2").status, 0) << pack;
         const fs::path dest = tmp / ("out-" + archive);
-        const CommandRun r = runIn(tmp.path(), shellQuoted(kZipTool) + " extract " + archive + " " + shellQuoted(dest), "TZ=UTC0");
+        const CommandRun r =
+            runIn(tmp.path(), shellQuoted(kZipTool) + " extract " + archive + " " + shellQuoted(dest), "TZ=UTC0");
         ASSERT_EQ(r.status, 0) << r.out;
         EXPECT_EQ(fs::last_write_time(dest / "times/a.txt"), stamp) << archive << " made at UTC+2, extracted at UTC";
     }
@@ -287,7 +326,8 @@ TEST(ArchiveInterop, zip64RecordsAreReadByEveryTool) {
     zip.CloseArchive();
     pythonTool(tmp.path());
     for (const std::string check : {"unzip -tq z64.zip", "7z t z64.zip", "python3 ziptool.py test z64.zip"}) {
-        if (!haveTool(check.substr(0, check.find(' ')))) continue;
+        if (!haveTool(check.substr(0, check.find(' '))))
+            continue;
         const CommandRun r = runIn(tmp.path(), check);
         EXPECT_EQ(r.status, 0) << check << "\n" << r.out;
     }
@@ -297,12 +337,13 @@ TEST(ArchiveInterop, zip64RecordsAreReadByEveryTool) {
 }
 
 TEST(ArchiveInterop, largeFileOf4AndAHalfGiBRoundTrips) {
-    if (!std::getenv("KESTRANE_LARGE_TESTS")) GTEST_SKIP() << "set KESTRANE_LARGE_TESTS=1 to run (minutes, 5 GiB of disk)";
+    if (!std::getenv("KESTRANE_LARGE_TESTS"))
+        GTEST_SKIP() << "set KESTRANE_LARGE_TESTS=1 to run (minutes, 5 GiB of disk)";
     TempFolder tmp;
     fs::create_directories(tmp / "big");
     const std::uint64_t size = 4608ull << 20;
     { std::ofstream(tmp / "big/huge.bin"); }
-    fs::resize_file(tmp / "big/huge.bin", size);   // sparse: zeros
+    fs::resize_file(tmp / "big/huge.bin", size); // sparse: zeros
     writeFile(tmp / "big/tail.txt", "after the big one");
     writeFile(tmp / "more.txt", "added past 4 GiB");
     pythonTool(tmp.path());
@@ -315,7 +356,8 @@ TEST(ArchiveInterop, largeFileOf4AndAHalfGiBRoundTrips) {
             ASSERT_EQ(runIn(tmp.path(), shellQuoted(kZipTool) + " add " + archive + " more.txt").status, 0);
         }
         for (const std::string check : {"unzip -tq ", "7z t ", "python3 ziptool.py test "}) {
-            if (!haveTool(check.substr(0, check.find(' ')))) continue;
+            if (!haveTool(check.substr(0, check.find(' '))))
+                continue;
             const CommandRun r = runIn(tmp.path(), check + archive);
             EXPECT_EQ(r.status, 0) << check << archive << "\n" << r.out;
         }

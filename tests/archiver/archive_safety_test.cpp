@@ -22,7 +22,8 @@ namespace {
 std::string noise(std::size_t size, unsigned seed) {
     std::mt19937 rng(seed);
     std::string s(size, '\0');
-    for (char& c : s) c = char(rng());
+    for (char& c : s)
+        c = char(rng());
     return s;
 }
 
@@ -31,7 +32,8 @@ std::vector<std::string> leftovers(const fs::path& archive) {
     std::vector<std::string> found;
     const std::string prefix = ArchiveFile::replacementPrefix(archive);
     for (auto& e : fs::directory_iterator(archive.parent_path()))
-        if (e.path().filename().string().starts_with(prefix)) found.push_back(e.path().filename().string());
+        if (e.path().filename().string().starts_with(prefix))
+            found.push_back(e.path().filename().string());
     return found;
 }
 
@@ -65,8 +67,8 @@ TEST(ArchiveSafety, aWriteThatFailsLeavesTheArchiveAndNoTemporaryFile) {
     writeFile(tmp / "p/big.bin", noise(300000, 1));
 
     struct Case {
-        rlim_t limit;           // the copy fails inside the kept part, or in the new entry
-        bool raisedToCaller;    // the kept part fails the update; a new entry goes to the decision
+        rlim_t limit;        // the copy fails inside the kept part, or in the new entry
+        bool raisedToCaller; // the kept part fails the update; a new entry goes to the decision
     };
     for (const Case& c : {Case{before.size() / 2, true}, Case{before.size() + 1000, false}}) {
         TZipArchiver zip;
@@ -131,7 +133,7 @@ TEST(ArchiveSafety, aSecondWriterWaitsThenFailsWithAClearError) {
     TZipArchiver first;
     first.OpenArchive((tmp / "w.zip").string(), kOpenReadWrite);
 
-    TZipArchiver reader;   // readers are never kept out
+    TZipArchiver reader; // readers are never kept out
     reader.FileName = first.FileName;
     reader.OpenArchive(kOpenRead);
     EXPECT_EQ(reader.directory()->Count(), 1);
@@ -149,7 +151,7 @@ TEST(ArchiveSafety, aSecondWriterWaitsThenFailsWithAClearError) {
     }
     EXPECT_GE(std::chrono::steady_clock::now() - start, kWriterLockWait);
     first.CloseArchive();
-    second.OpenArchive(kOpenReadWrite);   // free again once the first has closed
+    second.OpenArchive(kOpenReadWrite); // free again once the first has closed
     second.CloseArchive();
 }
 
@@ -163,7 +165,8 @@ TEST(ArchiveSafety, killedAddLeavesTheOldArchiveOrTheNewOne) {
     writeFile(tmp / "q/two.bin", noise(2 << 20, 3));
     const fs::path archive = tmp / "k.zip";
     const std::string original = readFile(archive);
-    const std::string add = std::string(KESTRANE_ZIP_TOOL) + " add " + archive.string() + " " + (tmp / "q").string() + " --base " + tmp.str();
+    const std::string add = std::string(KESTRANE_ZIP_TOOL) + " add " + archive.string() + " " + (tmp / "q").string() +
+                            " --base " + tmp.str();
 
     // How long one add takes, to spread the kills over it.
     const auto t0 = std::chrono::steady_clock::now();
@@ -187,8 +190,10 @@ TEST(ArchiveSafety, killedAddLeavesTheOldArchiveOrTheNewOne) {
         ::waitpid(pid, &status, 0);
         const std::string now = readFile(archive);
         ASSERT_TRUE(now == original || now == complete) << "round " << round << ": " << now.size() << " bytes";
-        if (now == original) ++keptOld;
-        else ++gotNew;
+        if (now == original)
+            ++keptOld;
+        else
+            ++gotNew;
         writeFile(archive, original);
     }
     EXPECT_GT(keptOld, 0);

@@ -24,13 +24,15 @@ namespace {
 std::string textOf(std::size_t size, unsigned seed) {
     std::mt19937 rng(seed);
     std::string s(size, ' ');
-    for (std::size_t i = 0; i < size; ++i) s[i] = "abcdefgh \n"[rng() % 10];
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = "abcdefgh \n"[rng() % 10];
     return s;
 }
 
 std::map<std::string, const TDirItem*> byName(const TZADirArray& dir) {
     std::map<std::string, const TDirItem*> m;
-    for (int i = 0; i < dir.Count(); ++i) m[dir.ItemAt(i).name] = &dir.ItemAt(i);
+    for (int i = 0; i < dir.Count(); ++i)
+        m[dir.ItemAt(i).name] = &dir.ItemAt(i);
     return m;
 }
 
@@ -61,7 +63,7 @@ TEST(ZipArchiver, defaultsAndCompressionCoupling) {
 TEST(ZipArchiver, openAndCloseErrors) {
     TempFolder tmp;
     TZipArchiver zip;
-    zip.CloseArchive();  // never opened: nothing happens
+    zip.CloseArchive(); // never opened: nothing happens
     zip.FileName = "";
     EXPECT_EQ(nativeErrorOf([&] { zip.OpenArchive(kOpenCreate); }), 10);
     zip.FileName = (tmp / "missing.zip").string();
@@ -87,7 +89,8 @@ TEST(ZipArchiver, createOnExistingArchiveKeepsItUntilCloseLeavesEndRecord) {
     const auto bytes = readBytes(tmp / "a.zip");
     ASSERT_EQ(bytes.size(), 22u);
     EXPECT_EQ(u32At(bytes, 0), 0x06054B50u);
-    for (std::size_t i = 4; i < 22; ++i) EXPECT_EQ(bytes[i], 0) << i;
+    for (std::size_t i = 4; i < 22; ++i)
+        EXPECT_EQ(bytes[i], 0) << i;
 }
 
 TEST(ZipArchiver, spanningModeRefusedWhileOpen) {
@@ -129,10 +132,10 @@ TEST(UpdateEngine, newArchiveByteLayout) {
     const std::uint32_t dirSize = u32At(bytes, end + 12);
     const std::uint32_t dirOffset = u32At(bytes, end + 16);
     EXPECT_EQ(dirOffset + dirSize, end) << "nothing between directory and end record";
-    EXPECT_EQ(count, 5);  // a.txt, empty.bin, sub/, sub/deeper/, sub/b.txt
+    EXPECT_EQ(count, 5); // a.txt, empty.bin, sub/, sub/deeper/, sub/b.txt
 
     std::size_t at = dirOffset;
-    std::size_t expectedLocal = 0;  // entries follow each other from offset 0
+    std::size_t expectedLocal = 0; // entries follow each other from offset 0
     std::vector<std::string> names;
     for (int i = 0; i < count; ++i) {
         ASSERT_EQ(u32At(bytes, at), 0x02014B50u);
@@ -244,7 +247,7 @@ TEST(UpdateEngine, abortWhileAddingSecondFileLeavesEmptyArchive) {
     zip.BeginUpdate();
     zip.AddFiles((tmp / "p/1.txt").string());
     zip.AddFiles((tmp / "p/2.txt").string());
-    fs::remove(tmp / "p/2.txt");  // the second source is gone when the batch is written
+    fs::remove(tmp / "p/2.txt"); // the second source is gone when the batch is written
     zip.EndUpdate();
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].nativeError, 33);
@@ -326,7 +329,8 @@ TEST(UpdateEngine, addingToExistingArchiveKeepsOldBytesAndCopiesNothing) {
 
 TEST(UpdateEngine, namesDifferingOnlyInCaseStayApartOnACaseSensitiveFileSystem) {
     TempFolder tmp;
-    if (platform::foldsCase(tmp.path())) GTEST_SKIP() << "this file system folds case";
+    if (platform::foldsCase(tmp.path()))
+        GTEST_SKIP() << "this file system folds case";
     packFiles(tmp, "r.zip", {{"A.txt", "old contents"}, {"z.txt", "tail entry"}});
     writeFile(tmp / "p/a.txt", "a file of its own");
     writeFile(tmp / "p/z.txt", "tail entry, replaced");
@@ -375,7 +379,8 @@ TEST(ExtractFiles, crcMismatchFailsThatEntryAndLeavesNoFile) {
     const std::size_t header = centralHeaderOf(bytes, "p/bad.txt");
     ASSERT_NE(header, 0u);
     bytes[header + 16] ^= 0xFF;
-    std::ofstream(tmp / "c.zip", std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(tmp / "c.zip", std::ios::binary)
+        .write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
 
     TempFolder out;
     const auto failures = extractAll(tmp / "c.zip", out.path());
@@ -405,7 +410,8 @@ TEST(ExtractFiles, entriesLeavingTheDestinationAreRefused) {
     const auto outsideBefore = treeOf(tmp.path());
     const auto failures = extractAll(archive, tmp / "dest");
     ASSERT_EQ(failures.size(), 5u);
-    for (const auto& f : failures) EXPECT_EQ(f.nativeError, 19) << f.name;
+    for (const auto& f : failures)
+        EXPECT_EQ(f.nativeError, 19) << f.name;
     EXPECT_EQ(failures[0].name, "/abs.txt");
     EXPECT_EQ(treeOf(tmp / "dest"), (std::vector<std::string>{"ok/", "ok/fine.txt"}));
     auto after = treeOf(tmp.path());
@@ -423,8 +429,10 @@ TEST(ExtractFiles, corruptedDeflateStreamFailsAloneAndNeverHangs) {
     ASSERT_NE(header, 0u);
     const std::uint32_t csize = u32At(bytes, header + 20);
     const std::uint32_t local = u32At(bytes, header + 42);
-    for (std::size_t k = 0; k < 64; ++k) bytes[local + 30 + 9 + csize / 2 + k] ^= 0x5A;
-    std::ofstream(tmp / "d.zip", std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    for (std::size_t k = 0; k < 64; ++k)
+        bytes[local + 30 + 9 + csize / 2 + k] ^= 0x5A;
+    std::ofstream(tmp / "d.zip", std::ios::binary)
+        .write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
 
     TempFolder out;
     const auto failures = extractAll(tmp / "d.zip", out.path());
@@ -440,9 +448,16 @@ TEST(ExtractFiles, sizesRunningPastTheFileFailThatEntry) {
     auto bytes = readBytes(tmp / "s.zip");
     const std::uint32_t dir = u32At(bytes, bytes.size() - 6);
     // Entry a claims 100 MB of data.
-    bytes[dir + 20] = 0; bytes[dir + 21] = 0; bytes[dir + 22] = 0; bytes[dir + 23] = 0x06;
-    bytes[dir + 24] = 0; bytes[dir + 25] = 0; bytes[dir + 26] = 0; bytes[dir + 27] = 0x06;
-    std::ofstream(tmp / "s.zip", std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    bytes[dir + 20] = 0;
+    bytes[dir + 21] = 0;
+    bytes[dir + 22] = 0;
+    bytes[dir + 23] = 0x06;
+    bytes[dir + 24] = 0;
+    bytes[dir + 25] = 0;
+    bytes[dir + 26] = 0;
+    bytes[dir + 27] = 0x06;
+    std::ofstream(tmp / "s.zip", std::ios::binary)
+        .write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
     TempFolder out;
     const auto failures = extractAll(tmp / "s.zip", out.path());
     ASSERT_EQ(failures.size(), 1u);
@@ -465,7 +480,7 @@ TEST(ExtractFiles, failureDecisionRetryIgnoreAbortAndPrompts) {
         lastMessage = message;
         EXPECT_TRUE(allowRetry);
         if (asked == 1) {
-            fs::remove(tmp / "dest/x");  // the user fixes the problem and retries
+            fs::remove(tmp / "dest/x"); // the user fixes the problem and retries
             return fxaRetry;
         }
         return fxaAbort;
@@ -558,7 +573,7 @@ TEST(ExtractFiles, maskSelectsByNameOrNamePart) {
     EXPECT_EQ(treeOf(tmp / "out"), (std::vector<std::string>{"d/", "d/a.txt"}));
     zip.ExtractFiles("noext.");
     EXPECT_TRUE(fs::exists(tmp / "out/d/noext"));
-    zip.ExtractFiles("*.*", 10431 & ~0x10);  // without the folder bit folder entries are not selected
+    zip.ExtractFiles("*.*", 10431 & ~0x10); // without the folder bit folder entries are not selected
     EXPECT_FALSE(fs::exists(tmp / "out/e"));
     zip.ExtractFiles("*.*");
     EXPECT_TRUE(fs::is_directory(tmp / "out/e"));
@@ -578,7 +593,8 @@ TEST(UpdateEngine, cancelFromProgressHandlerRollsBackExistingArchive) {
     int overallCalls = 0;
     zip.OnOverallProgress = [&](int, TZAProcessOperation, TZAProgressPhase, bool&) { ++overallCalls; };
     zip.OnFileProgress = [](const std::string& name, int, TZAProcessOperation, TZAProgressPhase phase, bool& cancel) {
-        if (name.ends_with("b.txt") && phase == ppStart) cancel = true;
+        if (name.ends_with("b.txt") && phase == ppStart)
+            cancel = true;
     };
     zip.OpenArchive(kOpenReadWrite);
     zip.AddFiles((tmp / "p/*.*").string());
@@ -716,7 +732,8 @@ TEST(UpdateEngine, cancelAtTheStartOfAnUpdateLeavesNoPhantomEntries) {
     zip.BaseDir = tmp.str();
     bool cancelNext = true;
     zip.OnOverallProgress = [&](int, TZAProcessOperation, TZAProgressPhase phase, bool& cancel) {
-        if (phase == ppStart && cancelNext) cancel = true;
+        if (phase == ppStart && cancelNext)
+            cancel = true;
         cancelNext = false;
     };
     zip.OpenArchive(kOpenCreate);
@@ -753,7 +770,7 @@ TEST(UpdateEngine, ignoredFailureOfAReplacementKeepsWhatTheArchiveHeld) {
     zip.OpenArchive(kOpenCreate);
     zip.BeginUpdate();
     zip.AddFiles((tmp / "p/*.*").string());
-    zip.AddFiles((tmp / "p/a.txt").string());  // replaces the item recorded just before
+    zip.AddFiles((tmp / "p/a.txt").string()); // replaces the item recorded just before
     fs::remove(tmp / "p/a.txt");
     EXPECT_NO_THROW(zip.EndUpdate());
     zip.CloseArchive();
@@ -789,8 +806,9 @@ TEST(ExtractFiles, restoresTimesAndTheReadOnlyAttribute) {
     writeFile(tmp / "p/ro.txt", "read only");
     writeFile(tmp / "p/rw.txt", "writable");
     const auto stamp = fs::file_time_type::clock::now() - std::chrono::hours(24 * 40);
-    const auto even = std::chrono::floor<std::chrono::seconds>(stamp) - std::chrono::seconds(
-        std::chrono::floor<std::chrono::seconds>(stamp).time_since_epoch().count() % 2);
+    const auto even =
+        std::chrono::floor<std::chrono::seconds>(stamp) -
+        std::chrono::seconds(std::chrono::floor<std::chrono::seconds>(stamp).time_since_epoch().count() % 2);
     fs::last_write_time(tmp / "p/ro.txt", even);
     fs::last_write_time(tmp / "p/rw.txt", even);
     fs::permissions(tmp / "p/ro.txt", fs::perms::owner_read, fs::perm_options::replace);

@@ -102,7 +102,8 @@ inline std::size_t centralHeaderOf(const std::vector<std::uint8_t>& b, const std
     const std::size_t end = b.size() - 22;
     while (at + 46 <= end && u32At(b, at) == 0x02014B50u) {
         const std::uint16_t n = u16At(b, at + 28);
-        if (std::string(b.begin() + std::ptrdiff_t(at + 46), b.begin() + std::ptrdiff_t(at + 46 + n)) == name) return at;
+        if (std::string(b.begin() + std::ptrdiff_t(at + 46), b.begin() + std::ptrdiff_t(at + 46 + n)) == name)
+            return at;
         at += 46 + n + u16At(b, at + 30) + u16At(b, at + 32);
     }
     return 0;
@@ -153,7 +154,8 @@ inline std::vector<std::string> treeOf(const fs::path& root) {
     std::error_code ec;
     for (auto& e : fs::recursive_directory_iterator(root, ec)) {
         std::string rel = fs::relative(e.path(), root).generic_string();
-        if (e.is_directory()) rel += '/';
+        if (e.is_directory())
+            rel += '/';
         names.push_back(rel);
     }
     std::sort(names.begin(), names.end());

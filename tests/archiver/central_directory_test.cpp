@@ -117,7 +117,7 @@ TEST(DirArray, foldNameAgreesWithPlatformCaseFolding) {
     const std::string text = platform::encodeUtf8(all);
     EXPECT_EQ(foldName(text), platform::toLowerUtf8(text));
     EXPECT_EQ(foldName("ЁЖИК/Ѐ.TXT"), "ёжик/ѐ.txt");
-    EXPECT_EQ(foldName("\xD0"), platform::toLowerUtf8("\xD0"));   // cut sequence
+    EXPECT_EQ(foldName("\xD0"), platform::toLowerUtf8("\xD0")); // cut sequence
 }
 
 TEST(DirArray, laterOfTwoEqualNamesIsFound) {
@@ -155,7 +155,7 @@ TEST(DirManager, savedDirectoryLoadsBackWithNamesExtrasAndComment) {
         TDirItem b = fileItem("日本.txt");
         b.uncompressedSize = kZip64Marker32;
         b.zip64UncompressedSize = 0x123456789ull;
-        b.extraBlocks.push_back({kZip64ExtraId, {9, 9}});   // stale: regenerated on save
+        b.extraBlocks.push_back({kZip64ExtraId, {9, 9}}); // stale: regenerated on save
         m.currentDir().appendItem(b);
         TDirItem folder = fileItem("Папка/");
         folder.externalAttributes = kAttrFolder;
@@ -170,7 +170,7 @@ TEST(DirManager, savedDirectoryLoadsBackWithNamesExtrasAndComment) {
     ASSERT_EQ(dir.Count(), 3);
     EXPECT_EQ(dir.ItemAt(0).name, "Папка/Файл.txt");
     EXPECT_EQ(dir.ItemAt(0).flags & kFlagUtf8, 0);
-    EXPECT_EQ(dir.ItemAt(0).nameLength, 14);   // one byte per character in CP866
+    EXPECT_EQ(dir.ItemAt(0).nameLength, 14); // one byte per character in CP866
     EXPECT_EQ(dir.ItemAt(0).comment, "note");
     ASSERT_EQ(dir.ItemAt(0).extraBlocks.size(), 1u);
     EXPECT_EQ(dir.ItemAt(0).extraBlocks[0].data, (std::vector<std::uint8_t>{1, 2, 3}));
@@ -185,7 +185,7 @@ TEST(DirManager, savedDirectoryLoadsBackWithNamesExtrasAndComment) {
 }
 
 TEST(DirManager, saveInPlaceReplacesOldDirectory) {
-    platform::MemoryStream s(std::vector<std::uint8_t>(100, 'D'));   // stands for entry data
+    platform::MemoryStream s(std::vector<std::uint8_t>(100, 'D')); // stands for entry data
     TZADirManager m(&s, false);
     m.currentDir().appendItem(fileItem("one"));
     m.SaveCentralDirectory(true);
@@ -244,7 +244,7 @@ TEST(DirManager, hugeEntryCountInTinyFileAllocatesNothing) {
     ASSERT_EQ(file.size(), 40u);
     platform::MemoryStream s(file);
     TZADirManager m(&s, false);
-    EXPECT_EQ(nativeErrorOf([&] { m.LoadCentralDirectory(); }), 35);   // rebuild finds no local header
+    EXPECT_EQ(nativeErrorOf([&] { m.LoadCentralDirectory(); }), 35); // rebuild finds no local header
     EXPECT_EQ(m.currentDir().capacity(), 0u);
 
     // The same through a zip64 record claiming 2^60 entries of 2^62 bytes.
@@ -264,14 +264,14 @@ TEST(DirManager, hugeEntryCountInTinyFileAllocatesNothing) {
     TZADirManager zm(&zs, false);
     zm.LoadCentralDirectory();
     EXPECT_TRUE(zm.rebuilt());
-    EXPECT_EQ(zm.currentDir().Count(), 0);   // the one local header has no name
+    EXPECT_EQ(zm.currentDir().Count(), 0); // the one local header has no name
     EXPECT_EQ(zm.namelessSkipped(), 1);
 }
 
 TEST(DirManager, extraBlockLongerThanItsFieldIsCut) {
     CentralHeader h;
     h.nameLength = 1;
-    h.extraLength = 4 + 5;   // one block declaring 50 data bytes where the field holds 5
+    h.extraLength = 4 + 5; // one block declaring 50 data bytes where the field holds 5
     platform::MemoryStream s(oneEntryArchive(h, std::string("a") + "\xFE\xCA\x32\x00" + "xyzuv"));
     TZADirManager m(&s, false);
     m.LoadCentralDirectory();
@@ -280,7 +280,7 @@ TEST(DirManager, extraBlockLongerThanItsFieldIsCut) {
     const TDirItem& item = m.currentDir().ItemAt(0);
     ASSERT_EQ(item.extraBlocks.size(), 1u);
     EXPECT_EQ(item.extraBlocks[0].headerId, 0xCAFE);
-    EXPECT_EQ(item.extraBlocks[0].data.size(), 5u);   // cut to the 5 bytes left of the field
+    EXPECT_EQ(item.extraBlocks[0].data.size(), 5u); // cut to the 5 bytes left of the field
 }
 
 TEST(DirManager, storedNameIsCutAtZeroByte) {

@@ -199,8 +199,8 @@ TEST_F(DirectoryInterop, listCommandPrintsOneLinePerEntry) {
             fields.push_back(field);
         ASSERT_EQ(fields.size(), 7u) << line;
         names.push_back(fields[0]);
-        EXPECT_EQ(fields[4].size(), 8u);                     // CRC-32 in 8 hex digits
-        EXPECT_EQ(fields[6].size(), 19u);                    // YYYY-MM-DD hh:mm:ss
+        EXPECT_EQ(fields[4].size(), 8u);  // CRC-32 in 8 hex digits
+        EXPECT_EQ(fields[6].size(), 19u); // YYYY-MM-DD hh:mm:ss
         if (fields[0] == "a.txt") {
             EXPECT_EQ(fields[1], "3004");
             EXPECT_EQ(fields[3], "8");

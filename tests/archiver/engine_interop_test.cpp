@@ -32,23 +32,27 @@ std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 void makeTree(const fs::path& root, bool cyrillicName = true) {
     std::mt19937 rng(42);
     std::string text;
-    for (int i = 0; i < 20000; ++i) text += "key" + std::to_string(i % 97) + "=value " + std::to_string(rng() % 1000) + "\n";
+    for (int i = 0; i < 20000; ++i)
+        text += "key" + std::to_string(i % 97) + "=value " + std::to_string(rng() % 1000) + "\n";
     std::string noise(300000, '\0');
-    for (char& c : noise) c = char(rng());
+    for (char& c : noise)
+        c = char(rng());
     writeFile(root / "prof/options.ini", text);
     writeFile(root / "prof/data/noise.bin", noise);
     writeFile(root / "prof/data/exact.bin", std::string(524288, 'x'));
     writeFile(root / "prof/data/exact1.bin", std::string(524289, 'y'));
     writeFile(root / "prof/.hidden", "h");
     writeFile(root / "prof/empty.dat", "");
-    if (cyrillicName) writeFile(root / "prof/\xd0\xbf\xd1\x80\xd0\xbe\xd1\x84\xd0\xb8\xd0\xbb\xd1\x8c.txt", "cyrillic name");
+    if (cyrillicName)
+        writeFile(root / "prof/\xd0\xbf\xd1\x80\xd0\xbe\xd1\x84\xd0\xb8\xd0\xbb\xd1\x8c.txt", "cyrillic name");
     fs::create_directories(root / "prof/empty folder/deeper");
 }
 
 // Names without flag bit 11 are in the OEM code page, CP866; Python reads them as CP437,
 // so they are turned back into bytes and read as CP866 before comparing.
 // name -> (size, crc) of every file below root/top, names as "top/...".
-std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> expectedEntries(const fs::path& root, const std::string& top) {
+std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> expectedEntries(const fs::path& root,
+                                                                               const std::string& top) {
     std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> m;
     for (auto& e : fs::recursive_directory_iterator(root / top)) {
         std::string name = top + "/" + fs::relative(e.path(), root / top).generic_string();
@@ -57,16 +61,18 @@ std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> expectedEntries(c
             continue;
         }
         const std::string data = readFile(e.path());
-        m[name] = {data.size(), std::uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())))};
+        m[name] = {data.size(),
+                   std::uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())))};
     }
     return m;
 }
 
 std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> pythonEntries(const fs::path& archive) {
-    const CommandRun r = run("python3 -c \"import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
-                             "for i in z.infolist():\n n=i.filename if i.flag_bits&0x800 else i.filename.encode('cp437').decode('cp866')\n"
-                             " print(n.encode('utf-8').hex(), i.file_size, i.CRC)\" " +
-                             quoted(archive));
+    const CommandRun r = run(
+        "python3 -c \"import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
+        "for i in z.infolist():\n n=i.filename if i.flag_bits&0x800 else i.filename.encode('cp437').decode('cp866')\n"
+        " print(n.encode('utf-8').hex(), i.file_size, i.CRC)\" " +
+        quoted(archive));
     EXPECT_EQ(r.status, 0) << r.out;
     std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> m;
     std::istringstream in(r.out);
@@ -75,7 +81,8 @@ std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> pythonEntries(con
     std::uint32_t crc;
     while (in >> hex >> size >> crc) {
         std::string name;
-        for (std::size_t i = 0; i + 1 < hex.size(); i += 2) name += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+            name += char(std::stoi(hex.substr(i, 2), nullptr, 16));
         m[name] = {size, crc};
     }
     return m;
@@ -101,7 +108,8 @@ void expectSameTree(const fs::path& a, const fs::path& b) {
 } // namespace
 
 TEST(EngineInterop, createdArchivePassesUnzip7zAndPython) {
-    if (!haveTool("unzip") || !haveTool("7z") || !haveTool("python3")) GTEST_SKIP() << "interop tools missing";
+    if (!haveTool("unzip") || !haveTool("7z") || !haveTool("python3"))
+        GTEST_SKIP() << "interop tools missing";
     TempFolder tmp;
     makeTree(tmp.path());
     const fs::path archive = tmp / "prof.zip";
@@ -122,7 +130,8 @@ TEST(EngineInterop, createdArchivePassesUnzip7zAndPython) {
 }
 
 TEST(EngineInterop, archivesOfOtherToolsExtractToTheSameBytes) {
-    if (!haveTool("zip") || !haveTool("7z") || !haveTool("python3")) GTEST_SKIP() << "interop tools missing";
+    if (!haveTool("zip") || !haveTool("7z") || !haveTool("python3"))
+        GTEST_SKIP() << "interop tools missing";
     TempFolder tmp;
     // TODO: Info-ZIP on Unix stores UTF-8 names without flag bit 11 (host byte 3); the
     // name reader takes such names as CP866, so this tree keeps its names ASCII.
@@ -142,7 +151,8 @@ TEST(EngineInterop, archivesOfOtherToolsExtractToTheSameBytes) {
          " for r,ds,fs in os.walk('prof'):\n"
          "  for d in ds: z.mkdir(os.path.join(r,d)) if hasattr(z,'mkdir') else z.writestr(os.path.join(r,d)+'/','')\n"
          "  for f in fs:\n"
-         "   with open(os.path.join(r,f),'rb') as src, z.open(os.path.join(r,f),'w',force_zip64=True) as dst: dst.write(src.read())\""},
+         "   with open(os.path.join(r,f),'rb') as src, z.open(os.path.join(r,f),'w',force_zip64=True) as dst: "
+         "dst.write(src.read())\""},
         {"prepended.zip", "head -c 5000 /dev/urandom > prepended.zip && cat zip-deflate.zip >> prepended.zip"},
         {"prepended-adjusted.zip", "cp prepended.zip prepended-adjusted.zip && zip -q -A prepended-adjusted.zip"},
     };
@@ -160,13 +170,15 @@ TEST(EngineInterop, archivesOfOtherToolsExtractToTheSameBytes) {
 }
 
 TEST(EngineInterop, bzip2EntriesFailAloneAndTheRestExtracts) {
-    if (!haveTool("zip")) GTEST_SKIP() << "zip missing";
+    if (!haveTool("zip"))
+        GTEST_SKIP() << "zip missing";
     TempFolder tmp;
     writeFile(tmp / "p/packed.txt", std::string(20000, 'b'));
     writeFile(tmp / "p/plain.txt", std::string(20000, 'p'));
     const std::string cd = "cd " + quoted(tmp.path()) + " && ";
     const CommandRun made = run(cd + "zip -q -Z bzip2 mixed.zip p/packed.txt && zip -q mixed.zip p/plain.txt");
-    if (made.status != 0) GTEST_SKIP() << "zip without bzip2: " << made.out;
+    if (made.status != 0)
+        GTEST_SKIP() << "zip without bzip2: " << made.out;
     TempFolder out;
     const auto failed = failuresExtracting(tmp / "mixed.zip", out.path());
     ASSERT_EQ(failed.size(), 1u);
@@ -178,7 +190,8 @@ TEST(EngineInterop, bzip2EntriesFailAloneAndTheRestExtracts) {
 
 #ifdef KESTRANE_ZIP_TOOL
 TEST(EngineInterop, commandLineCreateTestAndExtractReportFailuresPerEntry) {
-    if (!haveTool("unzip")) GTEST_SKIP() << "unzip missing";
+    if (!haveTool("unzip"))
+        GTEST_SKIP() << "unzip missing";
     TempFolder tmp;
     makeTree(tmp.path());
     const std::string tool = KESTRANE_ZIP_TOOL;
@@ -206,15 +219,15 @@ TEST(EngineInterop, commandLineSaysWhatHappenedOnEveryLine) {
     fs::create_directories(tmp / "adir");
     const std::string cd = "cd " + quoted(tmp.path()) + " && " + std::string(KESTRANE_ZIP_TOOL);
     struct Case {
-        std::string command;   // after "cd TMP && kestrane-zip"
+        std::string command; // after "cd TMP && kestrane-zip"
         int status;
-        std::string output;    // a part of what it prints
+        std::string output; // a part of what it prints
     };
     const std::vector<Case> cases = {
         {" create x.zip no_such_file", 1, "no_such_file: nothing matched"},
         {" create adir d", 1, "\"adir\": it is a folder, not an archive"},
         {" create d/self.zip d", 0, ""},
-        {" add d/self.zip d/", 0, ""},      // the archive in the folder it takes is left out
+        {" add d/self.zip d/", 0, ""}, // the archive in the folder it takes is left out
         {" list d/self.zip", 0, "d/tab\\tname\t"},
         {" extract d/self.zip out 'nomatch*'", 1, "nomatch*: nothing matched"},
         {" test cut.zip", 1, "cut.zip: the central directory was missing or damaged and was rebuilt"},

@@ -50,7 +50,8 @@ ReadFn readerOf(const std::vector<std::uint8_t>& data, std::size_t* pos) {
 // Inflates raw deflate data with zlib directly; nullopt when zlib refuses it.
 std::optional<std::vector<std::uint8_t>> rawInflate(const std::vector<std::uint8_t>& in, std::size_t expected) {
     z_stream s{};
-    if (inflateInit2(&s, -MAX_WBITS) != Z_OK) return std::nullopt;
+    if (inflateInit2(&s, -MAX_WBITS) != Z_OK)
+        return std::nullopt;
     std::vector<std::uint8_t> out(expected + 16);
     s.next_in = const_cast<Bytef*>(in.data());
     s.avail_in = uInt(in.size());
@@ -60,7 +61,8 @@ std::optional<std::vector<std::uint8_t>> rawInflate(const std::vector<std::uint8
     const std::size_t got = out.size() - s.avail_out;
     const bool allTaken = s.avail_in == 0;
     inflateEnd(&s);
-    if (rc != Z_STREAM_END || !allTaken) return std::nullopt;
+    if (rc != Z_STREAM_END || !allTaken)
+        return std::nullopt;
     out.resize(got);
     return out;
 }
@@ -141,8 +143,8 @@ TEST(DeflateStreams, shortReadOrShortWriteEndsTheLoopEarly) {
     EXPECT_FALSE(out.writeFailed);
 
     pos = 0;
-    out = compressBlocks(data.size(), 1, readerOf(data, &pos),
-                         [](const std::uint8_t*, std::size_t n) { return n / 2; });
+    out =
+        compressBlocks(data.size(), 1, readerOf(data, &pos), [](const std::uint8_t*, std::size_t n) { return n / 2; });
     EXPECT_TRUE(out.writeFailed);
     EXPECT_EQ(out.bytesRead, 0u);
 }
@@ -175,7 +177,8 @@ TEST(DeflateStreams, damagedDataFailsWithoutOverrunningTheExpectedSize) {
     std::mt19937 rng(11);
     for (int round = 0; round < 40; ++round) {
         auto broken = packed.bytes;
-        for (int k = 0; k < 8; ++k) broken[rng() % broken.size()] ^= std::uint8_t(1 + rng() % 255);
+        for (int k = 0; k < 8; ++k)
+            broken[rng() % broken.size()] ^= std::uint8_t(1 + rng() % 255);
         pos = 0;
         Sink out;
         const auto d = decompressBlocks(8, broken.size(), data.size(), c.crc, readerOf(broken, &pos), out.fn());
@@ -191,11 +194,11 @@ TEST(DeflateStreams, damagedDataFailsWithoutOverrunningTheExpectedSize) {
     // Truncated data and an unknown method fail.
     pos = 0;
     Sink cut;
-    EXPECT_FALSE(decompressBlocks(8, packed.bytes.size() + 50, data.size(), c.crc, readerOf(packed.bytes, &pos),
-                                  cut.fn()).ok);
+    EXPECT_FALSE(
+        decompressBlocks(8, packed.bytes.size() + 50, data.size(), c.crc, readerOf(packed.bytes, &pos), cut.fn()).ok);
     pos = 0;
-    EXPECT_FALSE(decompressBlocks(12, packed.bytes.size(), data.size(), c.crc, readerOf(packed.bytes, &pos),
-                                  cut.fn()).ok);
+    EXPECT_FALSE(
+        decompressBlocks(12, packed.bytes.size(), data.size(), c.crc, readerOf(packed.bytes, &pos), cut.fn()).ok);
 }
 
 TEST(ArchivePaths, fullPathRemovesDotStepsAndKeepsTrailingSeparator) {

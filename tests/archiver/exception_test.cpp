@@ -33,8 +33,7 @@ TEST(EZAException, messageWithoutComponentHasTextAndPaddedCode) {
     EZAException e(8);
     EXPECT_EQ(e.ErrorCode(), 4);
     EXPECT_EQ(e.NativeError(), 8);
-    EXPECT_STREQ(e.what(),
-                 "Invalid size or check sum of file or unsupported compression format - Native error: 00008");
+    EXPECT_STREQ(e.what(), "Invalid size or check sum of file or unsupported compression format - Native error: 00008");
 }
 
 TEST(EZAException, componentNamePrefixesTheFormattedText) {

@@ -16,13 +16,13 @@ namespace {
 struct LocalSpec {
     std::string name;
     std::string data;
-    std::int64_t claimed = -1;  // the sizes its header claims, when not the data's
+    std::int64_t claimed = -1; // the sizes its header claims, when not the data's
     std::uint32_t size() const { return claimed >= 0 ? std::uint32_t(claimed) : std::uint32_t(data.size()); }
 };
 struct CentralSpec {
     std::string name;
-    int local;                       // the local header it points at
-    std::int64_t sizeOverride = -1;  // compressed and uncompressed size, when not the local header's
+    int local;                      // the local header it points at
+    std::int64_t sizeOverride = -1; // compressed and uncompressed size, when not the local header's
 };
 
 // Stored entries with the given local headers, then a central directory as specified.
@@ -45,8 +45,7 @@ void writeCrafted(const fs::path& p, const std::vector<LocalSpec>& locals, const
         const LocalSpec& l = locals[std::size_t(c.local)];
         CentralHeader h;
         h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(l.data.data()), l.data.size()});
-        h.compressedSize = h.uncompressedSize =
-            c.sizeOverride >= 0 ? std::uint32_t(c.sizeOverride) : l.size();
+        h.compressedSize = h.uncompressedSize = c.sizeOverride >= 0 ? std::uint32_t(c.sizeOverride) : l.size();
         h.nameLength = std::uint16_t(c.name.size());
         h.externalAttributes = 0x20;
         h.localHeaderOffset = offsets[std::size_t(c.local)];
@@ -84,7 +83,7 @@ TEST(HostileArchive, entriesThatDoNotOwnTheirDataAreRefusedByName) {
         const char* what;
         std::vector<LocalSpec> locals;
         std::vector<CentralSpec> centrals;
-        std::vector<std::string> refused;  // "name reason-fragment", in directory order
+        std::vector<std::string> refused; // "name reason-fragment", in directory order
         std::vector<std::string> extracted;
     };
     const std::vector<Case> cases = {
@@ -123,7 +122,8 @@ TEST(HostileArchive, entriesThatDoNotOwnTheirDataAreRefusedByName) {
             const std::string& want = c.refused[k];
             const std::string name = want.substr(0, want.find(' '));
             EXPECT_TRUE(messages[k].starts_with(name + " 8 ")) << c.what << ": " << messages[k];
-            EXPECT_NE(messages[k].find(want.substr(want.find(' ') + 1)), std::string::npos) << c.what << ": " << messages[k];
+            EXPECT_NE(messages[k].find(want.substr(want.find(' ') + 1)), std::string::npos)
+                << c.what << ": " << messages[k];
         }
         EXPECT_EQ(treeOf(tmp / "out"), c.extracted) << c.what;
         EXPECT_EQ(testArchive((tmp / "h.zip").string()), c.refused[0].substr(0, c.refused[0].find(' '))) << c.what;
@@ -154,7 +154,8 @@ TEST(HostileArchive, aRebuiltDirectoryAndNamelessEntriesFailTheTest) {
 
     // 1 MiB of empty local headers: no entries, one count.
     std::string empties;
-    while (empties.size() < (1u << 20)) empties += std::string("PK\x03\x04", 4) + std::string(26, '\0');
+    while (empties.size() < (1u << 20))
+        empties += std::string("PK\x03\x04", 4) + std::string(26, '\0');
     writeFile(tmp / "empty.zip", empties);
     TZADirManager m(nullptr, false);
     platform::MemoryStream s(std::vector<std::uint8_t>(empties.begin(), empties.end()));
@@ -172,13 +173,15 @@ TEST(HostileArchive, progressComesAtLeastEvery256KiBWhileAddingAndExtracting) {
     TempFolder tmp;
     std::mt19937 rng(5);
     std::string noise(3 << 20, '\0');
-    for (char& c : noise) c = char(rng());
+    for (char& c : noise)
+        c = char(rng());
     writeFile(tmp / "p/noise.bin", noise);
-    writeFile(tmp / "p/zeros.bin", std::string(12 << 20, '\0'));   // inflates 1000:1
+    writeFile(tmp / "p/zeros.bin", std::string(12 << 20, '\0')); // inflates 1000:1
     for (int level : {1, 6, 9}) {
         std::map<std::string, int> calls;
         auto count = [&](const std::string& name, int, TZAProcessOperation op, TZAProgressPhase phase, bool&) {
-            if (phase == ppProcess) ++calls[std::string(op == poExtract ? "x " : "a ") + std::string(namePart(name))];
+            if (phase == ppProcess)
+                ++calls[std::string(op == poExtract ? "x " : "a ") + std::string(namePart(name))];
         };
         TZipArchiver zip;
         zip.OnFileProgress = count;

@@ -145,9 +145,19 @@ TEST(NameMask, agreesWithReferenceMatcherOnRandomMasks) {
 }
 
 TEST(NameMask, invalidUtf8IsMatchedByteByByte) {
-    EXPECT_TRUE(MatchesMask("a\xFF" "b", "a?b"));
-    EXPECT_TRUE(MatchesMask("a\xFF" "b", "a\xFF*"));
-    EXPECT_FALSE(MatchesMask("a\xFF" "b", "a\xFE" "b"));
+    EXPECT_TRUE(
+        MatchesMask("a\xFF"
+                    "b",
+                    "a?b"));
+    EXPECT_TRUE(
+        MatchesMask("a\xFF"
+                    "b",
+                    "a\xFF*"));
+    EXPECT_FALSE(
+        MatchesMask("a\xFF"
+                    "b",
+                    "a\xFE"
+                    "b"));
 }
 
 TEST(WildcardMatch, starDotStarMatchesEveryName) {

@@ -27,7 +27,8 @@ const Setting kSettings[] = {{1, kDefaultBufferBudget}, {2, kDefaultBufferBudget
 std::string mixed(std::size_t size, unsigned seed) {
     std::mt19937 rng(seed);
     std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) s[i] = (i / 5000) % 3 ? char('a' + rng() % 7) : char(rng());
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = (i / 5000) % 3 ? char('a' + rng() % 7) : char(rng());
     return s;
 }
 
@@ -37,7 +38,8 @@ void makeTree(const fs::path& root) {
     writeFile(root / "p/two-blocks.dat", mixed(1048576, 2));
     writeFile(root / "p/stored.bin", mixed(1200000, 3));
     writeFile(root / "p/empty.ini", "");
-    for (int i = 0; i < 30; ++i) writeFile(root / ("p/small/" + std::to_string(i) + ".cfg"), mixed(std::size_t(i) * 997, i));
+    for (int i = 0; i < 30; ++i)
+        writeFile(root / ("p/small/" + std::to_string(i) + ".cfg"), mixed(std::size_t(i) * 997, i));
 }
 
 // name, CRC-32 and compressed size of every entry, in order.
@@ -67,7 +69,8 @@ void packWith(const fs::path& archive, const fs::path& base, Setting s) {
 // The threads of this process.
 std::size_t threadCount() {
     std::size_t n = 0;
-    for ([[maybe_unused]] auto& e : fs::directory_iterator("/proc/self/task")) ++n;
+    for ([[maybe_unused]] auto& e : fs::directory_iterator("/proc/self/task"))
+        ++n;
     return n;
 }
 
@@ -95,10 +98,12 @@ TEST(Parallel, archivesPassEveryReaderAndExtractTheSameWhateverTheThreads) {
     if (haveTool("unzip") && haveTool("7z") && haveTool("python3")) {
         EXPECT_EQ(runCommand("unzip -tq '" + parallel.string() + "' 2>&1").status, 0);
         EXPECT_EQ(runCommand("7z t '" + parallel.string() + "' 2>&1").status, 0);
-        EXPECT_EQ(runCommand("python3 -c \"import sys,zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)\" '" +
-                             parallel.string() + "' 2>&1")
-                      .status,
-                  0);
+        EXPECT_EQ(
+            runCommand(
+                "python3 -c \"import sys,zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)\" '" +
+                parallel.string() + "' 2>&1")
+                .status,
+            0);
     }
     for (const fs::path& archive : {parallel, tmp / ("t1-" + std::to_string(kDefaultBufferBudget) + ".zip")})
         for (const Setting& s : kSettings) {
@@ -125,14 +130,16 @@ TEST(Parallel, archivesPassEveryReaderAndExtractTheSameWhateverTheThreads) {
 TEST(Parallel, aFailureInTheMiddleIsAskedOnceOnTheCallingThreadAndNoThreadStays) {
     for (const bool packing : {true, false})
         for (const TZAAction answer : {fxaAbort, fxaIgnore}) {
-            SCOPED_TRACE(std::string(packing ? "packing, " : "extracting, ") + (answer == fxaAbort ? "abort" : "ignore"));
+            SCOPED_TRACE(std::string(packing ? "packing, " : "extracting, ") +
+                         (answer == fxaAbort ? "abort" : "ignore"));
             TempFolder tmp;
-            for (int i = 0; i < 20; ++i) writeFile(tmp / ("p/f" + std::to_string(i + 10)), mixed(300000, i));
+            for (int i = 0; i < 20; ++i)
+                writeFile(tmp / ("p/f" + std::to_string(i + 10)), mixed(300000, i));
             pack(tmp / "a.zip", tmp.path(), "p");
             const std::string before = readFile(tmp / "a.zip");
             if (packing) {
                 fs::remove(tmp / "p/f20");
-                ASSERT_EQ(::mkfifo((tmp / "p/f20").c_str(), 0644), 0);   // cannot be packed: not a regular file
+                ASSERT_EQ(::mkfifo((tmp / "p/f20").c_str(), 0644), 0); // cannot be packed: not a regular file
             } else {
                 TZipArchiver zip;
                 zip.OpenArchive((tmp / "a.zip").string(), kOpenRead);
@@ -177,7 +184,8 @@ TEST(Parallel, aFailureInTheMiddleIsAskedOnceOnTheCallingThreadAndNoThreadStays)
                 if (answer == fxaAbort) {
                     EXPECT_EQ(readFile(tmp / "a.zip"), before);
                 } else {
-                    EXPECT_EQ(check.directory()->ItemAt(check.directory()->FindByName("p/f20")).uncompressedSize64(), 300000u)
+                    EXPECT_EQ(check.directory()->ItemAt(check.directory()->FindByName("p/f20")).uncompressedSize64(),
+                              300000u)
                         << "an ignored replacement keeps the old data";
                 }
                 check.CloseArchive();

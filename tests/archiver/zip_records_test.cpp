@@ -49,9 +49,9 @@ TEST(ByteIo, readerFailsStickyAndNeverReadsPastItsSpan) {
     const std::vector<std::uint8_t> data = {0x01, 0x02, 0x03};
     ByteReader r{std::span<const std::uint8_t>(data)};
     EXPECT_EQ(r.u16(), 0x0201);
-    EXPECT_EQ(r.u32(), 0u);   // only one byte left
+    EXPECT_EQ(r.u32(), 0u); // only one byte left
     EXPECT_FALSE(r.ok());
-    EXPECT_EQ(r.u8(), 0);      // failure is sticky even though a byte remains
+    EXPECT_EQ(r.u8(), 0); // failure is sticky even though a byte remains
     EXPECT_TRUE(r.bytes(1).empty());
 }
 
@@ -76,7 +76,18 @@ TEST(ZipRecords, localHeaderLayout) {
     h.uncompressedSize = 0x22;
     h.nameLength = 5;
     h.extraLength = 20;
-    EXPECT_EQ(encoded(h), "504b0304" "1400" "0200" "0800" "3412" "7856" "ddccbbaa" "11000000" "22000000" "0500" "1400");
+    EXPECT_EQ(encoded(h),
+              "504b0304"
+              "1400"
+              "0200"
+              "0800"
+              "3412"
+              "7856"
+              "ddccbbaa"
+              "11000000"
+              "22000000"
+              "0500"
+              "1400");
 }
 
 TEST(ZipRecords, centralHeaderLayoutRoundTrips) {
@@ -92,8 +103,24 @@ TEST(ZipRecords, centralHeaderLayoutRoundTrips) {
     h.internalAttributes = 1;
     h.externalAttributes = 0x20;
     h.localHeaderOffset = 0x99;
-    const std::string expected = "504b0102" "1400" "1400" "0000" "0800" "0000" "0000" "04030201" "07000000"
-                                 "09000000" "0300" "0400" "0500" "ffff" "0100" "20000000" "99000000";
+    const std::string expected =
+        "504b0102"
+        "1400"
+        "1400"
+        "0000"
+        "0800"
+        "0000"
+        "0000"
+        "04030201"
+        "07000000"
+        "09000000"
+        "0300"
+        "0400"
+        "0500"
+        "ffff"
+        "0100"
+        "20000000"
+        "99000000";
     EXPECT_EQ(encoded(h), expected);
     auto bytes = unhex(expected);
     ASSERT_EQ(bytes.size(), kCentralHeaderSize);
@@ -109,18 +136,39 @@ TEST(ZipRecords, endAndZip64RecordLayouts) {
     e.entriesOnDisk = e.totalEntries = 3;
     e.directorySize = 0x100;
     e.directoryOffset = 0x200;
-    EXPECT_EQ(encoded(e), "504b0506" "0000" "0000" "0300" "0300" "00010000" "00020000" "0000");
+    EXPECT_EQ(encoded(e),
+              "504b0506"
+              "0000"
+              "0000"
+              "0300"
+              "0300"
+              "00010000"
+              "00020000"
+              "0000");
 
     Zip64EndRecord z;
     z.entriesOnDisk = z.totalEntries = 70000;
     z.directorySize = 0x1234;
     z.directoryOffset = 0x100000000ull;
-    EXPECT_EQ(encoded(z), "504b0606" "2c00000000000000" "2d00" "2d00" "00000000" "00000000" "7011010000000000"
-                          "7011010000000000" "3412000000000000" "0000000001000000");
+    EXPECT_EQ(encoded(z),
+              "504b0606"
+              "2c00000000000000"
+              "2d00"
+              "2d00"
+              "00000000"
+              "00000000"
+              "7011010000000000"
+              "7011010000000000"
+              "3412000000000000"
+              "0000000001000000");
 
     Zip64Locator l;
     l.zip64RecordOffset = 0x1122334455ull;
-    EXPECT_EQ(encoded(l), "504b0607" "00000000" "5544332211000000" "01000000");
+    EXPECT_EQ(encoded(l),
+              "504b0607"
+              "00000000"
+              "5544332211000000"
+              "01000000");
 }
 
 TEST(ZipRecords, zip64ExtraHoldsOnlyMarkedFieldsInOrder) {
@@ -131,18 +179,28 @@ TEST(ZipRecords, zip64ExtraHoldsOnlyMarkedFieldsInOrder) {
     std::vector<std::uint8_t> out;
     ByteWriter w(out);
     writeZip64Extra(w, h, {1, 2, 3, 4});
-    EXPECT_EQ(hex(out), "0100" "1000" "0200000000000000" "0300000000000000");
+    EXPECT_EQ(hex(out),
+              "0100"
+              "1000"
+              "0200000000000000"
+              "0300000000000000");
 
     // Reading stops at a field the block has no room for.
     Zip64Values v;
-    std::vector<std::uint8_t> data = unhex("0200000000000000" "0300");
+    std::vector<std::uint8_t> data = unhex(
+        "0200000000000000"
+        "0300");
     readZip64Extra(data, h, v);
     EXPECT_EQ(v.compressedSize, 2u);
     EXPECT_EQ(v.localHeaderOffset, 0u);
 
     out.clear();
     writeLocalZip64Extra(w, 5, 6);
-    EXPECT_EQ(hex(out), "0100" "1000" "0500000000000000" "0600000000000000");
+    EXPECT_EQ(hex(out),
+              "0100"
+              "1000"
+              "0500000000000000"
+              "0600000000000000");
 }
 
 TEST(FindEndRecord, findsRecordWithEmptyOneByteAndLongestComment) {
@@ -216,7 +274,7 @@ TEST(StoredNames, readingCutsAtZeroByteAndNeverYieldsInvalidUtf8) {
 }
 
 TEST(DosTime, convertsBothWaysAndFormatsWords) {
-    std::tm tm {};
+    std::tm tm{};
     tm.tm_year = 2024 - 1900;
     tm.tm_mon = 1;
     tm.tm_mday = 29;
@@ -234,8 +292,8 @@ TEST(DosTime, convertsBothWaysAndFormatsWords) {
 // ---- Names read by the rules other tools write them with ----
 
 TEST(EntryName, unicodePathThenFlagThenUnixUtf8ThenCp866) {
-    const std::string privet = "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82";  // "Привет" in UTF-8
-    const std::string privetOem = "\x8f\xe0\xa8\xa2\xa5\xe2";                          // the same in CP866
+    const std::string privet = "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82"; // "Привет" in UTF-8
+    const std::string privetOem = "\x8f\xe0\xa8\xa2\xa5\xe2";                      // the same in CP866
     const auto withPath = [](const std::string& stored, const std::string& name) {
         std::vector<std::uint8_t> field;
         ByteWriter w(field);
@@ -268,8 +326,8 @@ TEST(EntryName, unicodePathThenFlagThenUnixUtf8ThenCp866) {
 
 TEST(EntryName, aFolderSharedWithAUtf8NameIsWrittenInUtf8) {
     Utf8Folders folders;
-    folders.addName("tree/\xd0\x9f/\xf0\x9f\x98\x80.txt");   // "tree/П/😀.txt" does not fit CP866
-    folders.addName("tree/\xd0\x9c/a.txt");                  // "tree/М/a.txt" does
+    folders.addName("tree/\xd0\x9f/\xf0\x9f\x98\x80.txt"); // "tree/П/😀.txt" does not fit CP866
+    folders.addName("tree/\xd0\x9c/a.txt");                // "tree/М/a.txt" does
     EXPECT_TRUE(folders.covers("tree/\xd0\x9f/"));
     EXPECT_TRUE(folders.covers("tree/\xd0\x9f/\xd0\xb0.txt"));
     EXPECT_FALSE(folders.covers("tree/\xd0\x9c/a.txt"));

@@ -15,7 +15,9 @@ namespace {
 // One tick through the timer's own signal, as the event loop delivers it.
 void tick(TForm2& form) { QMetaObject::invokeMethod(&form.timer(), "timeout", Qt::DirectConnection); }
 
-bool isDarkBlue(QRgb p) { return qBlue(p) > qRed(p) + 25 && qBlue(p) > qGreen(p) + 15 && qRed(p) + qGreen(p) + qBlue(p) < 200; }
+bool isDarkBlue(QRgb p) {
+    return qBlue(p) > qRed(p) + 25 && qBlue(p) > qGreen(p) + 15 && qRed(p) + qGreen(p) + qBlue(p) < 200;
+}
 
 } // namespace
 
@@ -53,9 +55,9 @@ TEST(BusyWindow, timerSweepsUpToOneHundredTwoAndBack) {
     }
     std::vector<int> expected;
     for (int p = 3; p <= 102; p += 3)
-        expected.push_back(p);   // 34 steps up
+        expected.push_back(p); // 34 steps up
     for (int p = 99; p >= 0; p -= 3)
-        expected.push_back(p);   // 34 steps down
+        expected.push_back(p); // 34 steps down
     expected.push_back(3);
     expected.push_back(6);
     EXPECT_EQ(seen, expected);
@@ -78,7 +80,7 @@ TEST(BusyWindow, barMovesWhileTheEventLoopIsPumped) {
 TEST(BusyWindow, showingTurnsTheBarUpFromWhereItStands) {
     TForm2 form;
     form.timer().stop();
-    for (int i = 0; i < 40; ++i)   // up to 102, then down to 84
+    for (int i = 0; i < 40; ++i) // up to 102, then down to 84
         tick(form);
     ASSERT_EQ(form.progressBar().position(), 84);
     ASSERT_FALSE(form.directionUp());
@@ -86,7 +88,7 @@ TEST(BusyWindow, showingTurnsTheBarUpFromWhereItStands) {
     form.showBusy();
     QTRY_VERIFY_WITH_TIMEOUT(form.directionUp(), 5000);
     tick(form);
-    EXPECT_EQ(form.progressBar().position(), 87);   // rising from where it stood
+    EXPECT_EQ(form.progressBar().position(), 87); // rising from where it stood
     form.hideBusy();
 
     // At 102 the first tick after showing still turns down.

@@ -59,7 +59,7 @@ TEST(JpegDecoder, refusesDamagedDataWithoutCrashing) {
     // Only the headers: libjpeg runs out of data in the header or the scan.
     const std::vector<std::uint8_t> truncated(bytes.begin(), bytes.begin() + 200);
     const auto partial = decoder.decode(truncated);
-    if (partial) {   // libjpeg pads a short scan with an end marker and may still finish
+    if (partial) { // libjpeg pads a short scan with an end marker and may still finish
         EXPECT_EQ(partial->width, 260);
     }
 

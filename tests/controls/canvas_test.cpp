@@ -29,11 +29,11 @@ TEST(Canvas, lineToOmitsEndPointInEveryDirection) {
     auto img = blankImage(5, 5);
     Canvas c(img);
     c.MoveTo(4, 0);
-    c.LineTo(4, 3);   // down
+    c.LineTo(4, 3); // down
     c.MoveTo(3, 4);
-    c.LineTo(0, 4);   // leftwards
+    c.LineTo(0, 4); // leftwards
     c.MoveTo(0, 0);
-    c.LineTo(3, 3);   // diagonal
+    c.LineTo(3, 3); // diagonal
     EXPECT_EQ(toArt(img, kArt),
               "#...#\n"
               ".#..#\n"
@@ -72,8 +72,8 @@ TEST(Canvas, rectanglesAreHalfOpen) {
 TEST(Canvas, fillsClipToTheImageAndEmptyRectanglesDrawNothing) {
     auto img = blankImage(3, 2);
     Canvas c(img);
-    c.FillRect({2, 1, 2, 5}, rgb(0, 0, 0));    // empty
-    c.FrameRect({1, 1, 1, 2}, rgb(0, 0, 0));   // empty
+    c.FillRect({2, 1, 2, 5}, rgb(0, 0, 0));  // empty
+    c.FrameRect({1, 1, 1, 2}, rgb(0, 0, 0)); // empty
     c.FillRect({-4, -4, 1, 9}, rgb(255, 0, 0));
     EXPECT_EQ(toArt(img, kArt),
               "r..\n"
@@ -250,7 +250,7 @@ TEST(CanvasText, textStaysInsideItsRectangleInTwoColours) {
                 ASSERT_EQ(img.pixel(x, y), kWhite) << x << "," << y;
             }
         }
-    EXPECT_TRUE(colours.size() <= 2);   // no antialiasing shades
+    EXPECT_TRUE(colours.size() <= 2); // no antialiasing shades
 }
 
 TEST(CanvasText, opaqueBackgroundFillsTheTextBox) {
@@ -312,7 +312,7 @@ TEST(CanvasText, alignmentPlacesTheTextBoxInWholePixels) {
     Canvas c(probe);
     Rect extent{0, 0, 0, 0};
     c.DrawText("Kestrane", extent, kDtSingleLine | kDtCalcRect);
-    const Rect r{3, 2, 104, 37};   // 101 × 35: odd remainders both ways
+    const Rect r{3, 2, 104, 37}; // 101 × 35: odd remainders both ways
     const QPoint left = inkOriginFor(kDtLeft | kDtSingleLine, r);
     ASSERT_GE(left.x(), 0);
     const int dx = (r.width() - extent.width()) / 2, dy = (r.height() - extent.height()) / 2;

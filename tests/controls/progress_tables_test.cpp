@@ -78,8 +78,8 @@ TEST(HlsShading, gradientTruncatesTowardTheStartColour) {
     const QRgb blue = qRgb(0, 0, 255), red = qRgb(255, 0, 0);
     EXPECT_EQ(gradientColour(blue, red, 0, 157, false), blue);
     EXPECT_EQ(gradientColour(blue, red, -5, 157, false), blue);
-    EXPECT_EQ(gradientColour(blue, red, 3, 157, false), qRgb(4, 0, 251));      // 255 × 3/157 = 4.87
-    EXPECT_EQ(gradientColour(blue, red, 78, 157, false), qRgb(126, 0, 129));   // 126.69
+    EXPECT_EQ(gradientColour(blue, red, 3, 157, false), qRgb(4, 0, 251));    // 255 × 3/157 = 4.87
+    EXPECT_EQ(gradientColour(blue, red, 78, 157, false), qRgb(126, 0, 129)); // 126.69
     EXPECT_EQ(gradientColour(blue, red, 157, 157, false), red);
     EXPECT_EQ(gradientColour(blue, red, 200, 157, false), red);
     EXPECT_EQ(gradientColour(blue, red, 78, 157, true), blue);
@@ -148,18 +148,18 @@ TEST(ProgressTables, invertedInactiveShadingOnlyWithCylinder) {
 }
 
 TEST(ProgressTables, barWithoutRoomAcrossHasOneInactiveEntry) {
-    const ProgressGeometry g = makeGeometry(marginForThickness(4), 60, 4);   // margin 1, inset 2
+    const ProgressGeometry g = makeGeometry(marginForThickness(4), 60, 4); // margin 1, inset 2
     EXPECT_EQ(g.thickness, 3);
-    const ProgressGeometry flat = makeGeometry(2, 60, 4);   // margin kept at 2: no room
+    const ProgressGeometry flat = makeGeometry(2, 60, 4); // margin kept at 2: no room
     EXPECT_EQ(buildColourTables(flat, busyShading()).inactiveColumn.size(), 1u);
 }
 
 TEST(ProgressTables, positionToPixelRule) {
     EXPECT_EQ(pixelPosition(1, 100, 157, 5).pixelPos, 5);
     EXPECT_EQ(pixelPosition(3, 100, 157, 5).pixelPos, 5);
-    EXPECT_EQ(pixelPosition(4, 100, 157, 5).pixelPos, 6);     // 6.28
-    EXPECT_EQ(pixelPosition(50, 100, 157, 5).pixelPos, 78);   // 78.5, tie to even
-    EXPECT_EQ(pixelPosition(99, 100, 157, 5).pixelPos, 155);  // 155.43
+    EXPECT_EQ(pixelPosition(4, 100, 157, 5).pixelPos, 6);    // 6.28
+    EXPECT_EQ(pixelPosition(50, 100, 157, 5).pixelPos, 78);  // 78.5, tie to even
+    EXPECT_EQ(pixelPosition(99, 100, 157, 5).pixelPos, 155); // 155.43
     EXPECT_EQ(pixelPosition(100, 100, 157, 5).pixelPos, 157);
     const PixelPosition over = pixelPosition(102, 100, 157, 5);
     EXPECT_EQ(over.pixelPos, 157);

@@ -141,9 +141,9 @@ TEST(ShadedProgressBar, firstPositionPaintsTheFirstBlockOnly) {
     EXPECT_EQ(rowArt(*bar, 1, 12), "..###.......");
     bar->setPosition(3);
     EXPECT_EQ(rowArt(*bar, 1, 12), "..###.......");
-    bar->setPosition(4);   // pixelPos 6: the gap after the first block
+    bar->setPosition(4); // pixelPos 6: the gap after the first block
     EXPECT_EQ(rowArt(*bar, 1, 12), "..###.......");
-    bar->setPosition(5);   // 7.85 → 8
+    bar->setPosition(5); // 7.85 → 8
     EXPECT_EQ(rowArt(*bar, 1, 12), "..###.##....");
 }
 
@@ -158,17 +158,17 @@ TEST(ShadedProgressBar, gapsBetweenBlocksStayUnpainted) {
 }
 
 TEST(ShadedProgressBar, middlePositionTiesToEvenPixel) {
-    auto bar = busyBar(50);   // 78.5 → 78, itself a gap
+    auto bar = busyBar(50); // 78.5 → 78, itself a gap
     EXPECT_EQ(bar->pixelPos(), 78);
     EXPECT_EQ(rowArt(*bar, 71, 82), "###.###.....");
-    bar->setPosition(51);   // 80.07 → 80
+    bar->setPosition(51); // 80.07 → 80
     EXPECT_EQ(rowArt(*bar, 71, 82), "###.###.##..");
 }
 
 TEST(ShadedProgressBar, flatBarHasOneColourPerColumn) {
     auto bar = busyBar(100);
     bar->setBarKind(TBarKind::bkFlat);
-    bar->setBlockSize(0);   // column 78 is a gap otherwise
+    bar->setBlockSize(0); // column 78 is a gap otherwise
     for (int y = 3; y <= 12; ++y) {
         EXPECT_EQ(px(*bar, 3, y), qRgb(4, 0, 251)) << y;
         EXPECT_EQ(px(*bar, 78, y), qRgb(126, 0, 129)) << y;
@@ -227,11 +227,11 @@ TEST(ShadedProgressBar, inactivePartAndItsInversion) {
     EXPECT_EQ(px(*bar, 77, 7), bar->colourTables().colourColumns[77][7]);
     EXPECT_NE(px(*bar, 77, 7), qRgb(173, 173, 173));
 
-    bar->setInvertInactPos(true);   // 240 − 163 = 77 → 81; 240 − 200 = 40 → 42
+    bar->setInvertInactPos(true); // 240 − 163 = 77 → 81; 240 − 200 = 40 → 42
     EXPECT_EQ(px(*bar, 100, 7), qRgb(81, 81, 81));
     EXPECT_EQ(px(*bar, 100, 3), qRgb(42, 42, 42));
 
-    bar->setBarKind(TBarKind::bkFlat);   // inversion only shades a cylinder
+    bar->setBarKind(TBarKind::bkFlat); // inversion only shades a cylinder
     EXPECT_EQ(px(*bar, 100, 7), qRgb(128, 128, 128));
 
     // An empty bar is inactive from column 3 on.
@@ -240,11 +240,11 @@ TEST(ShadedProgressBar, inactivePartAndItsInversion) {
 }
 
 TEST(ShadedProgressBar, fullBlocksOnlyOnceTheFillCoversThem) {
-    auto bar = busyBar(48);   // 75.36 → 75: block 75–77 not yet covered
+    auto bar = busyBar(48); // 75.36 → 75: block 75–77 not yet covered
     bar->setShowFullBlock(true);
     EXPECT_EQ(bar->pixelPos(), 75);
     EXPECT_EQ(rowArt(*bar, 67, 80), "###.###.......");
-    bar->setPosition(49);   // 76.93 → 77
+    bar->setPosition(49); // 76.93 → 77
     EXPECT_EQ(rowArt(*bar, 67, 80), "###.###.###...");
 
     // With the inactive part shown, the uncovered block is painted inactive.
@@ -274,7 +274,7 @@ TEST(ShadedProgressBar, thinBarGetsMarginOneButBlocksStillStartAtThree) {
 }
 
 TEST(ShadedProgressBar, blockSizesLargerThanTheBarAreIgnoredNegativeMadePositive) {
-    TShadedProgressBar bar;   // 64 wide, margin 2: at most 60
+    TShadedProgressBar bar; // 64 wide, margin 2: at most 60
     bar.setBlockSize(61);
     EXPECT_EQ(bar.blockSize(), 0);
     bar.setBlockSize(-4);
@@ -285,7 +285,7 @@ TEST(ShadedProgressBar, blockSizesLargerThanTheBarAreIgnoredNegativeMadePositive
     EXPECT_EQ(bar.spaceSize(), 60);
     EXPECT_TRUE(bar.blocksOn());
     bar.setPosition(100);
-    (void)bar.renderImage();   // a gap longer than the bar: only the first block
+    (void)bar.renderImage(); // a gap longer than the bar: only the first block
     EXPECT_EQ(bar.blockMap().size(), 61u);
 }
 
@@ -299,9 +299,9 @@ TEST(ShadedProgressBar, positionAboveMaximumDrawsFullAndMaximumZeroOnlyStores) {
     EXPECT_EQ(bar->maximum(), 0);
     bar->setPosition(10);
     EXPECT_EQ(bar->position(), 10);
-    EXPECT_EQ(bar->pixelPos(), 157);   // nothing recomputed
+    EXPECT_EQ(bar->pixelPos(), 157); // nothing recomputed
     bar->setMaximum(200);
-    EXPECT_EQ(bar->pixelPos(), 157);   // not until the next position
+    EXPECT_EQ(bar->pixelPos(), 157); // not until the next position
     bar->setPosition(100);
     EXPECT_EQ(bar->pixelPos(), 78);
 }
@@ -335,7 +335,7 @@ TEST(ShadedProgressBar, autoHintAndCaptionShowPositionOrPercent) {
     bar->setMaximum(3);
     bar->setPosition(1);
     EXPECT_EQ(bar->toolTip(), QLocale().toString(100.0 / 3, 'g', 15) + QStringLiteral(" %"));
-    EXPECT_EQ(bar->toolTip().size(), 18);   // 15 significant digits, separator, " %"
+    EXPECT_EQ(bar->toolTip().size(), 18); // 15 significant digits, separator, " %"
 
     bar->setAutoCaption(true);
     (void)bar->renderImage();
@@ -375,7 +375,7 @@ TEST(ShadedProgressBar, hideOnTerminateHidesShortlyAfterReachingMaximum) {
     bar->setHideOnTerminate(true);
     bar->show();
     bar->setPosition(100);
-    EXPECT_TRUE(bar->isVisible());   // the full bar is shown first
+    EXPECT_TRUE(bar->isVisible()); // the full bar is shown first
     QTRY_VERIFY_WITH_TIMEOUT(!bar->isVisible(), 5000);
 
     // Leaving the maximum before the delay has passed keeps the bar.

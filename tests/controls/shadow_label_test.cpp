@@ -114,7 +114,7 @@ TEST(ShadowLabel, rightAlignedTextStepsLeftByTheOffset) {
     ASSERT_TRUE(text && shadow);
     EXPECT_EQ(shadow->right - text->right, 3);
     EXPECT_LE(text->right, w - 4);
-    EXPECT_GT(text->left, 40);   // right-aligned, far from the left edge
+    EXPECT_GT(text->left, 40); // right-aligned, far from the left edge
     const QImage left = paintLabel(redOnBlue(caLeft, 3), w, 20);
     EXPECT_EQ(text->right - boxOf(left, kText)->right, shadow->right - boxOf(left, kShadow)->right);
 }
@@ -195,7 +195,7 @@ TEST(ShadowLabel, reportsEnterLeaveAndClicks) {
     QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(2, 2));
     EXPECT_EQ(clicks.count(), 1);
     QTest::mousePress(label, Qt::LeftButton, {}, QPoint(2, 2));
-    QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(150, 2));   // released outside
+    QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(150, 2)); // released outside
     EXPECT_EQ(clicks.count(), 1);
     QTest::mouseDClick(label, Qt::LeftButton, {}, QPoint(2, 2));
     QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(2, 2));

@@ -76,8 +76,8 @@ TEST_F(ButtonWindow, draggingOutShowsTheInsetFaceWithHotRingAndReleaseOutsideDoe
     // the hot ring shows in the control's image: row 12 of the 16-step ring
     const QImage img = ok->renderImage();
     const auto ring = gradientColours(rgb(255, 221, 157), rgb(255, 190, 70), 16, 1);
-    EXPECT_EQ(img.pixel(1, 12) | 0xFF000000u, ring[7]);   // band 7 covers rows 11 … 12
-    QTest::mouseMove(ok, QPoint(20, 10));   // and back in
+    EXPECT_EQ(img.pixel(1, 12) | 0xFF000000u, ring[7]); // band 7 covers rows 11 … 12
+    QTest::mouseMove(ok, QPoint(20, 10));               // and back in
     EXPECT_EQ(ok->pressState(), 2);
     QTest::mouseMove(ok, QPoint(150, 10));
     QTest::mouseRelease(ok, Qt::LeftButton, {}, QPoint(150, 10));
@@ -229,7 +229,7 @@ TEST_F(ButtonWindow, hiddenOrDisabledCancelButtonIgnoresEscape) {
 
 TEST_F(ButtonWindow, defaultButtonLosesItsRingWhileAnotherButtonHasTheFocus) {
     ok->setDefault(true);
-    EXPECT_TRUE(ok->defaultNow());   // the edit has the focus
+    EXPECT_TRUE(ok->defaultNow()); // the edit has the focus
     cancel->setFocus();
     QApplication::processEvents();
     EXPECT_FALSE(ok->defaultNow());
@@ -311,20 +311,20 @@ TEST(XPButton, deletingTheFocusedButtonMakesTheDefaultButtonAnswerEnterAgain) {
     b->setFocus();
     QApplication::processEvents();
     EXPECT_FALSE(a->defaultNow());
-    delete b;   // the focused button goes away while the window stays active
+    delete b; // the focused button goes away while the window stays active
     QApplication::processEvents();
     ASSERT_EQ(QApplication::focusWidget(), nullptr);
-    EXPECT_TRUE(a->defaultNow());   // Enter works again for the default button
+    EXPECT_TRUE(a->defaultNow()); // Enter works again for the default button
     QSignalSpy clicks(a, &QAbstractButton::clicked);
     QTest::keyClick(window.get(), Qt::Key_Return);
     EXPECT_EQ(clicks.count(), 1);
-    window.reset();   // tearing down with a default button must not touch freed buttons
+    window.reset(); // tearing down with a default button must not touch freed buttons
 }
 
 TEST(XPButton, buttonsBuiltInAPanelAnswerEnterAndEscapeOnceThePanelIsInAWindow) {
     auto window = std::make_unique<QWidget>();
     auto* edit = new QLineEdit(window.get());
-    auto* panel = new QWidget;   // built on its own, then placed in the window (as a layout does)
+    auto* panel = new QWidget; // built on its own, then placed in the window (as a layout does)
     auto* ok = new TXPButton(panel);
     auto* cancel = new TXPButton(panel);
     cancel->move(0, 30);

@@ -32,18 +32,30 @@ QRgb gradientRow(Ramp ramp, int steps, int height, int y) {
 }
 
 // The colour tables as the button's documentation gives them, per scheme.
-const Ramp kNormal[4] = {{rgb(255, 255, 255), rgb(239, 235, 231)}, {rgb(253, 253, 253), rgb(205, 204, 223)},
-                         {rgb(254, 255, 242), rgb(243, 238, 219)}, {rgb(255, 244, 234), rgb(251, 181, 111)}};
-const Ramp kHot[4] = {{rgb(255, 255, 255), rgb(239, 235, 231)}, {rgb(253, 253, 253), rgb(214, 215, 231)},
-                      {rgb(254, 255, 242), rgb(243, 238, 219)}, {rgb(255, 244, 234), rgb(252, 191, 131)}};
-const Ramp kPressed[4] = {{rgb(217, 216, 206), rgb(228, 228, 228)}, {rgb(205, 204, 223), rgb(253, 253, 253)},
-                          {rgb(236, 227, 204), rgb(236, 227, 204)}, {rgb(251, 181, 111), rgb(255, 244, 234)}};
-const Ramp kDisabled[4] = {{rgb(255, 255, 255), rgb(239, 235, 231)}, {rgb(255, 255, 255), rgb(239, 235, 231)},
-                           {rgb(246, 242, 233), rgb(246, 242, 233)}, {rgb(246, 242, 233), rgb(246, 242, 233)}};
-const Ramp kHotFrame[4] = {{rgb(255, 221, 157), rgb(255, 190, 70)}, {rgb(255, 221, 157), rgb(255, 190, 70)},
-                           {rgb(255, 211, 130), rgb(231, 150, 0)}, {rgb(255, 255, 255), rgb(190, 190, 190)}};
-const Ramp kFocusFrame[4] = {{rgb(206, 231, 255), rgb(109, 132, 239)}, {rgb(206, 231, 255), rgb(109, 132, 239)},
-                             {rgb(194, 216, 156), rgb(141, 180, 71)}, {rgb(206, 231, 255), rgb(109, 132, 239)}};
+const Ramp kNormal[4] = {{rgb(255, 255, 255), rgb(239, 235, 231)},
+                         {rgb(253, 253, 253), rgb(205, 204, 223)},
+                         {rgb(254, 255, 242), rgb(243, 238, 219)},
+                         {rgb(255, 244, 234), rgb(251, 181, 111)}};
+const Ramp kHot[4] = {{rgb(255, 255, 255), rgb(239, 235, 231)},
+                      {rgb(253, 253, 253), rgb(214, 215, 231)},
+                      {rgb(254, 255, 242), rgb(243, 238, 219)},
+                      {rgb(255, 244, 234), rgb(252, 191, 131)}};
+const Ramp kPressed[4] = {{rgb(217, 216, 206), rgb(228, 228, 228)},
+                          {rgb(205, 204, 223), rgb(253, 253, 253)},
+                          {rgb(236, 227, 204), rgb(236, 227, 204)},
+                          {rgb(251, 181, 111), rgb(255, 244, 234)}};
+const Ramp kDisabled[4] = {{rgb(255, 255, 255), rgb(239, 235, 231)},
+                           {rgb(255, 255, 255), rgb(239, 235, 231)},
+                           {rgb(246, 242, 233), rgb(246, 242, 233)},
+                           {rgb(246, 242, 233), rgb(246, 242, 233)}};
+const Ramp kHotFrame[4] = {{rgb(255, 221, 157), rgb(255, 190, 70)},
+                           {rgb(255, 221, 157), rgb(255, 190, 70)},
+                           {rgb(255, 211, 130), rgb(231, 150, 0)},
+                           {rgb(255, 255, 255), rgb(190, 190, 190)}};
+const Ramp kFocusFrame[4] = {{rgb(206, 231, 255), rgb(109, 132, 239)},
+                             {rgb(206, 231, 255), rgb(109, 132, 239)},
+                             {rgb(194, 216, 156), rgb(141, 180, 71)},
+                             {rgb(206, 231, 255), rgb(109, 132, 239)}};
 
 enum class Ring { none, hot, focus };
 
@@ -65,15 +77,18 @@ std::vector<StateCase> stateCases(std::uint8_t scheme) {
     return {
         {"normal", look([](ButtonLook&) {}), kNormal, 0, Ring::none},
         {"hot", look([](ButtonLook& l) { l.hot = true; }), kHot, 3, Ring::hot},
-        {"pressed", look([](ButtonLook& l) { l.pressed = l.down = l.hot = l.focused = l.defaultNow = true; }),
-         kPressed, 0, Ring::none},
+        {"pressed", look([](ButtonLook& l) { l.pressed = l.down = l.hot = l.focused = l.defaultNow = true; }), kPressed,
+         0, Ring::none},
         {"pressedPointerOutside", look([](ButtonLook& l) { l.down = l.focused = l.defaultNow = true; }), kNormal, 3,
          Ring::hot},
         {"focused", look([](ButtonLook& l) { l.focused = l.defaultNow = true; }), kNormal, 3, Ring::focus},
         {"default", look([](ButtonLook& l) { l.isDefault = l.defaultNow = true; }), kNormal, 3, Ring::focus},
         {"defaultOfAnother", look([](ButtonLook& l) { l.isDefault = true; }), kNormal, 0, Ring::none},
-        {"disabled", look([](ButtonLook& l) { l.enabled = false; l.hot = l.focused = true; }), kDisabled, 0,
-         Ring::none},
+        {"disabled", look([](ButtonLook& l) {
+             l.enabled = false;
+             l.hot = l.focused = true;
+         }),
+         kDisabled, 0, Ring::none},
     };
 }
 
@@ -93,7 +108,9 @@ TEST(XPButtonPaint, everyStateAndSchemeHasItsFaceRingBorderAndCorners) {
             SCOPED_TRACE(std::string(sc.name) + " scheme " + std::to_string(scheme));
             const QImage img = paint(sc.look);
             const bool enabled = sc.look.enabled;
-            const QRgb border = toQRgb(!enabled ? rgb(184, 170, 154) : scheme == 2 ? rgb(81, 104, 40) : rgb(51, 51, 153));
+            const QRgb border = toQRgb(!enabled      ? rgb(184, 170, 154)
+                                       : scheme == 2 ? rgb(81, 104, 40)
+                                                     : rgb(51, 51, 153));
             const QRgb corner = toQRgb(enabled ? rgb(152, 152, 220) : rgb(238, 235, 232));
             const QRgb parent = toQRgb(clBtnFace);
 
@@ -147,13 +164,13 @@ TEST(XPButtonPaint, cornerPixelsShowTheParentColour) {
 TEST(XPButtonPaint, faceChoiceFollowsStatePrecedence) {
     ButtonLook l;
     EXPECT_EQ(chooseButtonFace(l).inset, 0);
-    l.defaultNow = true;   // default of the window but Default not set: full size
+    l.defaultNow = true; // default of the window but Default not set: full size
     EXPECT_EQ(chooseButtonFace(l).inset, 0);
     l.isDefault = true;
     EXPECT_EQ(chooseButtonFace(l).inset, 3);
     l.hot = true;
     EXPECT_EQ(chooseButtonFace(l).face, ButtonFace::bfHot);
-    l.down = true;   // a press in progress wins over hover
+    l.down = true; // a press in progress wins over hover
     EXPECT_EQ(chooseButtonFace(l).face, ButtonFace::bfNormal);
     l.pressed = true;
     EXPECT_EQ(chooseButtonFace(l).face, ButtonFace::bfPressed);
@@ -171,15 +188,15 @@ TEST(XPButtonPaint, focusRectangleIsDottedTwoPixelsInsideWhenAsked) {
     int changed = 0;
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x) {
-            const bool onFrame = (x >= 2 && x < kW - 2 && (y == 2 || y == kH - 3)) ||
-                                 (y >= 2 && y < kH - 2 && (x == 2 || x == kW - 3));
+            const bool onFrame =
+                (x >= 2 && x < kW - 2 && (y == 2 || y == kH - 3)) || (y >= 2 && y < kH - 2 && (x == 2 || x == kW - 3));
             const bool inverted = onFrame && (x + y) % 2 == 0;
             const QRgb expected = inverted ? (plain.pixel(x, y) ^ 0x00FFFFFFu) : plain.pixel(x, y);
             ASSERT_EQ(dotted.pixel(x, y), expected) << x << "," << y;
             changed += inverted;
         }
     EXPECT_GT(changed, 100);
-    look.focused = false;   // only while focused
+    look.focused = false; // only while focused
     look.defaultNow = false;
     ButtonLook unfocused = look;
     unfocused.drawFocusRect = false;
@@ -207,7 +224,7 @@ TEST(XPButtonPaint, disabledCaptionIsGreyAndEnabledCaptionUsesTheFontColour) {
 
 TEST(XPButtonPaint, captionStaysInsideItsTextRectangle) {
     ButtonLook look;
-    look.caption = "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWW";   // wider than the button
+    look.caption = "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWW"; // wider than the button
     ButtonLook empty = look;
     empty.caption.clear();
     const QImage a = paint(look), b = paint(empty);

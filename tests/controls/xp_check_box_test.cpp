@@ -260,7 +260,7 @@ TEST(CheckBoxPaint, captionAtTheLeftPutsTheBoxAtTheRight) {
 TEST(CheckBoxPaint, focusRectangleEndsAtTheClientEdgeForAWideCaption) {
     CheckBoxLook look;
     look.focused = true;
-    look.caption = QString(60, QChar(' '));  // wider than the control and without glyph pixels
+    look.caption = QString(60, QChar(' ')); // wider than the control and without glyph pixels
     const QImage img = paint(look);
     const QRgb inverted = kBtnFace ^ 0x00FFFFFFu;
     QImage probe(1, 1, QImage::Format_RGB32);
@@ -492,7 +492,7 @@ TEST_F(CheckBoxInput, disablingEndsHotAndPress) {
     EXPECT_FALSE(box->isPressed());
     box->setEnabled(true);
     QTest::mouseRelease(box, Qt::LeftButton, Qt::NoModifier, kOnBox);
-    EXPECT_EQ(box->State(), cbChecked);  // the release alone still clicks, as the table says
+    EXPECT_EQ(box->State(), cbChecked); // the release alone still clicks, as the table says
 }
 
 TEST_F(CheckBoxInput, pointerOverTheControlShowsTheRing) {
@@ -558,7 +558,7 @@ TEST_F(CheckBoxInput, clickExecutesTheLinkedAction) {
     box->setAction(&action);
     box->setAllowGrayed(true);
     click(kOnBox);
-    EXPECT_EQ(box->State(), cbGrayed);  // the action's change does not undo the grayed state
+    EXPECT_EQ(box->State(), cbGrayed); // the action's change does not undo the grayed state
     EXPECT_FALSE(action.isChecked());
     click(kOnBox);
     EXPECT_TRUE(box->Checked());

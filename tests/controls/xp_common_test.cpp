@@ -10,10 +10,10 @@ using namespace controls;
 using namespace controls::test;
 
 TEST(MulDiv, roundsHalvesAwayFromZero) {
-    EXPECT_EQ(MulDiv(8, 25, 16), 13);    // 12.5
-    EXPECT_EQ(MulDiv(7, 25, 16), 11);    // 10.94
-    EXPECT_EQ(MulDiv(1, 25, 16), 2);     // 1.56
-    EXPECT_EQ(MulDiv(-1, 25, 2), -13);   // -12.5
+    EXPECT_EQ(MulDiv(8, 25, 16), 13);  // 12.5
+    EXPECT_EQ(MulDiv(7, 25, 16), 11);  // 10.94
+    EXPECT_EQ(MulDiv(1, 25, 16), 2);   // 1.56
+    EXPECT_EQ(MulDiv(-1, 25, 2), -13); // -12.5
     EXPECT_EQ(MulDiv(3, 4, 0), 0);
 }
 
@@ -175,7 +175,7 @@ TEST(DrawGradientBitmap, emptySizeGivesAnEmptyBitmapAndStepsAreClamped) {
     QImage bmp;
     DrawGradientBitmap(0, 10, rgb(0, 0, 0), rgb(9, 9, 9), 16, 1, true, bmp);
     EXPECT_TRUE(bmp.isNull());
-    DrawGradientBitmap(4, 2, rgb(0, 0, 0), rgb(90, 0, 0), 1, 0, false, bmp);   // treated as 2 steps
+    DrawGradientBitmap(4, 2, rgb(0, 0, 0), rgb(90, 0, 0), 1, 0, false, bmp); // treated as 2 steps
     EXPECT_EQ(bmp.pixel(0, 0), px(0, 0, 0));
     EXPECT_EQ(bmp.pixel(3, 1), px(90, 0, 0));
 }
@@ -231,7 +231,7 @@ TEST(XPScheme, applyResolvesTheEffectiveSchemeAndReportsChanges) {
     EXPECT_EQ(s.effectiveScheme, 1);
     EXPECT_TRUE(ApplyXPScheme(s, xpGreen));
     EXPECT_EQ(s.effectiveScheme, 2);
-    EXPECT_TRUE(ApplyXPScheme(s, xpAutomatic));   // the desktop here has no visual styles
+    EXPECT_TRUE(ApplyXPScheme(s, xpAutomatic)); // the desktop here has no visual styles
     EXPECT_EQ(s.xpScheme, xpAutomatic);
     EXPECT_EQ(s.effectiveScheme, DetectXPScheme());
 }
@@ -241,7 +241,7 @@ TEST(XPScheme, themeChangeRedetectsOnlyForAutomatic) {
     ApplyXPScheme(s, xpGreen);
     EXPECT_FALSE(xpThemeChanged(s));
     EXPECT_EQ(s.effectiveScheme, 2);
-    s.xpScheme = xpAutomatic;   // as if the desktop's scheme had been green
+    s.xpScheme = xpAutomatic; // as if the desktop's scheme had been green
     EXPECT_EQ(xpThemeChanged(s), DetectXPScheme() != 2);
     EXPECT_EQ(s.effectiveScheme, DetectXPScheme());
 }

@@ -15,7 +15,7 @@ namespace {
 
 struct SchemeBorder {
     TXPScheme scheme;
-    QRgb enabled;  // 35 % of the way from the scheme's base colour to white
+    QRgb enabled; // 35 % of the way from the scheme's base colour to white
 };
 // The base colours (54, 111, 205), (121, 121, 189), (135, 160, 88), (249, 135, 21) lightened
 // by c + (255 − c) × 0.35, rounded half to even.

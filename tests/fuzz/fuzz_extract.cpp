@@ -50,12 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         zip.BaseDir = dest.string();
         zip.ExtractFiles();
         zip.CloseArchive();
-    } catch (const EZAException&) {
-    }
+    } catch (const EZAException&) {}
 
     // Only the archive and the destination may exist in the sandbox.
     for (auto& e : fs::directory_iterator(sandbox()))
-        if (e.path() != archive && e.path() != dest) std::abort();
+        if (e.path() != archive && e.path() != dest)
+            std::abort();
     clearDestination(dest);
     return 0;
 }

@@ -46,9 +46,9 @@ TEST(ProgressGallery, writesEveryPictureWithTheBarsSize) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     renderProgressGallery(dir.path());
-    for (const char* name : {"progress-0.png", "progress-1.png", "progress-3.png", "progress-4.png",
-                             "progress-50.png", "progress-99.png", "progress-100.png", "progress-102.png",
-                             "progress-flat-50.png", "progress-metal-50.png", "progress-inactive-50.png"}) {
+    for (const char* name : {"progress-0.png", "progress-1.png", "progress-3.png", "progress-4.png", "progress-50.png",
+                             "progress-99.png", "progress-100.png", "progress-102.png", "progress-flat-50.png",
+                             "progress-metal-50.png", "progress-inactive-50.png"}) {
         const QImage image(dir.filePath(QString::fromLatin1(name)));
         EXPECT_EQ(image.size(), QSize(161, 16)) << name;
     }

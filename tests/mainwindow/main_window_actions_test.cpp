@@ -31,11 +31,12 @@ namespace {
 
 // The names python3's zipfile lists for an archive, sorted, or "error: …".
 Strings zipfileNames(const std::string& archive) {
-    const std::string command = "python3 -c \"import sys, zipfile\n"
-                                "z = zipfile.ZipFile(sys.argv[1])\n"
-                                "bad = z.testzip()\n"
-                                "print('error: ' + bad if bad else '\\n'.join(sorted(z.namelist())))\" '" +
-                                archive + "'";
+    const std::string command =
+        "python3 -c \"import sys, zipfile\n"
+        "z = zipfile.ZipFile(sys.argv[1])\n"
+        "bad = z.testzip()\n"
+        "print('error: ' + bad if bad else '\\n'.join(sorted(z.namelist())))\" '" +
+        archive + "'";
     const std::string out = kestrane::testing::runCommand(command).out;
     Strings lines;
     std::size_t start = 0;
@@ -51,7 +52,9 @@ bool corruptEntryData(const std::string& archive, const std::string& name) {
         std::ifstream in(archive, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    auto u16 = [&](std::size_t at) { return std::size_t(std::uint8_t(bytes[at])) | std::size_t(std::uint8_t(bytes[at + 1])) << 8; };
+    auto u16 = [&](std::size_t at) {
+        return std::size_t(std::uint8_t(bytes[at])) | std::size_t(std::uint8_t(bytes[at + 1])) << 8;
+    };
     auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
     for (std::size_t at = bytes.find("PK\x03\x04"); at != std::string::npos; at = bytes.find("PK\x03\x04", at + 4)) {
         const std::size_t nameLength = u16(at + 26), extraLength = u16(at + 28), compressed = u32(at + 18);
@@ -238,7 +241,8 @@ TEST_F(MainWindowActions, ctrlZInBrowseModeUndoesTheLastApplyAfterAsking) {
     boxes.answer(QMessageBox::Yes);
     boxes.answer(QMessageBox::Ok);
     ctrlZ();
-    EXPECT_EQ(boxesSeen(), (Strings{question, informationBox("Папка " + outside("game").string() + "/system возвращена")}));
+    EXPECT_EQ(boxesSeen(),
+              (Strings{question, informationBox("Папка " + outside("game").string() + "/system возвращена")}));
     EXPECT_EQ(treeListing(outside("game/system")), replaced);
 
     // In edit mode the key belongs to the fields.
@@ -448,8 +452,8 @@ TEST_F(MainWindowActions, clicksWhileAnActionPumpsStartNothing) {
     PumpHook saveAgain([&] {
         if (!busy->isVisible())
             return false;
-        for (auto* b : {window->saveButton(), window->cancelButton(), window->systemsBrowseButton(),
-                        window->gameBrowseButton()})
+        for (auto* b :
+             {window->saveButton(), window->cancelButton(), window->systemsBrowseButton(), window->gameBrowseButton()})
             QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
         return true;
     });
@@ -553,7 +557,7 @@ TEST_F(MainWindowActions, applyArchivedEmptyProfileLeavesAnEmptySystemFolder) {
     fs::create_directories(outside("empty/system"));
     start();
     saveThroughWindow("Main", true, outside("empty/system").string());
-    EXPECT_EQ(zipfileNames("Main.zip"), Strings{""});   // no entries
+    EXPECT_EQ(zipfileNames("Main.zip"), Strings{""}); // no entries
     applyThroughWindow("Main");
     EXPECT_TRUE(fs::is_directory(outside("game/system")));
     EXPECT_TRUE(fs::is_empty(outside("game/system")));

@@ -49,7 +49,9 @@ struct ActivationCase {
     bool busyShownBefore;
 };
 
-void PrintTo(const ActivationCase& c, std::ostream* out) { *out << int(c.interruption) << (c.busyShownBefore ? " after busy" : " fresh"); }
+void PrintTo(const ActivationCase& c, std::ostream* out) {
+    *out << int(c.interruption) << (c.busyShownBefore ? " after busy" : " fresh");
+}
 
 std::string caseName(const ::testing::TestParamInfo<ActivationCase>& info) {
     const char* names[] = {"folderPicker", "messageBox", "otherWindow"};

@@ -18,12 +18,12 @@ protected:
     // Delete, Rename, Exit | Save, Cancel | systems label, field, browse | game label,
     // field, browse | name label, field | archive box.
     std::string enabledColumn() const {
-        const QWidget* controls[] = {window->profileList(),   window->applyButton(),   window->addButton(),
-                                     window->deleteButton(),  window->renameButton(),  window->exitButton(),
-                                     window->saveButton(),    window->cancelButton(),  window->systemsLabel(),
-                                     window->systemsField(),  window->systemsBrowseButton(), window->gameLabel(),
-                                     window->gameField(),     window->gameBrowseButton(),    window->nameLabel(),
-                                     window->nameField(),     window->archiveBox()};
+        const QWidget* controls[] = {window->profileList(),  window->applyButton(),         window->addButton(),
+                                     window->deleteButton(), window->renameButton(),        window->exitButton(),
+                                     window->saveButton(),   window->cancelButton(),        window->systemsLabel(),
+                                     window->systemsField(), window->systemsBrowseButton(), window->gameLabel(),
+                                     window->gameField(),    window->gameBrowseButton(),    window->nameLabel(),
+                                     window->nameField(),    window->archiveBox()};
         std::string column;
         for (const QWidget* w : controls)
             column += w->isEnabled() ? '1' : '0';
@@ -165,9 +165,9 @@ TEST_F(MainWindowLayout, tabVisitsTheEnabledControlsInLayoutOrder) {
                                      w->exitButton(), w->applyButton(), w->profileList()}));
     click(w->addButton());
     EXPECT_EQ(tabWalk(w->systemsField(), 8),
-              (std::vector<QWidget*>{w->systemsField(), w->systemsBrowseButton(), w->gameField(),
-                                     w->gameBrowseButton(), w->nameField(), w->archiveBox(), w->saveButton(),
-                                     w->cancelButton(), w->systemsField()}));
+              (std::vector<QWidget*>{w->systemsField(), w->systemsBrowseButton(), w->gameField(), w->gameBrowseButton(),
+                                     w->nameField(), w->archiveBox(), w->saveButton(), w->cancelButton(),
+                                     w->systemsField()}));
     click(w->cancelButton());
     click(w->renameButton());
     EXPECT_EQ(tabWalk(w->nameField(), 3),
@@ -224,10 +224,10 @@ TEST_F(MainWindowLayout, typedSystemsFolderFillsAtTheFirstSeparatorOnly) {
     start();
     click(window->addButton());
     type(window->systemsField(), "system");
-    EXPECT_TRUE(window->gameField()->text().isEmpty());   // no separator: nothing
+    EXPECT_TRUE(window->gameField()->text().isEmpty()); // no separator: nothing
     window->systemsField()->clear();
     type(window->systemsField(), "/");
-    EXPECT_TRUE(window->gameField()->text().isEmpty());   // the root alone is too short
+    EXPECT_TRUE(window->gameField()->text().isEmpty()); // the root alone is too short
     window->systemsField()->clear();
     type(window->systemsField(), "C:");
     EXPECT_TRUE(window->gameField()->text().isEmpty());
@@ -240,7 +240,7 @@ TEST_F(MainWindowLayout, typedSystemsFolderFillsAtTheFirstSeparatorOnly) {
     window->gameField()->clear();
     window->systemsField()->clear();
     type(window->systemsField(), "/home/player/game/system");
-    EXPECT_EQ(window->gameField()->text(), QStringLiteral("/home/"));   // "/" alone never fills
+    EXPECT_EQ(window->gameField()->text(), QStringLiteral("/home/")); // "/" alone never fills
 }
 
 TEST_F(MainWindowLayout, activationBackFromTheBusyWindowReturnsToBrowseMode) {
@@ -266,7 +266,7 @@ TEST_F(MainWindowLayout, activationBackFromTheBusyWindowReturnsToBrowseMode) {
     // wait is for the platform's focus window.
     busy->showBusy();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == busy->windowHandle(); }));
-    EXPECT_EQ(enabledColumn(), kRename);   // the busy window's activation changes nothing here
+    EXPECT_EQ(enabledColumn(), kRename); // the busy window's activation changes nothing here
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == window->windowHandle(); }));
     EXPECT_EQ(enabledColumn(), kBrowse);
@@ -302,7 +302,8 @@ TEST_F(MainWindowLayout, messageBoxesSpeakRussianWithoutButtonIconsAndFitTheirCa
     EXPECT_FALSE(window->askYesNo(text::kDeleteCaption, text::kDeleteQuestion));
     boxes.answer(QMessageBox::Ok, look(information));
     window->showInformation("./Solo.zip");
-    EXPECT_EQ(boxesSeen(), (Strings{kestrane::testing::deleteQuestion(), kestrane::testing::informationBox("./Solo.zip")}));
+    EXPECT_EQ(boxesSeen(),
+              (Strings{kestrane::testing::deleteQuestion(), kestrane::testing::informationBox("./Solo.zip")}));
 
     auto russian = [](const char* english) {
         return QCoreApplication::translate("QPlatformTheme", english).remove(u'&');

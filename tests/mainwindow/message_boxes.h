@@ -23,16 +23,25 @@ inline std::string describeBox(const QString& caption, QMessageBox::Icon icon, Q
                                const QString& text) {
     const char* iconName = "none";
     switch (icon) {
-    case QMessageBox::Information: iconName = "information"; break;
-    case QMessageBox::Warning: iconName = "warning"; break;
-    case QMessageBox::Critical: iconName = "error"; break;
-    case QMessageBox::Question: iconName = "question"; break;
-    case QMessageBox::NoIcon: break;
+    case QMessageBox::Information:
+        iconName = "information";
+        break;
+    case QMessageBox::Warning:
+        iconName = "warning";
+        break;
+    case QMessageBox::Critical:
+        iconName = "error";
+        break;
+    case QMessageBox::Question:
+        iconName = "question";
+        break;
+    case QMessageBox::NoIcon:
+        break;
     }
     std::string names;
     const std::pair<QMessageBox::StandardButton, const char*> known[] = {
-        {QMessageBox::Ok, "Ok"},         {QMessageBox::Yes, "Yes"},       {QMessageBox::No, "No"},
-        {QMessageBox::Abort, "Abort"},   {QMessageBox::Retry, "Retry"},   {QMessageBox::Ignore, "Ignore"},
+        {QMessageBox::Ok, "Ok"},           {QMessageBox::Yes, "Yes"},           {QMessageBox::No, "No"},
+        {QMessageBox::Abort, "Abort"},     {QMessageBox::Retry, "Retry"},       {QMessageBox::Ignore, "Ignore"},
         {QMessageBox::NoToAll, "NoToAll"}, {QMessageBox::YesToAll, "YesToAll"}, {QMessageBox::Cancel, "Cancel"}};
     for (const auto& [button, name] : known)
         if (buttons.testFlag(button))
@@ -43,9 +52,7 @@ inline std::string describeBox(const QString& caption, QMessageBox::Icon icon, Q
 // The boxes of this program, described as describeBox does.
 inline std::string errorBox(const std::string& text) { return "Error [error] (Ok) " + text; }
 inline std::string informationBox(const std::string& text) { return "Information [information] (Ok) " + text; }
-inline std::string deleteQuestion() {
-    return "Удаление [question] (Yes No) Вы действительно хотите удалить запись?";
-}
+inline std::string deleteQuestion() { return "Удаление [question] (Yes No) Вы действительно хотите удалить запись?"; }
 inline std::string topLevelBox(const std::string& text) { return "kestrane [error] (Ok) " + text; }
 inline std::string failureBox(const std::string& text) { return "kestrane [error] (Abort Retry Ignore) " + text; }
 

@@ -9,17 +9,17 @@ TEST(Encoding, cyrillicRoundTripsThroughCp866) {
     auto oem = utf8ToCp866(name);
     ASSERT_TRUE(oem.has_value());
     EXPECT_EQ(oem->size(), utf8Length(name));
-    EXPECT_EQ(static_cast<unsigned char>((*oem)[0]), 0x91);   // С in CP866
+    EXPECT_EQ(static_cast<unsigned char>((*oem)[0]), 0x91); // С in CP866
     EXPECT_EQ(cp866ToUtf8(*oem), name);
 }
 
 TEST(Encoding, nameOutsideCp866HasNoOemForm) {
     EXPECT_FALSE(utf8ToCp866("日本.txt").has_value());
-    EXPECT_FALSE(utf8ToCp866("€").has_value());   // in CP1251, not in CP866
+    EXPECT_FALSE(utf8ToCp866("€").has_value()); // in CP1251, not in CP866
 }
 
 TEST(Encoding, invalidUtf8IsReadAsWindows1251) {
-    const std::string cp1251 = "\xCC\xE0\xE9\xED";   // "Майн"
+    const std::string cp1251 = "\xCC\xE0\xE9\xED"; // "Майн"
     EXPECT_EQ(textFileToUtf8(cp1251), "Майн");
     EXPECT_EQ(textFileToUtf8("Майн"), "Майн");
 }

@@ -21,7 +21,7 @@ TEST(FileStream, writesSeeksTruncatesAndReadsBack) {
     f.truncate(8);
     EXPECT_EQ(f.size(), 8u);
     char buf[16] = {};
-    EXPECT_EQ(f.readAt(0, buf, sizeof buf), 8u);   // short only at the end
+    EXPECT_EQ(f.readAt(0, buf, sizeof buf), 8u); // short only at the end
     EXPECT_EQ(std::string(buf, 8), "hello WO");
     f.flush();
 }
@@ -96,6 +96,6 @@ TEST(FileLock, exclusiveExcludesOthersUntilReleasedAndFollowsAReplacedFile) {
         EXPECT_TRUE(FileLock::acquire(target, FileLock::Mode::Exclusive));
     }
     auto a = FileLock::acquire(dir.path(), FileLock::Mode::Shared);
-    EXPECT_TRUE(a && FileLock::acquire(dir.path(), FileLock::Mode::Shared));   // readers share
+    EXPECT_TRUE(a && FileLock::acquire(dir.path(), FileLock::Mode::Shared)); // readers share
     EXPECT_THROW(FileLock::acquire(dir.path() / "missing", FileLock::Mode::Shared), FileError);
 }

@@ -13,7 +13,7 @@ TEST(LargeMemory, smallAndMappedBlocksHoldTheirBytesThroughGrowth) {
     for (std::uint32_t i = 0; i < v.size(); i += 4097)
         ASSERT_EQ(v[i], i * 2654435761u);
     const auto* data = reinterpret_cast<std::uintptr_t>(v.data()) % (std::uintptr_t(2) << 20) == 0 ? v.data() : nullptr;
-    EXPECT_NE(data, nullptr);   // mapped blocks start on a huge page boundary
+    EXPECT_NE(data, nullptr); // mapped blocks start on a huge page boundary
     v.clear();
     v.shrink_to_fit();
     EXPECT_EQ(v.capacity(), 0u);

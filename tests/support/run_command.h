@@ -10,8 +10,8 @@
 namespace kestrane::testing {
 
 struct CommandRun {
-    int status = -1;   // exit status; -1 when the command could not start or did not exit
-    std::string out;   // what it wrote to standard output
+    int status = -1; // exit status; -1 when the command could not start or did not exit
+    std::string out; // what it wrote to standard output
 };
 
 // Runs a command line through the shell and collects its standard output. Redirections
