@@ -157,7 +157,7 @@ TDirItem AddOperation::prepareItem(const std::string& diskPath, const std::strin
     const std::uint16_t version = m_a.Options.OEMFileNames ? kVersionDefault : 0x0B14;
     item.versionMadeBy = version;
     item.versionNeeded = version;
-    item.flags = m_a.Password.empty() ? 0 : kFlagEncrypted;
+    item.flags = 0; // the archiver writes no encrypted entries
     item.method = m_a.methodForMode(m_a.CompressionMode());
     const std::int64_t seconds = lastWriteSeconds(diskPath, folder);
     const DosDateTime dt = toDosDateTime(std::time_t(seconds));
@@ -169,7 +169,6 @@ TDirItem AddOperation::prepareItem(const std::string& diskPath, const std::strin
     item.externalAttributes = attributes;
     item.name = stored;
     item.modified = true;
-    item.password = m_a.Password;
     item.sourceFileName = diskPath;
     item.compressionMode = std::uint8_t(folder ? 0 : m_a.CompressionMode());
     if (folder) {

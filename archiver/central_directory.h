@@ -60,7 +60,6 @@ struct TDirItem : CentralHeader {
     std::uint32_t zip64DiskNumberStart = 0;
 
     bool modified = false; // the next update writes this item (new or replaced entry)
-    std::string password;  // always empty: encryption is not used
     // Data to store instead of sourceFileName; shared by copies of the item.
     std::shared_ptr<platform::Stream> sourceStream;
     bool ownsSourceStream = false;

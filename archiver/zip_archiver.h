@@ -96,16 +96,13 @@ public:
     // ---- Properties ----
     std::string Name; // component name, put in front of error messages when not empty
     bool ExtractCorruptedFiles = false;
-    std::string Password; // not used: encryption is not part of this system
     std::string FileName;
     std::string BaseDir;
-    std::string SFXStub; // not used
     TZASpanningOptions SpanningOptions;
     TZAOptions Options;
     std::vector<std::string> FileMasks;
     std::vector<std::string> ExclusionMasks;
     std::vector<std::string> NoCompressionMasks;
-    bool InMemory = false; // not used
     // Threads that compress and inflate entries: 0 (the default) uses every core, 1 does
     // everything on the calling thread. Events and questions always come on the calling thread.
     int Threads = 0;
@@ -129,17 +126,12 @@ public:
                        bool& cancel)>
         OnFileProgress;
     std::function<void(int progress, TZAProcessOperation op, TZAProgressPhase phase, bool& cancel)> OnOverallProgress;
-    std::function<void(int progress, bool& cancel)> OnCopyTempFileProgress;
     std::function<void(const std::string& sourceFileName, std::string& destFileName, bool& confirm)> OnConfirmOverwrite;
     std::function<void(const std::string& fileName, TZAProcessOperation op, bool& confirm)> OnConfirmProcessFile;
     std::function<void()> AfterOpen;
-    std::function<void(const std::string& fileName, std::string& password, bool& skip)> OnPassword;
     std::function<void(const std::string& fileName, TZAProcessOperation op, int nativeError, int errorCode,
                        const std::string& message, TZAAction& action)>
         OnProcessFileFailure;
-    std::function<void(int volume, bool&cancel)> OnRequestBlankVolume, OnRequestFirstVolume, OnRequestLastVolume,
-        OnRequestMiddleVolume;
-    std::function<void(int volume, bool& cancel)> OnDiskFull;
     std::function<void(std::string& fileName, std::uint32_t& fileAttr, std::string& comment,
                        const std::string& originalFileName)>
         OnStoreFile;
