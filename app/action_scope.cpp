@@ -39,17 +39,6 @@ void moveBack(ProfileWindow& window, const std::string& from, const std::string&
         RenameFolder(window, from, to);
 }
 
-// Removes a profile's folder or archive that the journal says this program put there.
-bool removePlaced(ProfileWindow& window, const std::string& path) {
-    if (platform::folderExists(pathOf(path)))
-        return DeleteFolderTree(window, path);
-    if (pathTaken(path) && !platform::deleteFile(pathOf(path))) {
-        window.showPlain("Could NOT delete " + path);
-        return false;
-    }
-    return true;
-}
-
 // Finishes the recorded action when options.ini shows its line change, else undoes it.
 bool settle(ProfileWindow& window, const Journal& journal) {
     const ProfileListText list = readListFile();
@@ -58,12 +47,12 @@ bool settle(ProfileWindow& window, const Journal& journal) {
     };
     switch (journal.action) {
     case Journal::Action::Save:
-        return list.hasProfile(journal.name) || removePlaced(window, place(journal.name));
+        return list.hasProfile(journal.name) || DeleteFolderTree(window, place(journal.name));
     case Journal::Action::Rename:
         if (list.hasProfile(journal.newName)) // done; an archive leaves its old file behind
-            return !journal.archived || removePlaced(window, profileArchivePath(journal.name));
+            return !journal.archived || DeleteFolderTree(window, profileArchivePath(journal.name));
         if (journal.archived)
-            return removePlaced(window, profileArchivePath(journal.newName));
+            return DeleteFolderTree(window, profileArchivePath(journal.newName));
         if (!pathTaken(place(journal.name)))
             moveBack(window, place(journal.newName), place(journal.name));
         return true;
@@ -75,6 +64,14 @@ bool settle(ProfileWindow& window, const Journal& journal) {
         return true;
     }
     return true;
+}
+
+// A folder of the staging place, made when missing. Throws ProfileError.
+std::string stagingSubfolder(const std::string& name) {
+    const std::string folder = std::string(kStagingFolder) + "/" + name;
+    if (!platform::createFolders(pathOf(folder)))
+        throw ProfileError("Cannot create " + folder + ": " + std::strerror(errno));
+    return folder;
 }
 
 // Copies of options.ini that a rewrite killed half-way left beside it ("options.ini.XXXXXX").
@@ -158,19 +155,9 @@ ActionScope::~ActionScope() {
     }
 }
 
-std::string ActionScope::workFolder() {
-    const std::string work = std::string(kStagingFolder) + "/work";
-    if (!platform::createFolders(pathOf(work)))
-        throw ProfileError("Cannot create " + work + ": " + std::strerror(errno));
-    return work;
-}
+std::string ActionScope::workFolder() { return stagingSubfolder("work"); }
 
-std::string ActionScope::trashFolder() {
-    const std::string trash = std::string(kStagingFolder) + "/trash";
-    if (!platform::createFolders(pathOf(trash)))
-        throw ProfileError("Cannot create " + trash + ": " + std::strerror(errno));
-    return trash;
-}
+std::string ActionScope::trashFolder() { return stagingSubfolder("trash"); }
 
 void ActionScope::record(const Journal& journal) {
     try {

@@ -30,8 +30,8 @@ CopyOutcome CopyFolderTree(ProfileWindow& window, const std::string& source, con
 // Deletes folder and everything below it: read-only, hidden and system files too. A file
 // that cannot be deleted shows the plain box "Could NOT delete " + path and the walk goes
 // on; a folder that cannot be removed although everything in it went is shown the same
-// way. A link is removed itself; its target is never entered. Answers whether the folder
-// is gone (a missing folder counts as gone).
+// way. A link, or a file, at `folder` is removed itself; a link's target is never entered.
+// Answers whether it is gone (nothing there counts as gone).
 bool DeleteFolderTree(ProfileWindow& window, const std::string& folder);
 
 // Renames a folder or file. A failure shows an error box with the system's message;

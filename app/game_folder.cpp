@@ -14,10 +14,6 @@ void moveBack(const std::string& from, const std::string& to) {
     platform::renamePath(platform::toPath(from), platform::toPath(to));
 }
 
-bool remove(ProfileWindow& window, const std::string& path) {
-    return !pathTaken(path) || DeleteFolderTree(window, path);
-}
-
 } // namespace
 
 GameFolder::GameFolder(const std::string& gameFolder)
@@ -26,10 +22,10 @@ GameFolder::GameFolder(const std::string& gameFolder)
       trash(system + ".kestrane-trash") {}
 
 bool recoverGameFolder(ProfileWindow& window, const GameFolder& game) {
-    bool clean = remove(window, game.partial) && remove(window, game.trash);
+    bool clean = DeleteFolderTree(window, game.partial) && DeleteFolderTree(window, game.trash);
     if (pathTaken(game.fresh)) {
         if (pathTaken(game.system))
-            clean = remove(window, game.fresh) && clean;
+            clean = DeleteFolderTree(window, game.fresh) && clean;
         else
             moveBack(game.fresh, game.system);
     }

@@ -12,8 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -106,11 +104,8 @@ TEST_F(Transactions, fullDiskDuringSaveListsNothingAndNamesTheCause) {
     fs::create_directories(small / "wd");
     fs::current_path(small / "wd");
     writeFile("options.ini", "Keep\t/k\t0\r\n");
-    std::string noise(100000, '\0'); // does not compress: the archive cannot fit either
-    std::mt19937 random(1);
-    for (char& c : noise)
-        c = char(random());
-    writeFile(outside("src/noise.bin"), noise);
+    // Does not compress: the archive cannot fit either.
+    writeFile(outside("src/noise.bin"), kestrane::testing::randomBytes(100000, 1));
     for (bool archived : {false, true}) {
         EXPECT_FALSE(save("Main", archived));
         ASSERT_EQ(window.events.size(), 3u);

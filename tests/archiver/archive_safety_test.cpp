@@ -19,14 +19,6 @@ using namespace enginetest;
 
 namespace {
 
-std::string noise(std::size_t size, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(size, '\0');
-    for (char& c : s)
-        c = char(rng());
-    return s;
-}
-
 // The temporary files updates leave beside `archive` (none after a finished update).
 std::vector<std::string> leftovers(const fs::path& archive) {
     std::vector<std::string> found;
@@ -64,7 +56,7 @@ TEST(ArchiveSafety, aWriteThatFailsLeavesTheArchiveAndNoTemporaryFile) {
     writeFile(tmp / "p/a.txt", std::string(20000, 'a'));
     pack(tmp / "k.zip", tmp.path(), "p");
     const std::string before = readFile(tmp / "k.zip");
-    writeFile(tmp / "p/big.bin", noise(300000, 1));
+    writeFile(tmp / "p/big.bin", kestrane::testing::randomBytes(300000, 1));
 
     struct Case {
         rlim_t limit;        // the copy fails inside the kept part, or in the new entry
@@ -159,10 +151,10 @@ TEST(ArchiveSafety, aSecondWriterWaitsThenFailsWithAClearError) {
 // for byte or the complete new one, and the next update removes what the killed one left.
 TEST(ArchiveSafety, killedAddLeavesTheOldArchiveOrTheNewOne) {
     TempFolder tmp;
-    writeFile(tmp / "p/one.bin", noise(3 << 20, 2));
+    writeFile(tmp / "p/one.bin", kestrane::testing::randomBytes(3 << 20, 2));
     writeFile(tmp / "p/text.txt", std::string(1 << 20, 't'));
     pack(tmp / "k.zip", tmp.path(), "p");
-    writeFile(tmp / "q/two.bin", noise(2 << 20, 3));
+    writeFile(tmp / "q/two.bin", kestrane::testing::randomBytes(2 << 20, 3));
     const fs::path archive = tmp / "k.zip";
     const std::string original = readFile(archive);
     const std::string add = std::string(KESTRANE_ZIP_TOOL) + " add " + archive.string() + " " + (tmp / "q").string() +

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 
 #include "archiver_test_support.h"
 
@@ -171,11 +170,7 @@ TEST(HostileArchive, aRebuiltDirectoryAndNamelessEntriesFailTheTest) {
 
 TEST(HostileArchive, progressComesAtLeastEvery256KiBWhileAddingAndExtracting) {
     TempFolder tmp;
-    std::mt19937 rng(5);
-    std::string noise(3 << 20, '\0');
-    for (char& c : noise)
-        c = char(rng());
-    writeFile(tmp / "p/noise.bin", noise);
+    writeFile(tmp / "p/noise.bin", kestrane::testing::randomBytes(3 << 20, 5));
     writeFile(tmp / "p/zeros.bin", std::string(12 << 20, '\0')); // inflates 1000:1
     for (int level : {1, 6, 9}) {
         std::map<std::string, int> calls;

@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <random>
 
 using namespace kestrane;
 using kestrane::testing::MainWindowTest;
@@ -57,14 +55,7 @@ private:
 
 TEST_F(MainWindowTest, busyBarIsPaintedAtLeastEvery100MsThroughOneLargeFile) {
     // 50 MB that deflate cannot shrink: copying and packing both take their time.
-    std::string data(50u << 20, '\0');
-    std::mt19937_64 random(12);
-    for (std::size_t i = 0; i + 8 <= data.size(); i += 8) {
-        const std::uint64_t v = random();
-        std::memcpy(&data[i], &v, 8);
-    }
-    writeFile(outside("large/system/textures.dat"), data);
-    data = {};
+    writeFile(outside("large/system/textures.dat"), kestrane::testing::randomBytes(50u << 20, 12));
     start();
     PaintTimes times(busy.get(), &busy->progressBar());
     saveThroughWindow("Large", true, outside("large/system").string());

@@ -4,9 +4,13 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace kestrane::testing {
@@ -57,6 +61,17 @@ inline void writeFile(const std::filesystem::path& p, const std::string& bytes) 
 inline std::string readFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Bytes that deflate cannot shrink, the same for the same seed.
+inline std::string randomBytes(std::size_t size, unsigned seed) {
+    std::mt19937_64 random(seed);
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; i += 8) {
+        const std::uint64_t v = random();
+        std::memcpy(&bytes[i], &v, std::min<std::size_t>(8, size - i));
+    }
+    return bytes;
 }
 
 } // namespace kestrane::testing
