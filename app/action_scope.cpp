@@ -4,6 +4,7 @@
 #include "app/game_folder.h"
 #include "app/profile_actions.h"
 #include "app/profile_list.h"
+#include "platform/file_lock.h"
 #include "platform/file_stream.h"
 #include "platform/file_system.h"
 
@@ -34,9 +35,23 @@ std::optional<Journal> readJournal() {
 }
 
 // Puts a file or folder back where it was; a failure is shown and leaves it where it is.
-void moveBack(ProfileWindow& window, const std::string& from, const std::string& to) {
-    if (pathTaken(from))
-        RenameFolder(window, from, to);
+bool moveBack(ProfileWindow& window, const std::string& from, const std::string& to) {
+    return !pathTaken(from) || RenameFolder(window, from, to);
+}
+
+// Settles the game folder an interrupted apply or undo worked on, under its lock. A
+// game folder locked by another copy is that copy's to settle.
+bool settleGameFolder(ProfileWindow& window, const Journal& journal) {
+    const GameFolder game(journal.gameFolder, journal.gameFolderOnDisk);
+    if (!platform::folderExists(platform::toPath(game.folder)))
+        return true;
+    std::optional<platform::FileLock> lock;
+    try {
+        lock = platform::FileLock::acquire(platform::toPath(game.folder), platform::FileLock::Mode::Exclusive);
+    } catch (const platform::FileError& e) {
+        throw ProfileError(e.what());
+    }
+    return !lock || recoverGameFolder(window, game);
 }
 
 // Finishes the recorded action when options.ini shows its line change, else undoes it.
@@ -53,43 +68,44 @@ bool settle(ProfileWindow& window, const Journal& journal) {
             return !journal.archived || DeleteFolderTree(window, profileArchivePath(journal.name));
         if (journal.archived)
             return DeleteFolderTree(window, profileArchivePath(journal.newName));
-        if (!pathTaken(place(journal.name)))
-            moveBack(window, place(journal.newName), place(journal.name));
-        return true;
+        return pathTaken(place(journal.name)) || moveBack(window, place(journal.newName), place(journal.name));
     case Journal::Action::Delete:
         if (list.hasProfile(journal.name)) {
-            moveBack(window, ActionScope::movedFolder(), profileFolder(journal.name));
-            moveBack(window, ActionScope::movedArchive(), profileArchivePath(journal.name));
+            const bool folderBack = moveBack(window, ActionScope::movedFolder(), profileFolder(journal.name));
+            return moveBack(window, ActionScope::movedArchive(), profileArchivePath(journal.name)) && folderBack;
         }
         return true;
+    case Journal::Action::Apply:
+        return settleGameFolder(window, journal);
     }
     return true;
 }
 
-// A folder of the staging place, made when missing. Throws ProfileError.
+// A new folder of the staging place. Throws ProfileError with the system's reason.
 std::string stagingSubfolder(const std::string& name) {
     const std::string folder = std::string(kStagingFolder) + "/" + name;
-    if (!platform::createFolders(pathOf(folder)))
-        throw ProfileError("Cannot create " + folder + ": " + std::strerror(errno));
+    std::error_code ec;
+    fs::create_directory(pathOf(kStagingFolder), ec);
+    if (!ec && !fs::create_directory(pathOf(folder), ec) && !ec)
+        ec = std::make_error_code(std::errc::file_exists);
+    if (ec)
+        throw ProfileError("Cannot create " + folder + ": " + ec.message());
     return folder;
 }
 
-// Copies of options.ini that a rewrite killed half-way left beside it ("options.ini.XXXXXX").
-void removeStaleListCopies() {
-    std::error_code ec;
-    const std::string prefix = std::string(kProfileListFile) + ".";
-    for (fs::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() == prefix.size() + 6 && name.starts_with(prefix) && it->is_regular_file())
-            platform::deleteFile(it->path());
-    }
+// The new options.ini that a rewrite killed before its rename left beside the list: the
+// one name a rewrite writes, never a player's own copy such as "options.ini.backup".
+bool removeListDraft(ProfileWindow& window) {
+    const std::string draft = listDraftPath();
+    return !platform::fileExists(pathOf(draft)) || DeleteFolderTree(window, draft);
 }
 
 } // namespace
 
 std::string Journal::text() const {
-    const char* verb = action == Action::Save ? "save" : action == Action::Rename ? "rename" : "delete";
-    return std::string(verb) + "\t" + (archived ? "1" : "0") + "\t" + name + "\t" + newName + "\n";
+    static constexpr const char* kVerbs[] = {"save", "rename", "delete", "apply"};
+    return std::string(kVerbs[int(action)]) + "\t" + (archived ? "1" : "0") + "\t" + name + "\t" + newName + "\t" +
+           gameFolder + "\t" + gameFolderOnDisk + "\n";
 }
 
 std::optional<Journal> Journal::parse(const std::string& text) {
@@ -110,26 +126,34 @@ std::optional<Journal> Journal::parse(const std::string& text) {
         journal.action = Action::Rename;
     else if (fields[0] == "delete")
         journal.action = Action::Delete;
+    else if (fields[0] == "apply")
+        journal.action = Action::Apply;
     else
         return std::nullopt;
     journal.archived = fields[1] == "1";
     journal.name = fields[2];
     journal.newName = fields[3];
+    if (fields.size() >= 6) {
+        journal.gameFolder = fields[4];
+        journal.gameFolderOnDisk = fields[5];
+    }
     if (journal.action == Action::Rename && journal.newName.empty())
+        return std::nullopt;
+    if (journal.action == Action::Apply && journal.gameFolderOnDisk.empty())
         return std::nullopt;
     return journal;
 }
 
 bool recoverWorkingDirectory(ProfileWindow& window) {
-    removeStaleListCopies();
+    if (!removeListDraft(window))
+        return false;
     if (!pathTaken(kStagingFolder))
         return true;
-    bool clean = true;
-    if (auto journal = readJournal()) {
-        clean = settle(window, *journal);
-        platform::deleteFile(pathOf(kJournalFile));
-    }
-    return DeleteFolderTree(window, kStagingFolder) && clean;
+    // The journal goes with the staging place, and only once its action is settled: a
+    // step that failed is tried again by the next action.
+    if (auto journal = readJournal(); journal && !settle(window, *journal))
+        return false;
+    return DeleteFolderTree(window, kStagingFolder);
 }
 
 ActionScope::ActionScope(ProfileWindow& window) : m_window(window) {
@@ -142,14 +166,14 @@ ActionScope::ActionScope(ProfileWindow& window) : m_window(window) {
         window.showError(text::kAnotherCopyRunning);
         return;
     }
-    recoverWorkingDirectory(window);
+    m_settled = recoverWorkingDirectory(window);
 }
 
 ActionScope::~ActionScope() {
     if (!m_lock)
         return;
     try {
-        recoverWorkingDirectory(m_window);
+        (void)recoverWorkingDirectory(m_window); // what stays was shown; the next action settles it
     } catch (...) {
         // The staging place stays; the next action settles it.
     }
@@ -161,7 +185,10 @@ std::string ActionScope::trashFolder() { return stagingSubfolder("trash"); }
 
 void ActionScope::record(const Journal& journal) {
     try {
-        platform::createFolders(pathOf(kStagingFolder));
+        std::error_code ec;
+        fs::create_directory(pathOf(kStagingFolder), ec);
+        if (ec)
+            throw ProfileError("Cannot create " + std::string(kStagingFolder) + ": " + ec.message());
         platform::TempFile temp(pathOf(kStagingFolder), "journal.");
         const std::string text = journal.text();
         if (temp.file().write(text.data(), text.size()) != text.size())

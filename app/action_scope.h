@@ -17,6 +17,7 @@
 #include "platform/file_lock.h"
 
 #include <optional>
+#include <vector>
 #include <string>
 
 namespace kestrane {
@@ -27,13 +28,17 @@ inline constexpr const char* kAnotherCopyRunning = "Другая копия Kest
 
 inline constexpr const char* kStagingFolder = "./.kestrane:staging";
 
-// What an action is about to move, so that recovery can finish or undo it.
+// What an action is about to move, so that recovery can finish or undo it. An apply or
+// undo records the game folder it changes, so that what it leaves there is settled even
+// when no line of options.ini names that folder any more.
 struct Journal {
-    enum class Action { Save, Rename, Delete };
+    enum class Action { Save, Rename, Delete, Apply };
     Action action = Action::Save;
-    std::string name;      // the profile (the old name of a rename)
-    std::string newName;   // the new name of a rename
-    bool archived = false; // the profile's files are its archive, not its folder
+    std::string name;       // the profile (the old name of a rename)
+    std::string newName;    // the new name of a rename
+    bool archived = false;  // the profile's files are its archive, not its folder
+    std::string gameFolder; // an apply's or undo's game folder: as written, then where it is
+    std::string gameFolderOnDisk;
 
     std::string text() const;
     static std::optional<Journal> parse(const std::string& text);
@@ -42,7 +47,8 @@ struct Journal {
 class ActionScope {
 public:
     // Takes the working directory's lock, or shows kAnotherCopyRunning when another copy
-    // holds it (acquired() is then false), and recovers what an earlier action left.
+    // holds it, and recovers what an earlier action left; ready() is false when either
+    // failed (a leftover that could not be removed has been shown with its reason).
     // Throws ProfileError when options.ini cannot be read to decide that.
     explicit ActionScope(ProfileWindow& window);
     // Recovers once more, finishing or undoing this action by what options.ini says;
@@ -51,9 +57,10 @@ public:
     ActionScope(const ActionScope&) = delete;
     ActionScope& operator=(const ActionScope&) = delete;
 
-    bool acquired() const { return m_lock.has_value(); }
+    bool ready() const { return m_lock.has_value() && m_settled; }
 
-    // A new, empty folder in the staging place for building files. Throws ProfileError.
+    // A new, empty folder in the staging place for building files; an existing one would
+    // be an interrupted action's. Throws ProfileError.
     std::string workFolder();
     // Where an action puts what it moves aside for good; removed by recovery.
     std::string trashFolder();
@@ -63,17 +70,19 @@ public:
     // Records durably what the action is about to move. Throws ProfileError.
     void record(const Journal& journal);
     // Finishes the action now, the staged files removed, so that the caller can report
-    // the outcome. Answers false when something could not be removed (already shown).
-    bool finish();
+    // the outcome. Answers false when something could not be removed (already shown):
+    // what was published stays, and the next action settles the rest.
+    [[nodiscard]] bool finish();
 
 private:
     ProfileWindow& m_window;
     std::optional<platform::FileLock> m_lock;
+    bool m_settled = false;
 };
 
-// Finishes or undoes what an interrupted action left in the working directory. Call
-// only while holding the working directory's lock. Answers false when something could
-// not be removed (shown in the window). Throws ProfileError when options.ini cannot be read.
-bool recoverWorkingDirectory(ProfileWindow& window);
+// Finishes or undoes what an interrupted action left in the working directory (and in
+// the game folder its journal names). Call only while holding the working directory's lock. Answers false when
+// something could not be removed (shown in the window). Throws ProfileError when options.ini cannot be read.
+[[nodiscard]] bool recoverWorkingDirectory(ProfileWindow& window);
 
 } // namespace kestrane

@@ -1,6 +1,7 @@
 #include "app/folder_operations.h"
 
 #include "app/profile_list.h"
+#include "platform/file_stream.h"
 #include "platform/file_system.h"
 
 #include <cerrno>
@@ -73,10 +74,10 @@ void copyTree(CopyWalk& walk, const std::string& sourceFolder, const std::string
     }
     // A folder that cannot be made (a file in its place, no write access) or listed
     // (no read access) loses all its files: a failure, unlike an empty folder.
-    if (!platform::createFolders(platform::toPath(target))) {
-        const int error = errno;
+    std::error_code made;
+    if (!platform::createFolders(platform::toPath(target), made)) {
         out.lastEntry = false;
-        countFailure(out, sourceFolder, std::strerror(error));
+        countFailure(out, targetFolder, made.message());
         return;
     }
     if (!canList(source)) {
@@ -136,17 +137,24 @@ CopyOutcome CopyFolderTree(ProfileWindow& window, const std::string& source, con
 }
 
 bool DeleteFolderTree(ProfileWindow& window, const std::string& folder) {
-    std::error_code ec;
-    const auto status = std::filesystem::symlink_status(platform::toPath(folder), ec);
-    if (!std::filesystem::exists(status))
-        return true;
-    if (std::filesystem::is_symlink(status) || !std::filesystem::is_directory(status)) {
-        // A linked folder is not ours to empty: remove the link only.
-        if (platform::deleteFile(platform::toPath(folder)))
-            return true;
-        window.showPlain("Could NOT delete " + folder);
+    namespace fs = std::filesystem;
+    auto couldNot = [&](const std::string& path, const std::error_code& error) {
+        window.showPlain("Could NOT delete " + path + ": " + error.message());
         return false;
+    };
+    std::error_code ec;
+    const auto status = fs::symlink_status(platform::toPath(folder), ec);
+    if (!fs::exists(status))
+        return true;
+    if (fs::is_symlink(status) || !fs::is_directory(status)) {
+        // A linked folder is not ours to empty: remove the link only.
+        fs::remove(platform::toPath(folder), ec);
+        return ec ? couldNot(folder, ec) : true;
     }
+    // Removing a folder's entries takes write permission on it, and listing them read
+    // permission: the owner gets both first, as clearing the read-only attribute of a
+    // folder restored from Windows would. When that fails, the removals below say why.
+    (void)platform::makeFolderWritable(platform::toPath(folder));
     bool childrenGone = true;
     for (const auto& entry : platform::listFolder(folder + "/*.*", kAllEntries)) {
         window.pumpMessages();
@@ -159,25 +167,27 @@ bool DeleteFolderTree(ProfileWindow& window, const std::string& folder) {
         }
         if (entry.attributes != platform::kAttrArchive && !entry.symlink)
             platform::setFileAttributes(platform::toPath(path), platform::kAttrArchive);
-        if (!platform::deleteFile(platform::toPath(path))) {
-            window.showPlain("Could NOT delete " + path);
-            childrenGone = false;
-        }
+        fs::remove(platform::toPath(path), ec);
+        if (ec)
+            childrenGone = couldNot(path, ec);
     }
     window.pumpMessages();
-    if (platform::removeFolder(platform::toPath(folder)))
+    fs::remove(platform::toPath(folder), ec);
+    if (!ec)
         return true;
     // A folder whose files all went but which stays (no write access to its parent, or
     // entries the listing could not see) is reported itself; one that holds a file
     // already reported is not reported again.
-    if (childrenGone && platform::folderExists(platform::toPath(folder)))
-        window.showPlain("Could NOT delete " + folder);
-    return !platform::folderExists(platform::toPath(folder));
+    if (childrenGone)
+        couldNot(folder, ec);
+    return false;
 }
 
 bool RenameFolder(ProfileWindow& window, const std::string& oldPath, const std::string& newPath) {
-    if (auto error = platform::renamePath(platform::toPath(oldPath), platform::toPath(newPath))) {
-        window.showError("Cannot rename " + oldPath + ": " + *error);
+    try {
+        movePath(oldPath, newPath);
+    } catch (const ProfileError& e) {
+        window.showError(e.what());
         return false;
     }
     return true;
@@ -188,9 +198,31 @@ bool pathTaken(const std::string& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(platform::toPath(path), ec));
 }
 
+namespace {
+
+std::filesystem::path folderOf(const std::string& path) {
+    const auto parent = platform::toPath(path).parent_path();
+    return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
+} // namespace
+
 void movePath(const std::string& from, const std::string& to) {
     if (auto error = platform::renamePath(platform::toPath(from), platform::toPath(to)))
         throw ProfileError("Cannot rename " + from + " to " + to + ": " + *error);
+    syncFoldersOf(from, to);
+}
+
+void syncFoldersOf(const std::string& from, const std::string& to) {
+    // The rename is on disk once the folders that hold both names are.
+    platform::syncFolder(folderOf(to));
+    if (folderOf(from) != folderOf(to))
+        platform::syncFolder(folderOf(from));
+}
+
+void flushToDisk(const std::string& path) {
+    if (auto error = platform::syncFileSystem(platform::toPath(path)))
+        throw ProfileError("Cannot write " + path + " to disk: " + *error);
 }
 
 std::string GetWorkingDirectory() { return platform::currentDirectory(); }

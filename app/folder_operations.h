@@ -27,23 +27,30 @@ struct CopyOutcome {
 CopyOutcome CopyFolderTree(ProfileWindow& window, const std::string& source, const std::string& target,
                            bool stopOnFailure, bool overwrite);
 
-// Deletes folder and everything below it: read-only, hidden and system files too. A file
-// that cannot be deleted shows the plain box "Could NOT delete " + path and the walk goes
-// on; a folder that cannot be removed although everything in it went is shown the same
-// way. A link, or a file, at `folder` is removed itself; a link's target is never entered.
-// Answers whether it is gone (nothing there counts as gone).
-bool DeleteFolderTree(ProfileWindow& window, const std::string& folder);
+// Deletes folder and everything below it: read-only, hidden and system files too, and
+// read-only folders (the owner is given write permission on each folder it empties). A
+// file that cannot be deleted shows the plain box "Could NOT delete " + path + ": " and the
+// system's reason, and the walk goes on; a folder that cannot be removed although everything in it went is shown the
+// same way. A link, or a file, at `folder` is removed itself; a link's target is never entered. Answers whether it is
+// gone (nothing there counts as gone).
+[[nodiscard]] bool DeleteFolderTree(ProfileWindow& window, const std::string& folder);
 
-// Renames a folder or file. A failure shows an error box with the system's message;
-// answers whether the rename happened.
-bool RenameFolder(ProfileWindow& window, const std::string& oldPath, const std::string& newPath);
+// Renames a folder or file, durably (see movePath). A failure shows an error box with the
+// system's message; answers whether the rename happened.
+[[nodiscard]] bool RenameFolder(ProfileWindow& window, const std::string& oldPath, const std::string& newPath);
 
 // Whether anything, a dangling link included, is at path.
 bool pathTaken(const std::string& path);
 
-// Renames a file or folder, never over an existing one; throws ProfileError with the
+// Renames a file or folder, never over an existing one, and flushes the folders that hold
+// both names, so that the rename survives a power cut. Throws ProfileError with the
 // system's reason when it cannot.
 void movePath(const std::string& from, const std::string& to);
+// Flushes the folders that hold `from` and `to` after a rename between them.
+void syncFoldersOf(const std::string& from, const std::string& to);
+// Writes everything written below path to disk (the file system synced once), before a
+// rename publishes it. Throws ProfileError with the system's reason when it cannot.
+void flushToDisk(const std::string& path);
 
 // The process's current directory.
 std::string GetWorkingDirectory();

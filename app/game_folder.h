@@ -1,45 +1,66 @@
 // The game folder's `system` folder, replaced whole. An apply assembles the new folder
-// beside the old one as "system.kestrane-partial", renames it "system.kestrane-new" once
-// it is complete, and swaps it in by renames; the folder it replaced stays as
-// "system.kestrane-backup" until the next apply to that game folder, so that the apply
-// can be undone (the undo swaps the two, so a second undo redoes). At every instant the
-// game's `system` folder is the old one or the new one; a crash leaves, besides it, only
-// names that recoverGameFolder finishes or removes:
-//   - "partial" and "trash" are removed;
-//   - "new" with a `system` beside it has not been swapped in yet and is removed; without
-//     one the swap was half done and "new" becomes `system`;
-//   - "undo" (the backup on its way back) becomes `system` when there is none, else the
-//     backup again.
+// beside the old one as "system.kestrane-partial", flushes it to disk, renames it
+// "system.kestrane-new", records that folder's identity in the game folder's journal
+// "system.kestrane-journal", and exchanges it with `system` in one step, so that at every
+// instant the game has a whole `system` folder. The folder it replaced then becomes
+// "system.kestrane-backup" (the previous backup goes only after that), so that the apply
+// can be undone; the undo exchanges the two, so a second undo redoes.
+//
+// A crash leaves, besides `system`, only names that recoverGameFolder finishes or removes:
+//   - "partial" is removed;
+//   - with the journal: when `system` is the recorded new folder, the apply is finished
+//     (the replaced folder becomes the backup, the previous one goes); otherwise "new"
+//     was never swapped in and is removed;
+//   - without it, as a run before the journal left them: "new" with a `system` beside it
+//     is removed, without one it becomes `system`; "trash" is removed; "undo" (the backup
+//     on its way back where the file system cannot exchange) becomes `system` when there
+//     is none, else the backup again.
 #pragma once
 
 #include "app/profile_window.h"
 
+#include <optional>
 #include <string>
 
 namespace kestrane {
 
 struct GameFolder {
-    explicit GameFolder(const std::string& folder);
-    std::string folder;
-    std::string system;  // folder + "/system"
-    std::string partial; // being assembled
-    std::string fresh;   // assembled and complete, not yet in place
-    std::string backup;  // what the last apply replaced
-    std::string undo;    // the backup on its way back during an undo
-    std::string trash;   // the previous backup on its way out
+    // `written` is the folder as options.ini holds it, `onDisk` where it is found here.
+    GameFolder(const std::string& written, const std::string& onDisk);
+    std::string written;  // shown in messages
+    std::string folder;   // the folder on this machine
+    std::string system;   // folder + "/system"
+    std::string partial;  // being assembled
+    std::string fresh;    // assembled and complete; after the exchange, the replaced folder
+    std::string replaced; // the replaced folder where the file system cannot exchange
+    std::string backup;   // what the last apply replaced
+    std::string undo;     // the backup on its way back where the file system cannot exchange
+    std::string trash;    // the previous backup on its way out
+    std::string journal;  // the identity of the new folder while it is being swapped in
+
+    // The `system` folder as the player wrote its game folder: with "\" when the folder
+    // is written the Windows way.
+    std::string shownSystem() const;
 };
 
+// Where a game folder written in options.ini is on this machine: a relative or absolute
+// folder as it is; one written with a drive letter ("C:\Games\Game") through the Wine
+// prefix ($WINEPREFIX, else ~/.wine), whose dosdevices/c: link names the drive's folder.
+// nullopt when no prefix maps the drive.
+std::optional<std::string> gameFolderOnDisk(const std::string& written);
+
 // Finishes or undoes what an interrupted apply or undo left. Call only while holding the
-// game folder's lock. Answers false when something could not be removed (shown).
-bool recoverGameFolder(ProfileWindow& window, const GameFolder& game);
+// game folder's lock. Answers false when something could not be removed or moved (shown).
+[[nodiscard]] bool recoverGameFolder(ProfileWindow& window, const GameFolder& game);
 
 // Puts the complete "new" folder in place of `system`; the replaced folder becomes the
-// backup, the previous backup goes. Throws ProfileError when a rename fails, after
-// putting back what it had moved.
-void swapInNewSystem(ProfileWindow& window, const GameFolder& game);
+// backup, and the previous backup goes after that. Throws ProfileError when the exchange
+// fails (nothing changed then). Answers false when the previous backup could not be
+// removed (shown): the apply has happened, and the next action finishes it.
+[[nodiscard]] bool swapInNewSystem(ProfileWindow& window, const GameFolder& game);
 
 // Exchanges `system` and the backup. False when there is no backup; throws ProfileError
 // when a rename fails, after putting back what it had moved.
-bool swapWithBackup(ProfileWindow& window, const GameFolder& game);
+[[nodiscard]] bool swapWithBackup(ProfileWindow& window, const GameFolder& game);
 
 } // namespace kestrane

@@ -74,22 +74,46 @@ bool hasControlChars(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
 
-// The selected profile's name, or nullopt after showing why there is none usable.
-std::optional<std::string> selectedProfile(ProfileWindow& window) {
+// The selected list entry, or nullopt after showing that there is none.
+std::optional<std::string> selectedEntry(ProfileWindow& window) {
     const auto entries = window.profileEntries();
     const int index = window.SelectedIndex();
     if (index < 0 || std::size_t(index) >= entries.size() || entries[std::size_t(index)].empty()) {
         window.showError(text::kNothingSelected);
         return std::nullopt;
     }
-    const std::string& name = entries[std::size_t(index)];
-    // A line edited outside the program may hold a name that points outside the
-    // working directory; no action touches files for it.
-    if (isDotName(name) || NameHasForbiddenChars(name)) {
-        window.showError(text::kInvalidName + name);
+    return entries[std::size_t(index)];
+}
+
+// A line edited outside the program may hold a name that points outside the working
+// directory; no action touches files for it.
+bool namesFiles(std::string_view name) { return !isDotName(name) && !NameHasForbiddenChars(name); }
+
+// The selected profile's name, or nullopt after showing why there is none usable.
+std::optional<std::string> selectedProfile(ProfileWindow& window) {
+    auto name = selectedEntry(window);
+    if (name && !namesFiles(*name)) {
+        window.showError(text::kInvalidName + *name);
         return std::nullopt;
     }
     return name;
+}
+
+// The index of the line that the entry shows when that line names no profile's files
+// (not name TAB folder TAB flag, or a name no file may have), or -1. An entry that a
+// well-formed line holds is that profile's.
+int unusableLineOf(const ProfileListText& list, const std::string& entry) {
+    if (namesFiles(entry) && list.hasProfile(entry))
+        return -1;
+    for (std::size_t i = 0; i < list.lines.size(); ++i) {
+        const std::string& line = list.lines[i].text;
+        const auto fields = parseProfileLine(line);
+        if (fields && namesFiles(fields->name))
+            continue;
+        if (displayName(line) == entry || line.substr(0, line.find('\t')) == entry)
+            return int(i);
+    }
+    return -1;
 }
 
 // The fields of name's matching line, or nullopt with the refusal to show: no line, or a
@@ -125,6 +149,16 @@ bool isWithin(const std::string& inner, const std::string& outer) {
 // Whether two places overlap: one is the other or lies inside it.
 bool overlaps(const std::string& a, const std::string& b) { return isWithin(a, b) || isWithin(b, a); }
 
+// The game folder of a profile on this machine, or nullopt after setting the refusal.
+std::optional<GameFolder> gameFolderOf(const ProfileFields& profile, std::string& refusal) {
+    const auto onDisk = gameFolderOnDisk(profile.gameFolder);
+    if (!onDisk) {
+        refusal = text::kBadGameFolder + profile.gameFolder;
+        return std::nullopt;
+    }
+    return GameFolder(profile.gameFolder, *onDisk);
+}
+
 // An apply replaces game/system whole: it must not be, hold or lie inside the working
 // directory, the staging place or any profile's files.
 bool gameFolderIsSafe(const ProfileListText& list, const GameFolder& game) {
@@ -132,7 +166,7 @@ bool gameFolderIsSafe(const ProfileListText& list, const GameFolder& game) {
         return false;
     for (const auto& line : list.lines) {
         const auto fields = parseProfileLine(line.text);
-        if (fields && !isDotName(fields->name) && !NameHasForbiddenChars(fields->name) &&
+        if (fields && namesFiles(fields->name) &&
             (overlaps(game.system, profileFolder(fields->name)) ||
              overlaps(game.system, profileArchivePath(fields->name))))
             return false;
@@ -143,7 +177,7 @@ bool gameFolderIsSafe(const ProfileListText& list, const GameFolder& game) {
 // The game folder's lock, taken after making the folder; nullopt with the refusal to show.
 std::optional<platform::FileLock> lockGameFolder(const GameFolder& game, std::string& refusal) {
     if (!platform::createFolders(platform::toPath(game.folder))) {
-        refusal = text::kBadGameFolder + game.folder;
+        refusal = text::kBadGameFolder + game.written;
         return std::nullopt;
     }
     std::optional<platform::FileLock> lock;
@@ -161,20 +195,22 @@ std::optional<platform::FileLock> lockGameFolder(const GameFolder& game, std::st
 // straight out of the profile archive; answers the error to show when it cannot.
 std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchive* archive,
                                              const ProfileFields& profile, const GameFolder& game) {
+    // Everything is on disk before the folder takes the name that recovery may swap in.
     if (profile.archived) {
         if (auto error = archive->unpack(window, profileArchivePath(profile.name), profile.name, game.partial))
             return error;
+        flushToDisk(game.partial);
         movePath(game.partial + "/" + profile.name, game.fresh);
-        DeleteFolderTree(window, game.partial);
         return std::nullopt;
     }
     const CopyOutcome copy = CopyFolderTree(window, profileFolder(profile.name), game.partial, false, true);
     window.pumpMessages();
     if (copy.failedFiles > 0)
         return text::kCopyFailed + copy.failureText();
-    if (!platform::folderExists(platform::toPath(game.partial)) &&
-        !platform::createFolders(platform::toPath(game.partial)))
-        return text::kCopyFailed + game.partial;
+    std::error_code made;
+    if (!platform::createFolders(platform::toPath(game.partial), made))
+        return text::kCopyFailed + game.partial + ": " + made.message();
+    flushToDisk(game.partial);
     movePath(game.partial, game.fresh);
     return std::nullopt;
 }
@@ -187,10 +223,13 @@ std::string copySystemsFolder(ProfileWindow& window, BusyWindowScope& busy, cons
     const std::string copied = work + "/" + name;
     const CopyOutcome copy = CopyFolderTree(window, systems, copied, false, true);
     window.pumpMessages();
-    if (copy.failedFiles == 0 && platform::folderExists(platform::toPath(copied)))
+    std::error_code made;
+    if (copy.failedFiles == 0 && platform::createFolders(platform::toPath(copied), made)) {
+        flushToDisk(copied); // on disk before it is moved into place and listed
         return copied;
+    }
     busy.hide();
-    window.showError(text::kCopyFailed + (copy.failedFiles > 0 ? copy.failureText() : systems));
+    window.showError(text::kCopyFailed + (copy.failedFiles > 0 ? copy.failureText() : copied + ": " + made.message()));
     return {};
 }
 
@@ -264,7 +303,7 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
         return false;
     }
     ActionScope scope(window);
-    if (!scope.acquired())
+    if (!scope.ready())
         return false;
     std::string detail;
     if (const char* refusal = newNameRefusal(name, ProfileNameTaken, detail)) {
@@ -276,6 +315,16 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
             window.showError(text::kInvalidPath + folder);
             return false;
         }
+    }
+    // options.ini is read back as UTF-8 (or Windows-1251 when a line is not UTF-8): a game
+    // folder of other bytes would be read back as another folder than the one saved.
+    if (!platform::isValidUtf8(gameFolder)) {
+        window.showError(text::kInvalidPath + platform::cp1251ToUtf8(gameFolder));
+        return false;
+    }
+    if (!gameFolderOnDisk(gameFolder)) {
+        window.showError(text::kBadGameFolder + gameFolder);
+        return false;
     }
     // Something already at the profile folder's place (options.ini itself, a folder left
     // behind) would be mixed with the new profile. An archive left under the name without
@@ -298,10 +347,10 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
     if (archived && pathTaken(profileArchivePath(name)))
         movePath(profileArchivePath(name), scope.trashFolder() + "/" + name + ".zip");
     // From here the profile's files are complete; they are listed only once in place.
-    scope.record({Journal::Action::Save, name, {}, archived});
+    scope.record({Journal::Action::Save, name, {}, archived, {}, {}});
     movePath(built, archived ? profileArchivePath(name) : profileFolder(name));
     AppendProfile(name, gameFolder, archived);
-    scope.finish();
+    (void)scope.finish(); // saved: a staged file that stays was shown, the next action removes it
     busy.hide();
     window.RefreshMainWindow();
     window.showInformation("Сервер " + name + " успешно сохранен");
@@ -316,7 +365,7 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
     const std::string& oldName = *selected;
     const std::string newName = window.nameText();
     ActionScope scope(window);
-    if (!scope.acquired())
+    if (!scope.ready())
         return false;
 
     // The matching rule finds a profile by the first line holding its name, so a new
@@ -374,16 +423,16 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
                 window.showError(text::kPackFailed + *failed);
                 return false;
             }
-            scope.record({Journal::Action::Rename, oldName, newName, true});
+            scope.record({Journal::Action::Rename, oldName, newName, true, {}, {}});
             movePath(repacked, profileArchivePath(newName));
         } else {
-            scope.record({Journal::Action::Rename, oldName, newName, false});
+            scope.record({Journal::Action::Rename, oldName, newName, false, {}, {}});
             const std::string wd = GetWorkingDirectory();
             if (!RenameFolder(window, wd + "/" + oldName, wd + "/" + newName))
                 return false;
         }
         RenameProfileLine(oldName, newName);
-        scope.finish();
+        (void)scope.finish(); // renamed: a staged file that stays was shown, the next action removes it
     }
     window.showInformation("Сервер " + oldName + " успешно переименован на " + newName);
     window.ClearEntryFields();
@@ -391,38 +440,61 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
     return true;
 }
 
+// Removes a line that names no profile's files, after the usual question; every other
+// line stays byte for byte and no file is touched.
+bool deleteUnusableLine(ProfileWindow& window, ProfileListText list, int index, const std::string& entry) {
+    if (!window.askYesNo(text::kDeleteCaption, text::kDeleteQuestion))
+        return false;
+    list.erase(std::size_t(index));
+    writeListFile(kProfileListFile, list);
+    window.showInformation("Сервер " + entry + " успешно удален");
+    LoadProfileList(window);
+    selectFirstEntry(window);
+    return true;
+}
+
 bool DeleteProfile(ProfileWindow& window) {
-    const auto selected = selectedProfile(window);
-    if (!selected)
+    const auto entry = selectedEntry(window);
+    if (!entry)
         return false;
-    const std::string& name = *selected;
     ActionScope scope(window);
-    if (!scope.acquired())
+    if (!scope.ready())
         return false;
-    const auto profile = profileOf(window, readListFile(), name);
+    const ProfileListText list = readListFile();
+    if (const int unusable = unusableLineOf(list, *entry); unusable >= 0)
+        return deleteUnusableLine(window, list, unusable, *entry);
+    const auto name = selectedProfile(window);
+    if (!name)
+        return false;
+    const auto profile = profileOf(window, list, *name);
     if (!profile)
         return false;
     if (!window.askYesNo(text::kDeleteCaption, text::kDeleteQuestion))
         return false;
 
-    const bool onlyProfile = window.profileEntries().size() == 1;
+    // Decided from the file as read under the lock, not from the window's list, which
+    // misses a line that another copy added meanwhile.
+    const bool onlyProfile = list.lines.size() == 1;
     requireListWritable(kProfileListFile);
     // The files go aside first; the profile is gone once its line is.
-    scope.record({Journal::Action::Delete, name, {}, profile->archived});
-    if (pathTaken(profileFolder(name)))
-        movePath(profileFolder(name), ActionScope::movedFolder());
-    if (pathTaken(profileArchivePath(name)))
-        movePath(profileArchivePath(name), ActionScope::movedArchive());
+    scope.record({Journal::Action::Delete, *name, {}, profile->archived, {}, {}});
+    if (pathTaken(profileFolder(*name)))
+        movePath(profileFolder(*name), ActionScope::movedFolder());
+    if (pathTaken(profileArchivePath(*name)))
+        movePath(profileArchivePath(*name), ActionScope::movedArchive());
     if (onlyProfile) {
-        if (!platform::deleteFile(platform::toPath(kProfileListFile)) && ProfileListExists())
-            throw ProfileError(std::string("Cannot delete ") + kProfileListFile + ": " + std::strerror(errno));
+        std::error_code ec;
+        fs::remove(platform::toPath(kProfileListFile), ec);
+        if (ec)
+            throw ProfileError(std::string("Cannot delete ") + kProfileListFile + ": " + ec.message());
+        platform::syncFolder(".");
     } else {
-        DeleteProfileLine(kProfileListFile, name);
+        DeleteProfileLine(kProfileListFile, *name);
     }
-    scope.finish();
+    (void)scope.finish(); // deleted: a staged file that stays was shown, the next action removes it
     if (onlyProfile)
-        window.showInformation(profileArchivePath(name));
-    window.showInformation("Сервер " + name + " успешно удален");
+        window.showInformation(profileArchivePath(*name));
+    window.showInformation("Сервер " + *name + " успешно удален");
     LoadProfileList(window);
     if (!onlyProfile)
         selectFirstEntry(window);
@@ -435,7 +507,7 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
         return false;
     const std::string& name = *selected;
     ActionScope scope(window);
-    if (!scope.acquired())
+    if (!scope.ready())
         return false;
 
     BusyWindowScope busy(window);
@@ -449,8 +521,10 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
     const auto profile = profileOf(list, name, refusal);
     if (!profile)
         return refuse(refusal);
-    const GameFolder game(profile->gameFolder);
-    if (!gameFolderIsSafe(list, game))
+    const auto game = gameFolderOf(*profile, refusal);
+    if (!game)
+        return refuse(refusal);
+    if (!gameFolderIsSafe(list, *game))
         return refuse(text::kBadGameFolder + profile->gameFolder);
     // The profile's files must be at hand and whole before the game's folder is touched.
     const std::string files = profile->archived ? profileArchivePath(name) : profileFolder(name);
@@ -461,16 +535,19 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
     if (profile->archived && archive->damage(window, files, name))
         return refuse(text::kDamagedArchive + files);
 
-    const auto gameLock = lockGameFolder(game, refusal);
+    const auto gameLock = lockGameFolder(*game, refusal);
     if (!gameLock)
         return refuse(refusal);
-    recoverGameFolder(window, game);
-    if (auto error = assembleNewSystem(window, archive, *profile, game)) {
-        DeleteFolderTree(window, game.partial);
+    // A leftover that cannot be removed stops the apply before the game's folder changes.
+    if (!recoverGameFolder(window, *game))
+        return refuse(text::kBadGameFolder + profile->gameFolder);
+    scope.record({Journal::Action::Apply, name, {}, profile->archived, game->written, game->folder});
+    if (auto error = assembleNewSystem(window, archive, *profile, *game)) {
+        (void)DeleteFolderTree(window, game->partial); // what stays is shown and removed by the next action
         return refuse(*error);
     }
-    swapInNewSystem(window, game);
-    window.showInformation("Сервер " + name + " записан в папку " + game.system);
+    (void)swapInNewSystem(window, *game); // applied; a previous backup that stays was shown
+    window.showInformation("Сервер " + name + " записан в папку " + game->shownSystem());
     busy.hide();
     selectFirstEntry(window);
     return true;
@@ -481,31 +558,34 @@ bool UndoApply(ProfileWindow& window) {
     if (!selected)
         return false;
     ActionScope scope(window);
-    if (!scope.acquired())
+    if (!scope.ready())
         return false;
     const auto profile = profileOf(window, readListFile(), *selected);
     if (!profile)
         return false;
-    const GameFolder game(profile->gameFolder);
-    if (!platform::folderExists(platform::toPath(game.folder))) {
+    std::string refusal;
+    const auto game = gameFolderOf(*profile, refusal);
+    if (!game || !platform::folderExists(platform::toPath(game->folder))) {
         window.showError(text::kNoBackup + profile->gameFolder);
         return false;
     }
-    std::string refusal;
-    const auto gameLock = lockGameFolder(game, refusal);
+    const auto gameLock = lockGameFolder(*game, refusal);
     if (!gameLock) {
         window.showError(refusal);
         return false;
     }
-    recoverGameFolder(window, game);
-    if (!pathTaken(game.backup)) {
+    if (!recoverGameFolder(window, *game))
+        return false;
+    if (!pathTaken(game->backup)) {
         window.showError(text::kNoBackup + profile->gameFolder);
         return false;
     }
     if (!window.askYesNo(kApplicationTitle, text::kUndoQuestion))
         return false;
-    swapWithBackup(window, game);
-    window.showInformation("Папка " + game.system + " возвращена");
+    scope.record({Journal::Action::Apply, *selected, {}, profile->archived, game->written, game->folder});
+    if (!swapWithBackup(window, *game))
+        return false;
+    window.showInformation("Папка " + game->shownSystem() + " возвращена");
     return true;
 }
 
@@ -513,17 +593,20 @@ void RecoverInterruptedActions(ProfileWindow& window) {
     const auto lock = platform::FileLock::acquire(".", platform::FileLock::Mode::Exclusive);
     if (!lock)
         return; // another copy is at work here and settles its own leftovers
-    recoverWorkingDirectory(window);
+    if (!recoverWorkingDirectory(window))
+        return; // shown; the next action tries again
     for (const auto& line : readListFile().lines) {
         const auto fields = parseProfileLine(line.text);
-        if (!fields || !platform::folderExists(platform::toPath(fields->gameFolder)))
+        const auto onDisk = fields ? gameFolderOnDisk(fields->gameFolder) : std::nullopt;
+        if (!onDisk || !platform::folderExists(platform::toPath(*onDisk)))
             continue;
-        const GameFolder game(fields->gameFolder);
-        if (!pathTaken(game.partial) && !pathTaken(game.fresh) && !pathTaken(game.undo) && !pathTaken(game.trash))
+        const GameFolder game(fields->gameFolder, *onDisk);
+        if (!pathTaken(game.partial) && !pathTaken(game.fresh) && !pathTaken(game.undo) && !pathTaken(game.trash) &&
+            !pathTaken(game.journal))
             continue;
         if (const auto gameLock =
                 platform::FileLock::acquire(platform::toPath(game.folder), platform::FileLock::Mode::Exclusive))
-            recoverGameFolder(window, game);
+            (void)recoverGameFolder(window, game); // what stays was shown; the next apply stops on it
     }
 }
 

@@ -93,11 +93,26 @@ ZipProfileArchive::ZipProfileArchive(archiver::TZipArchiver& archiver) : m_archi
 
 std::vector<std::string> expectedStoredNames(const std::string& base, const std::string& name) {
     std::vector<std::string> names;
-    std::error_code ec;
-    const fs::path root = platform::toPath(withBase(base, name));
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string rel = name + "/" + fs::relative(it->path(), root, ec).generic_string();
-        names.push_back(it->is_directory() && !it->is_symlink() ? rel + "/" : rel);
+    // Every folder is listed, and every file opened, here: a folder that cannot be read
+    // would otherwise be packed as an empty one and the archive taken as whole.
+    std::vector<std::pair<fs::path, std::string>> folders{{platform::toPath(withBase(base, name)), name}};
+    while (!folders.empty()) {
+        const auto [folder, stored] = folders.back();
+        folders.pop_back();
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string rel = stored + "/" + it->path().filename().string();
+            if (it->is_directory(ec) && !it->is_symlink(ec)) {
+                names.push_back(rel + "/");
+                folders.emplace_back(it->path(), rel);
+            } else {
+                names.push_back(rel);
+                if (!it->is_symlink(ec))
+                    platform::File::openRead(it->path()); // throws FileError with the path and reason
+            }
+        }
+        if (ec)
+            throw platform::FileError(ec.value(), folder, "Cannot read " + folder.string() + ": " + ec.message());
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -116,7 +131,12 @@ std::vector<std::string> archiveStoredNames(archiver::TZipArchiver& archiver, co
 
 std::optional<std::string> ZipProfileArchive::pack(ProfileWindow& window, const std::string& base,
                                                    const std::string& name, const std::string& archivePath) {
-    const auto expected = expectedStoredNames(base, name);
+    std::vector<std::string> expected;
+    try {
+        expected = expectedStoredNames(base, name);
+    } catch (const platform::FileError& e) {
+        return std::string(e.what());
+    }
     FailureRecorder failures(m_archiver);
     try {
         ProgressPump pump(m_archiver, window);

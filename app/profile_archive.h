@@ -28,7 +28,8 @@ private:
 };
 
 // The stored names ("name/…", folders with a trailing "/") the folder base + "/" + name
-// must give: every file and subfolder below it.
+// must give: every file and subfolder below it. Throws platform::FileError naming the
+// first folder that cannot be listed or file that cannot be opened.
 std::vector<std::string> expectedStoredNames(const std::string& base, const std::string& name);
 // The stored names of an archive, in archive order. Throws EZAException when it cannot
 // be opened.

@@ -175,9 +175,8 @@ void requireListWritable(const std::string& fileName) {
 void writeListFile(const std::string& fileName, const ProfileListText& list) {
     const std::filesystem::path target = platform::toPath(fileName);
     requireListWritable(fileName);
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
     try {
-        platform::TempFile temp(folder, target.filename().string() + ".");
+        platform::TempFile temp = platform::TempFile::named(platform::toPath(listDraftPath(fileName)));
         temp.keepPermissionsOf(target);
         const std::string bytes = list.bytes();
         if (temp.file().write(bytes.data(), bytes.size()) != bytes.size())
@@ -187,6 +186,8 @@ void writeListFile(const std::string& fileName, const ProfileListText& list) {
         throw ProfileError(systemError("Cannot write", fileName, e.errorNumber()));
     }
 }
+
+std::string listDraftPath(const std::string& fileName) { return fileName + ".kestrane-new"; }
 
 bool ProfileListExists() {
     std::error_code ec;

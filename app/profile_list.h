@@ -96,6 +96,9 @@ bool ProfileNameTaken(std::string_view name);
 ProfileListText readListFile(const std::string& fileName = kProfileListFile);
 // Throws ProfileError when the file exists but is read-only: every change of it is refused.
 void requireListWritable(const std::string& fileName);
+// The one name a rewrite writes the new file under before it replaces the old one; a
+// killed rewrite leaves only this name, which the next action removes.
+std::string listDraftPath(const std::string& fileName = kProfileListFile);
 // Replaces the file atomically. Throws ProfileError when the file is read-only or
 // cannot be written; the old file then stays as it was.
 void writeListFile(const std::string& fileName, const ProfileListText& list);

@@ -187,6 +187,15 @@ TempFile::TempFile(const std::filesystem::path& folder, const std::string& prefi
     m_file = File(fd, pattern);
 }
 
+TempFile TempFile::named(const std::filesystem::path& file) {
+    if (::unlink(file.c_str()) != 0 && errno != ENOENT)
+        fail(file, "Cannot create temporary file");
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        fail(file, "Cannot create temporary file");
+    return TempFile(File(fd, file));
+}
+
 TempFile::~TempFile() {
     if (m_file.path().empty() || m_keep)
         return;

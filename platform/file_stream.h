@@ -124,6 +124,10 @@ class TempFile {
 public:
     // Throws FileError when the file cannot be made.
     TempFile(const std::filesystem::path& folder, const std::string& prefix);
+    // A file of exactly this name, for a writer that holds a lock and must leave only a
+    // name it can recognise: a file of that name left by a killed run is replaced.
+    // Throws FileError when the file cannot be made.
+    static TempFile named(const std::filesystem::path& file);
     TempFile(TempFile&&) noexcept = default;
     TempFile& operator=(TempFile&&) = delete;
     ~TempFile();
@@ -140,6 +144,8 @@ public:
     void keep() { m_keep = true; }
 
 private:
+    explicit TempFile(File file) : m_file(std::move(file)) {}
+
     File m_file;
     bool m_keep = false;
 };

@@ -353,6 +353,44 @@ std::optional<std::string> renamePath(const fs::path& from, const fs::path& to) 
     return std::nullopt;
 }
 
+std::optional<std::string> exchangePaths(const fs::path& a, const fs::path& b) {
+    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0)
+        return std::nullopt;
+    if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
+        return std::string(kExchangeUnsupported);
+    return std::string(std::strerror(errno));
+}
+
+std::optional<std::string> makeFolderWritable(const fs::path& folder) {
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0)
+        return std::string(std::strerror(errno));
+    if (!S_ISDIR(st.st_mode) || (st.st_mode & S_IRWXU) == S_IRWXU)
+        return std::nullopt;
+    if (::chmod(folder.c_str(), (st.st_mode & 07777) | S_IRWXU) != 0)
+        return std::string(std::strerror(errno));
+    return std::nullopt;
+}
+
+std::optional<std::string> syncFileSystem(const fs::path& p) {
+    const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::string(std::strerror(errno));
+    const int result = ::syncfs(fd);
+    const int error = errno;
+    ::close(fd);
+    if (result != 0)
+        return std::string(std::strerror(error));
+    return std::nullopt;
+}
+
+std::optional<FileIdentity> fileIdentity(const fs::path& p) {
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
+}
+
 std::string currentDirectory() {
     std::error_code ec;
     auto p = fs::current_path(ec);

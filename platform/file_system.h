@@ -94,6 +94,30 @@ bool createFolders(const std::filesystem::path& p, std::error_code& ec);
 bool removeFolder(const std::filesystem::path& p);
 // Renames a file or folder; on failure returns the system's error text.
 std::optional<std::string> renamePath(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Exchanges two existing files or folders in one step (renameat2 with RENAME_EXCHANGE),
+// so that at every instant both names exist. kExchangeUnsupported when the file system cannot
+// exchange; else the system's error text, or nullopt on success.
+inline constexpr const char* kExchangeUnsupported = "exchange not supported";
+std::optional<std::string> exchangePaths(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// Gives the owner read, write and search permission on an existing folder (not through
+// a link), the equivalent of clearing its read-only attribute so that its entries can be
+// listed and removed. Answers the system's error text when it cannot.
+std::optional<std::string> makeFolderWritable(const std::filesystem::path& folder);
+
+// Writes every cached change of the file system holding `p` to disk (syncfs). Answers
+// the system's error text when it cannot.
+std::optional<std::string> syncFileSystem(const std::filesystem::path& p);
+
+// The device and inode of the file or folder at p (links not followed): the same for a
+// folder before and after it is renamed within one file system.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> fileIdentity(const std::filesystem::path& p);
 // The process's current directory as UTF-8 text (never changed by the program).
 std::string currentDirectory();
 

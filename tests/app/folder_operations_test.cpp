@@ -88,13 +88,13 @@ TEST_F(FolderOperations, folderThatCannotBeMadeOrListedIsAFailure) {
     writeFile("dst/sub", "a file where the folder goes");
     auto blocked = CopyFolderTree(window, "src", "dst", false, true);
     EXPECT_EQ(blocked.failedFiles, 1);
-    EXPECT_EQ(blocked.firstFailure, "src/sub");
+    EXPECT_EQ(blocked.failureText(), "dst/sub: File exists"); // the folder that failed, and its own reason
 
     // The target itself cannot be made: nothing at all was copied.
     writeFile("dst/a-file", "f");
     auto nowhere = CopyFolderTree(window, "src", "dst/a-file/inner", false, true);
     EXPECT_EQ(nowhere.failedFiles, 1);
-    EXPECT_EQ(nowhere.firstFailure, "src");
+    EXPECT_EQ(nowhere.firstFailure, "dst/a-file/inner");
 
     // A subfolder that cannot be read copies nothing of itself.
     ::chmod("src/sub", 0);
@@ -131,13 +131,14 @@ TEST_F(FolderOperations, copyIntoItsOwnSubfolderTerminates) {
 TEST_F(FolderOperations, deleteRemovesReadOnlyHiddenFilesAndTheFolder) {
     makeSource();
     ::chmod("src/sub/deep", 0555);
-    DeleteFolderTree(window, "src");
+    ::chmod("src/sub", 0500);
+    EXPECT_TRUE(DeleteFolderTree(window, "src"));
     EXPECT_FALSE(fs::exists("src"));
     EXPECT_TRUE(window.events.empty());
 }
 
 TEST_F(FolderOperations, deletingMissingFolderShowsNothing) {
-    DeleteFolderTree(window, "missing");
+    EXPECT_TRUE(DeleteFolderTree(window, "missing"));
     EXPECT_TRUE(window.events.empty());
 }
 
@@ -147,8 +148,9 @@ TEST_F(FolderOperations, fileThatCannotBeDeletedIsReportedAndTheRestGoes) {
     writeFile("tree/b/c.txt", "c");
     if (std::system("chattr +i tree/a/stuck.txt 2>/dev/null") != 0)
         GTEST_SKIP() << "this file system cannot mark a file immutable";
-    DeleteFolderTree(window, "tree");
-    EXPECT_EQ(window.events, std::vector<std::string>{"Plain: Could NOT delete tree/a/stuck.txt"});
+    EXPECT_FALSE(DeleteFolderTree(window, "tree"));
+    EXPECT_EQ(window.events,
+              std::vector<std::string>{"Plain: Could NOT delete tree/a/stuck.txt: Operation not permitted"});
     EXPECT_TRUE(fs::exists("tree/a/stuck.txt"));
     EXPECT_FALSE(fs::exists("tree/a/other.txt"));
     EXPECT_FALSE(fs::exists("tree/b"));
@@ -158,11 +160,11 @@ TEST_F(FolderOperations, deleteNeverEntersLinkedFolders) {
     writeFile(outside("precious/data.txt"), "keep me");
     writeFile("tree/own.txt", "x");
     fs::create_directory_symlink(outside("precious"), "tree/link");
-    DeleteFolderTree(window, "tree");
+    EXPECT_TRUE(DeleteFolderTree(window, "tree"));
     EXPECT_FALSE(fs::exists("tree"));
     EXPECT_EQ(readFile(outside("precious/data.txt")), "keep me");
     fs::create_directory_symlink(outside("precious"), "direct");
-    DeleteFolderTree(window, "direct");
+    EXPECT_TRUE(DeleteFolderTree(window, "direct"));
     EXPECT_FALSE(fs::exists(fs::symlink_status("direct")));
     EXPECT_EQ(readFile(outside("precious/data.txt")), "keep me");
 }

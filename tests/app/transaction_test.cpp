@@ -153,7 +153,7 @@ TEST_F(Transactions, recoveryFinishesOrUndoesAHalfDoneSwap) {
         fs::remove_all(outside("game"));
         for (const auto& name : c.present)
             writeFile(outside("game/" + name + "/id"), name);
-        recoverGameFolder(window, GameFolder(game));
+        ASSERT_TRUE(recoverGameFolder(window, GameFolder(game, game)));
         EXPECT_EQ(system(), Events{"id=" + c.system}) << c.present.back();
         EXPECT_EQ(treeListing(outside("game/system.kestrane-backup")),
                   c.backup.empty() ? Events{} : Events{"id=" + c.backup})
@@ -171,36 +171,48 @@ TEST_F(Transactions, journalOfAnInterruptedActionIsSettledByTheList) {
     ASSERT_TRUE(save("Keep"));
     fs::create_directories(std::string(kStagingFolder));
     fs::rename("Keep", ActionScope::movedFolder());
-    writeFile(std::string(kStagingFolder) + "/journal", Journal{Journal::Action::Delete, "Keep", {}, false}.text());
+    writeFile(std::string(kStagingFolder) + "/journal",
+              Journal{Journal::Action::Delete, "Keep", {}, false, {}, {}}.text());
     ASSERT_TRUE(recoverWorkingDirectory(window));
     EXPECT_EQ(treeListing("Keep"), treeListing(outside("src")));
 
     fs::create_directories(std::string(kStagingFolder));
     fs::copy(outside("src"), "Half", fs::copy_options::recursive);
-    writeFile(std::string(kStagingFolder) + "/journal", Journal{Journal::Action::Save, "Half", {}, false}.text());
-    writeFile("options.ini.Ab12Cd", "a rewrite killed half-way");
+    writeFile(std::string(kStagingFolder) + "/journal",
+              Journal{Journal::Action::Save, "Half", {}, false, {}, {}}.text());
+    // The one name a killed rewrite of the list leaves goes; the player's own copies stay.
+    writeFile("options.ini.kestrane-new", "a rewrite killed half-way");
+    for (const std::string own : {"options.ini.backup", "options.ini.Ab12Cd", "options.ini.old"})
+        writeFile(own, "mine");
     ASSERT_TRUE(recoverWorkingDirectory(window));
     EXPECT_FALSE(fs::exists("Half"));
     EXPECT_FALSE(fs::exists(kStagingFolder));
-    EXPECT_FALSE(fs::exists("options.ini.Ab12Cd"));
+    EXPECT_FALSE(fs::exists("options.ini.kestrane-new"));
+    for (const std::string own : {"options.ini.backup", "options.ini.Ab12Cd", "options.ini.old"})
+        EXPECT_EQ(readFile(own), "mine") << own;
     EXPECT_EQ(LoadProfileList(), Events{"Keep"});
 }
 
-TEST_F(Transactions, damagedLinesAreNeverActedOn) {
+TEST_F(Transactions, damagedLinesAreNeverActedOnButCanBeDeleted) {
     ASSERT_TRUE(save("Main"));
-    const std::string lines = "Main\t" + game +
-                              "0\r\n"                    // the flag is missing
-                              "Two\t/g\t/system\t0\r\n"; // one TAB too many
-    writeFile("options.ini", lines);
+    const std::string main = "Main\t" + game + "0\r\n"; // the flag is missing
+    const std::string two = "Two\t/g\t/system\t0\r\n";  // one TAB too many
+    const std::string text = "a note: no TABs\r\n";
+    writeFile("options.ini", main + two + text);
     for (const std::string name : {"Main", "Two"}) {
         EXPECT_FALSE(apply(name));
-        EXPECT_EQ(window.events.back(), "Error: Неверная строка в options.ini: " + name);
-        EXPECT_FALSE(remove(name));
         EXPECT_EQ(window.events.back(), "Error: Неверная строка в options.ini: " + name);
         EXPECT_FALSE(rename(name, "Other"));
         EXPECT_EQ(window.events.back(), "Error: Неверная строка в options.ini: " + name);
     }
-    EXPECT_EQ(readFile("options.ini"), lines);
+    EXPECT_EQ(readFile("options.ini"), main + two + text);
+    // A delete removes such a line alone, after the usual question: no file is touched
+    // and every other line stays byte for byte.
+    EXPECT_TRUE(remove("Main"));
+    EXPECT_EQ(window.events.front(), "Ask: Удаление: Вы действительно хотите удалить запись?");
+    EXPECT_EQ(readFile("options.ini"), two + text);
+    EXPECT_TRUE(remove("a note: no TABs"));
+    EXPECT_EQ(readFile("options.ini"), two);
     EXPECT_EQ(system(), (Events{"old.ini=old"}));
     EXPECT_TRUE(fs::exists("Main"));
 }
