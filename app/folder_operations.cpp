@@ -36,11 +36,12 @@ bool isTargetRoot(const CopyWalk& walk, const std::string& path) {
     return !ec && p == walk.targetRoot;
 }
 
-// Whether the folder's entries can be read (a listing of an unreadable folder is empty).
-bool canList(const std::string& folder) {
+// Why the folder's entries cannot be read, if they cannot (a listing of an unreadable
+// folder is empty).
+std::error_code listingError(const std::string& folder) {
     std::error_code ec;
     std::filesystem::directory_iterator it(platform::toPath(folder), ec);
-    return !ec;
+    return ec;
 }
 
 void countFailure(CopyOutcome& out, const std::string& path, const std::string& reason = {}) {
@@ -80,9 +81,9 @@ void copyTree(CopyWalk& walk, const std::string& sourceFolder, const std::string
         countFailure(out, targetFolder, made.message());
         return;
     }
-    if (!canList(source)) {
+    if (const std::error_code error = listingError(source)) {
         out.lastEntry = false;
-        countFailure(out, sourceFolder);
+        countFailure(out, sourceFolder, error.message());
         return;
     }
     out.lastEntry = false;

@@ -148,6 +148,7 @@ TEST_F(ProfileListFile, unreadableListIsNeverReplacedByTheNewLineAlone) {
     if (!unreadable)
         GTEST_SKIP() << "no way to make a file unreadable here";
     EXPECT_TRUE(failed);
+    ::chmod("options.ini", 0600);
     EXPECT_EQ(readFile("options.ini"), "Main\t/a\t0\r\n");
 }
 

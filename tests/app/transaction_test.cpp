@@ -7,7 +7,7 @@
 #include "app/profile_list.h"
 #include "archiver/zip_archiver.h"
 #include "platform/file_lock.h"
-#include "test_window.h"
+#include "transaction_fixture.h"
 #include "tests/support/run_command.h"
 
 #include <gtest/gtest.h>
@@ -20,39 +20,6 @@ using kestrane::testing::TestWindow;
 using kestrane::testing::treeListing;
 namespace fs = std::filesystem;
 using Events = std::vector<std::string>;
-
-class Transactions : public kestrane::testing::ProfileTest {
-protected:
-    void SetUp() override {
-        ProfileTest::SetUp();
-        writeFile(outside("src/a.ini"), "profile");
-        writeFile(outside("src/d/b.ini"), std::string(70000, 'b')); // more than one copy chunk
-        fs::remove_all(outside("game/system"));
-        writeFile(outside("game/system/old.ini"), "old");
-        archive = &zipArchive;
-    }
-
-    bool save(const std::string& name, bool archived = false, const std::string& gameFolder = {}) {
-        return saveAs(name, archived, outside("src").string(), gameFolder.empty() ? game : gameFolder);
-    }
-    bool undo(const std::string& name) {
-        return onSelected(name, [&] { return UndoApply(window); });
-    }
-    bool remove(const std::string& name) {
-        return onSelected(name, [&] { return DeleteProfile(window); });
-    }
-    bool rename(const std::string& name, const std::string& to) {
-        return onSelected(name, [&] {
-            window.name = to;
-            return RenameProfile(window, archive);
-        });
-    }
-
-    std::vector<std::string> system() const { return treeListing(outside("game/system")); }
-
-    archiver::TZipArchiver zip;
-    ZipProfileArchive zipArchive{zip};
-};
 
 TEST_F(Transactions, secondCopyIsRefusedAndChangesNothing) {
     ASSERT_TRUE(save("Main"));

@@ -1,0 +1,234 @@
+// The actions as a player runs them: read-only trees restored from Windows, the player's
+// own files beside ours, a list carried over from Windows, a power cut (what is on disk
+// before a rename publishes it) and an apply interrupted between its steps. Tests that
+// need a read-only file to be read-only for the caller run in the "as player" runs of
+// these programs (tests/support/as_player) and skip under root.
+#include "app/action_scope.h"
+#include "app/game_folder.h"
+#include "platform/file_system.h"
+#include "tests/support/run_command.h"
+#include "transaction_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+
+
+namespace {
+
+bool runsAsRoot() { return ::geteuid() == 0; }
+
+// Every name in a folder, sorted.
+Events namesIn(const fs::path& folder) {
+    Events names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+class PlayerSafety : public Transactions {
+protected:
+    // A profile source as restored from a Windows archive: a read-only folder holding a
+    // read-only file, inside a read-only folder.
+    void makeReadOnlySource() {
+        writeFile(outside("src/locked/deep/keys.ini"), "keys");
+        for (const char* path : {"src/locked/deep/keys.ini", "src/a.ini"})
+            ::chmod(outside(path).c_str(), 0444);
+        ::chmod(outside("src/locked/deep").c_str(), 0555);
+        ::chmod(outside("src/locked").c_str(), 0555);
+    }
+};
+
+TEST_F(PlayerSafety, readOnlyTreesGoThroughEveryActionAsAnOrdinaryUser) {
+    makeReadOnlySource();
+    ASSERT_TRUE(save("Packed", true));
+    ASSERT_TRUE(save("Plain"));
+    const auto source = treeListing(outside("src"));
+    for (int i = 0; i < 5; ++i) {
+        const std::string name = i % 2 ? "Plain" : "Packed";
+        ASSERT_TRUE(apply(name)) << i << ": " << window.events.back();
+        EXPECT_EQ(system(), source) << i;
+        EXPECT_EQ(namesIn(outside("game")), (Events{"system", "system.kestrane-backup"})) << i;
+    }
+    ASSERT_TRUE(undo("Plain"));
+    ASSERT_TRUE(rename("Packed", "Repacked")) << window.events.back();
+    ASSERT_TRUE(rename("Plain", "Moved")) << window.events.back();
+    ASSERT_TRUE(remove("Repacked")) << window.events.back();
+    ASSERT_TRUE(remove("Moved")) << window.events.back();
+    EXPECT_EQ(namesIn("."), Events{});
+}
+
+TEST_F(PlayerSafety, archivedSaveOfAnUnreadableFolderFailsLikeThePlainOne) {
+    if (runsAsRoot())
+        GTEST_SKIP() << "root reads every folder; runs as the player";
+    writeFile(outside("src/closed/inside.ini"), "x");
+    ::chmod(outside("src/closed").c_str(), 0);
+    for (bool archived : {false, true}) {
+        EXPECT_FALSE(save("Main", archived));
+        ASSERT_FALSE(window.events.empty());
+        EXPECT_NE(window.events.back().find(outside("src/closed").string() + ": Permission denied"), std::string::npos)
+            << archived
+            << window.events.back();
+        EXPECT_FALSE(ProfileListExists());
+        EXPECT_EQ(namesIn("."), Events{});
+    }
+    ::chmod(outside("src/closed").c_str(), 0755);
+}
+
+TEST_F(PlayerSafety, anApplyCutBetweenItsStepsIsFinishedOrUndoneByTheGameFolderJournal) {
+    // The folders beside game/system when recovery runs: "system", "new", "old" and
+    // "backup" hold a file naming the tree they started as; `fresh` is the tree that the
+    // journal records as the new folder.
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> present; // name beside game -> tree
+        std::string fresh;                                        // the name holding the new tree
+        std::string system, backup;                               // afterwards
+    };
+    const std::vector<Case> cases = {
+        {"exchanged", {{"system", "new"}, {"system.kestrane-new", "old"}, {"system.kestrane-backup", "prev"}},
+         "system", "new", "old"},
+        {"not yet exchanged", {{"system", "old"}, {"system.kestrane-new", "new"}, {"system.kestrane-backup", "prev"}},
+         "system.kestrane-new", "old", "prev"},
+        {"previous backup moved aside",
+         {{"system", "new"}, {"system.kestrane-new", "old"}, {"system.kestrane-trash", "prev"}}, "system", "new",
+         "old"},
+        {"between two renames", {{"system.kestrane-new", "new"}, {"system.kestrane-old", "old"}},
+         "system.kestrane-new", "new", "old"},
+    };
+    const GameFolder folder(game, game);
+    for (const Case& c : cases) {
+        fs::remove_all(outside("game"));
+        for (const auto& [name, tree] : c.present)
+            writeFile(outside("game/" + name + "/id"), tree);
+        const auto id = platform::fileIdentity(outside("game/" + c.fresh));
+        writeFile(folder.journal, std::to_string(id->device) + "\t" + std::to_string(id->inode) + "\n");
+        ASSERT_TRUE(recoverGameFolder(window, folder)) << c.what;
+        EXPECT_EQ(system(), Events{"id=" + c.system}) << c.what;
+        EXPECT_EQ(treeListing(folder.backup), Events{"id=" + c.backup}) << c.what;
+        EXPECT_EQ(namesIn(outside("game")), (Events{"system", "system.kestrane-backup"})) << c.what;
+    }
+}
+
+TEST_F(PlayerSafety, anInterruptedApplyIsSettledEvenWhenNoLineNamesItsGameFolder) {
+    ASSERT_TRUE(save("Main"));
+    const GameFolder folder(game, game);
+    fs::rename(outside("game/system"), folder.fresh);
+    writeFile(outside("game/system/id"), "new");
+    const auto id = platform::fileIdentity(folder.system);
+    writeFile(folder.journal, std::to_string(id->device) + "\t" + std::to_string(id->inode) + "\n");
+    writeFile(std::string(kStagingFolder) + "/journal",
+              Journal{Journal::Action::Apply, "Main", {}, false, game, game}.text());
+    writeFile("options.ini", "Main\t/elsewhere\t0\r\n"); // the line edited by hand meanwhile
+    ASSERT_TRUE(recoverWorkingDirectory(window));
+    EXPECT_EQ(system(), Events{"id=new"});
+    EXPECT_EQ(treeListing(folder.backup), Events{"old.ini=old"});
+    EXPECT_FALSE(fs::exists(folder.journal));
+    EXPECT_FALSE(fs::exists(kStagingFolder));
+}
+
+TEST_F(PlayerSafety, theOnlyProfileDeleteKeepsALineAnotherCopyAdded) {
+    ASSERT_TRUE(save("Main"));
+    window.select("Main"); // the window's list shows one profile
+    writeFile("options.ini", readFile("options.ini") + "Other\t/o\t0\r\n");
+    window.events.clear();
+    ASSERT_TRUE(DeleteProfile(window));
+    EXPECT_EQ(readFile("options.ini"), "Other\t/o\t0\r\n");
+    EXPECT_EQ(window.events.back(), "Information: Сервер Main успешно удален");
+}
+
+TEST_F(PlayerSafety, driveLettersAreFoundThroughTheWinePrefix) {
+    const fs::path prefix = outside("prefix");
+    fs::create_directories(prefix / "drive_c/Games/Game/system");
+    writeFile(prefix / "drive_c/Games/Game/system/old.ini", "old");
+    fs::create_directories(prefix / "dosdevices");
+    fs::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
+    struct Prefix {
+        explicit Prefix(const fs::path& p) { ::setenv("WINEPREFIX", p.c_str(), 1); }
+        ~Prefix() { ::unsetenv("WINEPREFIX"); }
+    } wine(prefix);
+    const std::string list = "Main\tC:\\Games\\Game\\\t0\r\n";
+    ASSERT_TRUE(save("Main", false, "C:\\Games\\Game\\"));
+    EXPECT_EQ(readFile("options.ini"), list); // kept as written
+    ASSERT_TRUE(apply("Main"));
+    EXPECT_EQ(std::count(window.events.begin(), window.events.end(),
+                         "Information: Сервер Main записан в папку C:\\Games\\Game\\system"),
+              1);
+    EXPECT_EQ(treeListing(prefix / "drive_c/Games/Game/system"), treeListing(outside("src")));
+
+    // A drive that no prefix maps is refused by save and apply, and nothing is made.
+    EXPECT_FALSE(save("Other", false, "D:\\Game"));
+    EXPECT_EQ(window.events.back(), "Error: Неверная папка игры: D:\\Game");
+    writeFile("options.ini", list + "Far\tD:\\Game\t0\r\n");
+    fs::create_directory("Far");
+    EXPECT_FALSE(apply("Far"));
+    EXPECT_EQ(window.events.back(), "Error: Неверная папка игры: D:\\Game");
+    EXPECT_EQ(namesIn("."), (Events{"Far", "Main", "options.ini"}));
+    EXPECT_EQ(namesIn(prefix / "drive_c"), Events{"Games"});
+}
+
+TEST_F(PlayerSafety, aGameFolderThatIsNotUtf8IsRefusedBeforeItCouldBeReadBackAsAnother) {
+    EXPECT_FALSE(save("Main", false, outside("gam\xe9").string()));
+    EXPECT_EQ(window.events.back().rfind("Error: Недопустимый путь: ", 0), 0u);
+    EXPECT_FALSE(ProfileListExists());
+}
+
+// What reaches the disk before a rename publishes it, from the system calls in order:
+// the files of a save and of an apply are written, then the file system is synced, then
+// the journal is written, then the rename publishes them.
+TEST_F(PlayerSafety, dataIsOnDiskBeforeARenamePublishesIt) {
+    if (kestrane::testing::runCommand("strace -V >/dev/null 2>&1").status != 0)
+        GTEST_SKIP() << "strace is not installed";
+    const std::string cli = std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli ";
+    auto traced = [&](const std::string& args) {
+        const auto run = kestrane::testing::runCommand(
+            "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o trace -e trace=copy_file_range,write,syncfs,fsync,rename,renameat,renameat2 " + cli +
+            args + " </dev/null >/dev/null 2>&1");
+        EXPECT_EQ(run.status, 0) << args;
+        std::ifstream in("trace");
+        Events calls;
+        for (std::string line; std::getline(in, line);)
+            calls.push_back(line);
+        fs::remove("trace");
+        return calls;
+    };
+    // The index of the last call matching `pattern` before `before`, or -1.
+    auto last = [](const Events& calls, const std::string& pattern, std::size_t before) {
+        const std::regex re(pattern);
+        for (std::size_t i = std::min(before, calls.size()); i-- > 0;)
+            if (std::regex_search(calls[i], re))
+                return int(i);
+        return -1;
+    };
+    auto first = [](const Events& calls, const std::string& pattern) {
+        const std::regex re(pattern);
+        for (std::size_t i = 0; i < calls.size(); ++i)
+            if (std::regex_search(calls[i], re))
+                return i;
+        return calls.size();
+    };
+    const struct {
+        std::string args, publish, journal;
+    } actions[] = {
+        {"save --systems '" + outside("src").string() + "' --game '" + game + "' --name Main",
+         "rename.*kestrane:staging/work/Main\", .*\"\\./Main\"", "rename.*kestrane:staging/journal\\..*journal\""},
+        {"apply Main", "renameat2\\(.*system\\.kestrane-new.*RENAME_EXCHANGE", "rename.*system\\.kestrane-journal\""},
+    };
+    for (const auto& action : actions) {
+        const Events calls = traced(action.args);
+        const std::size_t publish = first(calls, action.publish);
+        ASSERT_LT(publish, calls.size()) << action.args;
+        const int journal = last(calls, action.journal, publish);
+        const int synced = last(calls, "syncfs\\(", std::size_t(std::max(journal, 0)));
+        const int copied = last(calls, "copy_file_range\\(", publish);
+        EXPECT_GE(journal, 0) << action.args << ": no journal before the rename that publishes";
+        EXPECT_GT(synced, copied) << action.args << ": the copied files are not synced before the journal";
+        EXPECT_GE(copied, 0) << action.args;
+    }
+}
