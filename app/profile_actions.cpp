@@ -195,23 +195,23 @@ std::optional<platform::FileLock> lockGameFolder(const GameFolder& game, std::st
 // straight out of the profile archive; answers the error to show when it cannot.
 std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchive* archive,
                                              const ProfileFields& profile, const GameFolder& game) {
-    // Everything is on disk before the folder takes the name that recovery may swap in.
+    std::string built = game.partial;
     if (profile.archived) {
         if (auto error = archive->unpack(window, profileArchivePath(profile.name), profile.name, game.partial))
             return error;
-        flushToDisk(game.partial);
-        movePath(game.partial + "/" + profile.name, game.fresh);
-        return std::nullopt;
+        built = game.partial + "/" + profile.name;
+    } else {
+        const CopyOutcome copy = CopyFolderTree(window, profileFolder(profile.name), game.partial, false, true);
+        window.pumpMessages();
+        if (copy.failedFiles > 0)
+            return text::kCopyFailed + copy.failureText();
+        std::error_code made;
+        if (!platform::createFolders(platform::toPath(game.partial), made))
+            return text::kCopyFailed + game.partial + ": " + made.message();
     }
-    const CopyOutcome copy = CopyFolderTree(window, profileFolder(profile.name), game.partial, false, true);
-    window.pumpMessages();
-    if (copy.failedFiles > 0)
-        return text::kCopyFailed + copy.failureText();
-    std::error_code made;
-    if (!platform::createFolders(platform::toPath(game.partial), made))
-        return text::kCopyFailed + game.partial + ": " + made.message();
+    // Everything is on disk before the folder takes the name that recovery may swap in.
     flushToDisk(game.partial);
-    movePath(game.partial, game.fresh);
+    movePath(built, game.fresh);
     return std::nullopt;
 }
 

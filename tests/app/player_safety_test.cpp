@@ -16,7 +16,6 @@
 
 #include <regex>
 
-
 namespace {
 
 bool runsAsRoot() { return ::geteuid() == 0; }
@@ -73,8 +72,7 @@ TEST_F(PlayerSafety, archivedSaveOfAnUnreadableFolderFailsLikeThePlainOne) {
         EXPECT_FALSE(save("Main", archived));
         ASSERT_FALSE(window.events.empty());
         EXPECT_NE(window.events.back().find(outside("src/closed").string() + ": Permission denied"), std::string::npos)
-            << archived
-            << window.events.back();
+            << archived << window.events.back();
         EXPECT_FALSE(ProfileListExists());
         EXPECT_EQ(namesIn("."), Events{});
     }
@@ -92,15 +90,26 @@ TEST_F(PlayerSafety, anApplyCutBetweenItsStepsIsFinishedOrUndoneByTheGameFolderJ
         std::string system, backup;                               // afterwards
     };
     const std::vector<Case> cases = {
-        {"exchanged", {{"system", "new"}, {"system.kestrane-new", "old"}, {"system.kestrane-backup", "prev"}},
-         "system", "new", "old"},
-        {"not yet exchanged", {{"system", "old"}, {"system.kestrane-new", "new"}, {"system.kestrane-backup", "prev"}},
-         "system.kestrane-new", "old", "prev"},
-        {"previous backup moved aside",
-         {{"system", "new"}, {"system.kestrane-new", "old"}, {"system.kestrane-trash", "prev"}}, "system", "new",
+        {"exchanged",
+         {{"system", "new"}, {"system.kestrane-new", "old"}, {"system.kestrane-backup", "prev"}},
+         "system",
+         "new",
          "old"},
-        {"between two renames", {{"system.kestrane-new", "new"}, {"system.kestrane-old", "old"}},
-         "system.kestrane-new", "new", "old"},
+        {"not yet exchanged",
+         {{"system", "old"}, {"system.kestrane-new", "new"}, {"system.kestrane-backup", "prev"}},
+         "system.kestrane-new",
+         "old",
+         "prev"},
+        {"previous backup moved aside",
+         {{"system", "new"}, {"system.kestrane-new", "old"}, {"system.kestrane-trash", "prev"}},
+         "system",
+         "new",
+         "old"},
+        {"between two renames",
+         {{"system.kestrane-new", "new"}, {"system.kestrane-old", "old"}},
+         "system.kestrane-new",
+         "new",
+         "old"},
     };
     const GameFolder folder(game, game);
     for (const Case& c : cases) {
@@ -188,8 +197,9 @@ TEST_F(PlayerSafety, dataIsOnDiskBeforeARenamePublishesIt) {
     const std::string cli = std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli ";
     auto traced = [&](const std::string& args) {
         const auto run = kestrane::testing::runCommand(
-            "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o trace -e trace=copy_file_range,write,syncfs,fsync,rename,renameat,renameat2 " + cli +
-            args + " </dev/null >/dev/null 2>&1");
+            "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o trace -e "
+            "trace=copy_file_range,write,syncfs,fsync,rename,renameat,renameat2 " +
+            cli + args + " </dev/null >/dev/null 2>&1");
         EXPECT_EQ(run.status, 0) << args;
         std::ifstream in("trace");
         Events calls;

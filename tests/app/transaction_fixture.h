@@ -48,4 +48,3 @@ protected:
     archiver::TZipArchiver zip;
     ZipProfileArchive zipArchive{zip};
 };
-
