@@ -77,6 +77,11 @@ bool settle(ProfileWindow& window, const Journal& journal) {
         return true;
     case Journal::Action::Apply:
         return settleGameFolder(window, journal);
+    case Journal::Action::Update: {
+        // Finished once the new files are in place; else the old ones go back.
+        const std::string moved = journal.archived ? ActionScope::movedArchive() : ActionScope::movedFolder();
+        return pathTaken(place(journal.name)) || moveBack(window, moved, place(journal.name));
+    }
     }
     return true;
 }
@@ -103,7 +108,7 @@ bool removeListDraft(ProfileWindow& window) {
 } // namespace
 
 std::string Journal::text() const {
-    static constexpr const char* kVerbs[] = {"save", "rename", "delete", "apply"};
+    static constexpr const char* kVerbs[] = {"save", "rename", "delete", "apply", "update"};
     return std::string(kVerbs[int(action)]) + "\t" + (archived ? "1" : "0") + "\t" + name + "\t" + newName + "\t" +
            gameFolder + "\t" + gameFolderOnDisk + "\n";
 }
@@ -128,6 +133,8 @@ std::optional<Journal> Journal::parse(const std::string& text) {
         journal.action = Action::Delete;
     else if (fields[0] == "apply")
         journal.action = Action::Apply;
+    else if (fields[0] == "update")
+        journal.action = Action::Update;
     else
         return std::nullopt;
     journal.archived = fields[1] == "1";
@@ -170,8 +177,8 @@ ActionScope::ActionScope(ProfileWindow& window) : m_window(window) {
 }
 
 ActionScope::~ActionScope() {
-    if (!m_lock)
-        return;
+    if (!m_lock || !m_settled)
+        return; // what could not be settled was shown once; the next action tries again
     try {
         (void)recoverWorkingDirectory(m_window); // what stays was shown; the next action settles it
     } catch (...) {

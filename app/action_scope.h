@@ -32,7 +32,7 @@ inline constexpr const char* kStagingFolder = "./.kestrane:staging";
 // undo records the game folder it changes, so that what it leaves there is settled even
 // when no line of options.ini names that folder any more.
 struct Journal {
-    enum class Action { Save, Rename, Delete, Apply };
+    enum class Action { Save, Rename, Delete, Apply, Update };
     Action action = Action::Save;
     std::string name;       // the profile (the old name of a rename)
     std::string newName;    // the new name of a rename
@@ -64,7 +64,8 @@ public:
     std::string workFolder();
     // Where an action puts what it moves aside for good; removed by recovery.
     std::string trashFolder();
-    // Where a delete moves the profile's folder and archive until the line is gone.
+    // Where a delete moves the profile's folder and archive until the line is gone, and
+    // where a save-back moves them until the new ones are in place.
     static std::string movedFolder() { return std::string(kStagingFolder) + "/profile"; }
     static std::string movedArchive() { return std::string(kStagingFolder) + "/profile.zip"; }
     // Records durably what the action is about to move. Throws ProfileError.

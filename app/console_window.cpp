@@ -33,6 +33,21 @@ bool ConsoleWindow::askYesNo(const std::string& caption, const std::string& text
     return !reply->empty() && ((*reply)[0] == 'y' || (*reply)[0] == 'Y');
 }
 
+Choice ConsoleWindow::askYesNoCancel(const std::string& caption, const std::string& text) {
+    static constexpr const char* kWords[] = {"Yes", "No", "Cancel"};
+    std::optional<Choice> choice = presetChoice;
+    if (!choice) {
+        const auto reply = askOnTerminal(m_out, caption + ": " + text + " [y/n/c]");
+        if (reply) {
+            const char c = reply->empty() ? 'n' : (*reply)[0];
+            return c == 'y' || c == 'Y' ? Choice::Yes : c == 'c' || c == 'C' ? Choice::Cancel : Choice::No;
+        }
+        choice = Choice::No;
+    }
+    m_out << caption << ": " << text << ' ' << kWords[int(*choice)] << '\n';
+    return *choice;
+}
+
 std::optional<std::string> ConsoleWindow::askOnTerminal(std::ostream& out, const std::string& question) {
     if (!platform::isTerminal(platform::StandardStream::Input))
         return std::nullopt;

@@ -33,6 +33,9 @@ public:
     void showInformation(const std::string& text) override;
     void showPlain(const std::string& text) override;
     bool askYesNo(const std::string& caption, const std::string& text) override;
+    // Answered by `presetChoice` when set, else asked on a terminal, else No.
+    Choice askYesNoCancel(const std::string& caption, const std::string& text) override;
+    std::optional<Choice> presetChoice;
 
     void pumpMessages() override {}
     void showBusyWindow() override {}

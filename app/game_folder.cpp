@@ -21,8 +21,6 @@ void moveBack(const std::string& from, const std::string& to) {
 
 bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-std::string draftOf(const std::string& journal) { return journal + "-new"; }
-
 // Records, durably, which folder is the new `system` before it is swapped in.
 void writeJournal(const GameFolder& game, const platform::FileIdentity& fresh) {
     try {
@@ -96,10 +94,13 @@ bool recoverWithoutJournal(ProfileWindow& window, const GameFolder& game) {
 
 } // namespace
 
+std::string draftOf(const std::string& file) { return file + "-new"; }
+
 GameFolder::GameFolder(const std::string& writtenFolder, const std::string& onDisk)
     : written(writtenFolder), folder(onDisk), system(onDisk + "/system"), partial(system + ".kestrane-partial"),
       fresh(system + ".kestrane-new"), replaced(system + ".kestrane-old"), backup(system + ".kestrane-backup"),
-      undo(system + ".kestrane-undo"), trash(system + ".kestrane-trash"), journal(system + ".kestrane-journal") {}
+      undo(system + ".kestrane-undo"), trash(system + ".kestrane-trash"), journal(system + ".kestrane-journal"),
+      applied(system + ".kestrane-applied") {}
 
 std::string GameFolder::shownSystem() const {
     const bool windowsWay = written.find('\\') != std::string::npos && written.find('/') == std::string::npos;
@@ -133,6 +134,7 @@ bool recoverGameFolder(ProfileWindow& window, const GameFolder& game) {
     bool clean = DeleteFolderTree(window, game.partial);
     std::error_code ec;
     fs::remove(platform::toPath(draftOf(game.journal)), ec);
+    fs::remove(platform::toPath(draftOf(game.applied)), ec);
     if (!pathTaken(game.journal))
         return recoverWithoutJournal(window, game) && clean;
     const auto id = readJournal(game);

@@ -37,11 +37,16 @@ struct GameFolder {
     std::string undo;     // the backup on its way back where the file system cannot exchange
     std::string trash;    // the previous backup on its way out
     std::string journal;  // the identity of the new folder while it is being swapped in
+    std::string applied;  // which profile each of `system` and the backup is (applied_record.h)
 
     // The `system` folder as the player wrote its game folder: with "\" when the folder
     // is written the Windows way.
     std::string shownSystem() const;
 };
+
+// The name a file of the game folder (journal, record) is written under before it
+// replaces `file`; recovery removes it.
+std::string draftOf(const std::string& file);
 
 // Where a game folder written in options.ini is on this machine: a relative or absolute
 // folder as it is; one written with a drive letter ("C:\Games\Game") through the Wine

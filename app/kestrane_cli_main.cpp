@@ -2,10 +2,12 @@
 //
 //   kestrane-cli list [--long]
 //   kestrane-cli save --systems DIR --game DIR --name NAME [--archive]
-//   kestrane-cli apply NAME
+//   kestrane-cli apply NAME [--save-changes | --discard-changes]
 //   kestrane-cli rename OLD NEW
 //   kestrane-cli delete NAME [--yes]
 //   kestrane-cli undo NAME
+//   kestrane-cli update NAME
+//   kestrane-cli status [NAME]
 //
 // "--" ends the options: the arguments after it are names, even when they begin with "-".
 // Exit status: 0 when the action reached its success message, 1 when it did not,
@@ -36,10 +38,12 @@ constexpr int kUsage = 2;
 const char* const kUsageText =
     "usage: kestrane-cli list [--long]\n"
     "       kestrane-cli save --systems DIR --game DIR --name NAME [--archive]\n"
-    "       kestrane-cli apply NAME\n"
+    "       kestrane-cli apply NAME [--save-changes | --discard-changes]\n"
     "       kestrane-cli rename OLD NEW\n"
     "       kestrane-cli delete NAME [--yes]\n"
     "       kestrane-cli undo NAME\n"
+    "       kestrane-cli update NAME\n"
+    "       kestrane-cli status [NAME]\n"
     "       (\"--\" before a name that begins with \"-\")\n";
 
 struct Arguments {
@@ -156,20 +160,43 @@ int run(int argc, char** argv) {
         window.archiveBox = args->has("archive");
         return SaveProfile(window, &archive) ? kDone : kNotDone;
     }
-    if (command == "apply" || command == "rename" || command == "delete" || command == "undo") {
-        auto args =
-            parse(argc, argv, {}, command == "delete" ? std::vector<std::string>{"yes"} : std::vector<std::string>{});
+    if (command == "status") {
+        auto args = parse(argc, argv, {});
+        if (!args || args->positional.size() > 1)
+            return kUsage;
+        static constexpr const char* kStates[] = {"-", "applied", "changed"};
+        for (const ProfileStatus& status : ProfileStatuses()) {
+            if (!args->positional.empty() && status.name != args->positional[0])
+                continue;
+            std::cout << status.name << '\t' << status.gameFolder << '\t'
+                      << (status.valid ? status.archived ? "1" : "0" : "") << '\t'
+                      << (status.valid ? kStates[int(status.state)] : "invalid") << '\n';
+        }
+        return kDone;
+    }
+    if (command == "apply" || command == "rename" || command == "delete" || command == "undo" || command == "update") {
+        const std::vector<std::string> flags = command == "delete" ? std::vector<std::string>{"yes"}
+                                               : command == "apply"
+                                                   ? std::vector<std::string>{"save-changes", "discard-changes"}
+                                                   : std::vector<std::string>{};
+        auto args = parse(argc, argv, {}, flags);
         const std::size_t wanted = command == "rename" ? 2 : 1;
-        if (!args || args->positional.size() != wanted)
+        if (!args || args->positional.size() != wanted || (args->has("save-changes") && args->has("discard-changes")))
             return kUsage;
         // The undo command is its own confirmation; a delete asks unless --yes.
         const bool yes = args->has("yes") || command == "undo";
         ConsoleWindow window(std::cout, yes ? ConsoleWindow::Answer::Yes : ConsoleWindow::Answer::Ask);
+        if (args->has("save-changes"))
+            window.presetChoice = Choice::Yes;
+        else if (args->has("discard-changes"))
+            window.presetChoice = Choice::No;
         if (!selectProfile(window, args->positional[0]))
             return kNotDone;
         bool done = false;
         if (command == "apply") {
             done = ApplyProfile(window, &archive);
+        } else if (command == "update") {
+            done = UpdateProfile(window, &archive);
         } else if (command == "undo") {
             done = UndoApply(window);
         } else if (command == "rename") {

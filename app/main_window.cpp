@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include "app/applied_marks.h"
+
 #include "app/application.h"
 #include "app/busy_window.h"
 #include "app/profile_archive.h"
@@ -20,7 +22,8 @@
 #include <QGuiApplication>
 #include <QListWidgetItem>
 #include <QMessageBox>
-#include <QShortcut>
+#include <QAction>
+#include <QMenu>
 #include <QWindow>
 
 #include <algorithm>
@@ -211,11 +214,34 @@ void TForm1::connectHandlers() {
     on(m_apply, [this] { runAction([this] { ApplyProfile(*this, m_profileArchive.get()); }); });
     on(m_delete, [this] { runAction([this] { DeleteProfile(*this); }); });
     connect(m_systemsField, &QLineEdit::textChanged, this, [this] { guarded([this] { gameFolderFill(); }); });
-    // Ctrl+Z in browse mode puts back the system folder the last apply replaced.
-    auto* undo = new QShortcut(QKeySequence::Undo, this);
-    connect(undo, &QShortcut::activated, this, [this] {
-        if (!m_actionRunning && m_apply->isEnabled())
-            guarded([this] { runAction([this] { UndoApply(*this); }); });
+    // The list's context menu, and its shortcuts in browse mode: Ctrl+S saves the game's
+    // current system folder back into the selected profile, Ctrl+Z puts back the system
+    // folder the last apply replaced.
+    auto browseAction = [this](const char* text, const QKeySequence& keys, std::function<void()> action) {
+        auto* a = new QAction(q(text), this);
+        a->setShortcut(keys);
+        a->setShortcutContext(Qt::WindowShortcut);
+        connect(a, &QAction::triggered, this, [this, action] {
+            if (!m_actionRunning && m_apply->isEnabled())
+                guarded([this, action] { runAction(action); });
+        });
+        addAction(a);
+        return a;
+    };
+    m_updateAction = browseAction(text::kUpdateFromGame, QKeySequence::Save,
+                                  [this] { UpdateProfile(*this, m_profileArchive.get()); });
+    m_undoAction = browseAction(text::kUndoMenu, QKeySequence::Undo, [this] { UndoApply(*this); });
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (m_actionRunning || !m_apply->isEnabled() || !m_list->itemAt(at))
+            return;
+        selectEntry(m_list->row(m_list->itemAt(at)));
+        QMenu menu(this);
+        menu.addAction(m_updateAction);
+        menu.addAction(m_undoAction);
+        m_contextMenu = &menu;
+        menu.exec(m_list->viewport()->mapToGlobal(at));
+        m_contextMenu = nullptr;
     });
 }
 
@@ -242,6 +268,8 @@ void TForm1::runAction(const std::function<void()>& action) {
         ~Reset() { flag = false; }
     } reset{m_actionRunning};
     action();
+    // An apply, undo or save-back moves the mark without reloading the list.
+    markAppliedProfiles(*m_list);
 }
 
 // --- modes ------------------------------------------------------------------------
@@ -374,6 +402,7 @@ void TForm1::setProfileEntries(const std::vector<std::string>& names) {
         auto* item = new QListWidgetItem(q(name), m_list);
         item->setSizeHint(QSize(0, kItemHeight));
     }
+    markAppliedProfiles(*m_list);
 }
 
 void TForm1::selectEntry(int index) {
@@ -396,6 +425,12 @@ void TForm1::showPlain(const std::string& text) {
 bool TForm1::askYesNo(const std::string& caption, const std::string& text) {
     return execMessageBox(this, QMessageBox::Question, q(caption), q(text), QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
+}
+
+Choice TForm1::askYesNoCancel(const std::string& caption, const std::string& text) {
+    const int answer = execMessageBox(this, QMessageBox::Question, q(caption), q(text),
+                                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    return answer == QMessageBox::Yes ? Choice::Yes : answer == QMessageBox::No ? Choice::No : Choice::Cancel;
 }
 
 void TForm1::pumpMessages() { QCoreApplication::processEvents(); }

@@ -6,6 +6,8 @@
 #include "app/profile_actions.h"
 #include "app/profile_window.h"
 
+#include <QAction>
+#include <QMenu>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -73,6 +75,7 @@ public:
     void showInformation(const std::string& text) override;
     void showPlain(const std::string& text) override;
     bool askYesNo(const std::string& caption, const std::string& text) override;
+    Choice askYesNoCancel(const std::string& caption, const std::string& text) override;
     void pumpMessages() override;
     void showBusyWindow() override;
     void hideBusyWindow() override;
@@ -100,6 +103,8 @@ public:
     controls::TXPGroupBox* controlPanel() const { return m_controlPanel; }
     controls::TXPGroupBox* settingsPanel() const { return m_settingsPanel; }
     archiver::TZipArchiver& archiver() const { return *m_archiver; }
+    // The list's context menu while it is open (tests answer it), else nullptr.
+    QMenu* contextMenu() const { return m_contextMenu; }
 
 protected:
     bool event(QEvent* event) override;
@@ -120,6 +125,9 @@ private:
     void cancelClick();
 
     controls::TXPListBox* m_list = nullptr;
+    QAction* m_updateAction = nullptr;
+    QAction* m_undoAction = nullptr;
+    QMenu* m_contextMenu = nullptr;
     controls::TXPGroupBox* m_controlPanel = nullptr;
     controls::TXPGroupBox* m_settingsPanel = nullptr;
     controls::TXPButton* m_add = nullptr;

@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 
 #include <algorithm>
+#include <ctime>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -36,6 +37,13 @@ public:
         if (m_shown) {
             m_shown = false;
             m_window.hideBusyWindow();
+        }
+    }
+    void show() {
+        if (!m_shown) {
+            m_shown = true;
+            m_window.showBusyWindow();
+            m_window.pumpMessages();
         }
     }
 
@@ -258,6 +266,75 @@ std::string packSystemsFolder(ProfileWindow& window, BusyWindowScope& busy, Prof
     busy.hide();
     window.showError(text::kPackFailed + *failed);
     return {};
+}
+
+// The entry of the record for `system` when it is this working directory's profile name.
+const AppliedEntry* appliedEntry(const AppliedRecord& record, const GameFolder& game, const std::string& name) {
+    const AppliedEntry* entry = record.of(game.system);
+    return entry && entry->name == name && entry->workingDirectory == workingDirectoryId() ? entry : nullptr;
+}
+
+// Records, before the exchange, that the assembled folder is the profile's; the line of
+// the folder it replaces stays, for the backup.
+void recordApply(const GameFolder& game, const ProfileFields& profile) {
+    AppliedRecord record = AppliedRecord::read(game);
+    const auto id = platform::fileIdentity(platform::toPath(game.fresh));
+    const auto fingerprint = folderFingerprint(game.fresh);
+    if (!id || !fingerprint)
+        throw ProfileError("Cannot find " + game.fresh);
+    std::vector<AppliedEntry> entries{
+        {*id, std::int64_t(std::time(nullptr)), *fingerprint, profile.archived, profile.name, workingDirectoryId()}};
+    if (const AppliedEntry* current = record.of(game.system))
+        entries.push_back(*current);
+    record.entries = std::move(entries);
+    record.write(game);
+}
+
+// The profile of this working directory that is in the game folder's `system` and whose
+// folder the game changed since, when it is still listed for that game folder.
+std::optional<ProfileFields> changedAppliedProfile(const ProfileListText& list, const GameFolder& game) {
+    const AppliedRecord record = AppliedRecord::read(game);
+    const AppliedEntry* entry = record.of(game.system);
+    if (!entry || entry->workingDirectory != workingDirectoryId() || !list.hasProfile(entry->name))
+        return std::nullopt;
+    std::string refusal;
+    const auto profile = profileOf(list, entry->name, refusal);
+    if (!profile || gameFolderOnDisk(profile->gameFolder) != game.folder)
+        return std::nullopt;
+    if (folderFingerprint(game.system) == entry->fingerprint)
+        return std::nullopt;
+    return profile;
+}
+
+// Replaces the profile's files with the game's current `system` folder, as a save does:
+// built in the staging place (copied, or packed straight from it), then exchanged for the
+// old files under the journal, the record's fingerprint updated last. Call with the game
+// folder locked and the profile applied there. Answers false after showing why.
+bool saveBackFromGame(ProfileWindow& window, ActionScope& scope, BusyWindowScope& busy, ProfileArchive* archive,
+                      const ProfileFields& profile, const GameFolder& game) {
+    AppliedRecord record = AppliedRecord::read(game);
+    AppliedEntry* applied = record.of(game.system);
+    const auto fingerprint = folderFingerprint(game.system);
+    if (!applied || applied != appliedEntry(record, game, profile.name) || !fingerprint) {
+        busy.hide();
+        window.showError("Сервер " + profile.name + text::kNotInGame);
+        return false;
+    }
+    const std::string work = scope.workFolder();
+    const std::string built = profile.archived
+                                  ? packSystemsFolder(window, busy, *archive, game.system, work, profile.name)
+                                  : copySystemsFolder(window, busy, game.system, work, profile.name);
+    if (built.empty())
+        return false; // shown
+    const std::string place = profile.archived ? profileArchivePath(profile.name) : profileFolder(profile.name);
+    scope.record({Journal::Action::Update, profile.name, {}, profile.archived, {}, {}});
+    if (pathTaken(place))
+        movePath(place, profile.archived ? ActionScope::movedArchive() : ActionScope::movedFolder());
+    movePath(built, place);
+    // The profile now holds what `system` held: the folder counts as unchanged again.
+    applied->fingerprint = *fingerprint;
+    record.write(game);
+    return true;
 }
 
 } // namespace
@@ -541,11 +618,29 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
     // A leftover that cannot be removed stops the apply before the game's folder changes.
     if (!recoverGameFolder(window, *game))
         return refuse(text::kBadGameFolder + profile->gameFolder);
+    // What the game changed in its `system` since its profile was applied would go with
+    // the next apply but one: the player decides first.
+    if (const auto changed = changedAppliedProfile(list, *game)) {
+        busy.hide();
+        const Choice choice =
+            window.askYesNoCancel(kApplicationTitle, "Папка system изменилась после применения сервера " +
+                                                         changed->name + ". Сохранить изменения в этот сервер?");
+        if (choice == Choice::Cancel)
+            return false;
+        busy.show();
+        if (choice == Choice::Yes) {
+            if (!saveBackFromGame(window, scope, busy, archive, *changed, *game))
+                return false;
+            if (!scope.finish())
+                return false; // shown; the save-back stands, the apply does not start
+        }
+    }
     scope.record({Journal::Action::Apply, name, {}, profile->archived, game->written, game->folder});
     if (auto error = assembleNewSystem(window, archive, *profile, *game)) {
         (void)DeleteFolderTree(window, game->partial); // what stays is shown and removed by the next action
         return refuse(*error);
     }
+    recordApply(*game, *profile);
     (void)swapInNewSystem(window, *game); // applied; a previous backup that stays was shown
     window.showInformation("Сервер " + name + " записан в папку " + game->shownSystem());
     busy.hide();
@@ -580,13 +675,83 @@ bool UndoApply(ProfileWindow& window) {
         window.showError(text::kNoBackup + profile->gameFolder);
         return false;
     }
-    if (!window.askYesNo(kApplicationTitle, text::kUndoQuestion))
+    const AppliedRecord record = AppliedRecord::read(*game);
+    const AppliedEntry* back = record.of(game->backup);
+    const std::string question =
+        back ? "Вернуть папку system сервера " + back->name + ", которая была до последнего применения?"
+             : std::string(text::kUndoQuestion);
+    if (!window.askYesNo(kApplicationTitle, question))
         return false;
     scope.record({Journal::Action::Apply, *selected, {}, profile->archived, game->written, game->folder});
     if (!swapWithBackup(window, *game))
         return false;
     window.showInformation("Папка " + game->shownSystem() + " возвращена");
     return true;
+}
+
+bool UpdateProfile(ProfileWindow& window, ProfileArchive* archive) {
+    const auto selected = selectedProfile(window);
+    if (!selected)
+        return false;
+    const std::string& name = *selected;
+    ActionScope scope(window);
+    if (!scope.ready())
+        return false;
+    const auto profile = profileOf(window, readListFile(), name);
+    if (!profile)
+        return false;
+    std::string refusal;
+    const auto game = gameFolderOf(*profile, refusal);
+    if (!game || !appliedEntry(AppliedRecord::read(*game), *game, name)) {
+        window.showError("Сервер " + name + text::kNotInGame);
+        return false;
+    }
+    if (profile->archived && archive == nullptr) {
+        window.showError(text::kFilesNotFound + name);
+        return false;
+    }
+    const auto gameLock = lockGameFolder(*game, refusal);
+    if (!gameLock) {
+        window.showError(refusal);
+        return false;
+    }
+    if (!recoverGameFolder(window, *game))
+        return false;
+    BusyWindowScope busy(window);
+    if (!saveBackFromGame(window, scope, busy, archive, *profile, *game))
+        return false;
+    (void)scope.finish(); // saved back: a staged file that stays was shown, the next action removes it
+    busy.hide();
+    window.showInformation("Сервер " + name + " обновлён из папки " + game->shownSystem());
+    return true;
+}
+
+std::vector<ProfileStatus> ProfileStatuses() {
+    std::vector<ProfileStatus> statuses;
+    for (const auto& line : readListFile().lines) {
+        ProfileStatus status;
+        const auto fields = parseProfileLine(line.text);
+        status.valid = fields && namesFiles(fields->name);
+        if (!status.valid) {
+            status.name = line.text.substr(0, line.text.find('\t'));
+            statuses.push_back(status);
+            continue;
+        }
+        status.name = fields->name;
+        status.gameFolder = fields->gameFolder;
+        status.archived = fields->archived;
+        if (const auto onDisk = gameFolderOnDisk(fields->gameFolder)) {
+            const GameFolder game(fields->gameFolder, *onDisk);
+            const AppliedRecord record = AppliedRecord::read(game);
+            if (const AppliedEntry* entry = appliedEntry(record, game, status.name)) {
+                status.appliedAt = entry->appliedAt;
+                status.state = folderFingerprint(game.system) == entry->fingerprint ? AppliedState::Applied
+                                                                                    : AppliedState::Changed;
+            }
+        }
+        statuses.push_back(status);
+    }
+    return statuses;
 }
 
 void RecoverInterruptedActions(ProfileWindow& window) {

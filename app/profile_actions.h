@@ -6,6 +6,7 @@
 // is hidden on every way out.
 #pragma once
 
+#include "app/applied_record.h"
 #include "app/profile_window.h"
 
 #include <optional>
@@ -59,6 +60,9 @@ inline constexpr const char* kNoBackup = "Нет сохранённой папк
 inline constexpr const char* kUndoQuestion = "Вернуть папку system, которая была до последнего применения?";
 inline constexpr const char* kDeleteQuestion = "Вы действительно хотите удалить запись?";
 inline constexpr const char* kDeleteCaption = "Удаление";
+inline constexpr const char* kNotInGame = " сейчас не в папке игры";
+inline constexpr const char* kUpdateFromGame = "Обновить сервер из папки игры";
+inline constexpr const char* kUndoMenu = "Вернуть прежнюю папку system";
 } // namespace text
 
 // True when name holds one of \ / : * ? " < > |, or a TAB or another control character.
@@ -75,11 +79,28 @@ std::string profileArchivePath(std::string_view name);
 bool SaveProfile(ProfileWindow& window, ProfileArchive* archive = nullptr);
 bool RenameProfile(ProfileWindow& window, ProfileArchive* archive = nullptr);
 bool DeleteProfile(ProfileWindow& window);
+// An apply that would replace a `system` folder changed since its profile was applied
+// asks first whether to save the changes back into that profile (Yes: saved back, then
+// applied; No: applied, the changed folder becoming the backup; Cancel: nothing).
 bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive = nullptr);
+// Replaces the selected profile's files with its game folder's current `system` folder,
+// as a whole or not at all; refused for a profile that is not the one applied there.
+bool UpdateProfile(ProfileWindow& window, ProfileArchive* archive = nullptr);
 // Puts back the `system` folder that the last apply to the selected profile's game
 // folder replaced, after asking kUndoQuestion; the current one becomes the backup, so a
 // second undo redoes.
 bool UndoApply(ProfileWindow& window);
+
+// One line of options.ini as the list and `kestrane-cli status` describe it.
+struct ProfileStatus {
+    std::string name;       // the line's text before its first TAB for a damaged line
+    std::string gameFolder; // as written
+    bool archived = false;
+    bool valid = false; // name TAB folder TAB flag, with a name files may have
+    AppliedState state = AppliedState::NotApplied;
+    std::int64_t appliedAt = 0; // when state is not NotApplied
+};
+std::vector<ProfileStatus> ProfileStatuses();
 
 // Finishes or undoes what an interrupted action left, in the working directory and in
 // the game folders of the listed profiles. Does nothing while another copy of Kestrane

@@ -8,6 +8,9 @@
 
 namespace kestrane {
 
+// The answer to a Yes/No/Cancel question.
+enum class Choice { Yes, No, Cancel };
+
 class ProfileWindow {
 public:
     virtual ~ProfileWindow() = default;
@@ -32,6 +35,8 @@ public:
     virtual void showInformation(const std::string& text) = 0;
     virtual void showPlain(const std::string& text) = 0;
     virtual bool askYesNo(const std::string& caption, const std::string& text) = 0;
+    // A Yes/No/Cancel question with the question icon.
+    virtual Choice askYesNoCancel(const std::string& caption, const std::string& text) = 0;
 
     // Processes every waiting window message and returns when the queue is empty.
     virtual void pumpMessages() = 0;

@@ -139,7 +139,8 @@ def expect_profiles(wd, sources, before_lines, changed):
         if line.split("\t")[0] not in changed:
             check(line in lines, "line lost: %r" % line)
     for name, archived in names.items():
-        check(profile_state(wd, name, archived) == sources[name],
+        # A save-back leaves the profile as it was or as the game's folder was.
+        check(profile_state(wd, name, archived) in sources[name],
               "listed profile %s is not complete" % name)
     for candidate in changed:
         if candidate not in names:
@@ -160,7 +161,29 @@ ACTIONS = {
     "rename": (["rename", "A", "B"], {"A", "B"}, None),
     "rename-archive": (["rename", "Z", "Y"], {"Z", "Y"}, None),
     "undo": (["undo", "A"], set(), "undo"),
+    "update": (["update", "A"], {"A"}, None),
+    "apply-save": (["apply", "Z", "--save-changes"], {"A"}, "Z"),
 }
+
+# The game writes into its `system` folder after A was applied: what update and an apply
+# that saves back keep.
+GAME_WRITES = ("keys.ini", b"bound by the player")
+
+
+def prepare(action, wd, system):
+    if action in ("undo", "update", "apply-save"):
+        check(cli("apply", "A", cwd=wd).returncode == 0, "apply before " + action)
+    if action in ("update", "apply-save"):
+        with open(os.path.join(system, GAME_WRITES[0]), "wb") as f:
+            f.write(GAME_WRITES[1])
+
+
+def status_of(wd, name):
+    for line in cli("status", cwd=wd).stdout.splitlines():
+        fields = line.split("\t")
+        if fields[0] == name:
+            return fields[3]
+    return None
 
 
 def trial(template_root, sources, action, delay):
@@ -170,8 +193,7 @@ def trial(template_root, sources, action, delay):
         shutil.copytree(template_root, root, dirs_exist_ok=True, symlinks=True)
         wd = os.path.join(root, "wd")
         system = os.path.join(root, "game", "system")
-        if action == "undo":
-            check(cli("apply", "A", cwd=wd).returncode == 0, "apply before undo")
+        prepare(action, wd, system)
         old_system = tree(system)
         old_backup = tree(system + ".kestrane-backup")
         before_lines = read_lines(wd)
@@ -184,12 +206,21 @@ def trial(template_root, sources, action, delay):
 
         r = cli("list", cwd=wd)   # every run settles what an interrupted one left
         check(r.returncode == 0, "list after the kill: " + r.stdout)
-        expected = dict(sources)
+        expected = {name: [t] for name, t in sources.items()}
         if action == "rename":
-            expected["B"] = sources["A"]
+            expected["B"] = expected["A"]
         if action == "rename-archive":
-            expected["Y"] = sources["Z"]
+            expected["Y"] = expected["Z"]
+        if action in ("update", "apply-save"):
+            expected["A"] = [sources["A"], old_system]
         names = expect_profiles(wd, expected, before_lines, changed)
+        if action == "update":
+            # Not saved back: the record must still call the folder changed.
+            check(profile_state(wd, "A", False) == old_system or status_of(wd, "A") == "changed",
+                  "update undone but A's folder not reported changed")
+        if action == "apply-save" and tree(system) == sources["Z"]:
+            check(profile_state(wd, "A", False) == old_system, "applied Z before A was saved back")
+            check(tree(system + ".kestrane-backup") == old_system, "the changed folder is not the backup")
 
         now = tree(system)
         if applied == "undo":
@@ -201,7 +232,7 @@ def trial(template_root, sources, action, delay):
             check(now == old_system or now == sources[applied], "system is neither the old tree nor " + applied)
         else:
             check(now == old_system, "system changed by " + action)
-        for leftover in ("partial", "new", "old", "undo", "trash", "journal", "journal-new"):
+        for leftover in ("partial", "new", "old", "undo", "trash", "journal", "journal-new", "applied-new"):
             check(not os.path.exists(system + ".kestrane-" + leftover), "leftover " + leftover)
         for path, data in PLAYER_FILES.items():
             with open(os.path.join(root, path), "rb") as f:
@@ -211,7 +242,7 @@ def trial(template_root, sources, action, delay):
         for name in sorted(set(names) & (changed | {applied})):
             r = cli("apply", "--", name, cwd=wd)
             check(r.returncode == 0, "apply %s after the kill: %s" % (name, r.stdout))
-            check(tree(system) == sources.get(name, expected.get(name)), "apply %s installed other files" % name)
+            check(tree(system) == profile_state(wd, name, names[name]), "apply %s installed other files" % name)
         return proc.returncode == -signal.SIGKILL
     finally:
         shutil.rmtree(root, ignore_errors=True)
@@ -245,8 +276,7 @@ def main():
             for _ in range(3):
                 trial_root = tempfile.mkdtemp(prefix="kestrane-crash-time-")
                 shutil.copytree(base, trial_root, dirs_exist_ok=True, symlinks=True)
-                if action == "undo":
-                    cli("apply", "A", cwd=os.path.join(trial_root, "wd"))
+                prepare(action, os.path.join(trial_root, "wd"), os.path.join(trial_root, "game", "system"))
                 os.sync()
                 spans.append(timed(lambda: cli(*args, cwd=os.path.join(trial_root, "wd"))))
                 shutil.rmtree(trial_root, ignore_errors=True)

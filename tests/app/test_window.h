@@ -47,6 +47,11 @@ public:
         events.push_back("Ask: " + caption + ": " + text);
         return answerYes;
     }
+    Choice choice = Choice::No; // the answer to Yes/No/Cancel questions
+    Choice askYesNoCancel(const std::string& caption, const std::string& text) override {
+        events.push_back("Ask: " + caption + ": " + text);
+        return choice;
+    }
     void pumpMessages() override { ++pumps; }
     void showBusyWindow() override {
         busyVisible = true;

@@ -1,0 +1,112 @@
+// Which profile is in the game, what the game changed since, and the save-back that keeps
+// it: the record through apply, undo and redo, the question before an apply, `update`.
+#include "app/action_scope.h"
+#include "app/applied_record.h"
+#include "tests/support/run_command.h"
+#include "transaction_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// "name=state" for every line of options.ini, as `kestrane-cli status` reports them.
+Events states() {
+    static constexpr const char* kNames[] = {"-", "applied", "changed"};
+    Events out;
+    for (const ProfileStatus& status : ProfileStatuses())
+        out.push_back(status.name + "=" + (status.valid ? kNames[int(status.state)] : "invalid"));
+    return out;
+}
+
+} // namespace
+
+class AppliedProfiles : public Transactions {
+protected:
+    void SetUp() override {
+        Transactions::SetUp();
+        writeFile(outside("other/z.ini"), "z");
+        ASSERT_TRUE(save("Alpha"));
+        ASSERT_TRUE(saveAs("Packed", true, outside("other").string(), game)) << ::testing::PrintToString(window.events);
+    }
+    // The game writes its own settings while it runs.
+    void gameWrites() { writeFile(outside("game/system/keys.ini"), "bound"); }
+    bool update(const std::string& name) {
+        return onSelected(name, [&] { return UpdateProfile(window, archive); });
+    }
+    Events packedProfile() {
+        fs::remove_all(outside("unpacked"));
+        zipArchive.unpack(window, "Packed.zip", "Packed", outside("unpacked").string());
+        return treeListing(outside("unpacked/Packed"));
+    }
+};
+
+TEST_F(AppliedProfiles, theRecordFollowsApplyUndoAndRedo) {
+    EXPECT_EQ(states(), (Events{"Alpha=-", "Packed=-"}));
+    ASSERT_TRUE(apply("Alpha"));
+    EXPECT_EQ(states(), (Events{"Alpha=applied", "Packed=-"}));
+    gameWrites();
+    EXPECT_EQ(states(), (Events{"Alpha=changed", "Packed=-"}));
+    window.choice = Choice::No;
+    ASSERT_TRUE(apply("Packed"));
+    EXPECT_EQ(states(), (Events{"Alpha=-", "Packed=applied"}));
+    // The undo's question names the profile whose folder comes back.
+    ASSERT_TRUE(undo("Packed"));
+    EXPECT_EQ(window.events.front(),
+              "Ask: kestrane: Вернуть папку system сервера Alpha, которая была до последнего применения?");
+    EXPECT_EQ(states(), (Events{"Alpha=changed", "Packed=-"}));
+    ASSERT_TRUE(undo("Packed")); // redo
+    EXPECT_EQ(states(), (Events{"Alpha=-", "Packed=applied"}));
+}
+
+TEST_F(AppliedProfiles, anApplyOverAChangedFolderAsksFirst) {
+    const std::string question = "Ask: kestrane: Папка system изменилась после применения сервера Alpha. Сохранить "
+                                 "изменения в этот сервер?";
+    const struct {
+        Choice choice;
+        bool applied;       // Packed is in the game afterwards
+        bool savedBack;     // Alpha holds the game's change afterwards
+    } cases[] = {{Choice::Cancel, false, false}, {Choice::No, true, false}, {Choice::Yes, true, true}};
+    const std::string list = readFile("options.ini");
+    for (const auto& c : cases) {
+        window.choice = Choice::No;
+        ASSERT_TRUE(apply("Alpha"));
+        gameWrites();
+        const auto changed = system();
+        window.choice = c.choice;
+        EXPECT_EQ(apply("Packed"), c.applied) << int(c.choice);
+        EXPECT_EQ(std::count(window.events.begin(), window.events.end(), question), 1) << int(c.choice);
+        EXPECT_EQ(system(), c.applied ? packedProfile() : changed) << int(c.choice);
+        EXPECT_EQ(treeListing("Alpha"), c.savedBack ? changed : treeListing(outside("src"))) << int(c.choice);
+        if (c.applied) { // the changed folder is the backup, whichever the answer
+            EXPECT_EQ(treeListing(outside("game/system.kestrane-backup")), changed) << int(c.choice);
+        }
+        EXPECT_EQ(readFile("options.ini"), list);
+        fs::remove_all("Alpha");
+        fs::copy(outside("src"), "Alpha", fs::copy_options::recursive);
+    }
+}
+
+TEST_F(AppliedProfiles, saveBackReplacesTheAppliedProfileAndNoOther) {
+    window.choice = Choice::No;
+    ASSERT_TRUE(apply("Packed"));
+    gameWrites();
+    const std::string list = readFile("options.ini");
+    EXPECT_FALSE(update("Alpha"));
+    EXPECT_EQ(window.events, Events{"Error: Сервер Alpha сейчас не в папке игры"});
+    EXPECT_EQ(treeListing("Alpha"), treeListing(outside("src")));
+
+    ASSERT_TRUE(update("Packed"));
+    EXPECT_EQ(window.events.back(), "Information: Сервер Packed обновлён из папки " + game + "/system");
+    EXPECT_EQ(packedProfile(), system());
+    EXPECT_EQ(readFile("options.ini"), list);
+    EXPECT_EQ(states(), (Events{"Alpha=-", "Packed=applied"}));
+    EXPECT_FALSE(fs::exists(kStagingFolder));
+}
+
+TEST_F(AppliedProfiles, statusReportsEveryLineAndAnInvalidOne) {
+    ASSERT_TRUE(apply("Alpha"));
+    writeFile("options.ini", readFile("options.ini") + "damaged line\r\n");
+    const auto run = kestrane::testing::runCommand(std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli status");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Alpha\t" + game + "\t0\tapplied\nPacked\t" + game + "\t1\t-\ndamaged line\t\t\tinvalid\n");
+}
