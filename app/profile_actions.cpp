@@ -309,17 +309,15 @@ std::optional<ProfileFields> changedAppliedProfile(const ProfileListText& list, 
 // Replaces the profile's files with the game's current `system` folder, as a save does:
 // built in the staging place (copied, or packed straight from it), then exchanged for the
 // old files under the journal, the record's fingerprint updated last. Call with the game
-// folder locked and the profile applied there. Answers false after showing why.
+// folder locked and the profile applied there (the caller has checked the record).
+// Answers false after showing why.
 bool saveBackFromGame(ProfileWindow& window, ActionScope& scope, BusyWindowScope& busy, ProfileArchive* archive,
                       const ProfileFields& profile, const GameFolder& game) {
     AppliedRecord record = AppliedRecord::read(game);
     AppliedEntry* applied = record.of(game.system);
     const auto fingerprint = folderFingerprint(game.system);
-    if (!applied || applied != appliedEntry(record, game, profile.name) || !fingerprint) {
-        busy.hide();
-        window.showError("Сервер " + profile.name + text::kNotInGame);
-        return false;
-    }
+    if (!applied || !fingerprint)
+        throw ProfileError("Cannot read " + game.system);
     const std::string work = scope.workFolder();
     const std::string built = profile.archived
                                   ? packSystemsFolder(window, busy, *archive, game.system, work, profile.name)
@@ -702,7 +700,7 @@ bool UpdateProfile(ProfileWindow& window, ProfileArchive* archive) {
         return false;
     std::string refusal;
     const auto game = gameFolderOf(*profile, refusal);
-    if (!game || !appliedEntry(AppliedRecord::read(*game), *game, name)) {
+    if (!game || !platform::folderExists(platform::toPath(game->system))) {
         window.showError("Сервер " + name + text::kNotInGame);
         return false;
     }
@@ -717,6 +715,12 @@ bool UpdateProfile(ProfileWindow& window, ProfileArchive* archive) {
     }
     if (!recoverGameFolder(window, *game))
         return false;
+    // Only the profile whose files are in the game: a save-back never puts one server's
+    // files into another's profile.
+    if (!appliedEntry(AppliedRecord::read(*game), *game, name)) {
+        window.showError("Сервер " + name + text::kNotInGame);
+        return false;
+    }
     BusyWindowScope busy(window);
     if (!saveBackFromGame(window, scope, busy, archive, *profile, *game))
         return false;

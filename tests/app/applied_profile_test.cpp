@@ -44,6 +44,13 @@ TEST_F(AppliedProfiles, theRecordFollowsApplyUndoAndRedo) {
     EXPECT_EQ(states(), (Events{"Alpha=-", "Packed=-"}));
     ASSERT_TRUE(apply("Alpha"));
     EXPECT_EQ(states(), (Events{"Alpha=applied", "Packed=-"}));
+    // A file rewritten in place, its size unchanged, is a change too.
+    const fs::path rewritten = outside("game/system/a.ini");
+    const auto written = fs::last_write_time(rewritten);
+    fs::last_write_time(rewritten, written - std::chrono::hours(1));
+    EXPECT_EQ(states(), (Events{"Alpha=changed", "Packed=-"}));
+    fs::last_write_time(rewritten, written);
+    EXPECT_EQ(states(), (Events{"Alpha=applied", "Packed=-"}));
     gameWrites();
     EXPECT_EQ(states(), (Events{"Alpha=changed", "Packed=-"}));
     window.choice = Choice::No;
@@ -59,12 +66,13 @@ TEST_F(AppliedProfiles, theRecordFollowsApplyUndoAndRedo) {
 }
 
 TEST_F(AppliedProfiles, anApplyOverAChangedFolderAsksFirst) {
-    const std::string question = "Ask: kestrane: Папка system изменилась после применения сервера Alpha. Сохранить "
-                                 "изменения в этот сервер?";
+    const std::string question =
+        "Ask: kestrane: Папка system изменилась после применения сервера Alpha. Сохранить "
+        "изменения в этот сервер?";
     const struct {
         Choice choice;
-        bool applied;       // Packed is in the game afterwards
-        bool savedBack;     // Alpha holds the game's change afterwards
+        bool applied;   // Packed is in the game afterwards
+        bool savedBack; // Alpha holds the game's change afterwards
     } cases[] = {{Choice::Cancel, false, false}, {Choice::No, true, false}, {Choice::Yes, true, true}};
     const std::string list = readFile("options.ini");
     for (const auto& c : cases) {
