@@ -613,9 +613,12 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
     const auto gameLock = lockGameFolder(*game, refusal);
     if (!gameLock)
         return refuse(refusal);
-    // A leftover that cannot be removed stops the apply before the game's folder changes.
-    if (!recoverGameFolder(window, *game))
-        return refuse(text::kBadGameFolder + profile->gameFolder);
+    // A leftover that cannot be removed (shown with its path and reason) stops the apply
+    // before the game's folder changes.
+    if (!recoverGameFolder(window, *game)) {
+        busy.hide();
+        return false;
+    }
     // What the game changed in its `system` since its profile was applied would go with
     // the next apply but one: the player decides first.
     if (const auto changed = changedAppliedProfile(list, *game)) {

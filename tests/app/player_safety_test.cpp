@@ -243,3 +243,15 @@ TEST_F(PlayerSafety, dataIsOnDiskBeforeARenamePublishesIt) {
         EXPECT_GE(copied, 0) << action.args;
     }
 }
+
+TEST_F(PlayerSafety, aLeftoverThatCannotBeRemovedStopsTheActionAndSaysWhy) {
+    const std::string stuck = std::string(kStagingFolder) + "/work/stuck.txt";
+    writeFile(stuck, "x");
+    if (std::system(("chattr +i '" + stuck + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "this file system cannot mark a file immutable";
+    EXPECT_FALSE(save("Main"));
+    std::system(("chattr -i '" + stuck + "'").c_str());
+    EXPECT_EQ(window.events, Events{"Plain: Could NOT delete " + stuck + ": Operation not permitted"});
+    EXPECT_FALSE(ProfileListExists());
+    EXPECT_FALSE(fs::exists("Main"));
+}
