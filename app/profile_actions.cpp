@@ -199,6 +199,20 @@ std::optional<platform::FileLock> lockGameFolder(const GameFolder& game, std::st
     return lock;
 }
 
+// The game folder's lock with what an interrupted apply left there settled; nullopt after
+// showing why not.
+std::optional<platform::FileLock> settledGameFolder(ProfileWindow& window, const GameFolder& game) {
+    std::string refusal;
+    auto lock = lockGameFolder(game, refusal);
+    if (!lock) {
+        window.showError(refusal);
+        return std::nullopt;
+    }
+    if (!recoverGameFolder(window, game))
+        return std::nullopt;
+    return lock;
+}
+
 // Builds the complete new `system` folder as game.fresh, from the profile folder or
 // straight out of the profile archive; answers the error to show when it cannot.
 std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchive* archive,
@@ -665,12 +679,8 @@ bool UndoApply(ProfileWindow& window) {
         window.showError(text::kNoBackup + profile->gameFolder);
         return false;
     }
-    const auto gameLock = lockGameFolder(*game, refusal);
-    if (!gameLock) {
-        window.showError(refusal);
-        return false;
-    }
-    if (!recoverGameFolder(window, *game))
+    const auto gameLock = settledGameFolder(window, *game);
+    if (!gameLock)
         return false;
     if (!pathTaken(game->backup)) {
         window.showError(text::kNoBackup + profile->gameFolder);
@@ -711,12 +721,8 @@ bool UpdateProfile(ProfileWindow& window, ProfileArchive* archive) {
         window.showError(text::kFilesNotFound + name);
         return false;
     }
-    const auto gameLock = lockGameFolder(*game, refusal);
-    if (!gameLock) {
-        window.showError(refusal);
-        return false;
-    }
-    if (!recoverGameFolder(window, *game))
+    const auto gameLock = settledGameFolder(window, *game);
+    if (!gameLock)
         return false;
     // Only the profile whose files are in the game: a save-back never puts one server's
     // files into another's profile.
