@@ -39,7 +39,9 @@ QImage decodePicture() {
 } // namespace
 
 TForm2::TForm2(QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Window | Qt::FramelessWindowHint), m_mainWindow(mainWindow) {
+    // A dialog of the main window, not a window of its own: the window manager keeps an
+    // owned window above its owner, also when a click raises the owner while an action runs.
+    : QWidget(mainWindow, Qt::Dialog | Qt::FramelessWindowHint), m_mainWindow(mainWindow) {
     setFixedSize(kClientWidth, kClientHeight);
     setFont(defaultUiFont());
     m_picture = decodePicture();
