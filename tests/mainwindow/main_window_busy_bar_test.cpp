@@ -59,6 +59,8 @@ struct LargeFile {
     bool archived;
 };
 
+void PrintTo(const LargeFile& file, std::ostream* out) { *out << file.name; }
+
 class BusyBar : public MainWindowTest, public ::testing::WithParamInterface<LargeFile> {};
 
 TEST_P(BusyBar, isPaintedAtLeastEvery100MsThroughOneLargeFile) {

@@ -42,6 +42,8 @@ protected:
 
 enum class Action { save, apply };
 
+void PrintTo(Action action, std::ostream* out) { *out << (action == Action::save ? "save" : "apply"); }
+
 class ClickWhileBusy : public MainWindowOnScreen, public ::testing::WithParamInterface<Action> {};
 
 // While the busy window shows, the user clicks the first entry of the list: the window
