@@ -4,6 +4,8 @@
 #include "app/jpeg_decoder.h"
 #include "controls/system_colours.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPainter>
@@ -39,7 +41,9 @@ QImage decodePicture() {
 } // namespace
 
 TForm2::TForm2(QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Window | Qt::FramelessWindowHint), m_mainWindow(mainWindow) {
+    // A dialog of the main window, not a window of its own: the window manager keeps an
+    // owned window above its owner, also when a click raises the owner while an action runs.
+    : QWidget(mainWindow, Qt::Dialog | Qt::FramelessWindowHint), m_mainWindow(mainWindow) {
     setFixedSize(kClientWidth, kClientHeight);
     setFont(defaultUiFont());
     m_picture = decodePicture();
@@ -60,7 +64,16 @@ void TForm2::showBusy() {
     activateWindow();
 }
 
-void TForm2::hideBusy() { hide(); }
+void TForm2::hideBusy() {
+    // A window manager still activating the window when it goes can leave Qt believing the
+    // hidden window active, and the main window would then never take the activation back
+    // (X under Openbox does so after a save of a few milliseconds): the activation is let
+    // arrive first, for a moment at most.
+    QDeadlineTimer deadline(kActivationWaitMs);
+    while (isVisible() && QGuiApplication::focusWindow() != windowHandle() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    hide();
+}
 
 void TForm2::FormActivate() { m_directionUp = true; }
 

@@ -21,13 +21,16 @@ public:
     static constexpr int kClientHeight = 151;
     static constexpr int kTimerIntervalMs = 40;
     static constexpr int kStep = 3;
+    // How long hiding waits for an activation the window manager has not delivered yet.
+    static constexpr int kActivationWaitMs = 250;
 
     // Created hidden. The window is centred over `mainWindow` the first time it is shown
     // (over the screen when there is none) and stays at that place afterwards.
     explicit TForm2(QWidget* mainWindow = nullptr);
 
-    // Plain show and hide for the profile actions. Showing asks for activation, so that
-    // FormActivate also runs without a window manager.
+    // Show and hide for the profile actions. Showing asks for activation, so that
+    // FormActivate also runs without a window manager; hiding lets that activation arrive
+    // first (kActivationWaitMs at most), pumping messages meanwhile.
     void showBusy();
     void hideBusy();
 

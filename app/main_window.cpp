@@ -16,7 +16,11 @@
 #include "controls/xp_group_box.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -64,18 +68,29 @@ TLabel* label(QWidget* parent, const char* caption, int left, int top, int width
     return l;
 }
 
-// Room a title bar needs beside its caption: the window's icon and its three boxes.
-constexpr int kTitleBarReserve = 100;
+// Room a title bar needs beside its caption: the window's icon, up to three boxes and
+// the frame's edges and gaps, at the sizes window managers' themes draw them.
+constexpr int kTitleBarReserve = 140;
+
+// How wide a window manager's title bar draws the caption. The manager draws it in its own
+// font, which the program cannot ask for: the widest of the windows' font, the desktop's
+// title font and the 9 point sans serif common on X desktops, all bold, stands in for it.
+int titleTextWidth(const QString& caption, const QFont& windowFont) {
+    int width = 0;
+    for (QFont font : {windowFont, QFontDatabase::systemFont(QFontDatabase::TitleFont), QFont("Sans", 9)}) {
+        font.setBold(true);
+        width = std::max(width, QFontMetrics(font).horizontalAdvance(caption));
+    }
+    return width;
+}
 
 // A modal message box over the window; returns the button chosen. Qt sizes a box by its
-// text alone, which would leave the caption of a box with a short text cut to "I…" in the
-// title bar: the box is made at least as wide as its caption needs.
+// text and buttons alone, which would leave the caption of a box with a short text cut to
+// "Infor…tion" in the title bar: the box is made at least as wide as its caption needs.
 int execMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
                    QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, caption, text, buttons, parent);
-    QFont titleFont = box.font();
-    titleFont.setBold(true);
-    const int width = QFontMetrics(titleFont).horizontalAdvance(caption) + kTitleBarReserve;
+    const int width = titleTextWidth(caption, box.font()) + kTitleBarReserve;
     if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
         grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
                       grid->columnCount());
@@ -117,8 +132,8 @@ archiver::TZAOverwriteAnswer askOverwrite(QWidget* parent, const std::string& qu
 
 void TForm1::setFolderPicker(FolderPicker picker) { folderPicker() = std::move(picker); }
 
-QString TForm1::pickFolderWithDialog(QWidget* parent, const QString& title) {
-    return QFileDialog::getExistingDirectory(parent, title);
+QString TForm1::pickFolderWithDialog(QWidget* parent, const QString& title, const QString& startFolder) {
+    return QFileDialog::getExistingDirectory(parent, title, startFolder);
 }
 
 TForm1::TForm1(QWidget* parent)
@@ -134,6 +149,10 @@ TForm1::TForm1(QWidget* parent)
     setPalette(pal);
     setAutoFillBackground(true);
     resize(kClientWidth, kClientHeight);
+    // The window has no maximise button, but some window managers offer one anyway (and
+    // maximise on a double click on the title bar); the controls sit at fixed places, so
+    // the window never grows beyond its design size. It stays resizable below it.
+    setMaximumSize(kClientWidth, kClientHeight);
 
     m_archiver->Prompts.askFailure = [this](const std::string& message, bool allowRetry) {
         return askFailure(this, message, allowRetry);
@@ -148,6 +167,7 @@ TForm1::TForm1(QWidget* parent)
         if (now != nullptr && now != windowHandle())
             m_lastOtherActive = now;
     });
+    watchProfileList();
 }
 
 TForm1::~TForm1() = default;
@@ -262,19 +282,78 @@ void TForm1::runAction(const std::function<void()>& action) {
     // The actions pump messages; a click that arrives meanwhile must not start another.
     if (m_actionRunning)
         return;
-    m_actionRunning = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{m_actionRunning};
-    action();
+    std::exception_ptr failure;
+    {
+        // The user's clicks and keys reach no control of this window until the action is
+        // over; paint events, the busy window and message boxes go on as usual.
+        m_actionRunning = true;
+        qApp->installEventFilter(this);
+        struct Reset {
+            TForm1& form;
+            ~Reset() {
+                qApp->removeEventFilter(&form);
+                form.m_actionRunning = false;
+            }
+        } reset{*this};
+        try {
+            action();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
     // An apply, undo or save-back moves the mark without reloading the list.
     markAppliedProfiles(*m_list);
+    if (std::exchange(m_activationPending, false))
+        guarded([this] { FormActivate(); });
+    if (m_listStale)
+        m_listChanged.start();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (!m_actionRunning)
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::Enter:
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+    case QEvent::InputMethod:
+        break;
+    default:
+        return false; // leaving a control still ends its hot look
+    }
+    // Events reach the window's native window first, then its widgets; both are stopped.
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    if (watched != windowHandle() && (widget == nullptr || widget->window() != this))
+        return false;
+    // An accepted override keeps a shortcut such as Ctrl+Z from firing.
+    event->accept();
+    return true;
 }
 
 // --- modes ------------------------------------------------------------------------
 
 void TForm1::SetWindowMode(bool browse) {
+    m_browseMode = browse;
     for (QWidget* w : std::initializer_list<QWidget*>{m_list, m_apply, m_add, m_delete, m_rename, m_exit})
         w->setEnabled(browse);
     for (QWidget* w :
@@ -315,7 +394,12 @@ bool TForm1::event(QEvent* e) {
         // one active: no handle, and no window that has gone since, ever counts as it.
         const QWindow* busyHandle = m_busy != nullptr ? m_busy->windowHandle() : nullptr;
         const bool fromBusy = busyHandle != nullptr && m_lastOtherActive == busyHandle;
-        if (!m_activatedOnce || fromBusy) {
+        if (m_activatedOnce && fromBusy && m_actionRunning) {
+            // A click on this window while the busy window shows: it counts, but the mode
+            // and the list change only once the action is over.
+            m_lastOtherActive = nullptr;
+            m_activationPending = true;
+        } else if (!m_activatedOnce || fromBusy) {
             // At start-up, what an interrupted run left is settled before the list is read.
             if (!m_activatedOnce)
                 guarded([this] { RecoverInterruptedActions(*this); });
@@ -329,6 +413,15 @@ bool TForm1::event(QEvent* e) {
         return true;
     }
     return QWidget::event(e);
+}
+
+void TForm1::changeEvent(QEvent* e) {
+    QWidget::changeEvent(e);
+    // A window manager that maximises the window regardless of its size hint is answered
+    // by restoring it: the window keeps its design size and place.
+    if (e->type() == QEvent::WindowStateChange && (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        QTimer::singleShot(0, this,
+                           [this] { setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen)); });
 }
 
 // --- handlers ---------------------------------------------------------------------
@@ -359,14 +452,85 @@ void TForm1::cancelClick() {
     SetWindowMode(true);
     m_renameFlag = false;
     ClearEntryFields();
+    if (m_listStale)
+        followProfileList();
     selectFirstEntry(*this);
 }
 
+QString TForm1::pickerStartFolder(const TXPEdit* field) const {
+    const QString text = field->text();
+    if (!text.isEmpty()) {
+        // A relative text names a folder below the working directory, as the actions read it.
+        QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(text));
+        while (!QFileInfo(folder).isDir()) {
+            const QString parent = QFileInfo(folder).path();
+            if (parent == folder)
+                break;
+            folder = parent;
+        }
+        if (QFileInfo(folder).isDir())
+            return folder;
+    }
+    if (!m_lastPicked.isEmpty() && QFileInfo(m_lastPicked).isDir())
+        return m_lastPicked;
+    return QDir::homePath();
+}
+
 void TForm1::pickFolder(TXPEdit* field, QWidget* nextFocus) {
-    const QString path = folderPicker()(this, QString::fromUtf8(kPickerTitle));
-    if (!path.isEmpty())
+    const QString path = folderPicker()(this, QString::fromUtf8(kPickerTitle), pickerStartFolder(field));
+    if (!path.isEmpty()) {
+        m_lastPicked = path;
         field->setText(path);
+    }
     nextFocus->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm1::watchProfileList() {
+    // options.ini is replaced by a rename, which ends a watch on the file itself: the
+    // working directory is watched for the rename and the file for writes in place.
+    auto* watcher = new QFileSystemWatcher(this);
+    const QString file = QDir::current().absoluteFilePath(QString::fromUtf8(kProfileListFile));
+    watcher->addPath(QDir::currentPath());
+    auto watchFile = [watcher, file] {
+        if (!watcher->files().contains(file) && QFileInfo::exists(file))
+            watcher->addPath(file);
+    };
+    watchFile();
+    // A burst of changes (a save writes the staging place, the archive and the list) is
+    // read once, after it has settled.
+    m_listChanged.setSingleShot(true);
+    m_listChanged.setInterval(100);
+    connect(watcher, &QFileSystemWatcher::directoryChanged, &m_listChanged, qOverload<>(&QTimer::start));
+    connect(watcher, &QFileSystemWatcher::fileChanged, &m_listChanged, qOverload<>(&QTimer::start));
+    connect(&m_listChanged, &QTimer::timeout, this, [this, watchFile] {
+        watchFile();
+        followProfileList();
+    });
+}
+
+void TForm1::followProfileList() {
+    if (m_actionRunning || !m_browseMode) {
+        m_listStale = true;
+        return;
+    }
+    m_listStale = false;
+    std::vector<std::string> names;
+    try {
+        if (ProfileListExists())
+            names = LoadProfileList();
+    } catch (const std::exception&) {
+        return; // a list that cannot be read now is reported by the next action that needs it
+    }
+    if (names == profileEntries())
+        return;
+    const int selected = SelectedIndex();
+    const std::string kept = selected >= 0 ? m_list->item(selected)->text().toStdString() : std::string();
+    setProfileEntries(names);
+    const auto at = std::find(names.begin(), names.end(), kept);
+    if (!kept.empty() && at != names.end())
+        selectEntry(int(at - names.begin()));
+    else
+        selectFirstEntry(*this);
 }
 
 void TForm1::gameFolderFill() {

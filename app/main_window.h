@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -51,10 +52,14 @@ public:
     TForm2* busyWindow() const { return m_busy; }
 
     // Replaces the folder dialog; tests answer it with a path, or an empty text for Cancel.
-    using FolderPicker = std::function<QString(QWidget* parent, const QString& title)>;
+    // `startFolder` is the folder the dialog opens at.
+    using FolderPicker = std::function<QString(QWidget* parent, const QString& title, const QString& startFolder)>;
     static void setFolderPicker(FolderPicker picker);
     // The picker the window uses unless replaced: Qt's folder dialog.
-    static QString pickFolderWithDialog(QWidget* parent, const QString& title);
+    static QString pickFolderWithDialog(QWidget* parent, const QString& title, const QString& startFolder);
+    // Where a picker for the field opens: the folder the field names or the nearest
+    // existing folder above it, else the folder picked last, else the home folder.
+    QString pickerStartFolder(const controls::TXPEdit* field) const;
 
     // --- window state ---------------------------------------------------------------
     void SetWindowMode(bool browse);
@@ -108,6 +113,9 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    // While an action runs: swallows the user's input to this window.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
@@ -118,6 +126,10 @@ private:
     void runAction(const std::function<void()>& action);
     void pickFolder(controls::TXPEdit* field, QWidget* nextFocus);
     void gameFolderFill();
+    // Reloads the list when options.ini changed on disk, keeping the selected name;
+    // waits for browse mode and the end of a running action.
+    void watchProfileList();
+    void followProfileList();
 
     void addClick();
     void renameClick();
@@ -152,9 +164,16 @@ private:
     std::unique_ptr<ZipProfileArchive> m_profileArchive;
     TForm2* m_busy = nullptr;
     bool m_renameFlag = false;
+    bool m_browseMode = true;
     bool m_actionRunning = false;
     bool m_activatedOnce = false;
+    // The activation came back from the busy window while an action ran: FormActivate
+    // runs once the action is over, so that it does not change the list under the action.
+    bool m_activationPending = false;
     QPointer<QWindow> m_lastOtherActive; // the last window other than this one to be active
+    QString m_lastPicked;                // the folder the last picker returned
+    QTimer m_listChanged;                // options.ini changed: reload once the writes settle
+    bool m_listStale = false;            // a change seen outside browse mode waits for it
 };
 
 } // namespace kestrane

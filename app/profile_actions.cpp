@@ -488,6 +488,9 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
         }
         // A list that cannot be written must stop the rename before any file moves.
         requireListWritable(kProfileListFile);
+        // Repacking an archive takes its time: the busy window shows until the staging
+        // place is cleared.
+        std::optional<BusyWindowScope> busy;
         if (profile->archived) {
             // The stored names begin with the profile's name: the archive is unpacked,
             // renamed and packed again in the staging place, and replaces the old one
@@ -497,21 +500,21 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
                 window.showError(text::kFilesNotFound + oldName);
                 return false;
             }
-            if (archive->damage(window, archivePath, oldName)) {
-                window.showError(text::kDamagedArchive + archivePath);
+            busy.emplace(window);
+            auto refuse = [&](const std::string& refusal) {
+                busy.reset();
+                window.showError(refusal);
                 return false;
-            }
+            };
+            if (archive->damage(window, archivePath, oldName))
+                return refuse(text::kDamagedArchive + archivePath);
             const std::string work = scope.workFolder();
-            if (auto error = archive->unpack(window, archivePath, oldName, work)) {
-                window.showError(*error);
-                return false;
-            }
+            if (auto error = archive->unpack(window, archivePath, oldName, work))
+                return refuse(*error);
             movePath(work + "/" + oldName, work + "/" + newName);
             const std::string repacked = work + "/" + newName + ".zip";
-            if (auto failed = archive->pack(window, work, newName, repacked)) {
-                window.showError(text::kPackFailed + *failed);
-                return false;
-            }
+            if (auto failed = archive->pack(window, work, newName, repacked))
+                return refuse(text::kPackFailed + *failed);
             scope.record({Journal::Action::Rename, oldName, newName, true, {}, {}});
             movePath(repacked, profileArchivePath(newName));
         } else {
@@ -565,6 +568,7 @@ bool DeleteProfile(ProfileWindow& window) {
     // misses a line that another copy added meanwhile.
     const bool onlyProfile = list.lines.size() == 1;
     requireListWritable(kProfileListFile);
+    BusyWindowScope busy(window); // removing the files from the staging place takes its time
     // The files go aside first; the profile is gone once its line is.
     scope.record({Journal::Action::Delete, *name, {}, profile->archived, {}, {}});
     if (pathTaken(profileFolder(*name)))
@@ -581,6 +585,7 @@ bool DeleteProfile(ProfileWindow& window) {
         DeleteProfileLine(kProfileListFile, *name);
     }
     (void)scope.finish(); // deleted: a staged file that stays was shown, the next action removes it
+    busy.hide();
     if (onlyProfile)
         window.showInformation(profileArchivePath(*name));
     window.showInformation("Сервер " + *name + " успешно удален");
@@ -694,8 +699,10 @@ bool UndoApply(ProfileWindow& window) {
     if (!window.askYesNo(kApplicationTitle, question))
         return false;
     scope.record({Journal::Action::Apply, *selected, {}, profile->archived, game->written, game->folder});
+    BusyWindowScope busy(window);
     if (!swapWithBackup(window, *game))
         return false;
+    busy.hide();
     window.showInformation("Папка " + game->shownSystem() + " возвращена");
     return true;
 }

@@ -189,7 +189,7 @@ TEST_F(ProfileActions, deleteTheOnlyProfileRemovesTheList) {
     window.select("Main");
     window.events.clear();
     EXPECT_TRUE(DeleteProfile(window));
-    EXPECT_EQ(window.events, (Events{"Ask: Удаление: Вы действительно хотите удалить запись?",
+    EXPECT_EQ(window.events, (Events{"Ask: Удаление: Вы действительно хотите удалить запись?", "busy", "unbusy",
                                      "Information: ./Main.zip", "Information: Сервер Main успешно удален"}));
     EXPECT_FALSE(fs::exists("options.ini"));
     EXPECT_FALSE(fs::exists("Main"));

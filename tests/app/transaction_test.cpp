@@ -96,7 +96,7 @@ TEST_F(Transactions, applyKeepsTheReplacedFolderAndUndoSwapsItBack) {
     window.answerYes = true;
     EXPECT_TRUE(undo("Main"));
     EXPECT_EQ(window.events, (Events{"Ask: kestrane: Вернуть папку system, которая была до последнего применения?",
-                                     "Information: Папка " + game + "/system возвращена"}));
+                                     "busy", "unbusy", "Information: Папка " + game + "/system возвращена"}));
     EXPECT_EQ(system(), (Events{"old.ini=old"}));
     EXPECT_TRUE(undo("Main")); // a second undo redoes
     EXPECT_EQ(system(), applied);

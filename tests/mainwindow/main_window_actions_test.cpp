@@ -466,7 +466,7 @@ TEST_F(MainWindowActions, clicksWhileAnActionPumpsStartNothing) {
     EXPECT_EQ(LoadProfileList(), (Strings{"Main", "Other", "Third"}));
 }
 
-TEST_F(MainWindowActions, fieldsEditedWhileSaveRunsDoNotChangeWhatIsSaved) {
+TEST_F(MainWindowActions, keysAndClicksWhileSaveRunsChangeNothing) {
     writeFile(outside("decoy/system/decoy.txt"), "not this one");
     start();
     click(window->addButton());
@@ -474,8 +474,9 @@ TEST_F(MainWindowActions, fieldsEditedWhileSaveRunsDoNotChangeWhatIsSaved) {
     click(window->systemsBrowseButton());
     type(window->nameField(), "Main");
     ASSERT_TRUE(window->archiveBox()->Checked());
-    // The fields stay editable while the busy window shows: retype both folders and
-    // clear the archive box in the middle of the save.
+    // In the middle of the save the user retypes both folders and clears the archive box:
+    // neither the fields nor the box take it, and what is saved is what Save was given.
+    const QString typed[] = {window->systemsField()->text(), window->gameField()->text()};
     PumpHook edit([&] {
         if (!busy->isVisible())
             return false;
@@ -486,6 +487,9 @@ TEST_F(MainWindowActions, fieldsEditedWhileSaveRunsDoNotChangeWhatIsSaved) {
         type(window->systemsField(), QString::fromStdString(outside("decoy/system").string()));
         type(window->gameField(), "/decoy/");
         click(window->archiveBox());
+        EXPECT_EQ(window->systemsField()->text(), typed[0]);
+        EXPECT_EQ(window->gameField()->text(), typed[1]);
+        EXPECT_TRUE(window->archiveBox()->Checked());
         return true;
     });
     boxes.answer(QMessageBox::Ok);

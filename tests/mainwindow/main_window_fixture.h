@@ -33,8 +33,8 @@ protected:
         writeFile(outside("game/system/.hidden"), "h");
         writeFile(outside("game/system/sub/x.dat"), "x");
         std::filesystem::create_directories(outside("game/system/empty"));
-        TForm1::setFolderPicker([this](QWidget* parent, const QString& title) {
-            pickerCalls.push_back({parent, title});
+        TForm1::setFolderPicker([this](QWidget* parent, const QString& title, const QString& startFolder) {
+            pickerCalls.push_back({parent, title, startFolder});
             if (picks.empty()) {
                 ADD_FAILURE() << "unexpected folder picker";
                 return QString();
@@ -51,7 +51,7 @@ protected:
         EXPECT_TRUE(picks.empty()) << "expected folder picks did not happen";
         busy.reset();
         window.reset();
-        TForm1::setFolderPicker([](QWidget*, const QString&) {
+        TForm1::setFolderPicker([](QWidget*, const QString&, const QString&) {
             ADD_FAILURE() << "folder picker outside a test";
             return QString();
         });
@@ -135,6 +135,7 @@ protected:
     struct PickerCall {
         QWidget* parent;
         QString title;
+        QString startFolder;
     };
     std::vector<PickerCall> pickerCalls;
     MessageBoxAnswerer boxes;

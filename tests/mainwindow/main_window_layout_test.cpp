@@ -4,6 +4,8 @@
 
 #include "controls/xp_group_box.h"
 
+#include <QDir>
+#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 using namespace kestrane;
@@ -200,6 +202,31 @@ TEST_F(MainWindowLayout, pickingTheSystemsFolderFillsTheGameFolderOnce) {
     EXPECT_EQ(enabledColumn(), kEdit);
 }
 
+// A picker opens at the folder its field names, or the nearest existing folder above it;
+// with an empty field at the folder picked last, and before any pick at the home folder.
+TEST_F(MainWindowLayout, pickerOpensAtTheFieldsFolderElseTheLastPickElseHome) {
+    start();
+    click(window->addButton());
+    picks.push_back(QString());
+    click(window->systemsBrowseButton());
+    type(window->systemsField(), QString::fromStdString(systems + "/missing/deeper"));
+    window->gameField()->clear(); // typing filled it
+    picks.push_back(QString::fromStdString(systems));
+    click(window->systemsBrowseButton());
+    ASSERT_EQ(window->gameField()->text().toStdString(), game + "/");
+    picks.push_back(QString());
+    click(window->gameBrowseButton());
+    window->gameField()->clear();
+    picks.push_back(QString());
+    click(window->gameBrowseButton());
+
+    QStringList starts;
+    for (const auto& call : pickerCalls)
+        starts << call.startFolder;
+    const QString home = QDir::homePath(), system = QString::fromStdString(systems);
+    EXPECT_EQ(starts, (QStringList{home, system, QString::fromStdString(game), system}));
+}
+
 TEST_F(MainWindowLayout, cancelledPickerKeepsTheFieldAndStillMovesTheFocus) {
     start();
     click(window->addButton());
@@ -277,7 +304,8 @@ TEST_F(MainWindowLayout, activationBackFromTheBusyWindowReturnsToBrowseMode) {
 }
 
 // Qt's buttons in Russian and without icons; a short text still leaves the box wide
-// enough for its caption, the window icon and three title bar boxes of 20 pixels each.
+// enough for its caption in a window manager's title font, the window icon, three title
+// bar boxes of 20 pixels each and the frame's edges.
 TEST_F(MainWindowLayout, messageBoxesSpeakRussianWithoutButtonIconsAndFitTheirCaption) {
     start();
     struct Seen {
@@ -294,7 +322,9 @@ TEST_F(MainWindowLayout, messageBoxesSpeakRussianWithoutButtonIconsAndFitTheirCa
                 seen.icons = seen.icons || !b->icon().isNull();
             }
             seen.width = box->width();
-            seen.captionWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+            // as a window manager draws it: Openbox, for one, in 8 point bold sans serif
+            QFont titleFont(QStringLiteral("Sans"), 8, QFont::Bold);
+            seen.captionWidth = QFontMetrics(titleFont).horizontalAdvance(box->windowTitle());
         };
     };
     Seen question, information;
@@ -316,7 +346,30 @@ TEST_F(MainWindowLayout, messageBoxesSpeakRussianWithoutButtonIconsAndFitTheirCa
     EXPECT_EQ(information.buttons, QStringList{russian("OK")});
     EXPECT_FALSE(question.icons || information.icons);
     for (const Seen* seen : {&question, &information})
-        EXPECT_GE(seen->width, seen->captionWidth + 16 + 3 * 20);
+        EXPECT_GE(seen->width, seen->captionWidth + 16 + 3 * 20 + 20);
+}
+
+// A held space key repeats: the window system sends release and press pairs marked as
+// repeats. The button stays pressed and clicks once, at the real release.
+TEST_F(MainWindowLayout, heldSpaceClicksAButtonOnceWhenReleased) {
+    start();
+    controls::TXPButton* add = window->addButton();
+    add->setFocus();
+    QSignalSpy clicks(add, &QAbstractButton::clicked);
+    auto send = [&](QEvent::Type type, bool repeat) {
+        QKeyEvent key(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), repeat);
+        QApplication::sendEvent(add, &key);
+    };
+    send(QEvent::KeyPress, false);
+    for (int i = 0; i < 5; ++i) {
+        send(QEvent::KeyRelease, true);
+        send(QEvent::KeyPress, true);
+    }
+    EXPECT_EQ(clicks.count(), 0);
+    EXPECT_EQ(enabledColumn(), kBrowse);
+    send(QEvent::KeyRelease, false);
+    EXPECT_EQ(clicks.count(), 1);
+    EXPECT_EQ(enabledColumn(), kEdit);
 }
 
 TEST_F(MainWindowLayout, exitClosesTheWindow) {
