@@ -4,7 +4,8 @@
 #include "platform/file_stream.h"
 #include "platform/file_system.h"
 
-#include <cerrno>
+#include <chrono>
+#include <future>
 #include <cstring>
 
 namespace kestrane {
@@ -221,8 +222,14 @@ void syncFoldersOf(const std::string& from, const std::string& to) {
         platform::syncFolder(folderOf(from));
 }
 
-void flushToDisk(const std::string& path) {
-    if (auto error = platform::syncFileSystem(platform::toPath(path)))
+void flushToDisk(ProfileWindow& window, const std::string& path) {
+    // Writing out a large profile can take seconds: the flush runs beside the window's
+    // thread, which keeps pumping messages so that the busy window keeps moving.
+    auto flushed =
+        std::async(std::launch::async, [file = platform::toPath(path)] { return platform::syncFileSystem(file); });
+    while (flushed.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        window.pumpMessages();
+    if (auto error = flushed.get())
         throw ProfileError("Cannot write " + path + " to disk: " + *error);
 }
 

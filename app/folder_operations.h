@@ -49,8 +49,9 @@ void movePath(const std::string& from, const std::string& to);
 // Flushes the folders that hold `from` and `to` after a rename between them.
 void syncFoldersOf(const std::string& from, const std::string& to);
 // Writes everything written below path to disk (the file system synced once), before a
-// rename publishes it. Throws ProfileError with the system's reason when it cannot.
-void flushToDisk(const std::string& path);
+// rename publishes it, pumping the window's messages meanwhile. Throws ProfileError with
+// the system's reason when it cannot.
+void flushToDisk(ProfileWindow& window, const std::string& path);
 
 // The process's current directory.
 std::string GetWorkingDirectory();

@@ -232,7 +232,7 @@ std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchi
             return text::kCopyFailed + game.partial + ": " + made.message();
     }
     // Everything is on disk before the folder takes the name that recovery may swap in.
-    flushToDisk(game.partial);
+    flushToDisk(window, game.partial);
     movePath(built, game.fresh);
     return std::nullopt;
 }
@@ -247,7 +247,7 @@ std::string copySystemsFolder(ProfileWindow& window, BusyWindowScope& busy, cons
     window.pumpMessages();
     std::error_code made;
     if (copy.failedFiles == 0 && platform::createFolders(platform::toPath(copied), made)) {
-        flushToDisk(copied); // on disk before it is moved into place and listed
+        flushToDisk(window, copied); // on disk before it is moved into place and listed
         return copied;
     }
     busy.hide();
