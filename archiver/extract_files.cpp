@@ -1,6 +1,5 @@
 // ExtractFiles and TestFiles: select entries by mask and attributes, then run the
 // operation loop over them with the failure decision per entry.
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -16,15 +15,8 @@
 namespace archiver {
 namespace {
 
-constexpr std::uint32_t kAttrReadOnly = 0x01;
 // Attribute bits an entry may only have when the requested set holds them too.
 constexpr std::uint32_t kRestrictedAttrs = 0x02 | 0x04 | 0x08 | 0x10;
-
-std::string withoutTrailingSeparator(std::string name) {
-    if (!name.empty() && (name.back() == '/' || name.back() == '\\'))
-        name.pop_back();
-    return name;
-}
 
 bool equalFolded(std::string_view a, std::string_view b) { return foldName(a) == foldName(b); }
 
@@ -64,25 +56,6 @@ bool maskTest(std::string_view name, std::string_view mask) {
 bool entryMatches(const TDirItem& item, std::string_view mask) {
     const std::string name = withoutTrailingSeparator(item.name);
     return maskTest(name, mask) || maskTest(namePart(name), mask);
-}
-
-// The entry's modification time: the UTC time of its extended timestamp when it has one,
-// else its DOS time taken as local time.
-std::filesystem::file_time_type fileTimeOf(const TDirItem& item) {
-    const auto utc = extendedModTime(item);
-    const std::time_t t = utc ? std::time_t(*utc) : fromDosDateTime({item.modTime, item.modDate});
-    return std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t));
-}
-
-std::uint32_t dosStamp(std::uint16_t time, std::uint16_t date) { return std::uint32_t(date) << 16 | time; }
-
-std::optional<std::uint32_t> fileDosStamp(const std::filesystem::path& p) {
-    std::error_code ec;
-    const auto t = std::filesystem::last_write_time(p, ec);
-    if (ec)
-        return std::nullopt;
-    const DosDateTime dt = toDosDateTime(t);
-    return dosStamp(dt.time, dt.date);
 }
 
 } // namespace
@@ -177,10 +150,7 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
             }
         }
     }
-    // Innermost folders first, so that a folder that forbids writing is the last change in it.
-    for (auto it = m_folderPermissions.rbegin(); it != m_folderPermissions.rend(); ++it)
-        platform::setFilePermissions(platform::toPath(it->first), it->second);
-    m_folderPermissions.clear();
+    applyFolderModes(destinationBase);
     if (op == poExtract)
         overallProgress(100, op, ppEnd);
     if (stopped || m_cancel)
@@ -275,120 +245,6 @@ void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform:
         "",
     };
     throw EZAException(8, {}, ZAReason{kWhy[int(out.problem)]}, Name);
-}
-
-void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const std::string& destinationBase,
-                                   const EntryPlaces& places) {
-    TZADirArray& dir = m_dir->currentDir();
-    if (i < 0 || i >= dir.Count())
-        throw EZAException(16, Name);
-    std::string name = storedName;
-    std::uint32_t attributes = dir.ItemAt(i).externalAttributes;
-    if (OnExtractFile)
-        OnExtractFile(name, attributes, dir.ItemAt(i).comment);
-
-    // Nothing is ever written outside the destination base.
-    const std::optional<std::string> confined = confinedEntryPath(name);
-    if (!confined)
-        throw EZAException(19, {name}, ZAReason{"refused as unsafe: it would lie outside the destination"}, Name);
-    std::string relative = *confined;
-    const TDirItem& item = dir.ItemAt(i);
-    const bool folderEntry = item.isFolder() || (!item.name.empty() && item.name.back() == '/');
-
-    if (!Options.CreateDirs) {
-        relative = std::string(namePart(withoutTrailingSeparator(relative)));
-    } else {
-        const std::string folder = destinationBase + std::string(folderPart(relative));
-        // Checked before anything is made: a link already in the destination could lead
-        // the new folders elsewhere. The steps that do not exist yet are plain names.
-        if (!platform::isWithinFolder(platform::toPath(folder), platform::toPath(destinationBase)))
-            throw EZAException(19, {name}, ZAReason{"refused as unsafe: a link in the destination leads outside it"},
-                               Name);
-        std::error_code ec;
-        if (!platform::createFolders(platform::toPath(folder), ec))
-            throw EZAException(20, {folder}, osReason(ec.value()), Name);
-    }
-    if (folderEntry) {
-        // A folder's own mode is given once everything in it is written (it may forbid writing).
-        if (const auto permissions = storedPermissions(item);
-            permissions && Options.SetAttributes && Options.CreateDirs)
-            m_folderPermissions.emplace_back(destinationBase + relative, *permissions);
-        return;
-    }
-    if (relative.empty())
-        throw EZAException(19, {name}, ZAReason{"refused as unsafe: it names the destination itself"}, Name);
-
-    std::string target = destinationBase + relative;
-    std::filesystem::path targetPath = platform::toPath(target);
-    if (const auto existing = platform::fileAttributes(targetPath)) {
-        if (!Options.ReplaceReadOnly && (*existing & kAttrReadOnly))
-            return;
-        const std::uint32_t entryStamp = dosStamp(item.modTime, item.modDate);
-        switch (Options.OverwriteMode) {
-        case omPrompt:
-            if (!confirmOverwrite(name, target))
-                return;
-            targetPath = platform::toPath(target);
-            break;
-        case omAlways:
-            break;
-        case omNever:
-            return;
-        case omIfNewer:
-            if (!(entryStamp > fileDosStamp(targetPath).value_or(0)))
-                return;
-            break;
-        case omIfOlder:
-            if (!(entryStamp < fileDosStamp(targetPath).value_or(0)))
-                return;
-            break;
-        }
-    }
-
-    // The archive being read is never replaced by one of its entries: it is open, and
-    // deleting it would lose it.
-    std::error_code same;
-    if (m_archive && std::filesystem::equivalent(targetPath, m_archive->target(), same))
-        throw EZAException(19, {target}, ZAReason{"it is the archive being read"}, Name);
-
-    std::optional<platform::File> file;
-    try {
-        if (platform::fileAttributes(targetPath)) {
-            // A link in the way is removed itself; the file it points to is left alone.
-            if (!std::filesystem::is_symlink(targetPath))
-                platform::setFileAttributes(targetPath, 0);
-            platform::deleteFile(targetPath);
-        }
-        file.emplace(platform::File::create(targetPath));
-    } catch (const platform::FileError& e) {
-        throw EZAException(19, {target}, osReason(e.errorNumber()), Name);
-    }
-
-    bool failed = true;
-    // Whatever happens to the data: the time is set, the file closed, and a file that did
-    // not come out whole is removed.
-    struct Finish {
-        TZABaseArchiver& self;
-        std::optional<platform::File>& file;
-        const std::filesystem::path& path;
-        const TDirItem& item;
-        std::uint32_t attributes;
-        bool& failed;
-        ~Finish() {
-            std::error_code ec;
-            std::filesystem::last_write_time(path, fileTimeOf(item), ec);
-            file.reset();
-            if (failed || self.m_cancel) {
-                platform::deleteFile(path);
-            } else if (self.Options.SetAttributes) {
-                platform::setFileAttributes(path, attributes);
-                if (const auto permissions = storedPermissions(item))
-                    platform::setFilePermissions(path, *permissions);
-            }
-        }
-    } finish{*this, file, targetPath, item, attributes, failed};
-    decompressInto(i, places, &*file, target);
-    failed = false;
 }
 
 } // namespace archiver

@@ -16,12 +16,16 @@ struct LocalSpec {
     std::string name;
     std::string data;
     std::int64_t claimed = -1; // the sizes its header claims, when not the data's
+    std::uint32_t crcXor = 0;  // spoils the CRC-32 in the header
     std::uint32_t size() const { return claimed >= 0 ? std::uint32_t(claimed) : std::uint32_t(data.size()); }
 };
 struct CentralSpec {
     std::string name;
     int local;                      // the local header it points at
     std::int64_t sizeOverride = -1; // compressed and uncompressed size, when not the local header's
+    std::uint32_t attributes = 0x20; // external attributes (a Unix mode in the high half)
+    std::uint16_t madeBy = 20;       // version made by (host 3 in the high byte: Unix)
+    std::uint32_t crcXor = 0;        // spoils the recorded CRC-32
 };
 
 // Stored entries with the given local headers, then a central directory as specified.
@@ -32,7 +36,7 @@ void writeCrafted(const fs::path& p, const std::vector<LocalSpec>& locals, const
     for (const LocalSpec& l : locals) {
         offsets.push_back(std::uint32_t(out.size()));
         LocalHeader h;
-        h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(l.data.data()), l.data.size()});
+        h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(l.data.data()), l.data.size()}) ^ l.crcXor;
         h.compressedSize = h.uncompressedSize = l.size();
         h.nameLength = std::uint16_t(l.name.size());
         write(w, h);
@@ -43,10 +47,11 @@ void writeCrafted(const fs::path& p, const std::vector<LocalSpec>& locals, const
     for (const CentralSpec& c : centrals) {
         const LocalSpec& l = locals[std::size_t(c.local)];
         CentralHeader h;
-        h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(l.data.data()), l.data.size()});
+        h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(l.data.data()), l.data.size()}) ^ c.crcXor;
         h.compressedSize = h.uncompressedSize = c.sizeOverride >= 0 ? std::uint32_t(c.sizeOverride) : l.size();
         h.nameLength = std::uint16_t(c.name.size());
-        h.externalAttributes = 0x20;
+        h.versionMadeBy = c.madeBy;
+        h.externalAttributes = c.attributes;
         h.localHeaderOffset = offsets[std::size_t(c.local)];
         write(w, h);
         w.bytes(c.name);
@@ -193,5 +198,82 @@ TEST(HostileArchive, progressComesAtLeastEvery256KiBWhileAddingAndExtracting) {
         EXPECT_GE(calls["a zeros.bin"], 47) << level;
         EXPECT_GE(calls["x noise.bin"], 11) << level;
         EXPECT_GE(calls["x zeros.bin"], 47) << level;
+    }
+}
+
+namespace {
+
+constexpr std::uint16_t kMadeOnUnix = 3 << 8 | 20;
+constexpr std::uint32_t kFolderMode777 = 040777u << 16 | 0x10;
+
+std::uint32_t modeOf(const fs::path& p) { return std::uint32_t(fs::status(p).permissions() & fs::perms::all); }
+
+} // namespace
+
+TEST(HostileArchive, aFolderEntryThroughALinkIsRefusedAndNothingOutsideChanges) {
+    struct Case {
+        const char* entry;      // a folder entry (attribute 0x10, mode 777) for the link
+        const char* linkTarget; // where DEST/linked leads
+    };
+    for (const Case& c : {Case{"linked", "../outside"}, Case{"linked/", "../outside"}, Case{"linked", "inside"},
+                          Case{"linked/deeper/", "../outside"}}) {
+        TempFolder tmp;
+        fs::create_directories(tmp / "outside/deeper");
+        fs::create_directories(tmp / "dest/inside");
+        fs::permissions(tmp / "outside", fs::perms(0700));
+        fs::permissions(tmp / "outside/deeper", fs::perms(0700));
+        fs::permissions(tmp / "dest/inside", fs::perms(0700));
+        fs::create_directory_symlink(c.linkTarget, tmp / "dest/linked");
+        writeCrafted(tmp / "h.zip", {{c.entry, ""}, {"ok.txt", "ok"}},
+                     {{c.entry, 0, -1, kFolderMode777, kMadeOnUnix}, {"ok.txt", 1}});
+        const auto messages = failureMessages(tmp / "h.zip", tmp / "dest");
+        ASSERT_EQ(messages.size(), 1u) << c.entry;
+        EXPECT_NE(messages[0].find("refused as unsafe"), std::string::npos) << messages[0];
+        EXPECT_EQ(modeOf(tmp / "outside"), 0700u) << c.entry;
+        EXPECT_EQ(modeOf(tmp / "outside/deeper"), 0700u) << c.entry;
+        EXPECT_EQ(modeOf(tmp / "dest/inside"), 0700u) << c.entry;
+        EXPECT_TRUE(fs::is_symlink(tmp / "dest/linked")) << c.entry;
+        EXPECT_EQ(readFile(tmp / "dest/ok.txt"), "ok") << c.entry;
+    }
+}
+
+TEST(HostileArchive, aFolderEntryWithTheFolderAttributeAndNoSlashIsMadeWithItsMode) {
+    TempFolder tmp;
+    writeCrafted(tmp / "h.zip", {{"plain", ""}, {"plain/f.txt", "f"}},
+                 {{"plain", 0, -1, 040750u << 16 | 0x10, kMadeOnUnix}, {"plain/f.txt", 1}});
+    EXPECT_TRUE(failureMessages(tmp / "h.zip", tmp / "dest").empty());
+    ASSERT_TRUE(fs::is_directory(tmp / "dest/plain"));
+    EXPECT_EQ(modeOf(tmp / "dest/plain"), 0750u);
+    EXPECT_EQ(readFile(tmp / "dest/plain/f.txt"), "f");
+}
+
+TEST(HostileArchive, aRefusedOrDamagedEntryLeavesTheExistingFile) {
+    struct Case {
+        const char* what;
+        std::vector<LocalSpec> locals;
+        std::vector<CentralSpec> centrals;
+    };
+    const std::vector<Case> cases = {
+        {"local header names another file", {{"../other.txt", "evil"}}, {{"safe.txt", 0}}},
+        {"CRC-32 mismatch", {{"safe.txt", "evil"}}, {{"safe.txt", 0, -1, 0x20, 20, 1}}},
+        {"data runs into the directory", {{"safe.txt", "evil", 400}}, {{"safe.txt", 0}}},
+    };
+    for (const Case& c : cases) {
+        for (int threads : {1, 2}) {
+            TempFolder tmp;
+            writeFile(tmp / "dest/safe.txt", "kept");
+            writeCrafted(tmp / "h.zip", c.locals, c.centrals);
+            TZipArchiver zip;
+            std::vector<Failure> failures;
+            recordFailures(zip, failures);
+            zip.Threads = threads;
+            zip.OpenArchive((tmp / "h.zip").string(), kOpenRead);
+            zip.BaseDir = (tmp / "dest").string();
+            zip.ExtractFiles();
+            zip.CloseArchive();
+            EXPECT_EQ(failures.size(), 1u) << c.what;
+            EXPECT_EQ(readFile(tmp / "dest/safe.txt"), "kept") << c.what;
+            EXPECT_EQ(treeOf(tmp / "dest"), std::vector<std::string>{"safe.txt"}) << c.what << " left a part behind";
+        }
     }
 }
