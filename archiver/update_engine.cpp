@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "archiver/byte_io.h"
+#include "archiver/entry_places.h"
 #include "archiver/extra_fields.h"
 #include "archiver/za_exception.h"
+#include "archiver/zip_archiver.h"
 #include "archiver/zip_records.h"
 #include "platform/file_system.h"
 
@@ -15,6 +17,7 @@ namespace archiver {
 namespace {
 
 constexpr std::size_t kCopyBlock = 1 << 20;
+constexpr int kErrDamagedArchive = 48; // the archive's directory or entries cannot be trusted for an update
 
 // Whether a source of `length` bytes gets zip64 sizes from the start: its local header
 // cannot grow once the data follows it, so in the automatic mode room is also made when
@@ -143,6 +146,29 @@ void UpdateEngine::requireSpace(std::uint64_t keep) const {
                        m_ctx.componentName);
 }
 
+// Entries are only added to an archive whose every entry can be copied as it is: never to
+// one whose directory had to be rebuilt (entries may be missing, and what is copied may
+// not be what other tools read), nor to one whose entries overlap or point into the
+// directory (the copy would keep the overlap, and a new entry could land on a place an
+// old one claims). Such an archive is refused before anything is written; its entries
+// can still be extracted and packed anew.
+void UpdateEngine::requireSoundArchive() const {
+    static const std::string kAdvice = "; nothing can be added to it (extract its entries and pack them anew)";
+    if (const auto warning = directoryWarning(m_dir))
+        throw EZAException(kErrDamagedArchive, {}, ZAReason{*warning + kAdvice}, m_ctx.componentName);
+    const TZADirArray& backup = m_dir.backupDir();
+    const EntryPlaces places(backup, m_dir.directoryPosition());
+    for (int i = 0; i < backup.Count(); ++i) {
+        try {
+            places.check(m_archive, backup, i, m_ctx.componentName);
+        } catch (const EZAException& e) {
+            throw EZAException(kErrDamagedArchive, {},
+                               ZAReason{"entry \"" + backup.ItemAt(i).name + "\": " + e.Reason() + kAdvice},
+                               m_ctx.componentName);
+        }
+    }
+}
+
 bool UpdateEngine::run() {
     TZADirArray& current = m_dir.currentDir();
     const TZADirArray& backup = m_dir.backupDir();
@@ -174,6 +200,7 @@ bool UpdateEngine::run() {
         return false;
     }
     try {
+        requireSoundArchive();
         const std::uint64_t keep = keptLength();
         requireSpace(keep);
         try {

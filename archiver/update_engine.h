@@ -61,6 +61,7 @@ public:
     bool run();
 
 private:
+    void requireSoundArchive() const;
     int findFirstChanged() const;
     std::uint64_t keptLength() const;
     void requireSpace(std::uint64_t keep) const;

@@ -277,3 +277,47 @@ TEST(HostileArchive, aRefusedOrDamagedEntryLeavesTheExistingFile) {
         }
     }
 }
+
+TEST(HostileArchive, addingToADamagedArchiveFailsAndLeavesItByteForByte) {
+    TempFolder tmp;
+    writeFile(tmp / "new.txt", "new");
+    const fs::path packed = packFiles(tmp, "k.zip", {{"1.txt", std::string(3000, '1')}, {"2.txt", "22"}});
+    const std::string whole = readFile(packed);
+    auto intoDirectory = [&](std::string bytes) {
+        // The second entry's local header offset points at the central directory.
+        std::vector<std::uint8_t> b(bytes.begin(), bytes.end());
+        const std::size_t at = centralHeaderOf(b, "p/2.txt") + 42;
+        const std::uint32_t directory = u32At(b, b.size() - 6);
+        for (int k = 0; k < 4; ++k)
+            bytes[at + std::size_t(k)] = char(directory >> (8 * k));
+        return bytes;
+    };
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* message;
+    };
+    writeCrafted(tmp / "shared.zip", {{"a.txt", "aaaa"}}, {{"a.txt", 0}, {"b.txt", 0}});
+    const std::vector<Case> cases = {
+        {"cut inside its last entry", whole.substr(0, whole.rfind(std::string("PK\x03\x04", 4)) + 40),
+         "rebuilt from the local headers"},
+        {"an entry that points into the directory", intoDirectory(whole), "outside the entries' part"},
+        {"two names for one entry", readFile(tmp / "shared.zip"), "also claimed by entry"},
+    };
+    for (const Case& c : cases) {
+        writeFile(tmp / "d.zip", c.bytes);
+        TZipArchiver zip;
+        zip.FileName = (tmp / "d.zip").string();
+        zip.BaseDir = tmp.str();
+        zip.OpenArchive(kOpenReadWrite);
+        std::string message;
+        try {
+            zip.AddFiles((tmp / "new.txt").string());
+        } catch (const EZAException& e) {
+            message = e.what();
+        }
+        zip.CloseArchive();
+        EXPECT_NE(message.find(c.message), std::string::npos) << c.what << ": " << message;
+        EXPECT_EQ(readFile(tmp / "d.zip"), c.bytes) << c.what;
+    }
+}
