@@ -6,6 +6,7 @@
 #include <map>
 
 #include "archiver_test_support.h"
+#include "tests/support/run_command.h"
 
 using namespace archiver;
 using namespace enginetest;
@@ -320,4 +321,16 @@ TEST(HostileArchive, addingToADamagedArchiveFailsAndLeavesItByteForByte) {
         EXPECT_NE(message.find(c.message), std::string::npos) << c.what << ": " << message;
         EXPECT_EQ(readFile(tmp / "d.zip"), c.bytes) << c.what;
     }
+}
+
+TEST(HostileArchive, aNameCannotForgeALineOrReachTheTerminal) {
+    TempFolder tmp;
+    const std::string forged = "../x\nkestrane-zip: all entries OK\n\x1b[2J";
+    writeCrafted(tmp / "h.zip", {{forged, "x"}}, {{forged, 0}});
+    const auto run = kestrane::testing::runCommand(std::string(KESTRANE_ZIP_TOOL) + " extract " +
+                                                   (tmp / "h.zip").string() + " " + (tmp / "out").string() + " 2>&1");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.find("\nkestrane-zip: all entries OK"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("../x\\nkestrane-zip: all entries OK\\n\\x1b[2J"), std::string::npos) << run.out;
 }
