@@ -8,9 +8,11 @@
 
 #include <map>
 #include <random>
+#include <thread>
 
 #include <zlib.h>
 
+#include "archiver/extra_fields.h"
 #include "archiver/za_exception.h"
 #include "archiver/zip_archiver.h"
 #include "archiver_test_support.h"
@@ -854,4 +856,23 @@ TEST(ZipArchiver, openingAnotherArchiveFinishesThePendingBatchOfTheFirst) {
     TempFolder out;
     EXPECT_TRUE(extractAll(tmp / "first.zip", out.path()).empty());
     EXPECT_EQ(readFile(out / "p/a.txt"), "a");
+}
+
+TEST(AddFiles, aFolderEntryCarriesTheFoldersOwnTimeSoRepacksAreByteIdentical) {
+    TempFolder tmp;
+    writeFile(tmp / "p/sub/f.txt", "f");
+    const std::chrono::sys_seconds when{std::chrono::sys_days{std::chrono::year{2004} / 5 / 6}};
+    const auto old = std::chrono::file_clock::from_sys(when);
+    for (const char* folder : {"p", "p/sub"})
+        fs::last_write_time(tmp / folder, old);
+    fs::last_write_time(tmp / "p/sub/f.txt", old);
+    pack(tmp / "1.zip", tmp.path(), "p");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // the second pack is a second later
+    pack(tmp / "2.zip", tmp.path(), "p");
+    EXPECT_EQ(readFile(tmp / "1.zip"), readFile(tmp / "2.zip"));
+    TZipArchiver zip;
+    zip.OpenArchive((tmp / "1.zip").string(), kOpenRead);
+    const TDirItem& sub = zip.directory()->ItemAt(zip.directory()->FindByName("p/sub/"));
+    EXPECT_EQ(extendedModTime(sub), when.time_since_epoch().count());
+    zip.CloseArchive();
 }
