@@ -120,6 +120,7 @@ struct Block {
     std::vector<std::uint8_t> out;
     std::uint32_t crc = 0;
     enum State { Running, Done, Short, Failed } state = Running;
+    bool released = false; // dropped by the writer while its worker still filled it
     std::exception_ptr error;
 };
 
@@ -257,6 +258,8 @@ struct ParallelPacker::Impl : Crew {
             lock.lock();
             block->state = state;
             block->error = error;
+            if (block->released)
+                giveBack(*block);
             dataReady.notify_all();
         }
     }
@@ -274,12 +277,20 @@ struct ParallelPacker::Impl : Crew {
         workReady.notify_all();
     }
 
-    // Takes the front block out of the window; its buffer goes back when it is finished.
+    // Takes the front block out of the window. A block its worker still fills keeps its
+    // place in the budget until the worker has finished with it.
     void release(std::shared_ptr<Block> block) {
         window.pop_front();
-        used -= block->cost;
-        if (block->state != Block::Running)
-            pool.give(std::move(block->out));
+        if (block->state == Block::Running)
+            block->released = true;
+        else
+            giveBack(*block);
+    }
+
+    // The block's budget and buffer become free again.
+    void giveBack(Block& block) {
+        used -= block.cost;
+        pool.give(std::move(block.out));
         workReady.notify_all();
     }
 };

@@ -113,13 +113,13 @@ std::uint64_t UpdateEngine::keptLength() const {
         std::uint64_t at = std::numeric_limits<std::uint64_t>::max();
         for (int i = m_firstChanged; i < backup.Count(); ++i)
             at = std::min(at, backup.ItemAt(i).localHeaderOffset64());
-        return std::min(at, m_archive.size());
+        return at;
     }
     if (backup.Count() == 0)
-        return std::min(m_dir.prefixLength(), m_archive.size());
+        return m_dir.prefixLength();
     // After the last entry: where the directory was found (which also holds for archives
     // with data in front of them, whose stored offset may not).
-    return std::min(m_dir.directoryPosition(), m_archive.size());
+    return m_dir.directoryPosition();
 }
 
 // The copy needs room for what is kept of the old archive; refused before anything is
@@ -299,14 +299,32 @@ bool UpdateEngine::writeNewEntry(int i) {
     try {
         return writeNewEntryOnce(i);
     } catch (const EZAException& e) {
-        // What was written of this entry goes, so that the next one starts at its place.
-        m_out->seek(start);
-        m_out->truncate(start);
-        const TDirItem& item = m_dir.currentDir().ItemAt(i);
-        const std::string& name = item.operation == poUpdate ? item.name : item.sourceFileName;
-        m_action = m_ctx.failureDecision(name, TZAProcessOperation(item.operation), e);
-        return false;
+        return giveUpNewEntry(i, start, e);
+    } catch (const platform::FileError& e) {
+        // The new archive failing is the update's failure; a source failing is this entry's.
+        if (m_replacement && e.path() == m_replacement->path())
+            throw;
+        return giveUpNewEntry(i, start, EZAException(33, {sourceNameOf(i)}, osReason(e.errorNumber()), m_ctx.componentName));
+    } catch (const ZlibError& e) {
+        return giveUpNewEntry(
+            i, start,
+            EZAException(33, {sourceNameOf(i)}, ZAReason{std::string("it could not be compressed: ") + e.what()},
+                         m_ctx.componentName));
     }
+}
+
+const std::string& UpdateEngine::sourceNameOf(int i) const {
+    const TDirItem& item = m_dir.currentDir().ItemAt(i);
+    return item.operation == poUpdate || item.sourceFileName.empty() ? item.name : item.sourceFileName;
+}
+
+bool UpdateEngine::giveUpNewEntry(int i, std::uint64_t start, const EZAException& e) {
+    // What was written of this entry goes, so that the next one starts at its place.
+    m_out->seek(start);
+    m_out->truncate(start);
+    const TDirItem& item = m_dir.currentDir().ItemAt(i);
+    m_action = m_ctx.failureDecision(sourceNameOf(i), TZAProcessOperation(item.operation), e);
+    return false;
 }
 
 // Where a new entry's data comes from: a supplied stream, nothing (a folder entry), or
@@ -530,7 +548,6 @@ void UpdateEngine::copyExistingEntry(int i) {
         const bool signed_ = ByteReader(sig).u32() == kDataDescriptorSig;
         length += (signed_ ? 4 : 0) + (old.hasZip64 ? 20 : 12);
     }
-    length = std::min(length, m_archive.size() - std::min(from, m_archive.size())); // a damaged entry is kept as it is
 
     setLocalOffset(item, m_out->tell());
     if (!rename) {
@@ -557,8 +574,11 @@ void UpdateEngine::copyBytes(std::uint64_t fromPos, std::uint64_t length) {
     while (length > 0) {
         const std::size_t n = std::size_t(std::min<std::uint64_t>(length, buffer.size()));
         const std::size_t got = m_archive.read(buffer.data(), n);
+        // The archive is locked and its sizes were checked: one that ends early is damaged
+        // or changed behind the lock, and a copy without those bytes would be a broken one.
         if (got == 0)
-            break;
+            throw EZAException(34, {std::int64_t(length), std::int64_t(got)},
+                               ZAReason{"the archive ends before the bytes to be copied"}, m_ctx.componentName);
         if (m_out->write(buffer.data(), got) != got)
             writeFailed();
         length -= got;
