@@ -21,6 +21,7 @@
 #include "archiver/archive_paths.h"
 #include "archiver/central_directory.h"
 #include "archiver/parallel_deflate.h"
+#include "archiver/parallel_inflate.h"
 #include "archiver/update_engine.h"
 #include "platform/file_stream.h"
 
