@@ -223,6 +223,15 @@ void TZADirArray::RenameItem(int i, std::string newName) {
     item.name = std::move(newName);
 }
 
+void TZADirArray::reserve(std::size_t n) {
+    if (n <= m_items.capacity())
+        return;
+    m_items.reserve(n);
+    m_names.reserve(n);
+    if (n - m_items.size() > kBulkIndexThreshold)
+        m_indexValid = false; // built in one pass at the next lookup
+}
+
 int TZADirArray::appendItem(TDirItem item) {
     const int i = Count();
     if (std::size_t(i) != m_names.size())

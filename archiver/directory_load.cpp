@@ -22,49 +22,14 @@ constexpr std::size_t kPrefixSearchBlock = 10000;     // block size of the prefi
 constexpr std::size_t kRebuildBlock = 65535;          // block size of the local header scan
 constexpr std::uint16_t kMaxRebuildExtra = 260;       // a local extra field longer than this is not believed
 constexpr int kMaxDescriptorCandidates = 64;          // data descriptor signatures tried per entry
-constexpr std::uint64_t kRebuildBudgetFactor = 4;     // a rebuilt directory's items: at most 4 x the file...
-constexpr std::uint64_t kRebuildAllowance = 16 << 20; // ... plus 16 MiB
+constexpr std::uint64_t kRebuildAllowance = 16 << 20; // a rebuilt directory costs at most the file's size plus this
+// What one item of a rebuilt directory costs: the item, its name list text and its
+// share of the name index.
+constexpr std::uint64_t kRebuiltItemCost = sizeof(TDirItem) + sizeof(std::string) + 16;
 
 std::uint32_t u32At(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
 }
-
-// Sequential reads of [position, end) of a stream in large chunks; each take() returns
-// the next n bytes, valid until the next take(), or an empty span when fewer remain.
-class ChunkedInput {
-public:
-    ChunkedInput(platform::Stream& s, std::uint64_t position, std::uint64_t end)
-        : m_stream(s), m_next(position), m_end(end) {}
-
-    std::span<const std::uint8_t> take(std::size_t n) {
-        if (m_buf.size() - m_off < n && !refill(n))
-            return {};
-        std::span<const std::uint8_t> r(m_buf.data() + m_off, n);
-        m_off += n;
-        return r;
-    }
-
-private:
-    bool refill(std::size_t n) {
-        m_buf.erase(m_buf.begin(), m_buf.begin() + std::ptrdiff_t(m_off));
-        m_off = 0;
-        const std::uint64_t want = std::min<std::uint64_t>(std::max(n - m_buf.size(), kDirectoryChunk), m_end - m_next);
-        if (m_buf.size() + want < n)
-            return false;
-        const std::size_t old = m_buf.size();
-        m_buf.resize(old + std::size_t(want));
-        const std::size_t got = m_stream.readAt(m_next, m_buf.data() + old, std::size_t(want));
-        m_buf.resize(old + got);
-        m_next += got;
-        return m_buf.size() >= n;
-    }
-
-    platform::Stream& m_stream;
-    std::uint64_t m_next;
-    std::uint64_t m_end;
-    std::vector<std::uint8_t> m_buf;
-    std::size_t m_off = 0;
-};
 
 // Positions of `signature` in [from, end of stream) with at least `minRemaining` bytes from
 // the hit to the end, scanning blocks of `block` bytes; `onHit` returns false to stop.
@@ -174,6 +139,43 @@ std::optional<FoundDescriptor> findDataDescriptor(platform::Stream& s, const std
 
 } // namespace
 
+// Sequential reads of [position, end) of a stream in large chunks; each take() returns
+// the next n bytes, valid until the next take(), or an empty span when fewer remain.
+class TZADirManager::ChunkedInput {
+public:
+    ChunkedInput(platform::Stream& s, std::uint64_t position, std::uint64_t end)
+        : m_stream(s), m_next(position), m_end(end) {}
+
+    std::span<const std::uint8_t> take(std::size_t n) {
+        if (m_buf.size() - m_off < n && !refill(n))
+            return {};
+        std::span<const std::uint8_t> r(m_buf.data() + m_off, n);
+        m_off += n;
+        return r;
+    }
+
+private:
+    bool refill(std::size_t n) {
+        m_buf.erase(m_buf.begin(), m_buf.begin() + std::ptrdiff_t(m_off));
+        m_off = 0;
+        const std::uint64_t want = std::min<std::uint64_t>(std::max(n - m_buf.size(), kDirectoryChunk), m_end - m_next);
+        if (m_buf.size() + want < n)
+            return false;
+        const std::size_t old = m_buf.size();
+        m_buf.resize(old + std::size_t(want));
+        const std::size_t got = m_stream.readAt(m_next, m_buf.data() + old, std::size_t(want));
+        m_buf.resize(old + got);
+        m_next += got;
+        return m_buf.size() >= n;
+    }
+
+    platform::Stream& m_stream;
+    std::uint64_t m_next;
+    std::uint64_t m_end;
+    std::vector<std::uint8_t> m_buf;
+    std::size_t m_off = 0;
+};
+
 TZADirManager::TZADirManager(platform::Stream* stream, bool createFlag, TZADirSettings settings)
     : m_createFlag(createFlag), m_settings(settings) {
     m_image.stream = stream;
@@ -263,8 +265,11 @@ void TZADirManager::LoadCentralDirectory() {
         findPrefixLength(*endPosition);
 }
 
-// Reads every central header; false (directory discarded) when any of them is missing
-// or damaged. Nothing is allocated for entries the file has no room for.
+// Reads every central header; false (directory discarded) when any of them is missing,
+// damaged or without its signature, or when the directory claims more entries than the
+// archive has room for (every entry needs a local header of its own before the
+// directory). The records are checked in a first pass that keeps nothing, so memory is
+// only taken for records that are there.
 bool TZADirManager::readDirectory(std::uint64_t endPosition) {
     const auto start = directoryStart(endPosition);
     if (!start)
@@ -273,69 +278,85 @@ bool TZADirManager::readDirectory(std::uint64_t endPosition) {
         return false;
     const std::uint64_t count = m_image.zip64 ? m_image.zip64Record.totalEntries : m_image.endRecord.totalEntries;
     const std::uint64_t fileSize = m_image.stream->size();
-    if (*start > fileSize || count > (fileSize - *start) / kCentralHeaderSize || count > std::uint64_t(INT_MAX))
+    if (*start > fileSize || count > (fileSize - *start) / kCentralHeaderSize || count > std::uint64_t(INT_MAX) ||
+        !recordsHold(*start, count))
         return false;
 
     m_image.directoryPosition = *start;
-    m_current.SetCount(int(count));
+    m_current.reserve(std::size_t(count));
     ChunkedInput in(*m_image.stream, *start, fileSize);
-    int kept = 0; // entries without a name are left out
-    for (int i = 0; i < int(count); ++i) {
-        // Items are filled in place in the slots SetCount made; the name goes in through
-        // RenameItem, which appends it to the name list.
-        TDirItem& item = m_current.ItemAt(kept);
-        if (kept != i)
-            item = TDirItem{};
-        {
-            ByteReader r(in.take(kCentralHeaderSize));
-            read(r, static_cast<CentralHeader&>(item));
-            if (!r.ok()) {
-                m_current.Clear();
-                return false;
-            }
-        }
-        ByteReader r(in.take(std::size_t(item.nameLength) + item.extraLength + item.commentLength));
-        const auto nameBytes = r.bytes(item.nameLength);
-        const auto extra = r.bytes(item.extraLength);
-        const auto comment = r.bytes(item.commentLength);
-        if (!r.ok()) {
-            m_current.Clear();
-            return false;
-        }
-        const std::string_view rawName(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size());
-        std::string name = entryName(rawName, item.flags, item.versionMadeBy, extra, m_settings.oemFileNames);
-        if (name.empty()) {
+    for (std::uint64_t i = 0; i < count; ++i) {
+        TDirItem item;
+        if (readCentralEntry(in, item) == CentralRead::Nameless)
             ++m_namelessSkipped;
-            continue;
-        }
-        m_current.RenameItem(kept++, std::move(name));
-        item.keepStoredName = true;
-        if (rawName != item.name)
-            item.storedNameBytes.assign(rawName);
-        // Extra blocks: a block longer than what is left of the field is cut to the rest;
-        // a tail too short for a block header is ignored.
-        ByteReader er(extra);
-        while (er.remaining() >= 4) {
-            TZAExtraBlock block;
-            block.headerId = er.u16();
-            const std::size_t declared = er.u16();
-            const auto data = er.bytes(std::min(declared, er.remaining()));
-            block.data.assign(data.begin(), data.end());
-            if (block.headerId == kZip64ExtraId) {
-                item.hasZip64 = true;
-                Zip64Values v;
-                readZip64Extra(data, item, v);
-                item.zip64UncompressedSize = v.uncompressedSize;
-                item.zip64CompressedSize = v.compressedSize;
-                item.zip64LocalHeaderOffset = v.localHeaderOffset;
-                item.zip64DiskNumberStart = v.diskNumberStart;
-            }
-            item.extraBlocks.push_back(std::move(block));
-        }
-        item.comment.assign(comment.begin(), comment.end());
+        else
+            m_current.appendItem(std::move(item));
     }
-    m_current.SetCount(kept);
     return true;
+}
+
+// Whether `count` central headers follow each other from `start`, each with its
+// signature and with room for the local headers they need before the directory.
+bool TZADirManager::recordsHold(std::uint64_t start, std::uint64_t count) const {
+    ChunkedInput in(*m_image.stream, start, m_image.stream->size());
+    std::uint64_t localHeaders = 0; // the least room the entries' local headers take
+    for (std::uint64_t i = 0; i < count; ++i) {
+        ByteReader r(in.take(kCentralHeaderSize));
+        CentralHeader h;
+        read(r, h);
+        if (!r.ok() || h.signature != kCentralHeaderSig)
+            return false;
+        localHeaders += kLocalHeaderSize + h.nameLength;
+        if (localHeaders > start)
+            return false;
+        if (in.take(std::size_t(h.nameLength) + h.extraLength + h.commentLength).size() !=
+            std::size_t(h.nameLength) + h.extraLength + h.commentLength)
+            return false;
+    }
+    return true;
+}
+
+// One central header with its name, extra blocks and comment, from `in` into `item`
+// (its lengths and signature checked by recordsHold).
+TZADirManager::CentralRead TZADirManager::readCentralEntry(ChunkedInput& in, TDirItem& item) const {
+    {
+        ByteReader r(in.take(kCentralHeaderSize));
+        read(r, static_cast<CentralHeader&>(item));
+    }
+    // recordsHold has checked every length and signature.
+    ByteReader r(in.take(std::size_t(item.nameLength) + item.extraLength + item.commentLength));
+    const auto nameBytes = r.bytes(item.nameLength);
+    const auto extra = r.bytes(item.extraLength);
+    const auto comment = r.bytes(item.commentLength);
+    const std::string_view rawName(reinterpret_cast<const char*>(nameBytes.data()), nameBytes.size());
+    item.name = entryName(rawName, item.flags, item.versionMadeBy, extra, m_settings.oemFileNames);
+    if (item.name.empty())
+        return CentralRead::Nameless;
+    item.keepStoredName = true;
+    if (rawName != item.name)
+        item.storedNameBytes.assign(rawName);
+    // Extra blocks: a block longer than what is left of the field is cut to the rest;
+    // a tail too short for a block header is ignored.
+    ByteReader er(extra);
+    while (er.remaining() >= 4) {
+        TZAExtraBlock block;
+        block.headerId = er.u16();
+        const std::size_t declared = er.u16();
+        const auto data = er.bytes(std::min(declared, er.remaining()));
+        block.data.assign(data.begin(), data.end());
+        if (block.headerId == kZip64ExtraId) {
+            item.hasZip64 = true;
+            Zip64Values v;
+            readZip64Extra(data, item, v);
+            item.zip64UncompressedSize = v.uncompressedSize;
+            item.zip64CompressedSize = v.compressedSize;
+            item.zip64LocalHeaderOffset = v.localHeaderOffset;
+            item.zip64DiskNumberStart = v.diskNumberStart;
+        }
+        item.extraBlocks.push_back(std::move(block));
+    }
+    item.comment.assign(comment.begin(), comment.end());
+    return CentralRead::Entry;
 }
 
 // Finds how many bytes precede the first local header and shifts the item offsets when
@@ -412,6 +433,11 @@ void TZADirManager::rebuildFromLocalHeaders() {
     });
     if (headers.empty())
         throw EZAException(kErrNoLocalHeader);
+    // A rebuilt directory may cost about the file's size, no more: a file packed with tiny
+    // local headers is not believed beyond that. Its room is taken at once, so that it
+    // never grows by copying.
+    const std::uint64_t itemLimit = (fileSize + kRebuildAllowance) / kRebuiltItemCost;
+    m_current.reserve(std::size_t(std::min<std::uint64_t>(headers.size(), itemLimit)));
 
     std::uint64_t nextAllowed = 0;
     WindowReader window(s);
@@ -492,10 +518,7 @@ void TZADirManager::rebuildFromLocalHeaders() {
             ++m_namelessSkipped;
             continue;
         }
-        // A rebuilt directory may cost a few times the file's size, no more: a file packed
-        // with tiny local headers is not believed beyond that.
-        if ((std::uint64_t(m_current.Count()) + 1) * sizeof(TDirItem) >
-            kRebuildBudgetFactor * fileSize + kRebuildAllowance) {
+        if (std::uint64_t(m_current.Count()) >= itemLimit) {
             ++m_headersDropped;
             continue;
         }

@@ -315,7 +315,7 @@ bool UpdateEngine::writeNewEntry(int i) {
 
 const std::string& UpdateEngine::sourceNameOf(int i) const {
     const TDirItem& item = m_dir.currentDir().ItemAt(i);
-    return item.operation == poUpdate || item.sourceFileName.empty() ? item.name : item.sourceFileName;
+    return item.operation == poUpdate || item.sourceFileName.empty() ? item.name : item.sourceFileName.str();
 }
 
 bool UpdateEngine::giveUpNewEntry(int i, std::uint64_t start, const EZAException& e) {
@@ -401,7 +401,7 @@ LocalHeader UpdateEngine::startLocalHeader(TDirItem& item, std::uint64_t length,
 // False when cancelled.
 bool UpdateEngine::writeData(TDirItem& item, Source& src, LocalHeader& h, std::uint64_t headerPos) {
     const auto op = TZAProcessOperation(item.operation);
-    const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName;
+    const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName.str();
     const std::uint64_t length = src.length;
     // Sizes announced as zip64 in the local header are zip64 in the directory too.
     const bool always64 = h.uncompressedSize == kZip64Marker32;
@@ -456,7 +456,7 @@ bool UpdateEngine::writeData(TDirItem& item, Source& src, LocalHeader& h, std::u
 bool UpdateEngine::writeNewEntryOnce(int i) {
     TDirItem& item = m_dir.currentDir().ItemAt(i);
     const auto op = TZAProcessOperation(item.operation);
-    const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName;
+    const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName.str();
     m_ctx.fileProgress(progressName, 0, op, ppStart);
     if (m_ctx.cancelled)
         return false;
@@ -525,7 +525,7 @@ void UpdateEngine::copyExistingEntry(int i) {
     const bool rename = current.ItemAt(i).operation == poRename;
     // A replacement found its entry ignoring case and may have renamed it in doing so.
     const bool update = current.ItemAt(i).operation == poUpdate;
-    const int b = findBackupItem(rename ? current.ItemAt(i).oldName : current.ItemAt(i).name, update);
+    const int b = findBackupItem(rename ? current.ItemAt(i).oldName.str() : current.ItemAt(i).name, update);
     if (b < 0)
         throw EZAException(7, m_ctx.componentName);
     const TDirItem& old = m_dir.backupDir().ItemAt(b);

@@ -34,14 +34,16 @@ void expectIndexAgrees(const TZADirArray& dir) {
 
 // A directory of one central header followed by `rest` (name, extra field, comment) and
 // the end record, with nothing before it.
+// A directory of one entry after room for its local header (the bytes stand for it).
 std::vector<std::uint8_t> oneEntryArchive(const CentralHeader& h, const std::string& rest) {
-    std::vector<std::uint8_t> file;
+    std::vector<std::uint8_t> file(64, 'L');
     ByteWriter w(file);
     write(w, h);
     w.bytes(rest);
     EndRecord e;
     e.entriesOnDisk = e.totalEntries = 1;
-    e.directorySize = std::uint32_t(file.size());
+    e.directorySize = std::uint32_t(file.size() - 64);
+    e.directoryOffset = 64;
     write(w, e);
     return file;
 }
@@ -145,7 +147,7 @@ TEST(DirManager, emptyDirectoryIsExactlyTheEndRecord) {
 }
 
 TEST(DirManager, savedDirectoryLoadsBackWithNamesExtrasAndComment) {
-    platform::MemoryStream s;
+    platform::MemoryStream s(std::vector<std::uint8_t>(200, 'D')); // stands for the entries
     {
         TZADirManager m(&s, true);
         TDirItem a = fileItem("Папка/Файл.txt");
@@ -200,7 +202,7 @@ TEST(DirManager, saveInPlaceReplacesOldDirectory) {
 }
 
 TEST(DirManager, manyEntriesGetZip64RecordsAndLoadBack) {
-    platform::MemoryStream s;
+    platform::MemoryStream s(std::vector<std::uint8_t>(65536 * 40, 'D')); // stands for the entries
     {
         TZADirManager m(&s, true);
         for (int i = 0; i < 65536; ++i)
