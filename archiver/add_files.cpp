@@ -42,9 +42,7 @@ std::int64_t lastWriteSeconds(const std::string& path) {
         .count();
 }
 
-DosDateTime lastWriteDos(const std::string& path) {
-    return toDosDateTime(std::time_t(lastWriteSeconds(path)));
-}
+DosDateTime lastWriteDos(const std::string& path) { return toDosDateTime(std::time_t(lastWriteSeconds(path))); }
 
 } // namespace
 

@@ -168,8 +168,7 @@ class EntryDecoder {
 public:
     EntryDecoder(int method, std::uint64_t compressedSize, std::uint64_t uncompressedSize, const WriteFn& write,
                  const ProgressFn& progress)
-        : m_compressedSize(compressedSize), m_uncompressedSize(uncompressedSize), m_write(write),
-          m_progress(progress),
+        : m_compressedSize(compressedSize), m_uncompressedSize(uncompressedSize), m_write(write), m_progress(progress),
           m_input(static_cast<std::size_t>(std::min<std::uint64_t>(compressedSize, kInflateInput))) {
         if (method == kMethodDeflate) {
             m_inflater = std::make_unique<Inflater>();

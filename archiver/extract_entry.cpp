@@ -68,8 +68,7 @@ std::uint32_t newFileMode() {
 // the link nor what it points to changes. False when anything fails.
 bool setModeAndTime(const std::filesystem::path& path, std::optional<std::uint32_t> mode,
                     std::optional<std::time_t> time, bool folder) {
-    const int fd =
-        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
     if (fd < 0)
         return false;
     bool ok = true;

@@ -51,7 +51,8 @@ struct ParallelInflater::Impl : pipeline::Crew {
     std::shared_ptr<InflateJob> takeJob(std::unique_lock<std::mutex>& lock) {
         // Sources the writer has passed are never started.
         auto first = [&] { return std::max(next, head); };
-        workReady.wait(lock, [&] { return stop || first() >= sources.size() || first() < head + kInflateEntriesAhead; });
+        workReady.wait(lock,
+                       [&] { return stop || first() >= sources.size() || first() < head + kInflateEntriesAhead; });
         if (stop || first() >= sources.size())
             return nullptr;
         next = first();
@@ -159,12 +160,13 @@ struct ParallelInflater::Impl : pipeline::Crew {
 
     // Hands the chunks of `job` to `write` as they come; false when cancelled or when a
     // write falls short (outcome says which).
-    bool deliver(std::unique_lock<std::mutex>& lock, InflateJob& job, const WriteFn& write,
-                 const ProgressFn& progress, DecompressOutcome& outcome) {
+    bool deliver(std::unique_lock<std::mutex>& lock, InflateJob& job, const WriteFn& write, const ProgressFn& progress,
+                 DecompressOutcome& outcome) {
         std::uint64_t consumed = 0;
         auto pump = [&] { return !progress || progress(consumed); };
         for (;;) {
-            if (!waitPumping(lock, [&] { return !job.chunks.empty() || job.finished; }, pump)) {
+            if (!waitPumping(
+                    lock, [&] { return !job.chunks.empty() || job.finished; }, pump)) {
                 outcome.cancelled = true;
                 return false;
             }
@@ -209,7 +211,8 @@ bool ParallelInflater::write(int item, const WriteFn& write, const ProgressFn& p
     outcome = {};
     // The workers reach source j in their own time (it is within their reach now).
     auto pump = [&] { return !progress || progress(0); };
-    if (!m->waitPumping(lock, [&] { return m->next > j; }, pump)) {
+    if (!m->waitPumping(
+            lock, [&] { return m->next > j; }, pump)) {
         outcome.cancelled = true;
         m->advance(j + 1);
         return true;

@@ -304,12 +304,13 @@ bool UpdateEngine::writeNewEntry(int i) {
         // The new archive failing is the update's failure; a source failing is this entry's.
         if (m_replacement && e.path() == m_replacement->path())
             throw;
-        return giveUpNewEntry(i, start, EZAException(33, {sourceNameOf(i)}, osReason(e.errorNumber()), m_ctx.componentName));
+        return giveUpNewEntry(i, start,
+                              EZAException(33, {sourceNameOf(i)}, osReason(e.errorNumber()), m_ctx.componentName));
     } catch (const ZlibError& e) {
-        return giveUpNewEntry(
-            i, start,
-            EZAException(33, {sourceNameOf(i)}, ZAReason{std::string("it could not be compressed: ") + e.what()},
-                         m_ctx.componentName));
+        return giveUpNewEntry(i, start,
+                              EZAException(33, {sourceNameOf(i)},
+                                           ZAReason{std::string("it could not be compressed: ") + e.what()},
+                                           m_ctx.componentName));
     }
 }
 

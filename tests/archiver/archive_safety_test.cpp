@@ -244,7 +244,8 @@ TEST(ArchiveSafety, aSourceThatFailsToReadGoesToTheDecisionAndTheRestIsWritten) 
 TEST(ArchiveSafety, anArchiveThatShrinksDuringAnUpdateFailsItInsteadOfCopyingLess) {
     TempFolder tmp;
     const fs::path archive = packFiles(
-        tmp, "k.zip", {{"a.bin", kestrane::testing::randomBytes(50000, 3)}, {"b.bin", kestrane::testing::randomBytes(50000, 4)}});
+        tmp, "k.zip",
+        {{"a.bin", kestrane::testing::randomBytes(50000, 3)}, {"b.bin", kestrane::testing::randomBytes(50000, 4)}});
     TZipArchiver zip;
     zip.OpenArchive(archive.string(), kOpenReadWrite);
     zip.BaseDir = tmp.str();

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "archiver_test_support.h"
+#include "hostile_inputs.h"
 #include "tests/support/run_command.h"
 
 using namespace archiver;
@@ -22,8 +23,8 @@ struct LocalSpec {
 };
 struct CentralSpec {
     std::string name;
-    int local;                      // the local header it points at
-    std::int64_t sizeOverride = -1; // compressed and uncompressed size, when not the local header's
+    int local;                       // the local header it points at
+    std::int64_t sizeOverride = -1;  // compressed and uncompressed size, when not the local header's
     std::uint32_t attributes = 0x20; // external attributes (a Unix mode in the high half)
     std::uint16_t madeBy = 20;       // version made by (host 3 in the high byte: Unix)
     std::uint32_t crcXor = 0;        // spoils the recorded CRC-32
@@ -333,4 +334,43 @@ TEST(HostileArchive, aNameCannotForgeALineOrReachTheTerminal) {
     EXPECT_EQ(run.out.find("\nkestrane-zip: all entries OK"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("../x\\nkestrane-zip: all entries OK\\n\\x1b[2J"), std::string::npos) << run.out;
+}
+
+TEST(HostileArchive, directoriesThatClaimWhatTheFileCannotHoldCostNothingForTheClaim) {
+    constexpr std::size_t kBytes = 1 << 20;
+    constexpr std::size_t kSoundEntries = (kBytes - 98) / (30 + 7 + 46 + 7);
+    struct Case {
+        hostile::Kind kind;
+        int nativeError;    // raised by the load, or -1
+        bool rebuilt;       // the directory was not believed
+        std::size_t loaded; // entries in the directory
+    };
+    const Case cases[] = {
+        {hostile::Kind::ManyEntries, -1, false, kSoundEntries},
+        {hostile::Kind::WrongSignatures, -1, true, kSoundEntries},
+        {hostile::Kind::LocalHeadersOnly, -1, true, kBytes / 31},
+        {hostile::Kind::DirectoryRecordsOnly, 35, true, 0},
+        {hostile::Kind::Zip64CountOverZeros, 35, true, 0},
+    };
+    for (const Case& c : cases) {
+        platform::MemoryStream s(hostile::make(c.kind, kBytes));
+        TZADirManager m(&s, false);
+        EXPECT_EQ(nativeErrorOf([&] { m.LoadCentralDirectory(); }), c.nativeError) << int(c.kind);
+        EXPECT_EQ(m.rebuilt(), c.rebuilt) << int(c.kind);
+        EXPECT_EQ(std::size_t(m.currentDir().Count()), c.loaded) << int(c.kind);
+        // Room only for the entries there are (a rebuild reserves one per local header).
+        EXPECT_LE(m.currentDir().capacity(), std::max<std::size_t>(c.loaded, kSoundEntries)) << int(c.kind);
+    }
+    // A count beyond the records: not one slot for the claim.
+    std::vector<std::uint8_t> claim = hostile::make(hostile::Kind::ManyEntries, kBytes);
+    const std::size_t zip64Record = claim.size() - 98;
+    for (const std::size_t field : {zip64Record + 24, zip64Record + 32})
+        for (int k = 0; k < 8; ++k)
+            claim[field + std::size_t(k)] = k == 2 ? 0x10 : 0; // 1 Mi entries
+    platform::MemoryStream s(claim);
+    TZADirManager m(&s, false);
+    m.LoadCentralDirectory();
+    EXPECT_TRUE(m.rebuilt());
+    EXPECT_EQ(std::size_t(m.currentDir().Count()), kSoundEntries);
+    EXPECT_LE(m.currentDir().capacity(), kSoundEntries);
 }

@@ -27,8 +27,10 @@ struct KindName {
     const char* name;
 };
 inline constexpr KindName kKinds[] = {
-    {Kind::LocalHeadersOnly, "local-headers-only"}, {Kind::ManyEntries, "many-entries"},
-    {Kind::DirectoryRecordsOnly, "directory-records-only"}, {Kind::Zip64CountOverZeros, "zip64-count-over-zeros"},
+    {Kind::LocalHeadersOnly, "local-headers-only"},
+    {Kind::ManyEntries, "many-entries"},
+    {Kind::DirectoryRecordsOnly, "directory-records-only"},
+    {Kind::Zip64CountOverZeros, "zip64-count-over-zeros"},
     {Kind::WrongSignatures, "wrong-signatures"},
 };
 
