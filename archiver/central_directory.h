@@ -98,6 +98,8 @@ struct TZAExtraBlock {
 // One archive entry. The CentralHeader base is the 46-byte fixed part of its central file
 // header; the rest never reaches the file as such.
 struct TDirItem : CentralHeader {
+    // (The fields are ordered so that the item has no holes: a loaded directory holds one
+    // per entry.)
     std::string name;    // stored name, UTF-8, '/' separators; a folder entry ends in '/'
     CompactText oldName; // the name before a rename (poRename)
     CompactText comment; // entry comment, raw bytes
@@ -106,23 +108,23 @@ struct TDirItem : CentralHeader {
     // directory writes them back unchanged. storedNameBytes holds the bytes when they are
     // not `name` itself (CP866, a Unicode Path name, a name cut at a zero byte). A new name
     // (RenameItem) is encoded afresh.
-    bool keepStoredName = false;
     CompactText storedNameBytes;
     const std::string& storedBytes() const { return storedNameBytes.empty() ? name : storedNameBytes.str(); }
 
-    bool hasZip64 = false; // zip64 values are present or needed
     std::uint64_t zip64UncompressedSize = 0;
     std::uint64_t zip64CompressedSize = 0;
     std::uint64_t zip64LocalHeaderOffset = 0;
     std::uint32_t zip64DiskNumberStart = 0;
 
-    bool modified = false; // the next update writes this item (new or replaced entry)
     // Data to store instead of sourceFileName; shared by copies of the item.
-    std::shared_ptr<platform::Stream> sourceStream;
-    bool ownsSourceStream = false;
     std::int32_t sourceStreamStart = 0;
+    std::shared_ptr<platform::Stream> sourceStream;
+    CompactText sourceFileName; // full path of the disk file to store
+
+    bool keepStoredName = false;
+    bool hasZip64 = false;            // zip64 values are present or needed
+    bool modified = false;            // the next update writes this item (new or replaced entry)
     bool selected = false;            // work flag of the extraction selection
-    CompactText sourceFileName;       // full path of the disk file to store
     std::uint8_t compressionMode = 0; // deflate level 0..9 for this item
     std::uint8_t operation = poAdd;   // a TZAProcessOperation
 

@@ -18,6 +18,28 @@ namespace {
 // Attribute bits an entry may only have when the requested set holds them too.
 constexpr std::uint32_t kRestrictedAttrs = 0x02 | 0x04 | 0x08 | 0x10;
 
+// Reads a file through pread at a position of its own, so that each worker can read the
+// archive without moving anyone else's position.
+class PositionedReader : public platform::Stream {
+public:
+    explicit PositionedReader(const platform::File& file) : m_file(file) {}
+    std::size_t read(void* buffer, std::size_t count) override {
+        const std::size_t got = m_file.pread(m_position, buffer, count);
+        m_position += got;
+        return got;
+    }
+    std::size_t write(const void*, std::size_t) override { return 0; }
+    void seek(std::uint64_t position) override { m_position = position; }
+    std::uint64_t tell() const override { return m_position; }
+    std::uint64_t size() const override { return m_file.size(); }
+    void truncate(std::uint64_t) override {}
+    void flush() override {}
+
+private:
+    const platform::File& m_file;
+    std::uint64_t m_position = 0;
+};
+
 bool equalFolded(std::string_view a, std::string_view b) { return foldName(a) == foldName(b); }
 
 // A mask without a leading drive ("C:") or network prefix ("//server/share").
@@ -161,25 +183,34 @@ std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlac
     const int threads = effectiveThreads(Threads);
     if (threads < 2 || !m_archive)
         return nullptr;
-    // Only entries whose data can be read are planned; the others meet their error when
-    // the loop comes to them, as with one thread.
+    // Entries whose data cannot be read ahead are left to the loop, as with one thread;
+    // so are the ones the workers cannot locate (their error is met when the loop comes
+    // to them).
     const TZADirArray& dir = m_dir->currentDir();
-    std::vector<InflateSource> sources;
+    std::vector<int> items;
     for (int i = 0; i < dir.Count(); ++i) {
         const TDirItem& item = dir.ItemAt(i);
-        if (!item.selected || item.isFolder() || item.name.ends_with('/') || (item.flags & kFlagEncrypted) ||
-            (item.method != kMethodStored && item.method != kMethodDeflate))
-            continue;
+        if (item.selected && !item.isFolder() && !item.name.ends_with('/') && !(item.flags & kFlagEncrypted) &&
+            (item.method == kMethodStored || item.method == kMethodDeflate))
+            items.push_back(i);
+    }
+    if (items.empty())
+        return nullptr;
+    // Workers read the local headers through a reader of their own; the directory and the
+    // places are only read while they run.
+    LocateFn locate = [&places, &dir, &file = m_archive->file(), name = Name](int i) -> std::optional<InflateSource> {
+        PositionedReader reader(file);
         try {
-            const EntryData data = places.check(*m_stream, dir, i, Name);
-            sources.push_back({i, data.start, data.size, item.uncompressedSize64(), item.crc32, item.method});
+            const EntryData data = places.check(reader, dir, i, name);
+            const TDirItem& item = dir.ItemAt(i);
+            return InflateSource{i, data.start, data.size, item.uncompressedSize64(), item.crc32, item.method};
         } catch (const EZAException&) {
         } catch (const platform::FileError&) {}
-    }
-    if (sources.empty())
-        return nullptr;
+        return std::nullopt;
+    };
     try {
-        return std::make_unique<ParallelInflater>(m_archive->file(), std::move(sources), threads, BufferBudget);
+        return std::make_unique<ParallelInflater>(m_archive->file(), std::move(items), std::move(locate), threads,
+                                                  BufferBudget);
     } catch (const std::system_error&) {
         return nullptr; // no thread to be had: everything is done on this one
     }

@@ -22,6 +22,7 @@ struct InflateJob {
     std::size_t index = 0; // its place among the sources
     bool dropped = false;  // the writer will not take it (any more)
     bool finished = false;
+    bool unplanned = false; // its item could not be located: the writer reads it itself
     std::deque<Chunk> chunks;
     DecompressOutcome outcome;
     std::exception_ptr error;
@@ -31,7 +32,8 @@ struct InflateJob {
 
 struct ParallelInflater::Impl : pipeline::Crew {
     const platform::File& archive;
-    const std::vector<InflateSource> sources;
+    const std::vector<int> sources; // the directory items, in the order they are written
+    const LocateFn locate;
     // The jobs from `windowStart` on, in source order; a worker holds its own share of
     // the job it runs, so that dropping it here never pulls it away under the worker.
     std::deque<std::shared_ptr<InflateJob>> window;
@@ -39,8 +41,9 @@ struct ParallelInflater::Impl : pipeline::Crew {
     std::size_t next = 0; // the next source for a worker
     std::size_t head = 0; // the source the writer is on or comes to next
 
-    Impl(const platform::File& archive, std::vector<InflateSource> list, int threads, std::size_t budget)
-        : Crew(budget, kProgressStep, threads), archive(archive), sources(std::move(list)) {
+    Impl(const platform::File& archive, std::vector<int> items, LocateFn locateFn, int threads, std::size_t budget)
+        : Crew(budget, kProgressStep, threads), archive(archive), sources(std::move(items)),
+          locate(std::move(locateFn)) {
         start(threads, [this] { work(); });
     }
 
@@ -61,6 +64,7 @@ struct ParallelInflater::Impl : pipeline::Crew {
         auto job = std::make_shared<InflateJob>();
         job->index = next++; // the window stays contiguous: windowStart + window.size() == next
         window.push_back(job);
+        dataReady.notify_all(); // the writer may be waiting for this job to exist
         return job;
     }
 
@@ -99,39 +103,52 @@ struct ParallelInflater::Impl : pipeline::Crew {
 
     // Inflates one source on a worker, the lock released; the outcome or the error is
     // left in the job.
-    void inflate(InflateJob& job, const InflateSource& src) {
+    void inflate(InflateJob& job) {
         DecompressOutcome out;
         std::exception_ptr error;
+        std::optional<InflateSource> src;
         try {
-            std::uint64_t at = src.start;
-            std::uint64_t consumed = 0;
-            ReadFn read = [&](std::uint8_t* buffer, std::size_t n) {
-                const std::size_t got = archive.pread(at, buffer, n);
-                at += got;
-                return got;
-            };
-            WriteFn put = [&](const std::uint8_t* data, std::size_t n) { return push(job, data, n, consumed); };
-            ProgressFn progress = [&](std::uint64_t done) {
-                consumed = done;
-                std::lock_guard guard(mu);
-                return !stop && !job.dropped;
-            };
-            out = decompressBlocks(src.method, src.compressedSize, src.uncompressedSize, src.crc, read, put, progress);
+            src = locate(sources[job.index]);
         } catch (...) {
-            error = std::current_exception();
+            src.reset(); // the writer meets the failure itself
+        }
+        if (src) {
+            try {
+                out = decompressSource(job, *src);
+            } catch (...) {
+                error = std::current_exception();
+            }
         }
         std::lock_guard lock(mu);
+        job.unplanned = !src;
         job.outcome = out;
         job.error = error;
         job.finished = true;
         dataReady.notify_all();
     }
 
+    DecompressOutcome decompressSource(InflateJob& job, const InflateSource& src) {
+        std::uint64_t at = src.start;
+        std::uint64_t consumed = 0;
+        ReadFn read = [&](std::uint8_t* buffer, std::size_t n) {
+            const std::size_t got = archive.pread(at, buffer, n);
+            at += got;
+            return got;
+        };
+        WriteFn put = [&](const std::uint8_t* data, std::size_t n) { return push(job, data, n, consumed); };
+        ProgressFn progress = [&](std::uint64_t done) {
+            consumed = done;
+            std::lock_guard guard(mu);
+            return !stop && !job.dropped;
+        };
+        return decompressBlocks(src.method, src.compressedSize, src.uncompressedSize, src.crc, read, put, progress);
+    }
+
     void work() {
         std::unique_lock lock(mu);
         while (const std::shared_ptr<InflateJob> job = takeJob(lock)) {
             lock.unlock();
-            inflate(*job, sources[job->index]);
+            inflate(*job);
             lock.lock();
         }
     }
@@ -194,16 +211,16 @@ struct ParallelInflater::Impl : pipeline::Crew {
     }
 };
 
-ParallelInflater::ParallelInflater(const platform::File& archive, std::vector<InflateSource> sources, int threads,
+ParallelInflater::ParallelInflater(const platform::File& archive, std::vector<int> items, LocateFn locate, int threads,
                                    std::size_t budget)
-    : m(std::make_unique<Impl>(archive, std::move(sources), threads, budget)) {}
+    : m(std::make_unique<Impl>(archive, std::move(items), std::move(locate), threads, budget)) {}
 
 ParallelInflater::~ParallelInflater() { m->finish(); }
 
 bool ParallelInflater::write(int item, const WriteFn& write, const ProgressFn& progress, DecompressOutcome& outcome) {
     std::unique_lock lock(m->mu);
     std::size_t j = m->head;
-    while (j < m->sources.size() && m->sources[j].item != item)
+    while (j < m->sources.size() && m->sources[j] != item)
         ++j;
     if (j == m->sources.size())
         return false;
@@ -220,6 +237,16 @@ bool ParallelInflater::write(int item, const WriteFn& write, const ProgressFn& p
     const std::shared_ptr<InflateJob> job = m->jobAt(j);
     if (!job)
         return false;
+    if (!m->waitPumping(
+            lock, [&] { return job->finished || !job->chunks.empty(); }, pump)) {
+        outcome.cancelled = true;
+        m->advance(j + 1);
+        return true;
+    }
+    if (job->unplanned) {
+        m->advance(j + 1);
+        return false;
+    }
     const bool complete = m->deliver(lock, *job, write, progress, outcome);
     const std::exception_ptr error = job->error;
     if (complete)

@@ -12,7 +12,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "archiver/deflate_streams.h"
@@ -32,12 +34,19 @@ struct InflateSource {
     int method = 0; // 0 stored or 8 deflate
 };
 
+// Where directory item `item`'s data lies and what it must give; nullopt when it is not
+// to be inflated ahead (the writer then meets its error itself). Called on the workers:
+// it must be safe to call from several threads at once.
+using LocateFn = std::function<std::optional<InflateSource>(int item)>;
+
 class ParallelInflater {
 public:
-    // Starts inflating `sources`, in their order, from `archive` on `threads` workers,
-    // never more than kInflateEntriesAhead entries beyond the one being written.
-    // `archive` must stay open until this is destroyed.
-    ParallelInflater(const platform::File& archive, std::vector<InflateSource> sources, int threads,
+    // Starts inflating the directory items `items`, in their order, from `archive` on
+    // `threads` workers, never more than kInflateEntriesAhead entries beyond the one
+    // being written; each item is located by `locate` when a worker comes to it, so that
+    // nothing is held for the items far ahead. `archive` must stay open until this is
+    // destroyed.
+    ParallelInflater(const platform::File& archive, std::vector<int> items, LocateFn locate, int threads,
                      std::size_t budget);
     ~ParallelInflater();
     ParallelInflater(const ParallelInflater&) = delete;
