@@ -30,23 +30,19 @@ std::string withTrailingSlash(std::string s) {
     return s;
 }
 
-// The file's last-write time in seconds since 1970, or the current time when it cannot
-// be read (always for a folder).
-std::int64_t lastWriteSeconds(const std::string& path, bool folder) {
+// The last-write time of a file or folder in seconds since 1970, or the current time when
+// it cannot be read. A folder entry carries its folder's own time, so that packing the
+// same tree twice gives the same bytes.
+std::int64_t lastWriteSeconds(const std::string& path) {
     std::error_code ec;
-    if (!folder) {
-        const auto t = std::filesystem::last_write_time(platform::toPath(path), ec);
-        if (!ec)
-            return std::chrono::duration_cast<std::chrono::seconds>(
-                       std::chrono::file_clock::to_sys(t).time_since_epoch())
-                .count();
-    }
-    return std::time(nullptr);
+    const auto t = std::filesystem::last_write_time(platform::toPath(path), ec);
+    if (ec)
+        return std::time(nullptr);
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::file_clock::to_sys(t).time_since_epoch())
+        .count();
 }
 
-DosDateTime lastWriteDos(const std::string& path, bool folder) {
-    return toDosDateTime(std::time_t(lastWriteSeconds(path, folder)));
-}
+DosDateTime lastWriteDos(const std::string& path) { return toDosDateTime(std::time_t(lastWriteSeconds(path))); }
 
 } // namespace
 
@@ -159,7 +155,7 @@ TDirItem AddOperation::prepareItem(const std::string& diskPath, const std::strin
     item.versionNeeded = version;
     item.flags = 0; // the archiver writes no encrypted entries
     item.method = m_a.methodForMode(m_a.CompressionMode());
-    const std::int64_t seconds = lastWriteSeconds(diskPath, folder);
+    const std::int64_t seconds = lastWriteSeconds(diskPath);
     const DosDateTime dt = toDosDateTime(std::time_t(seconds));
     item.modTime = dt.time;
     item.modDate = dt.date;
@@ -203,7 +199,7 @@ int AddOperation::addItem(const std::string& diskPath) {
     if (index >= 0) {
         const TDirItem& existing = dir.ItemAt(index);
         const std::uint32_t itemStamp = std::uint32_t(existing.modDate) << 16 | existing.modTime;
-        const DosDateTime fileDt = lastWriteDos(diskPath, isFolder);
+        const DosDateTime fileDt = lastWriteDos(diskPath);
         const std::uint32_t fileStamp = std::uint32_t(fileDt.date) << 16 | fileDt.time;
         bool replace = false;
         switch (m_a.Options.OverwriteMode) {

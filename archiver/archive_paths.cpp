@@ -93,6 +93,12 @@ std::string_view namePart(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+std::string withoutTrailingSeparator(std::string path) {
+    if (!path.empty() && (path.back() == '/' || path.back() == '\\'))
+        path.pop_back();
+    return path;
+}
+
 ExpandedMask expandMask(std::string_view mask, std::string_view root, std::string_view operationBase) {
     const std::string m = slashed(mask);
     std::string basePath = resolvePath(root, {}, operationBase);

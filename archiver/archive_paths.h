@@ -31,6 +31,8 @@ std::string resolvePath(std::string_view base, std::string_view name, std::strin
 // name part after it.
 std::string_view folderPart(std::string_view path);
 std::string_view namePart(std::string_view path);
+// The path without one trailing '/' or '\'.
+std::string withoutTrailingSeparator(std::string path);
 
 struct ExpandedMask {
     std::string full; // the mask as a full path

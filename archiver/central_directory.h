@@ -31,6 +31,63 @@ enum TZAProcessOperation : std::uint8_t {
     poMakeSFX = 9,
 };
 
+// Text that is empty for most items (a comment, an old name, the source path of a new
+// entry): 8 bytes in the item, the characters on the heap only when there are any, so
+// that a directory of a million entries does not carry a million empty strings.
+class CompactText {
+public:
+    CompactText() = default;
+    CompactText(std::string_view text) { assign(text); }
+    CompactText(const std::string& text) { assign(text); }
+    CompactText(const char* text) { assign(std::string_view(text)); }
+    CompactText(const CompactText& other) { assign(other.str()); }
+    CompactText(CompactText&&) noexcept = default;
+    CompactText& operator=(const CompactText& other) {
+        if (this != &other)
+            assign(other.str());
+        return *this;
+    }
+    CompactText& operator=(CompactText&&) noexcept = default;
+    CompactText& operator=(std::string_view text) {
+        assign(text);
+        return *this;
+    }
+    CompactText& operator=(const std::string& text) { return *this = std::string_view(text); }
+    CompactText& operator=(const char* text) { return *this = std::string_view(text); }
+
+    void assign(std::string_view text) {
+        if (text.empty())
+            m_text.reset();
+        else
+            m_text = std::make_unique<std::string>(text);
+    }
+    template <typename It>
+    void assign(It first, It last) {
+        assign(std::string(first, last));
+    }
+    void clear() { m_text.reset(); }
+    void resize(std::size_t n) {
+        if (n == 0)
+            return clear();
+        if (!m_text)
+            m_text = std::make_unique<std::string>();
+        m_text->resize(n);
+    }
+    bool empty() const { return !m_text || m_text->empty(); }
+    std::size_t size() const { return m_text ? m_text->size() : 0; }
+    const std::string& str() const { return m_text ? *m_text : emptyText(); }
+    operator const std::string&() const { return str(); }
+    operator std::string_view() const { return str(); }
+    friend bool operator==(const CompactText& a, std::string_view b) { return a.str() == b; }
+
+private:
+    static const std::string& emptyText() {
+        static const std::string empty;
+        return empty;
+    }
+    std::unique_ptr<std::string> m_text;
+};
+
 // One extra field block as read from an archive; carried unchanged when the directory is
 // written again (except a zip64 block, which is regenerated from the item's values).
 struct TZAExtraBlock {
@@ -41,31 +98,33 @@ struct TZAExtraBlock {
 // One archive entry. The CentralHeader base is the 46-byte fixed part of its central file
 // header; the rest never reaches the file as such.
 struct TDirItem : CentralHeader {
+    // (The fields are ordered so that the item has no holes: a loaded directory holds one
+    // per entry.)
     std::string name;    // stored name, UTF-8, '/' separators; a folder entry ends in '/'
-    std::string oldName; // the name before a rename (poRename)
-    std::string comment; // entry comment, raw bytes
+    CompactText oldName; // the name before a rename (poRename)
+    CompactText comment; // entry comment, raw bytes
     std::vector<TZAExtraBlock> extraBlocks;
     // An entry read from an archive keeps its name bytes and flag bit 11 as they were: the
     // directory writes them back unchanged. storedNameBytes holds the bytes when they are
     // not `name` itself (CP866, a Unicode Path name, a name cut at a zero byte). A new name
     // (RenameItem) is encoded afresh.
-    bool keepStoredName = false;
-    std::string storedNameBytes;
-    const std::string& storedBytes() const { return storedNameBytes.empty() ? name : storedNameBytes; }
+    CompactText storedNameBytes;
+    const std::string& storedBytes() const { return storedNameBytes.empty() ? name : storedNameBytes.str(); }
 
-    bool hasZip64 = false; // zip64 values are present or needed
     std::uint64_t zip64UncompressedSize = 0;
     std::uint64_t zip64CompressedSize = 0;
     std::uint64_t zip64LocalHeaderOffset = 0;
     std::uint32_t zip64DiskNumberStart = 0;
 
-    bool modified = false; // the next update writes this item (new or replaced entry)
     // Data to store instead of sourceFileName; shared by copies of the item.
-    std::shared_ptr<platform::Stream> sourceStream;
-    bool ownsSourceStream = false;
     std::int32_t sourceStreamStart = 0;
+    std::shared_ptr<platform::Stream> sourceStream;
+    CompactText sourceFileName; // full path of the disk file to store
+
+    bool keepStoredName = false;
+    bool hasZip64 = false;            // zip64 values are present or needed
+    bool modified = false;            // the next update writes this item (new or replaced entry)
     bool selected = false;            // work flag of the extraction selection
-    std::string sourceFileName;       // full path of the disk file to store
     std::uint8_t compressionMode = 0; // deflate level 0..9 for this item
     std::uint8_t operation = poAdd;   // a TZAProcessOperation
 
@@ -141,6 +200,8 @@ public:
     // Empties the directory; the slots stay allocated.
     void Clear();
 
+    // Room for `n` items (and their names) without growing again.
+    void reserve(std::size_t n);
     // Appends `item` (name included) as a new last item; returns its index.
     int appendItem(TDirItem item);
     // Names match exactly instead of ignoring case: on a file system that tells
@@ -257,7 +318,11 @@ public:
     void restore(const DirectoryImage& image) { m_image = image; }
 
 private:
+    class ChunkedInput;
+    enum class CentralRead { Entry, Nameless };
     bool readDirectory(std::uint64_t endPosition);
+    bool recordsHold(std::uint64_t start, std::uint64_t count) const;
+    CentralRead readCentralEntry(ChunkedInput& in, TDirItem& item) const;
     void rebuildFromLocalHeaders();
     void findPrefixLength(std::uint64_t endPosition);
     std::optional<std::uint64_t> directoryStart(std::uint64_t endPosition);

@@ -159,106 +159,151 @@ CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const 
     return result;
 }
 
-DecompressOutcome decompressBlocks(int method, std::uint64_t compressedSize, std::uint64_t uncompressedSize,
-                                   std::uint32_t expectedCrc, const ReadFn& read, const WriteFn& write,
-                                   const ProgressFn& progress) {
-    DecompressOutcome result;
-    if (method != 0 && method != 8)
-        return result;
-    std::vector<std::uint8_t> input(static_cast<std::size_t>(std::min<std::uint64_t>(compressedSize, kInflateInput)));
-    std::vector<std::uint8_t> output;
-    std::unique_ptr<Inflater> inflater;
-    if (method == 8) {
-        inflater = std::make_unique<Inflater>();
-        output.resize(kInflateOutput);
+namespace {
+
+// One run of decompressBlocks: the entry's data read block by block, inflated (or taken
+// as it is when stored), handed on and checked. Each step says whether to go on; the
+// outcome says why it stopped.
+class EntryDecoder {
+public:
+    EntryDecoder(int method, std::uint64_t compressedSize, std::uint64_t uncompressedSize, const WriteFn& write,
+                 const ProgressFn& progress)
+        : m_compressedSize(compressedSize), m_uncompressedSize(uncompressedSize), m_write(write), m_progress(progress),
+          m_input(static_cast<std::size_t>(std::min<std::uint64_t>(compressedSize, kInflateInput))) {
+        if (method == kMethodDeflate) {
+            m_inflater = std::make_unique<Inflater>();
+            m_output.resize(kInflateOutput);
+        }
     }
-    std::uint32_t reg = kCrcPreset;
-    std::uint64_t consumed = 0;
-    bool streamEnd = false;
-    bool damaged = false;
 
-    // Hands produced bytes on; false when they exceed the expected size or the write falls short.
-    std::uint64_t sinceProgress = 0;
-    auto emit = [&](const std::uint8_t* data, std::size_t size) {
-        if (size > uncompressedSize - result.written) {
-            damaged = true;
-            result.problem = DataProblem::TooLong;
+    DecompressOutcome run(const ReadFn& read, std::uint32_t expectedCrc) {
+        while (m_consumed < m_compressedSize && !m_streamEnd && !m_stopped) {
+            if (!reportProgress())
+                return m_result;
+            const std::size_t n = readBlock(read);
+            if (m_stopped)
+                return m_result;
+            if (m_inflater)
+                inflateBlock(n);
+            else
+                emit(m_input.data(), n);
+            if (m_result.cancelled)
+                return m_result;
+        }
+        m_result.crc = crcFinish(m_crc);
+        if (!m_stopped)
+            judge(expectedCrc);
+        return m_result;
+    }
+
+private:
+    static constexpr int kMethodDeflate = 8;
+
+    // Asks the progress callback; false (cancelled) when it says stop.
+    bool reportProgress() {
+        m_sinceProgress = 0;
+        if (m_progress && !m_progress(m_consumed)) {
+            m_result.cancelled = true;
+            m_stopped = true;
             return false;
         }
-        reg = crcUpdate(reg, data, size);
-        if (write(data, size) != size) {
-            damaged = true;
-            result.problem = DataProblem::WriteFailed;
-            return false;
-        }
-        result.written += size;
-        sinceProgress += size;
         return true;
-    };
+    }
 
-    while (consumed < compressedSize && !streamEnd && !damaged) {
-        if (progress && !progress(consumed)) {
-            result.cancelled = true;
-            return result;
-        }
-        const std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), compressedSize - consumed));
-        if (read(input.data(), n) != n) {
-            result.problem = DataProblem::ReadFailed;
-            return result;
-        }
-        consumed += n;
-        sinceProgress = 0;
-        if (!inflater) {
-            emit(input.data(), n);
-            continue;
-        }
-        z_stream& s = inflater->stream();
-        s.next_in = input.data();
+    // The next block of entry data into m_input; a short read stops the run.
+    std::size_t readBlock(const ReadFn& read) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(m_input.size(), m_compressedSize - m_consumed));
+        if (read(m_input.data(), n) != n)
+            stop(DataProblem::ReadFailed);
+        m_consumed += n;
+        return n;
+    }
+
+    // Inflates one block of input, handing on the output as the buffer fills.
+    void inflateBlock(std::size_t n) {
+        z_stream& s = m_inflater->stream();
+        s.next_in = m_input.data();
         s.avail_in = zlibCount(n);
         for (;;) {
-            s.next_out = output.data();
-            s.avail_out = zlibCount(output.size());
+            s.next_out = m_output.data();
+            s.avail_out = zlibCount(m_output.size());
             const int rc = inflate(&s, Z_NO_FLUSH);
-            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-                damaged = true; // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR: the entry is lost
-                result.problem = DataProblem::BadData;
-                break;
-            }
-            const std::size_t produced = output.size() - s.avail_out;
-            if (produced > 0 && !emit(output.data(), produced))
-                break;
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+                return stop(DataProblem::BadData); // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR: the entry is lost
+            const std::size_t produced = m_output.size() - s.avail_out;
+            if (produced > 0 && !emit(m_output.data(), produced))
+                return;
             // Highly compressed data: report progress as the output grows, too.
-            if (sinceProgress >= kProgressStep) {
-                sinceProgress = 0;
-                if (progress && !progress(consumed)) {
-                    result.cancelled = true;
-                    return result;
-                }
-            }
+            if (m_sinceProgress >= kProgressStep && !reportProgress())
+                return;
             if (rc == Z_STREAM_END) {
-                streamEnd = true;
-                break;
+                m_streamEnd = true;
+                return;
             }
             // More output is pending only when the buffer was filled; otherwise more input is needed.
             if (s.avail_out != 0 && (s.avail_in == 0 || rc == Z_BUF_ERROR))
-                break;
+                return;
         }
     }
-    result.crc = crcFinish(reg);
-    if (damaged)
-        return result;
-    // A deflate stream must have reached its final block; stored data is complete by count.
-    // An empty entry may carry no deflate data at all.
-    const bool complete = inflater ? streamEnd || compressedSize == 0 : consumed == compressedSize;
-    if (!complete)
-        result.problem = DataProblem::BadData;
-    else if (result.written != uncompressedSize)
-        result.problem = DataProblem::TooShort;
-    else if (result.crc != expectedCrc)
-        result.problem = DataProblem::CrcMismatch;
-    result.ok = result.problem == DataProblem::None;
-    return result;
+
+    // Hands produced bytes on; false when they exceed the expected size or the write falls short.
+    bool emit(const std::uint8_t* data, std::size_t size) {
+        if (size > m_uncompressedSize - m_result.written) {
+            stop(DataProblem::TooLong);
+            return false;
+        }
+        m_crc = crcUpdate(m_crc, data, size);
+        if (m_write(data, size) != size) {
+            stop(DataProblem::WriteFailed);
+            return false;
+        }
+        m_result.written += size;
+        m_sinceProgress += size;
+        return true;
+    }
+
+    void stop(DataProblem problem) {
+        m_result.problem = problem;
+        m_stopped = true;
+    }
+
+    // The data as a whole: a deflate stream must have reached its final block (an empty
+    // entry may carry no deflate data at all); stored data is complete by count. Then
+    // the length and the CRC-32.
+    void judge(std::uint32_t expectedCrc) {
+        const bool complete = m_inflater ? m_streamEnd || m_compressedSize == 0 : m_consumed == m_compressedSize;
+        if (!complete)
+            m_result.problem = DataProblem::BadData;
+        else if (m_result.written != m_uncompressedSize)
+            m_result.problem = DataProblem::TooShort;
+        else if (m_result.crc != expectedCrc)
+            m_result.problem = DataProblem::CrcMismatch;
+        m_result.ok = m_result.problem == DataProblem::None;
+    }
+
+    const std::uint64_t m_compressedSize;
+    const std::uint64_t m_uncompressedSize;
+    const WriteFn& m_write;
+    const ProgressFn& m_progress;
+    std::vector<std::uint8_t> m_input;
+    std::vector<std::uint8_t> m_output;
+    std::unique_ptr<Inflater> m_inflater;
+    DecompressOutcome m_result;
+    std::uint32_t m_crc = kCrcPreset;
+    std::uint64_t m_consumed = 0;
+    std::uint64_t m_sinceProgress = 0; // output bytes since progress was last reported
+    bool m_streamEnd = false;
+    bool m_stopped = false; // damaged, too long, a short read or write, or cancelled
+};
+
+} // namespace
+
+DecompressOutcome decompressBlocks(int method, std::uint64_t compressedSize, std::uint64_t uncompressedSize,
+                                   std::uint32_t expectedCrc, const ReadFn& read, const WriteFn& write,
+                                   const ProgressFn& progress) {
+    if (method != 0 && method != 8)
+        return {};
+    return EntryDecoder(method, compressedSize, uncompressedSize, write, progress).run(read, expectedCrc);
 }
 
 } // namespace archiver

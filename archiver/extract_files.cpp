@@ -1,6 +1,5 @@
 // ExtractFiles and TestFiles: select entries by mask and attributes, then run the
 // operation loop over them with the failure decision per entry.
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -16,15 +15,34 @@
 namespace archiver {
 namespace {
 
-constexpr std::uint32_t kAttrReadOnly = 0x01;
+// Entries with less data than this are inflated by the writing thread itself: handing
+// them to a worker and back costs more than inflating them.
+constexpr std::uint64_t kInflateAheadMinimum = 64 * 1024;
+
 // Attribute bits an entry may only have when the requested set holds them too.
 constexpr std::uint32_t kRestrictedAttrs = 0x02 | 0x04 | 0x08 | 0x10;
 
-std::string withoutTrailingSeparator(std::string name) {
-    if (!name.empty() && (name.back() == '/' || name.back() == '\\'))
-        name.pop_back();
-    return name;
-}
+// Reads a file through pread at a position of its own, so that each worker can read the
+// archive without moving anyone else's position.
+class PositionedReader : public platform::Stream {
+public:
+    explicit PositionedReader(const platform::File& file) : m_file(file) {}
+    std::size_t read(void* buffer, std::size_t count) override {
+        const std::size_t got = m_file.pread(m_position, buffer, count);
+        m_position += got;
+        return got;
+    }
+    std::size_t write(const void*, std::size_t) override { return 0; }
+    void seek(std::uint64_t position) override { m_position = position; }
+    std::uint64_t tell() const override { return m_position; }
+    std::uint64_t size() const override { return m_file.size(); }
+    void truncate(std::uint64_t) override {}
+    void flush() override {}
+
+private:
+    const platform::File& m_file;
+    std::uint64_t m_position = 0;
+};
 
 bool equalFolded(std::string_view a, std::string_view b) { return foldName(a) == foldName(b); }
 
@@ -64,25 +82,6 @@ bool maskTest(std::string_view name, std::string_view mask) {
 bool entryMatches(const TDirItem& item, std::string_view mask) {
     const std::string name = withoutTrailingSeparator(item.name);
     return maskTest(name, mask) || maskTest(namePart(name), mask);
-}
-
-// The entry's modification time: the UTC time of its extended timestamp when it has one,
-// else its DOS time taken as local time.
-std::filesystem::file_time_type fileTimeOf(const TDirItem& item) {
-    const auto utc = extendedModTime(item);
-    const std::time_t t = utc ? std::time_t(*utc) : fromDosDateTime({item.modTime, item.modDate});
-    return std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t));
-}
-
-std::uint32_t dosStamp(std::uint16_t time, std::uint16_t date) { return std::uint32_t(date) << 16 | time; }
-
-std::optional<std::uint32_t> fileDosStamp(const std::filesystem::path& p) {
-    std::error_code ec;
-    const auto t = std::filesystem::last_write_time(p, ec);
-    if (ec)
-        return std::nullopt;
-    const DosDateTime dt = toDosDateTime(t);
-    return dosStamp(dt.time, dt.date);
 }
 
 } // namespace
@@ -177,10 +176,7 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
             }
         }
     }
-    // Innermost folders first, so that a folder that forbids writing is the last change in it.
-    for (auto it = m_folderPermissions.rbegin(); it != m_folderPermissions.rend(); ++it)
-        platform::setFilePermissions(platform::toPath(it->first), it->second);
-    m_folderPermissions.clear();
+    applyFolderModes(destinationBase);
     if (op == poExtract)
         overallProgress(100, op, ppEnd);
     if (stopped || m_cancel)
@@ -191,25 +187,35 @@ std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlac
     const int threads = effectiveThreads(Threads);
     if (threads < 2 || !m_archive)
         return nullptr;
-    // Only entries whose data can be read are planned; the others meet their error when
-    // the loop comes to them, as with one thread.
+    // Entries whose data cannot be read ahead are left to the loop, as with one thread;
+    // so are the ones the workers cannot locate (their error is met when the loop comes
+    // to them).
     const TZADirArray& dir = m_dir->currentDir();
-    std::vector<InflateSource> sources;
+    std::vector<int> items;
     for (int i = 0; i < dir.Count(); ++i) {
         const TDirItem& item = dir.ItemAt(i);
-        if (!item.selected || item.isFolder() || item.name.ends_with('/') || (item.flags & kFlagEncrypted) ||
-            (item.method != kMethodStored && item.method != kMethodDeflate))
-            continue;
+        if (item.selected && !item.isFolder() && !item.name.ends_with('/') && !(item.flags & kFlagEncrypted) &&
+            (item.method == kMethodStored || item.method == kMethodDeflate) &&
+            item.compressedSize64() >= kInflateAheadMinimum)
+            items.push_back(i);
+    }
+    if (items.empty())
+        return nullptr;
+    // Workers read the local headers through a reader of their own; the directory and the
+    // places are only read while they run.
+    LocateFn locate = [&places, &dir, &file = m_archive->file(), name = Name](int i) -> std::optional<InflateSource> {
+        PositionedReader reader(file);
         try {
-            const EntryData data = places.check(*m_stream, dir, i, Name);
-            sources.push_back({i, data.start, data.size, item.uncompressedSize64(), item.crc32, item.method});
+            const EntryData data = places.check(reader, dir, i, name);
+            const TDirItem& item = dir.ItemAt(i);
+            return InflateSource{i, data.start, data.size, item.uncompressedSize64(), item.crc32, item.method};
         } catch (const EZAException&) {
         } catch (const platform::FileError&) {}
-    }
-    if (sources.empty())
-        return nullptr;
+        return std::nullopt;
+    };
     try {
-        return std::make_unique<ParallelInflater>(m_archive->file(), std::move(sources), threads, BufferBudget);
+        return std::make_unique<ParallelInflater>(m_archive->file(), std::move(items), std::move(locate), threads,
+                                                  BufferBudget);
     } catch (const std::system_error&) {
         return nullptr; // no thread to be had: everything is done on this one
     }
@@ -275,120 +281,6 @@ void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform:
         "",
     };
     throw EZAException(8, {}, ZAReason{kWhy[int(out.problem)]}, Name);
-}
-
-void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const std::string& destinationBase,
-                                   const EntryPlaces& places) {
-    TZADirArray& dir = m_dir->currentDir();
-    if (i < 0 || i >= dir.Count())
-        throw EZAException(16, Name);
-    std::string name = storedName;
-    std::uint32_t attributes = dir.ItemAt(i).externalAttributes;
-    if (OnExtractFile)
-        OnExtractFile(name, attributes, dir.ItemAt(i).comment);
-
-    // Nothing is ever written outside the destination base.
-    const std::optional<std::string> confined = confinedEntryPath(name);
-    if (!confined)
-        throw EZAException(19, {name}, ZAReason{"refused as unsafe: it would lie outside the destination"}, Name);
-    std::string relative = *confined;
-    const TDirItem& item = dir.ItemAt(i);
-    const bool folderEntry = item.isFolder() || (!item.name.empty() && item.name.back() == '/');
-
-    if (!Options.CreateDirs) {
-        relative = std::string(namePart(withoutTrailingSeparator(relative)));
-    } else {
-        const std::string folder = destinationBase + std::string(folderPart(relative));
-        // Checked before anything is made: a link already in the destination could lead
-        // the new folders elsewhere. The steps that do not exist yet are plain names.
-        if (!platform::isWithinFolder(platform::toPath(folder), platform::toPath(destinationBase)))
-            throw EZAException(19, {name}, ZAReason{"refused as unsafe: a link in the destination leads outside it"},
-                               Name);
-        std::error_code ec;
-        if (!platform::createFolders(platform::toPath(folder), ec))
-            throw EZAException(20, {folder}, osReason(ec.value()), Name);
-    }
-    if (folderEntry) {
-        // A folder's own mode is given once everything in it is written (it may forbid writing).
-        if (const auto permissions = storedPermissions(item);
-            permissions && Options.SetAttributes && Options.CreateDirs)
-            m_folderPermissions.emplace_back(destinationBase + relative, *permissions);
-        return;
-    }
-    if (relative.empty())
-        throw EZAException(19, {name}, ZAReason{"refused as unsafe: it names the destination itself"}, Name);
-
-    std::string target = destinationBase + relative;
-    std::filesystem::path targetPath = platform::toPath(target);
-    if (const auto existing = platform::fileAttributes(targetPath)) {
-        if (!Options.ReplaceReadOnly && (*existing & kAttrReadOnly))
-            return;
-        const std::uint32_t entryStamp = dosStamp(item.modTime, item.modDate);
-        switch (Options.OverwriteMode) {
-        case omPrompt:
-            if (!confirmOverwrite(name, target))
-                return;
-            targetPath = platform::toPath(target);
-            break;
-        case omAlways:
-            break;
-        case omNever:
-            return;
-        case omIfNewer:
-            if (!(entryStamp > fileDosStamp(targetPath).value_or(0)))
-                return;
-            break;
-        case omIfOlder:
-            if (!(entryStamp < fileDosStamp(targetPath).value_or(0)))
-                return;
-            break;
-        }
-    }
-
-    // The archive being read is never replaced by one of its entries: it is open, and
-    // deleting it would lose it.
-    std::error_code same;
-    if (m_archive && std::filesystem::equivalent(targetPath, m_archive->target(), same))
-        throw EZAException(19, {target}, ZAReason{"it is the archive being read"}, Name);
-
-    std::optional<platform::File> file;
-    try {
-        if (platform::fileAttributes(targetPath)) {
-            // A link in the way is removed itself; the file it points to is left alone.
-            if (!std::filesystem::is_symlink(targetPath))
-                platform::setFileAttributes(targetPath, 0);
-            platform::deleteFile(targetPath);
-        }
-        file.emplace(platform::File::create(targetPath));
-    } catch (const platform::FileError& e) {
-        throw EZAException(19, {target}, osReason(e.errorNumber()), Name);
-    }
-
-    bool failed = true;
-    // Whatever happens to the data: the time is set, the file closed, and a file that did
-    // not come out whole is removed.
-    struct Finish {
-        TZABaseArchiver& self;
-        std::optional<platform::File>& file;
-        const std::filesystem::path& path;
-        const TDirItem& item;
-        std::uint32_t attributes;
-        bool& failed;
-        ~Finish() {
-            std::error_code ec;
-            std::filesystem::last_write_time(path, fileTimeOf(item), ec);
-            file.reset();
-            if (failed || self.m_cancel) {
-                platform::deleteFile(path);
-            } else if (self.Options.SetAttributes) {
-                platform::setFileAttributes(path, attributes);
-                if (const auto permissions = storedPermissions(item))
-                    platform::setFilePermissions(path, *permissions);
-            }
-        }
-    } finish{*this, file, targetPath, item, attributes, failed};
-    decompressInto(i, places, &*file, target);
-    failed = false;
 }
 
 } // namespace archiver

@@ -15,90 +15,16 @@
 #include <zlib.h>
 
 #include "archiver/crc32.h"
+#include "archiver/parallel_crew.h"
 #include "platform/file_system.h"
 
 namespace archiver {
 namespace {
 
+using pipeline::Crew;
+
 // How much history a block is primed with: deflate's whole window.
 constexpr std::size_t kDictionary = 32768;
-// How long the writer waits before it reports progress again (so a window stays alive).
-constexpr std::chrono::milliseconds kPumpInterval{20};
-// Chunks of inflated data the entry being written may hold beyond the budget.
-constexpr std::size_t kHeadChunks = 8;
-
-// Buffers handed between workers and the writer; kept for reuse instead of going back
-// to the allocator, so that memory stays where it was first taken. Used under the lock.
-class BufferPool {
-public:
-    explicit BufferPool(std::size_t keep) : m_keep(keep) {}
-    std::vector<std::uint8_t> take() {
-        if (m_spare.empty())
-            return {};
-        std::vector<std::uint8_t> b = std::move(m_spare.back());
-        m_spare.pop_back();
-        return b;
-    }
-    void give(std::vector<std::uint8_t>&& b) {
-        if (m_spare.size() < m_keep)
-            m_spare.push_back(std::move(b));
-    }
-
-private:
-    std::size_t m_keep;
-    std::vector<std::vector<std::uint8_t>> m_spare;
-};
-
-// What both pipelines share: the lock, the two signals, the budget and the workers.
-struct Crew {
-    std::mutex mu;
-    std::condition_variable workReady; // workers: a job, budget or a stop
-    std::condition_variable dataReady; // the writer: a result
-    bool stop = false;
-    std::size_t budget;
-    std::size_t used = 0; // bytes held for the writer
-    BufferPool pool;
-    std::vector<std::thread> threads;
-
-    Crew(std::size_t budget, std::size_t bufferSize, int workers)
-        : budget(budget), pool(budget / std::max<std::size_t>(bufferSize, 1) + std::size_t(workers) + kHeadChunks) {}
-
-    // Starts the workers; as many as the system gives, but at least one (else std::system_error).
-    void start(int workers, const std::function<void()>& body) {
-        for (int i = 0; i < workers; ++i) {
-            try {
-                threads.emplace_back(body);
-            } catch (const std::system_error&) {
-                if (threads.empty())
-                    throw;
-                break;
-            }
-        }
-    }
-    void finish() {
-        {
-            std::lock_guard lock(mu);
-            stop = true;
-        }
-        workReady.notify_all();
-        for (std::thread& t : threads)
-            t.join();
-    }
-    // Waits until `ready` holds. Every kPumpInterval without it, `pump` runs with the
-    // lock released; false when it asks to stop.
-    template <class Ready>
-    bool waitPumping(std::unique_lock<std::mutex>& lock, Ready ready, const std::function<bool()>& pump) {
-        while (!dataReady.wait_for(lock, kPumpInterval, ready)) {
-            lock.unlock();
-            const bool go = pump();
-            lock.lock();
-            if (!go)
-                return false;
-        }
-        return true;
-    }
-};
-
 } // namespace
 
 int effectiveThreads(int setting) {
@@ -120,6 +46,7 @@ struct Block {
     std::vector<std::uint8_t> out;
     std::uint32_t crc = 0;
     enum State { Running, Done, Short, Failed } state = Running;
+    bool released = false; // dropped by the writer while its worker still filled it
     std::exception_ptr error;
 };
 
@@ -257,6 +184,8 @@ struct ParallelPacker::Impl : Crew {
             lock.lock();
             block->state = state;
             block->error = error;
+            if (block->released)
+                giveBack(*block);
             dataReady.notify_all();
         }
     }
@@ -274,12 +203,20 @@ struct ParallelPacker::Impl : Crew {
         workReady.notify_all();
     }
 
-    // Takes the front block out of the window; its buffer goes back when it is finished.
+    // Takes the front block out of the window. A block its worker still fills keeps its
+    // place in the budget until the worker has finished with it.
     void release(std::shared_ptr<Block> block) {
         window.pop_front();
-        used -= block->cost;
-        if (block->state != Block::Running)
-            pool.give(std::move(block->out));
+        if (block->state == Block::Running)
+            block->released = true;
+        else
+            giveBack(*block);
+    }
+
+    // The block's budget and buffer become free again.
+    void giveBack(Block& block) {
+        used -= block.cost;
+        pool.give(std::move(block.out));
         workReady.notify_all();
     }
 };
@@ -351,177 +288,6 @@ bool ParallelPacker::write(const std::string& name, int level, std::uint64_t len
     }
     m->dropBefore(e + 1);
     outcome.crc = crc;
-    return true;
-}
-
-// ---- ParallelInflater ----
-
-namespace {
-
-struct Chunk {
-    std::vector<std::uint8_t> data;
-    std::uint64_t consumed = 0; // input read when it was produced, for progress
-};
-
-struct InflateJob {
-    InflateSource src;
-    bool dropped = false; // the writer will not take it (any more)
-    bool finished = false;
-    std::deque<Chunk> chunks;
-    DecompressOutcome outcome;
-    std::exception_ptr error;
-};
-
-} // namespace
-
-struct ParallelInflater::Impl : Crew {
-    const platform::File& archive;
-    std::vector<InflateJob> jobs;
-    std::size_t next = 0; // the next job for a worker
-    std::size_t head = 0; // the job the writer is on or comes to next
-
-    Impl(const platform::File& archive, std::vector<InflateSource> list, int threads, std::size_t budget)
-        : Crew(budget, kProgressStep, threads), archive(archive) {
-        jobs.reserve(list.size());
-        for (const InflateSource& s : list) {
-            jobs.emplace_back();
-            jobs.back().src = s;
-        }
-        start(threads, [this] { work(); });
-    }
-
-    bool isHead(const InflateJob& job) const { return head < jobs.size() && &jobs[head] == &job; }
-
-    // A worker's output: copied into a chunk once the budget has room (the entry being
-    // written only waits for the writer to catch up). 0 when the job is dropped.
-    std::size_t push(InflateJob& job, const std::uint8_t* data, std::size_t size, std::uint64_t consumed) {
-        std::unique_lock lock(mu);
-        workReady.wait(lock, [&] {
-            return stop || job.dropped ||
-                   (isHead(job) ? job.chunks.size() < kHeadChunks : used + kProgressStep <= budget);
-        });
-        if (stop || job.dropped)
-            return 0;
-        Chunk chunk{pool.take(), consumed};
-        used += kProgressStep;
-        lock.unlock();
-        chunk.data.assign(data, data + size);
-        lock.lock();
-        job.chunks.push_back(std::move(chunk));
-        dataReady.notify_all();
-        return size;
-    }
-
-    void work() {
-        std::unique_lock lock(mu);
-        while (!stop && next < jobs.size()) {
-            InflateJob& job = jobs[next++];
-            if (job.dropped)
-                continue;
-            lock.unlock();
-            DecompressOutcome out;
-            std::exception_ptr error;
-            try {
-                std::uint64_t at = job.src.start;
-                std::uint64_t consumed = 0;
-                ReadFn read = [&](std::uint8_t* buffer, std::size_t n) {
-                    const std::size_t got = archive.pread(at, buffer, n);
-                    at += got;
-                    return got;
-                };
-                WriteFn put = [&](const std::uint8_t* data, std::size_t n) { return push(job, data, n, consumed); };
-                ProgressFn progress = [&](std::uint64_t done) {
-                    consumed = done;
-                    std::lock_guard guard(mu);
-                    return !stop && !job.dropped;
-                };
-                out = decompressBlocks(job.src.method, job.src.compressedSize, job.src.uncompressedSize, job.src.crc,
-                                       read, put, progress);
-            } catch (...) {
-                error = std::current_exception();
-            }
-            lock.lock();
-            job.outcome = out;
-            job.error = error;
-            job.finished = true;
-            dataReady.notify_all();
-        }
-    }
-
-    void drop(InflateJob& job) {
-        job.dropped = true;
-        for (Chunk& c : job.chunks) {
-            used -= kProgressStep;
-            pool.give(std::move(c.data));
-        }
-        job.chunks.clear();
-    }
-
-    // The writer moves on to job `to`: every job before it is dropped.
-    void advance(std::size_t to) {
-        for (; head < to; ++head)
-            drop(jobs[head]);
-        workReady.notify_all();
-    }
-};
-
-ParallelInflater::ParallelInflater(const platform::File& archive, std::vector<InflateSource> sources, int threads,
-                                   std::size_t budget)
-    : m(std::make_unique<Impl>(archive, std::move(sources), threads, budget)) {}
-
-ParallelInflater::~ParallelInflater() { m->finish(); }
-
-bool ParallelInflater::write(int item, const WriteFn& write, const ProgressFn& progress, DecompressOutcome& outcome) {
-    std::unique_lock lock(m->mu);
-    std::size_t j = m->head;
-    while (j < m->jobs.size() && m->jobs[j].src.item != item)
-        ++j;
-    if (j == m->jobs.size())
-        return false;
-    m->advance(j);
-    InflateJob& job = m->jobs[j];
-    outcome = {};
-    std::uint64_t consumed = 0;
-    auto pump = [&] { return !progress || progress(consumed); };
-    bool go = true;
-    for (;;) {
-        if (!m->waitPumping(
-                lock, [&] { return !job.chunks.empty() || job.finished; }, pump)) {
-            go = false;
-            break;
-        }
-        if (job.chunks.empty())
-            break;
-        Chunk chunk = std::move(job.chunks.front());
-        job.chunks.pop_front();
-        lock.unlock();
-        consumed = chunk.consumed;
-        go = !progress || progress(consumed);
-        const bool written = go && write(chunk.data.data(), chunk.data.size()) == chunk.data.size();
-        lock.lock();
-        m->used -= kProgressStep;
-        m->pool.give(std::move(chunk.data));
-        m->workReady.notify_all();
-        if (!go)
-            break;
-        if (!written) {
-            outcome.problem = DataProblem::WriteFailed;
-            m->advance(j + 1);
-            return true;
-        }
-    }
-    if (!go) {
-        outcome.cancelled = true;
-        m->advance(j + 1);
-        return true;
-    }
-    const std::exception_ptr error = job.error;
-    outcome = job.outcome;
-    m->advance(j + 1);
-    if (error) {
-        lock.unlock();
-        std::rethrow_exception(error);
-    }
     return true;
 }
 

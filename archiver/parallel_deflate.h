@@ -1,4 +1,5 @@
-// Packing and unpacking on several threads, behind the one thread that writes.
+// Packing on several threads, behind the one thread that writes (unpacking: see
+// parallel_inflate.h).
 //
 // ParallelPacker compresses the sources of an update's new entries ahead of the thread
 // that writes the new archive. Every source is cut into blocks of readBlockSize(level);
@@ -8,10 +9,7 @@
 // crc32_combine. The output depends only on the data and the level, never on the
 // number of threads.
 //
-// ParallelInflater inflates the entries an extraction or test will read, ahead of the
-// thread that writes the files, and hands their bytes over in order.
-//
-// Both are made and destroyed inside one archiver call: the destructor stops and joins
+// It is made and destroyed inside one archiver call: the destructor stops and joins
 // the workers. Workers never call back into the archiver: every check, question and
 // progress notification stays on the calling thread, which also does every write. The
 // data waiting for that thread is held to `budget` bytes, plus the buffers each worker
@@ -58,37 +56,6 @@ public:
     // raised here.
     bool write(const std::string& name, int level, std::uint64_t length, const WriteFn& write,
                const ProgressFn& progress, CompressOutcome& outcome);
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> m;
-};
-
-struct InflateSource {
-    int item = 0;            // the directory index, what the writer asks for
-    std::uint64_t start = 0; // file position of the entry's data
-    std::uint64_t compressedSize = 0;
-    std::uint64_t uncompressedSize = 0;
-    std::uint32_t crc = 0;
-    int method = 0; // 0 stored or 8 deflate
-};
-
-class ParallelInflater {
-public:
-    // Starts inflating `sources`, in their order, from `archive` on `threads` workers.
-    // `archive` must stay open until this is destroyed.
-    ParallelInflater(const platform::File& archive, std::vector<InflateSource> sources, int threads,
-                     std::size_t budget);
-    ~ParallelInflater();
-    ParallelInflater(const ParallelInflater&) = delete;
-    ParallelInflater& operator=(const ParallelInflater&) = delete;
-
-    // Hands the data of directory item `item` to `write` in order, and gives what
-    // decompressBlocks would have given (the checks of size and CRC-32 included);
-    // progress comes with every kProgressStep bytes of output at most. Sources before it
-    // are dropped. False, with nothing written, when it has nothing for the item (not
-    // planned, or already taken). A read error or zlib failure met ahead is raised here.
-    bool write(int item, const WriteFn& write, const ProgressFn& progress, DecompressOutcome& outcome);
 
 private:
     struct Impl;

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "archiver/byte_io.h"
+#include "archiver/entry_places.h"
 #include "archiver/extra_fields.h"
 #include "archiver/za_exception.h"
+#include "archiver/zip_archiver.h"
 #include "archiver/zip_records.h"
 #include "platform/file_system.h"
 
@@ -15,6 +17,7 @@ namespace archiver {
 namespace {
 
 constexpr std::size_t kCopyBlock = 1 << 20;
+constexpr int kErrDamagedArchive = 48; // the archive's directory or entries cannot be trusted for an update
 
 // Whether a source of `length` bytes gets zip64 sizes from the start: its local header
 // cannot grow once the data follows it, so in the automatic mode room is also made when
@@ -110,13 +113,13 @@ std::uint64_t UpdateEngine::keptLength() const {
         std::uint64_t at = std::numeric_limits<std::uint64_t>::max();
         for (int i = m_firstChanged; i < backup.Count(); ++i)
             at = std::min(at, backup.ItemAt(i).localHeaderOffset64());
-        return std::min(at, m_archive.size());
+        return at;
     }
     if (backup.Count() == 0)
-        return std::min(m_dir.prefixLength(), m_archive.size());
+        return m_dir.prefixLength();
     // After the last entry: where the directory was found (which also holds for archives
     // with data in front of them, whose stored offset may not).
-    return std::min(m_dir.directoryPosition(), m_archive.size());
+    return m_dir.directoryPosition();
 }
 
 // The copy needs room for what is kept of the old archive; refused before anything is
@@ -141,6 +144,29 @@ void UpdateEngine::requireSpace(std::uint64_t keep) const {
                        ZAReason{"not enough space beside the archive for its new copy (" + std::to_string(needed) +
                                 " bytes needed, " + std::to_string(space.available) + " available)"},
                        m_ctx.componentName);
+}
+
+// Entries are only added to an archive whose every entry can be copied as it is: never to
+// one whose directory had to be rebuilt (entries may be missing, and what is copied may
+// not be what other tools read), nor to one whose entries overlap or point into the
+// directory (the copy would keep the overlap, and a new entry could land on a place an
+// old one claims). Such an archive is refused before anything is written; its entries
+// can still be extracted and packed anew.
+void UpdateEngine::requireSoundArchive() const {
+    static const std::string kAdvice = "; nothing can be added to it (extract its entries and pack them anew)";
+    if (const auto warning = directoryWarning(m_dir))
+        throw EZAException(kErrDamagedArchive, {}, ZAReason{*warning + kAdvice}, m_ctx.componentName);
+    const TZADirArray& backup = m_dir.backupDir();
+    const EntryPlaces places(backup, m_dir.directoryPosition());
+    for (int i = 0; i < backup.Count(); ++i) {
+        try {
+            places.check(m_archive, backup, i, m_ctx.componentName);
+        } catch (const EZAException& e) {
+            throw EZAException(kErrDamagedArchive, {},
+                               ZAReason{"entry \"" + backup.ItemAt(i).name + "\": " + e.Reason() + kAdvice},
+                               m_ctx.componentName);
+        }
+    }
 }
 
 bool UpdateEngine::run() {
@@ -174,6 +200,7 @@ bool UpdateEngine::run() {
         return false;
     }
     try {
+        requireSoundArchive();
         const std::uint64_t keep = keptLength();
         requireSpace(keep);
         try {
@@ -272,14 +299,33 @@ bool UpdateEngine::writeNewEntry(int i) {
     try {
         return writeNewEntryOnce(i);
     } catch (const EZAException& e) {
-        // What was written of this entry goes, so that the next one starts at its place.
-        m_out->seek(start);
-        m_out->truncate(start);
-        const TDirItem& item = m_dir.currentDir().ItemAt(i);
-        const std::string& name = item.operation == poUpdate ? item.name : item.sourceFileName;
-        m_action = m_ctx.failureDecision(name, TZAProcessOperation(item.operation), e);
-        return false;
+        return giveUpNewEntry(i, start, e);
+    } catch (const platform::FileError& e) {
+        // The new archive failing is the update's failure; a source failing is this entry's.
+        if (m_replacement && e.path() == m_replacement->path())
+            throw;
+        return giveUpNewEntry(i, start,
+                              EZAException(33, {sourceNameOf(i)}, osReason(e.errorNumber()), m_ctx.componentName));
+    } catch (const ZlibError& e) {
+        return giveUpNewEntry(i, start,
+                              EZAException(33, {sourceNameOf(i)},
+                                           ZAReason{std::string("it could not be compressed: ") + e.what()},
+                                           m_ctx.componentName));
     }
+}
+
+const std::string& UpdateEngine::sourceNameOf(int i) const {
+    const TDirItem& item = m_dir.currentDir().ItemAt(i);
+    return item.operation == poUpdate || item.sourceFileName.empty() ? item.name : item.sourceFileName.str();
+}
+
+bool UpdateEngine::giveUpNewEntry(int i, std::uint64_t start, const EZAException& e) {
+    // What was written of this entry goes, so that the next one starts at its place.
+    m_out->seek(start);
+    m_out->truncate(start);
+    const TDirItem& item = m_dir.currentDir().ItemAt(i);
+    m_action = m_ctx.failureDecision(sourceNameOf(i), TZAProcessOperation(item.operation), e);
+    return false;
 }
 
 // Where a new entry's data comes from: a supplied stream, nothing (a folder entry), or
@@ -356,7 +402,7 @@ LocalHeader UpdateEngine::startLocalHeader(TDirItem& item, std::uint64_t length,
 // False when cancelled.
 bool UpdateEngine::writeData(TDirItem& item, Source& src, LocalHeader& h, std::uint64_t headerPos) {
     const auto op = TZAProcessOperation(item.operation);
-    const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName;
+    const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName.str();
     const std::uint64_t length = src.length;
     // Sizes announced as zip64 in the local header are zip64 in the directory too.
     const bool always64 = h.uncompressedSize == kZip64Marker32;
@@ -411,7 +457,7 @@ bool UpdateEngine::writeData(TDirItem& item, Source& src, LocalHeader& h, std::u
 bool UpdateEngine::writeNewEntryOnce(int i) {
     TDirItem& item = m_dir.currentDir().ItemAt(i);
     const auto op = TZAProcessOperation(item.operation);
-    const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName;
+    const std::string& progressName = item.sourceFileName.empty() ? item.name : item.sourceFileName.str();
     m_ctx.fileProgress(progressName, 0, op, ppStart);
     if (m_ctx.cancelled)
         return false;
@@ -480,7 +526,7 @@ void UpdateEngine::copyExistingEntry(int i) {
     const bool rename = current.ItemAt(i).operation == poRename;
     // A replacement found its entry ignoring case and may have renamed it in doing so.
     const bool update = current.ItemAt(i).operation == poUpdate;
-    const int b = findBackupItem(rename ? current.ItemAt(i).oldName : current.ItemAt(i).name, update);
+    const int b = findBackupItem(rename ? current.ItemAt(i).oldName.str() : current.ItemAt(i).name, update);
     if (b < 0)
         throw EZAException(7, m_ctx.componentName);
     const TDirItem& old = m_dir.backupDir().ItemAt(b);
@@ -503,7 +549,6 @@ void UpdateEngine::copyExistingEntry(int i) {
         const bool signed_ = ByteReader(sig).u32() == kDataDescriptorSig;
         length += (signed_ ? 4 : 0) + (old.hasZip64 ? 20 : 12);
     }
-    length = std::min(length, m_archive.size() - std::min(from, m_archive.size())); // a damaged entry is kept as it is
 
     setLocalOffset(item, m_out->tell());
     if (!rename) {
@@ -530,8 +575,11 @@ void UpdateEngine::copyBytes(std::uint64_t fromPos, std::uint64_t length) {
     while (length > 0) {
         const std::size_t n = std::size_t(std::min<std::uint64_t>(length, buffer.size()));
         const std::size_t got = m_archive.read(buffer.data(), n);
+        // The archive is locked and its sizes were checked: one that ends early is damaged
+        // or changed behind the lock, and a copy without those bytes would be a broken one.
         if (got == 0)
-            break;
+            throw EZAException(34, {std::int64_t(length), std::int64_t(got)},
+                               ZAReason{"the archive ends before the bytes to be copied"}, m_ctx.componentName);
         if (m_out->write(buffer.data(), got) != got)
             writeFailed();
         length -= got;

@@ -61,6 +61,7 @@ public:
     bool run();
 
 private:
+    void requireSoundArchive() const;
     int findFirstChanged() const;
     std::uint64_t keptLength() const;
     void requireSpace(std::uint64_t keep) const;
@@ -68,6 +69,10 @@ private:
     std::vector<PackSource> packSources() const;
     struct Source;
     bool writeNewEntry(int i);
+    // The name a new entry's failure is reported under: its source file, or its name.
+    const std::string& sourceNameOf(int i) const;
+    // Removes what was written of new entry i and puts its failure to the decision.
+    bool giveUpNewEntry(int i, std::uint64_t start, const EZAException& e);
     bool writeNewEntryOnce(int i);
     void openSource(TDirItem& item, Source& src) const;
     LocalHeader startLocalHeader(TDirItem& item, std::uint64_t length, const StoredName& stored) const;

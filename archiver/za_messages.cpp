@@ -99,7 +99,7 @@ const std::array<ZACodeRow, kZANativeCodeCount> kZACodeTable = {{
     {45, 24},  // opening the archive finds an invalid file (extraction treats it specially)
     {46, 25},  // writing the archive fails during an update
     {47, 26},  // not raised
-    {48, 27},  // not raised
+    {48, 27},  // an update is refused: the archive's directory was rebuilt or its entries overlap
     {49, 28},  // not raised
     {50, 29},  // not raised
     {51, 30},  // not raised

@@ -21,6 +21,7 @@
 #include "archiver/archive_paths.h"
 #include "archiver/central_directory.h"
 #include "archiver/parallel_deflate.h"
+#include "archiver/parallel_inflate.h"
 #include "archiver/update_engine.h"
 #include "platform/file_stream.h"
 
@@ -212,6 +213,15 @@ private:
     void processSelected(TZAProcessOperation op);
     void selectEntries(const std::string& mask, std::uint32_t searchAttr);
     void extractEntry(int i, const std::string& name, const std::string& destinationBase, const EntryPlaces& places);
+    // The steps of extractEntry: the folders on the way, a folder entry, the overwrite
+    // rules (may change `target` through the question), and the file itself.
+    void makeFolders(const std::string& name, const std::string& destinationBase, const std::string& relativeFolder);
+    void extractFolderEntry(const TDirItem& item, const std::string& name, const std::string& destinationBase,
+                            const std::string& relative);
+    bool overwriteAllowed(const TDirItem& item, const std::string& name, std::string& target);
+    void writeEntryFile(int i, const EntryPlaces& places, const std::string& target, std::uint32_t attributes);
+    // Gives the extracted folders their modes once everything in them is written.
+    void applyFolderModes(const std::string& destinationBase);
     // Checks item i's place (EntryPlaces) and decompresses it into `destination` (nullptr:
     // only the check); raises 8 with the reason when it fails, 19 when `target` cannot be
     // written.
@@ -238,7 +248,8 @@ private:
     std::string m_operationBase; // resolved base folder during an add
     int m_processed = 0;
     int m_selectedCount = 0;
-    // Folders extracted with a Unix mode: given it once the extraction is over.
+    // Folders extracted with a Unix mode (relative to the destination base): given it
+    // once the extraction is over.
     std::vector<std::pair<std::string, std::uint32_t>> m_folderPermissions;
     ParallelInflater* m_inflater = nullptr; // during processSelected with several threads
 };

@@ -6,6 +6,9 @@
 //       modification date and time "YYYY-MM-DD hh:mm:ss"; control characters in names
 //       are escaped ("\t", "\n", "\x1b").
 //
+// Every message escapes control characters the same way, whatever names or reasons it
+// quotes.
+//
 // Exit codes: 0 success, 1 the operation failed (message on stderr), 2 usage error.
 // Each subcommand is one entry of kCommands below.
 #include "archiver/kestrane_zip/zip_commands.h"
@@ -59,7 +62,7 @@ int main(int argc, char** argv) {
         try {
             return c.run(Args(argv + 2, std::size_t(argc - 2)));
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "kestrane-zip: %s\n", e.what());
+            std::fprintf(stderr, "kestrane-zip: %s\n", archiver::printableName(e.what()).c_str());
             return kExitFailure;
         }
     }

@@ -64,12 +64,16 @@ CommandLine parse(ZipCommandArgs args, bool withBaseAndLevel) {
 }
 
 int usage(const std::string& message, const char* synopsis) {
-    std::fprintf(stderr, "kestrane-zip: %s\nkestrane-zip: usage: kestrane-zip %s\n", message.c_str(), synopsis);
+    std::fprintf(stderr, "kestrane-zip: %s\nkestrane-zip: usage: kestrane-zip %s\n", printableName(message).c_str(),
+                 synopsis);
     return kExitUsage;
 }
 
+// Every line names what it is about; names and reasons come from archives and file
+// systems, so their control characters are escaped as `list` does: a name cannot forge
+// a line of its own or reach the terminal's escape sequences.
 void say(const std::string& subject, const std::string& message) {
-    std::fprintf(stderr, "kestrane-zip: %s: %s\n", printableName(subject).c_str(), message.c_str());
+    std::fprintf(stderr, "kestrane-zip: %s: %s\n", printableName(subject).c_str(), printableName(message).c_str());
 }
 
 // Warns about a directory that was rebuilt or lost nameless entries; true when it did.
@@ -118,7 +122,7 @@ void installDecision(TZipArchiver& zip, TZAAction fallback, int& failures) {
     zip.Prompts.askOverwrite = [](const std::string& question) {
         if (!interactive())
             return TZAOverwriteAnswer::No;
-        std::fprintf(stderr, "kestrane-zip: %s? [y/n/N(o to all)/A(ll)] ", question.c_str());
+        std::fprintf(stderr, "kestrane-zip: %s? [y/n/N(o to all)/A(ll)] ", printableName(question).c_str());
         std::string answer;
         if (!std::getline(std::cin, answer))
             return TZAOverwriteAnswer::Closed;

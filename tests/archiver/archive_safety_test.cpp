@@ -194,3 +194,71 @@ TEST(ArchiveSafety, killedAddLeavesTheOldArchiveOrTheNewOne) {
     EXPECT_EQ(testArchive(archive.string()), std::nullopt);
     std::printf("killed adds: %d left the old archive, %d the new one\n", keptOld, gotNew);
 }
+
+namespace {
+
+// A source whose reading fails as a failing disk would.
+class FailingSource : public platform::MemoryStream {
+public:
+    FailingSource() : MemoryStream(std::vector<std::uint8_t>(5000, 'x')) {}
+    std::size_t read(void*, std::size_t) override { throw platform::FileError(EIO, "failing", "read"); }
+};
+
+} // namespace
+
+TEST(ArchiveSafety, aSourceThatFailsToReadGoesToTheDecisionAndTheRestIsWritten) {
+    for (const TZAAction answer : {fxaIgnore, fxaAbort}) {
+        TempFolder tmp;
+        const fs::path archive = packFiles(tmp, "k.zip", {{"a.txt", "aaa"}});
+        const std::string before = readFile(archive);
+        TZipArchiver zip;
+        std::vector<Failure> failures;
+        recordFailures(zip, failures, answer);
+        zip.OpenArchive(archive.string(), kOpenReadWrite);
+        zip.BaseDir = tmp.str();
+        zip.BeginUpdate();
+        TZADirArray& dir = zip.dirManager()->currentDir();
+        dir.SetCount(dir.Count() + 1);
+        dir.RenameItem(dir.Count() - 1, "failing.txt");
+        TDirItem& item = dir.ItemAt(dir.Count() - 1);
+        item.modified = true;
+        item.compressionMode = 6;
+        item.method = 8;
+        item.sourceStream = std::make_shared<FailingSource>();
+        writeFile(tmp / "p/b.txt", "bbb");
+        zip.AddFiles((tmp / "p/b.txt").string());
+        zip.EndUpdate();
+        zip.CloseArchive();
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].name, "failing.txt");
+        EXPECT_EQ(failures[0].nativeError, 33);
+        if (answer == fxaAbort) {
+            EXPECT_EQ(readFile(archive), before);
+            continue;
+        }
+        EXPECT_TRUE(extractAll(archive, tmp / "out").empty());
+        EXPECT_EQ(treeOf(tmp / "out"), (std::vector<std::string>{"p/", "p/a.txt", "p/b.txt"}));
+    }
+}
+
+TEST(ArchiveSafety, anArchiveThatShrinksDuringAnUpdateFailsItInsteadOfCopyingLess) {
+    TempFolder tmp;
+    const fs::path archive = packFiles(
+        tmp, "k.zip",
+        {{"a.bin", kestrane::testing::randomBytes(50000, 3)}, {"b.bin", kestrane::testing::randomBytes(50000, 4)}});
+    TZipArchiver zip;
+    zip.OpenArchive(archive.string(), kOpenReadWrite);
+    zip.BaseDir = tmp.str();
+    const TZADirArray& dir = *zip.directory();
+    const std::string first = dir.ItemAt(0).name;
+    const std::uint64_t secondAt = dir.ItemAt(1).localHeaderOffset64();
+    ASSERT_TRUE(first.ends_with(".bin") && dir.ItemAt(1).name.ends_with(".bin"));
+    // While the first entry is written anew, the archive loses the end of the second,
+    // which is copied next.
+    zip.OnFileProgress = [&](const std::string&, int, TZAProcessOperation, TZAProgressPhase phase, bool&) {
+        if (phase == ppStart)
+            fs::resize_file(archive, secondAt + 1000);
+    };
+    EXPECT_EQ(nativeErrorOf([&] { zip.AddFiles((tmp / first).string()); }), 34);
+    zip.AbandonArchive();
+}

@@ -8,9 +8,11 @@
 
 #include <map>
 #include <random>
+#include <thread>
 
 #include <zlib.h>
 
+#include "archiver/extra_fields.h"
 #include "archiver/za_exception.h"
 #include "archiver/zip_archiver.h"
 #include "archiver_test_support.h"
@@ -371,32 +373,6 @@ TEST(UpdateEngine, addingSameFolderTwiceReplacesEntries) {
     EXPECT_EQ(testArchive((tmp / "t.zip").string()), std::nullopt);
 }
 
-TEST(ExtractFiles, crcMismatchFailsThatEntryAndLeavesNoFile) {
-    TempFolder tmp;
-    packFiles(tmp, "c.zip", {{"bad.txt", textOf(4000, 4)}, {"good.txt", "fine"}});
-    // Change the CRC of bad.txt in its central header.
-    auto bytes = readBytes(tmp / "c.zip");
-    const std::size_t header = centralHeaderOf(bytes, "p/bad.txt");
-    ASSERT_NE(header, 0u);
-    bytes[header + 16] ^= 0xFF;
-    std::ofstream(tmp / "c.zip", std::ios::binary)
-        .write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-
-    TempFolder out;
-    const auto failures = extractAll(tmp / "c.zip", out.path());
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].nativeError, 8);
-    EXPECT_EQ(failures[0].name, "p/bad.txt");
-    EXPECT_FALSE(fs::exists(out / "p/bad.txt"));
-    EXPECT_EQ(readFile(out / "p/good.txt"), "fine");
-    EXPECT_EQ(testArchive((tmp / "c.zip").string()), "p/bad.txt");
-
-    // Kept when asked to.
-    TempFolder kept;
-    EXPECT_EQ(extractAll(tmp / "c.zip", kept.path(), true).size(), 0u);
-    EXPECT_EQ(fs::file_size(kept / "p/bad.txt"), 4000u);
-}
-
 TEST(ExtractFiles, entriesLeavingTheDestinationAreRefused) {
     TempFolder tmp;
     const fs::path archive = tmp / "evil.zip";
@@ -420,50 +396,57 @@ TEST(ExtractFiles, entriesLeavingTheDestinationAreRefused) {
     EXPECT_FALSE(fs::exists("/abs.txt"));
 }
 
-TEST(ExtractFiles, corruptedDeflateStreamFailsAloneAndNeverHangs) {
-    TempFolder tmp;
-    packFiles(tmp, "d.zip", {{"big.txt", textOf(300000, 5)}, {"small.txt", "small"}});
-    auto bytes = readBytes(tmp / "d.zip");
-    // Damage the middle of big.txt's data.
-    const std::size_t header = centralHeaderOf(bytes, "p/big.txt");
-    ASSERT_NE(header, 0u);
-    const std::uint32_t csize = u32At(bytes, header + 20);
-    const std::uint32_t local = u32At(bytes, header + 42);
-    for (std::size_t k = 0; k < 64; ++k)
-        bytes[local + 30 + 9 + csize / 2 + k] ^= 0x5A;
-    std::ofstream(tmp / "d.zip", std::ios::binary)
-        .write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+TEST(ExtractFiles, aDamagedEntryFailsAloneLeavesNoFileAndIsKeptOnlyWhenAsked) {
+    // Each case damages the entry "bad" of an archive that also holds "good".
+    using Bytes = std::vector<std::uint8_t>;
+    struct Case {
+        const char* what;
+        bool packed; // packed by us (deflated, in p/), else hand-made stored entries
+        std::string badData;
+        std::function<void(Bytes&, std::size_t header)> damage; // header: bad's central header
+        bool keptWhenAsked;                                     // ExtractCorruptedFiles writes it
+    };
+    const Case cases[] = {
+        {"CRC-32 mismatch", true, textOf(4000, 4), [](Bytes& b, std::size_t h) { b[h + 16] ^= 0xFF; }, true},
+        {"damaged deflate data", true, textOf(300000, 5),
+         [](Bytes& b, std::size_t h) {
+             for (std::size_t k = 0; k < 64; ++k)
+                 b[u32At(b, h + 42) + 30 + 9 + u32At(b, h + 20) / 2 + k] ^= 0x5A;
+         },
+         false},
+        {"sizes running past the file", false, "aaaa",
+         [](Bytes& b, std::size_t h) {
+             for (const std::size_t field : {h + 20, h + 24}) // 100 MB claimed
+                 b[field + 3] = 0x06;
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        TempFolder tmp;
+        const fs::path archive = tmp / "d.zip";
+        if (c.packed)
+            packFiles(tmp, "d.zip", {{"bad", c.badData}, {"good", "fine"}});
+        else
+            writeStoredZip(archive, {{"bad", c.badData}, {"good", "fine"}});
+        const std::string folder = c.packed ? "p/" : "";
+        Bytes bytes = readBytes(archive);
+        const std::size_t header = centralHeaderOf(bytes, folder + "bad");
+        ASSERT_NE(header, 0u) << c.what;
+        c.damage(bytes, header);
+        writeFile(archive, std::string(bytes.begin(), bytes.end()));
 
-    TempFolder out;
-    const auto failures = extractAll(tmp / "d.zip", out.path());
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].nativeError, 8);
-    EXPECT_FALSE(fs::exists(out / "p/big.txt"));
-    EXPECT_EQ(readFile(out / "p/small.txt"), "small");
-}
-
-TEST(ExtractFiles, sizesRunningPastTheFileFailThatEntry) {
-    TempFolder tmp;
-    writeStoredZip(tmp / "s.zip", {{"a.txt", "aaaa"}, {"b.txt", "bbbb"}});
-    auto bytes = readBytes(tmp / "s.zip");
-    const std::uint32_t dir = u32At(bytes, bytes.size() - 6);
-    // Entry a claims 100 MB of data.
-    bytes[dir + 20] = 0;
-    bytes[dir + 21] = 0;
-    bytes[dir + 22] = 0;
-    bytes[dir + 23] = 0x06;
-    bytes[dir + 24] = 0;
-    bytes[dir + 25] = 0;
-    bytes[dir + 26] = 0;
-    bytes[dir + 27] = 0x06;
-    std::ofstream(tmp / "s.zip", std::ios::binary)
-        .write(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-    TempFolder out;
-    const auto failures = extractAll(tmp / "s.zip", out.path());
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].name, "a.txt");
-    EXPECT_FALSE(fs::exists(out / "a.txt"));
-    EXPECT_EQ(readFile(out / "b.txt"), "bbbb");
+        const auto failures = extractAll(archive, tmp / "out");
+        ASSERT_EQ(failures.size(), 1u) << c.what;
+        EXPECT_EQ(failures[0].nativeError, 8) << c.what;
+        EXPECT_EQ(failures[0].name, folder + "bad") << c.what;
+        EXPECT_FALSE(fs::exists(tmp / "out" / (folder + "bad"))) << c.what;
+        EXPECT_EQ(readFile(tmp / "out" / (folder + "good")), "fine") << c.what;
+        EXPECT_EQ(testArchive(archive.string()), folder + "bad") << c.what;
+        if (c.keptWhenAsked) {
+            EXPECT_TRUE(extractAll(archive, tmp / "kept", true).empty()) << c.what;
+            EXPECT_EQ(fs::file_size(tmp / "kept" / (folder + "bad")), c.badData.size()) << c.what;
+        }
+    }
 }
 
 TEST(ExtractFiles, failureDecisionRetryIgnoreAbortAndPrompts) {
@@ -854,4 +837,23 @@ TEST(ZipArchiver, openingAnotherArchiveFinishesThePendingBatchOfTheFirst) {
     TempFolder out;
     EXPECT_TRUE(extractAll(tmp / "first.zip", out.path()).empty());
     EXPECT_EQ(readFile(out / "p/a.txt"), "a");
+}
+
+TEST(AddFiles, aFolderEntryCarriesTheFoldersOwnTimeSoRepacksAreByteIdentical) {
+    TempFolder tmp;
+    writeFile(tmp / "p/sub/f.txt", "f");
+    const std::chrono::sys_seconds when{std::chrono::sys_days{std::chrono::year{2004} / 5 / 6}};
+    const auto old = std::chrono::file_clock::from_sys(when);
+    for (const char* folder : {"p", "p/sub"})
+        fs::last_write_time(tmp / folder, old);
+    fs::last_write_time(tmp / "p/sub/f.txt", old);
+    pack(tmp / "1.zip", tmp.path(), "p");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // the second pack is a second later
+    pack(tmp / "2.zip", tmp.path(), "p");
+    EXPECT_EQ(readFile(tmp / "1.zip"), readFile(tmp / "2.zip"));
+    TZipArchiver zip;
+    zip.OpenArchive((tmp / "1.zip").string(), kOpenRead);
+    const TDirItem& sub = zip.directory()->ItemAt(zip.directory()->FindByName("p/sub/"));
+    EXPECT_EQ(extendedModTime(sub), when.time_since_epoch().count());
+    zip.CloseArchive();
 }

@@ -34,14 +34,16 @@ void expectIndexAgrees(const TZADirArray& dir) {
 
 // A directory of one central header followed by `rest` (name, extra field, comment) and
 // the end record, with nothing before it.
+// A directory of one entry after room for its local header (the bytes stand for it).
 std::vector<std::uint8_t> oneEntryArchive(const CentralHeader& h, const std::string& rest) {
-    std::vector<std::uint8_t> file;
+    std::vector<std::uint8_t> file(64, 'L');
     ByteWriter w(file);
     write(w, h);
     w.bytes(rest);
     EndRecord e;
     e.entriesOnDisk = e.totalEntries = 1;
-    e.directorySize = std::uint32_t(file.size());
+    e.directorySize = std::uint32_t(file.size() - 64);
+    e.directoryOffset = 64;
     write(w, e);
     return file;
 }
@@ -145,7 +147,7 @@ TEST(DirManager, emptyDirectoryIsExactlyTheEndRecord) {
 }
 
 TEST(DirManager, savedDirectoryLoadsBackWithNamesExtrasAndComment) {
-    platform::MemoryStream s;
+    platform::MemoryStream s(std::vector<std::uint8_t>(200, 'D')); // stands for the entries
     {
         TZADirManager m(&s, true);
         TDirItem a = fileItem("Папка/Файл.txt");
@@ -199,22 +201,27 @@ TEST(DirManager, saveInPlaceReplacesOldDirectory) {
     EXPECT_EQ(reader.currentDir().Count(), 2);
 }
 
-TEST(DirManager, manyEntriesGetZip64RecordsAndLoadBack) {
-    platform::MemoryStream s;
-    {
-        TZADirManager m(&s, true);
-        for (int i = 0; i < 65536; ++i)
-            m.currentDir().appendItem(fileItem("f" + std::to_string(i)));
-        m.SaveCentralDirectory(true);
-        EXPECT_TRUE(m.zip64());
-        EXPECT_EQ(m.endRecord().totalEntries, 0xFFFF);
+TEST(DirManager, from65535EntriesOnTheDirectoryGetsZip64RecordsAndLoadsBack) {
+    // 0xFFFF in the end record's count is the zip64 marker: 65535 entries already need
+    // the zip64 records, 65534 do not.
+    for (const int count : {65534, 65535}) {
+        platform::MemoryStream s(std::vector<std::uint8_t>(std::size_t(count) * 40, 'D')); // stands for the entries
+        const bool zip64 = count >= 0xFFFF;
+        {
+            TZADirManager m(&s, true);
+            for (int i = 0; i < count; ++i)
+                m.currentDir().appendItem(fileItem("f" + std::to_string(i)));
+            m.SaveCentralDirectory(true);
+            EXPECT_EQ(m.zip64(), zip64) << count;
+            EXPECT_EQ(m.endRecord().totalEntries, zip64 ? 0xFFFF : count) << count;
+        }
+        TZADirManager m(&s, false);
+        m.LoadCentralDirectory();
+        EXPECT_FALSE(m.rebuilt()) << count;
+        EXPECT_EQ(m.zip64(), zip64) << count;
+        EXPECT_EQ(m.currentDir().Count(), count);
+        EXPECT_EQ(m.currentDir().FindByName("F" + std::to_string(count - 1)), count - 1);
     }
-    TZADirManager m(&s, false);
-    m.LoadCentralDirectory();
-    EXPECT_FALSE(m.rebuilt());
-    EXPECT_TRUE(m.zip64());
-    EXPECT_EQ(m.currentDir().Count(), 65536);
-    EXPECT_EQ(m.currentDir().FindByName("F65535"), 65535);
 }
 
 TEST(DirManager, zip64LocatorWithoutRecordIsError40) {

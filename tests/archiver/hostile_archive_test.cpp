@@ -6,6 +6,8 @@
 #include <map>
 
 #include "archiver_test_support.h"
+#include "hostile_inputs.h"
+#include "tests/support/run_command.h"
 
 using namespace archiver;
 using namespace enginetest;
@@ -16,12 +18,16 @@ struct LocalSpec {
     std::string name;
     std::string data;
     std::int64_t claimed = -1; // the sizes its header claims, when not the data's
+    std::uint32_t crcXor = 0;  // spoils the CRC-32 in the header
     std::uint32_t size() const { return claimed >= 0 ? std::uint32_t(claimed) : std::uint32_t(data.size()); }
 };
 struct CentralSpec {
     std::string name;
-    int local;                      // the local header it points at
-    std::int64_t sizeOverride = -1; // compressed and uncompressed size, when not the local header's
+    int local;                       // the local header it points at
+    std::int64_t sizeOverride = -1;  // compressed and uncompressed size, when not the local header's
+    std::uint32_t attributes = 0x20; // external attributes (a Unix mode in the high half)
+    std::uint16_t madeBy = 20;       // version made by (host 3 in the high byte: Unix)
+    std::uint32_t crcXor = 0;        // spoils the recorded CRC-32
 };
 
 // Stored entries with the given local headers, then a central directory as specified.
@@ -32,7 +38,7 @@ void writeCrafted(const fs::path& p, const std::vector<LocalSpec>& locals, const
     for (const LocalSpec& l : locals) {
         offsets.push_back(std::uint32_t(out.size()));
         LocalHeader h;
-        h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(l.data.data()), l.data.size()});
+        h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(l.data.data()), l.data.size()}) ^ l.crcXor;
         h.compressedSize = h.uncompressedSize = l.size();
         h.nameLength = std::uint16_t(l.name.size());
         write(w, h);
@@ -43,10 +49,11 @@ void writeCrafted(const fs::path& p, const std::vector<LocalSpec>& locals, const
     for (const CentralSpec& c : centrals) {
         const LocalSpec& l = locals[std::size_t(c.local)];
         CentralHeader h;
-        h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(l.data.data()), l.data.size()});
+        h.crc32 = crc32({reinterpret_cast<const std::uint8_t*>(l.data.data()), l.data.size()}) ^ c.crcXor;
         h.compressedSize = h.uncompressedSize = c.sizeOverride >= 0 ? std::uint32_t(c.sizeOverride) : l.size();
         h.nameLength = std::uint16_t(c.name.size());
-        h.externalAttributes = 0x20;
+        h.versionMadeBy = c.madeBy;
+        h.externalAttributes = c.attributes;
         h.localHeaderOffset = offsets[std::size_t(c.local)];
         write(w, h);
         w.bytes(c.name);
@@ -194,4 +201,176 @@ TEST(HostileArchive, progressComesAtLeastEvery256KiBWhileAddingAndExtracting) {
         EXPECT_GE(calls["x noise.bin"], 11) << level;
         EXPECT_GE(calls["x zeros.bin"], 47) << level;
     }
+}
+
+namespace {
+
+constexpr std::uint16_t kMadeOnUnix = 3 << 8 | 20;
+constexpr std::uint32_t kFolderMode777 = 040777u << 16 | 0x10;
+
+std::uint32_t modeOf(const fs::path& p) { return std::uint32_t(fs::status(p).permissions() & fs::perms::all); }
+
+} // namespace
+
+TEST(HostileArchive, aFolderEntryThroughALinkIsRefusedAndNothingOutsideChanges) {
+    struct Case {
+        const char* entry;      // a folder entry (attribute 0x10, mode 777) for the link
+        const char* linkTarget; // where DEST/linked leads
+    };
+    for (const Case& c : {Case{"linked", "../outside"}, Case{"linked/", "../outside"}, Case{"linked", "inside"},
+                          Case{"linked/deeper/", "../outside"}}) {
+        TempFolder tmp;
+        fs::create_directories(tmp / "outside/deeper");
+        fs::create_directories(tmp / "dest/inside");
+        fs::permissions(tmp / "outside", fs::perms(0700));
+        fs::permissions(tmp / "outside/deeper", fs::perms(0700));
+        fs::permissions(tmp / "dest/inside", fs::perms(0700));
+        fs::create_directory_symlink(c.linkTarget, tmp / "dest/linked");
+        writeCrafted(tmp / "h.zip", {{c.entry, ""}, {"ok.txt", "ok"}},
+                     {{c.entry, 0, -1, kFolderMode777, kMadeOnUnix}, {"ok.txt", 1}});
+        const auto messages = failureMessages(tmp / "h.zip", tmp / "dest");
+        ASSERT_EQ(messages.size(), 1u) << c.entry;
+        EXPECT_NE(messages[0].find("refused as unsafe"), std::string::npos) << messages[0];
+        EXPECT_EQ(modeOf(tmp / "outside"), 0700u) << c.entry;
+        EXPECT_EQ(modeOf(tmp / "outside/deeper"), 0700u) << c.entry;
+        EXPECT_EQ(modeOf(tmp / "dest/inside"), 0700u) << c.entry;
+        EXPECT_TRUE(fs::is_symlink(tmp / "dest/linked")) << c.entry;
+        EXPECT_EQ(readFile(tmp / "dest/ok.txt"), "ok") << c.entry;
+    }
+}
+
+TEST(HostileArchive, aFolderEntryWithTheFolderAttributeAndNoSlashIsMadeWithItsMode) {
+    TempFolder tmp;
+    writeCrafted(tmp / "h.zip", {{"plain", ""}, {"plain/f.txt", "f"}},
+                 {{"plain", 0, -1, 040750u << 16 | 0x10, kMadeOnUnix}, {"plain/f.txt", 1}});
+    EXPECT_TRUE(failureMessages(tmp / "h.zip", tmp / "dest").empty());
+    ASSERT_TRUE(fs::is_directory(tmp / "dest/plain"));
+    EXPECT_EQ(modeOf(tmp / "dest/plain"), 0750u);
+    EXPECT_EQ(readFile(tmp / "dest/plain/f.txt"), "f");
+}
+
+TEST(HostileArchive, aRefusedOrDamagedEntryLeavesTheExistingFile) {
+    struct Case {
+        const char* what;
+        std::vector<LocalSpec> locals;
+        std::vector<CentralSpec> centrals;
+    };
+    const std::vector<Case> cases = {
+        {"local header names another file", {{"../other.txt", "evil"}}, {{"safe.txt", 0}}},
+        {"CRC-32 mismatch", {{"safe.txt", "evil"}}, {{"safe.txt", 0, -1, 0x20, 20, 1}}},
+        {"data runs into the directory", {{"safe.txt", "evil", 400}}, {{"safe.txt", 0}}},
+    };
+    for (const Case& c : cases) {
+        for (int threads : {1, 2}) {
+            TempFolder tmp;
+            writeFile(tmp / "dest/safe.txt", "kept");
+            writeCrafted(tmp / "h.zip", c.locals, c.centrals);
+            TZipArchiver zip;
+            std::vector<Failure> failures;
+            recordFailures(zip, failures);
+            zip.Threads = threads;
+            zip.OpenArchive((tmp / "h.zip").string(), kOpenRead);
+            zip.BaseDir = (tmp / "dest").string();
+            zip.ExtractFiles();
+            zip.CloseArchive();
+            EXPECT_EQ(failures.size(), 1u) << c.what;
+            EXPECT_EQ(readFile(tmp / "dest/safe.txt"), "kept") << c.what;
+            EXPECT_EQ(treeOf(tmp / "dest"), std::vector<std::string>{"safe.txt"}) << c.what << " left a part behind";
+        }
+    }
+}
+
+TEST(HostileArchive, addingToADamagedArchiveFailsAndLeavesItByteForByte) {
+    TempFolder tmp;
+    writeFile(tmp / "new.txt", "new");
+    const fs::path packed = packFiles(tmp, "k.zip", {{"1.txt", std::string(3000, '1')}, {"2.txt", "22"}});
+    const std::string whole = readFile(packed);
+    auto intoDirectory = [&](std::string bytes) {
+        // The second entry's local header offset points at the central directory.
+        std::vector<std::uint8_t> b(bytes.begin(), bytes.end());
+        const std::size_t at = centralHeaderOf(b, "p/2.txt") + 42;
+        const std::uint32_t directory = u32At(b, b.size() - 6);
+        for (int k = 0; k < 4; ++k)
+            bytes[at + std::size_t(k)] = char(directory >> (8 * k));
+        return bytes;
+    };
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* message;
+    };
+    writeCrafted(tmp / "shared.zip", {{"a.txt", std::string(500, 'a')}}, {{"a.txt", 0}, {"b.txt", 0}});
+    const std::vector<Case> cases = {
+        {"cut inside its last entry", whole.substr(0, whole.rfind(std::string("PK\x03\x04", 4)) + 40),
+         "rebuilt from the local headers"},
+        {"an entry that points into the directory", intoDirectory(whole), "outside the entries' part"},
+        {"two names for one entry", readFile(tmp / "shared.zip"), "also claimed by entry"},
+    };
+    for (const Case& c : cases) {
+        writeFile(tmp / "d.zip", c.bytes);
+        TZipArchiver zip;
+        zip.FileName = (tmp / "d.zip").string();
+        zip.BaseDir = tmp.str();
+        zip.OpenArchive(kOpenReadWrite);
+        std::string message;
+        try {
+            zip.AddFiles((tmp / "new.txt").string());
+        } catch (const EZAException& e) {
+            message = e.what();
+        }
+        zip.CloseArchive();
+        EXPECT_NE(message.find(c.message), std::string::npos) << c.what << ": " << message;
+        EXPECT_EQ(readFile(tmp / "d.zip"), c.bytes) << c.what;
+    }
+}
+
+TEST(HostileArchive, aNameCannotForgeALineOrReachTheTerminal) {
+    TempFolder tmp;
+    const std::string forged = "../x\nkestrane-zip: all entries OK\n\x1b[2J";
+    writeCrafted(tmp / "h.zip", {{forged, "x"}}, {{forged, 0}});
+    const auto run = kestrane::testing::runCommand(std::string(KESTRANE_ZIP_TOOL) + " extract " +
+                                                   (tmp / "h.zip").string() + " " + (tmp / "out").string() + " 2>&1");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.find("\nkestrane-zip: all entries OK"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("../x\\nkestrane-zip: all entries OK\\n\\x1b[2J"), std::string::npos) << run.out;
+}
+
+TEST(HostileArchive, directoriesThatClaimWhatTheFileCannotHoldCostNothingForTheClaim) {
+    constexpr std::size_t kBytes = 1 << 20;
+    constexpr std::size_t kSoundEntries = (kBytes - 98) / (30 + 7 + 46 + 7);
+    struct Case {
+        hostile::Kind kind;
+        int nativeError;    // raised by the load, or -1
+        bool rebuilt;       // the directory was not believed
+        std::size_t loaded; // entries in the directory
+    };
+    const Case cases[] = {
+        {hostile::Kind::ManyEntries, -1, false, kSoundEntries},
+        {hostile::Kind::WrongSignatures, -1, true, kSoundEntries},
+        {hostile::Kind::LocalHeadersOnly, -1, true, kBytes / 31},
+        {hostile::Kind::DirectoryRecordsOnly, 35, true, 0},
+        {hostile::Kind::Zip64CountOverZeros, 35, true, 0},
+    };
+    for (const Case& c : cases) {
+        platform::MemoryStream s(hostile::make(c.kind, kBytes));
+        TZADirManager m(&s, false);
+        EXPECT_EQ(nativeErrorOf([&] { m.LoadCentralDirectory(); }), c.nativeError) << int(c.kind);
+        EXPECT_EQ(m.rebuilt(), c.rebuilt) << int(c.kind);
+        EXPECT_EQ(std::size_t(m.currentDir().Count()), c.loaded) << int(c.kind);
+        // Room only for the entries there are (a rebuild reserves one per local header).
+        EXPECT_LE(m.currentDir().capacity(), std::max<std::size_t>(c.loaded, kSoundEntries)) << int(c.kind);
+    }
+    // A count beyond the records: not one slot for the claim.
+    std::vector<std::uint8_t> claim = hostile::make(hostile::Kind::ManyEntries, kBytes);
+    const std::size_t zip64Record = claim.size() - 98;
+    for (const std::size_t field : {zip64Record + 24, zip64Record + 32})
+        for (int k = 0; k < 8; ++k)
+            claim[field + std::size_t(k)] = k == 2 ? 0x10 : 0; // 1 Mi entries
+    platform::MemoryStream s(claim);
+    TZADirManager m(&s, false);
+    m.LoadCentralDirectory();
+    EXPECT_TRUE(m.rebuilt());
+    EXPECT_EQ(std::size_t(m.currentDir().Count()), kSoundEntries);
+    EXPECT_LE(m.currentDir().capacity(), kSoundEntries);
 }

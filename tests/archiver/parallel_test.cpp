@@ -205,3 +205,21 @@ TEST(Parallel, aFailureInTheMiddleIsAskedOnceOnTheCallingThreadAndNoThreadStays)
             }
         }
 }
+
+TEST(Parallel, aWorkersFailureIsRaisedToTheWriterAndNothingOfItIsWritten) {
+    TempFolder tmp;
+    writeFile(tmp / "a.bin", mixed(600000, 7));
+    // Level 10 does not exist: the worker's deflater fails to start.
+    ParallelPacker packer({{"a.bin", (tmp / "a.bin").string(), 10}}, 2, kDefaultBufferBudget);
+    std::size_t written = 0;
+    CompressOutcome outcome;
+    EXPECT_THROW(packer.write(
+                     "a.bin", 10, 600000,
+                     [&](const std::uint8_t*, std::size_t n) {
+                         written += n;
+                         return n;
+                     },
+                     {}, outcome),
+                 ZlibError);
+    EXPECT_EQ(written, 0u);
+}
