@@ -2,11 +2,13 @@
 
 #include "platform/encoding.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -389,6 +391,71 @@ std::optional<FileIdentity> fileIdentity(const fs::path& p) {
     if (::lstat(p.c_str(), &st) != 0)
         return std::nullopt;
     return FileIdentity{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
+}
+
+namespace {
+
+// FNV-1a, 64 bits: enough to tell a changed tree from the applied one.
+struct Digest {
+    std::uint64_t value = 1469598103934665603ull;
+    void add(const void* data, std::size_t size) {
+        for (const auto* p = static_cast<const unsigned char*>(data); size-- > 0; ++p)
+            value = (value ^ *p) * 1099511628211ull;
+    }
+    void add(const std::string& text) { add(text.data(), text.size() + 1); } // the 0 ends it
+    void add(std::int64_t number) { add(&number, sizeof number); }
+};
+
+// The entries of one folder (not "." and ".."), sorted, so that the digest does not
+// depend on the order the file system lists them in.
+std::vector<std::string> entriesOf(int folder) {
+    std::vector<std::string> names;
+    const int fd = ::dup(folder);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void digestFolder(Digest& digest, int folder, const std::string& relative) {
+    for (const std::string& name : entriesOf(folder)) {
+        struct stat st {};
+        if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        const std::string path = relative + name;
+        digest.add(path);
+        if (S_ISDIR(st.st_mode)) {
+            const int sub = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0) {
+                digestFolder(digest, sub, path + "/");
+                ::close(sub);
+            }
+        } else {
+            digest.add(std::int64_t(st.st_size));
+            digest.add(std::int64_t(st.st_mtim.tv_sec));
+            digest.add(std::int64_t(st.st_mtim.tv_nsec));
+        }
+    }
+}
+
+} // namespace
+
+std::optional<std::uint64_t> treeDigest(const fs::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    Digest digest;
+    digestFolder(digest, fd, "");
+    ::close(fd);
+    return digest.value;
 }
 
 std::string currentDirectory() {

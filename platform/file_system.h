@@ -118,6 +118,12 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 std::optional<FileIdentity> fileIdentity(const std::filesystem::path& p);
+// A digest of the tree below an existing folder: every entry's path relative to it, and
+// for files their size and modification time (links not followed). Equal digests mean
+// nothing in the tree was added, removed, resized or rewritten. nullopt when the folder
+// cannot be opened.
+std::optional<std::uint64_t> treeDigest(const std::filesystem::path& folder);
+
 // The process's current directory as UTF-8 text (never changed by the program).
 std::string currentDirectory();
 
