@@ -170,6 +170,8 @@ struct ParallelPacker::Impl : Crew {
             if (!block)
                 return;
             lock.unlock();
+            if (packBlockProbe)
+                packBlockProbe(block->source, block->offset);
             Block::State state = Block::Done;
             std::exception_ptr error;
             try {

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,11 @@ struct PackSource {
     std::string path; // the file read (a regular file)
     int level = 0;    // deflate level 1..9, or 0 for a stored copy
 };
+
+// For tests: when set, a worker calls it with a block's source (its place in the list)
+// and first input byte after taking the block and before reading it, without the
+// packer's lock; it may hold the worker there. Set it only while no packer runs.
+inline std::function<void(std::size_t source, std::uint64_t offset)> packBlockProbe;
 
 class ParallelPacker {
 public:

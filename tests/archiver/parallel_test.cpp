@@ -5,8 +5,11 @@
 
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "archiver_test_support.h"
@@ -222,4 +225,51 @@ TEST(Parallel, aWorkersFailureIsRaisedToTheWriterAndNothingOfItIsWritten) {
                      {}, outcome),
                  ZlibError);
     EXPECT_EQ(written, 0u);
+}
+
+TEST(Parallel, aDroppedBlockKeepsItsBudgetUntilItsWorkerHasFinishedWithIt) {
+    // Two workers, a budget of two blocks. a's block is held in its worker and c's first
+    // block waits for the writer: the budget is full. Writing c drops a's block while its
+    // worker still fills it, so c's second block may start only once c's first is written;
+    // that write fails and drops c, so c's second block never starts.
+    TempFolder tmp;
+    const std::size_t block = readBlockSize(1);
+    writeFile(tmp / "a", mixed(1000, 1));
+    writeFile(tmp / "c", mixed(block + 1000, 2));
+    using Start = std::pair<std::size_t, std::uint64_t>; // source, first byte
+    std::mutex mu;
+    std::condition_variable changed;
+    std::set<Start> started;
+    std::set<Start> held = {{0, 0}, {1, 0}};
+    packBlockProbe = [&](std::size_t source, std::uint64_t offset) {
+        std::unique_lock lock(mu);
+        started.emplace(source, offset);
+        changed.notify_all();
+        changed.wait(lock, [&] { return !held.contains({source, offset}); });
+    };
+    auto release = [&](Start s) {
+        std::lock_guard lock(mu);
+        held.erase(s);
+        changed.notify_all();
+    };
+    {
+        ParallelPacker packer({{"a", (tmp / "a").string(), 1}, {"c", (tmp / "c").string(), 1}}, 2,
+                              2 * block + block / 2);
+        {
+            std::unique_lock lock(mu);
+            changed.wait(lock, [&] { return started.size() == 2; });
+        }
+        CompressOutcome outcome;
+        EXPECT_TRUE(packer.write(
+            "c", 1, block + 1000, [](const std::uint8_t*, std::size_t) { return std::size_t(0); },
+            [&](std::uint64_t) {
+                release({1, 0});
+                return true;
+            },
+            outcome));
+        EXPECT_TRUE(outcome.writeFailed);
+        release({0, 0});
+    }
+    packBlockProbe = nullptr;
+    EXPECT_EQ(started, (std::set<Start>{{0, 0}, {1, 0}}));
 }
