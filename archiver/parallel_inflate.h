@@ -56,7 +56,7 @@ public:
     // decompressBlocks would have given (the checks of size and CRC-32 included);
     // progress comes with every kProgressStep bytes of output at most. Sources before it
     // are dropped. False, with nothing written, when it has nothing for the item (not
-    // planned, or already taken). A read error or zlib failure met ahead is raised here.
+    // planned, or already taken). A read error or deflate library failure met ahead is raised here.
     bool write(int item, const WriteFn& write, const ProgressFn& progress, DecompressOutcome& outcome);
 
 private:

@@ -220,6 +220,6 @@ TEST(Parallel, aWorkersFailureIsRaisedToTheWriterAndNothingOfItIsWritten) {
                          return n;
                      },
                      {}, outcome),
-                 ZlibError);
+                 DeflateError);
     EXPECT_EQ(written, 0u);
 }
