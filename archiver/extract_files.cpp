@@ -15,6 +15,10 @@
 namespace archiver {
 namespace {
 
+// Entries with less data than this are inflated by the writing thread itself: handing
+// them to a worker and back costs more than inflating them.
+constexpr std::uint64_t kInflateAheadMinimum = 64 * 1024;
+
 // Attribute bits an entry may only have when the requested set holds them too.
 constexpr std::uint32_t kRestrictedAttrs = 0x02 | 0x04 | 0x08 | 0x10;
 
@@ -191,7 +195,8 @@ std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlac
     for (int i = 0; i < dir.Count(); ++i) {
         const TDirItem& item = dir.ItemAt(i);
         if (item.selected && !item.isFolder() && !item.name.ends_with('/') && !(item.flags & kFlagEncrypted) &&
-            (item.method == kMethodStored || item.method == kMethodDeflate))
+            (item.method == kMethodStored || item.method == kMethodDeflate) &&
+            item.compressedSize64() >= kInflateAheadMinimum)
             items.push_back(i);
     }
     if (items.empty())

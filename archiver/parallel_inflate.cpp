@@ -1,5 +1,6 @@
 #include "archiver/parallel_inflate.h"
 
+#include <algorithm>
 #include <deque>
 #include <exception>
 #include <memory>
@@ -219,11 +220,11 @@ ParallelInflater::~ParallelInflater() { m->finish(); }
 
 bool ParallelInflater::write(int item, const WriteFn& write, const ProgressFn& progress, DecompressOutcome& outcome) {
     std::unique_lock lock(m->mu);
-    std::size_t j = m->head;
-    while (j < m->sources.size() && m->sources[j] != item)
-        ++j;
-    if (j == m->sources.size())
+    // The items come in rising order; one that is not planned is left alone.
+    const auto found = std::lower_bound(m->sources.begin() + std::ptrdiff_t(m->head), m->sources.end(), item);
+    if (found == m->sources.end() || *found != item)
         return false;
+    const auto j = std::size_t(found - m->sources.begin());
     m->advance(j);
     outcome = {};
     // The workers reach source j in their own time (it is within their reach now).

@@ -41,7 +41,7 @@ using LocateFn = std::function<std::optional<InflateSource>(int item)>;
 
 class ParallelInflater {
 public:
-    // Starts inflating the directory items `items`, in their order, from `archive` on
+    // Starts inflating the directory items `items` (rising), in their order, from `archive` on
     // `threads` workers, never more than kInflateEntriesAhead entries beyond the one
     // being written; each item is located by `locate` when a worker comes to it, so that
     // nothing is held for the items far ahead. `archive` must stay open until this is
@@ -54,9 +54,10 @@ public:
 
     // Hands the data of directory item `item` to `write` in order, and gives what
     // decompressBlocks would have given (the checks of size and CRC-32 included);
-    // progress comes with every kProgressStep bytes of output at most. Sources before it
-    // are dropped. False, with nothing written, when it has nothing for the item (not
-    // planned, or already taken). A read error or deflate library failure met ahead is raised here.
+    // progress comes with every kProgressStep bytes of output at most. Planned items
+    // before it are dropped. False, with nothing written, when it has nothing for the
+    // item (not planned, already taken, or not located). A read error or deflate library
+    // failure met ahead is raised here.
     bool write(int item, const WriteFn& write, const ProgressFn& progress, DecompressOutcome& outcome);
 
 private:

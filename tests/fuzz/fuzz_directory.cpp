@@ -5,6 +5,7 @@
 #include "archiver/central_directory.h"
 #include "archiver/za_exception.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -26,7 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     }
 
-    platform::MemoryStream saved;
+    // The saved directory follows room for the entries' local headers (zeros here): a
+    // directory that lists more entries than its archive has room for is not believed.
+    std::size_t room = 0;
+    for (int i = 0; i < dir.Count(); ++i)
+        room += 30 + std::max(dir.ItemAt(i).name.size(), dir.ItemAt(i).storedBytes().size());
+    platform::MemoryStream saved(std::vector<std::uint8_t>(room, 0));
     TZADirManager writer(&saved, true);
     writer.currentDir().AssignFrom(dir);
     writer.setArchiveComment(manager.archiveComment());
