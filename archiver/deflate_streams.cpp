@@ -327,7 +327,10 @@ public:
           m_input(static_cast<std::size_t>(std::min<std::uint64_t>(compressedSize, kInflateInput))) {
         if (method == kMethodDeflate) {
             m_inflater = std::make_unique<Inflater>();
-            m_output.resize(kInflateOutput);
+            // Room for the whole file when it is small (a buffer is cleared when made, and
+            // archives may hold many tiny entries), and a byte more, so that data longer
+            // than recorded shows.
+            m_output.resize(std::size_t(std::min<std::uint64_t>(uncompressedSize, kInflateOutput - 1)) + 1);
         }
     }
 
