@@ -130,7 +130,9 @@ public:
             out.resize(start + room);
             m_stream.next_out = out.data() + start;
             m_stream.avail_out = count32(room);
+            const std::uint32_t inputBefore = m_stream.avail_in;
             const int rc = isal_deflate(&m_stream);
+            const bool moved = m_stream.avail_in != inputBefore || m_stream.avail_out != room;
             out.resize(out.size() - m_stream.avail_out);
             if (rc != COMP_OK)
                 throw DeflateError("ISA-L deflate error " + std::to_string(rc), rc);
@@ -140,6 +142,8 @@ public:
             if (m_stream.avail_in == 0 && (flush == Flush::None || (flush == Flush::Sync && state == ZSTATE_NEW_HDR) ||
                                            (flush == Flush::Finish && state == ZSTATE_END)))
                 return;
+            if (!moved) // a stream already finished, say: never loop on it
+                throw DeflateError("ISA-L deflate stream cannot go on", ISAL_INVALID_STATE);
             room = std::max<std::size_t>(room, 65536);
         }
     }

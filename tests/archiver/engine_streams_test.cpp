@@ -273,3 +273,15 @@ TEST(DeflateStreams, slicedBlocksGiveTheBytesOfOneCallPerBlock) {
         EXPECT_EQ(rawInflate(sink.bytes, data.size()), data) << "level " << level;
     }
 }
+
+// A stream that has ended takes no more input: it fails at once instead of spinning.
+TEST(DeflateStreams, aFinishedStreamRefusesMoreInput) {
+    const auto data = mixedData(70000, 5);
+    for (int level : {1, 3, 6}) {
+        Deflater deflater(level);
+        std::vector<std::uint8_t> out;
+        deflater.deflateSlice(data, Flush::Finish, out);
+        EXPECT_EQ(rawInflate(out, data.size()), data) << "level " << level;
+        EXPECT_THROW(deflater.deflateSlice(data, Flush::Sync, out), DeflateError) << "level " << level;
+    }
+}
