@@ -285,3 +285,49 @@ TEST(DeflateStreams, aFinishedStreamRefusesMoreInput) {
         EXPECT_THROW(deflater.deflateSlice(data, Flush::Sync, out), DeflateError) << "level " << level;
     }
 }
+
+// A stream restarted with a dictionary finds its matches there, as a block of a file
+// packed on several threads does in the 32 KiB before it; zlib inflates it with the same
+// dictionary. A block that repeats its dictionary costs next to nothing.
+TEST(DeflateStreams, aBlockPrimedWithTheDataBeforeItFindsItsMatchesThere) {
+    const auto history = mixedData(20000, 8);
+    for (int level : {1, 3, 6}) {
+        Deflater primed(level), bare(level);
+        primed.restart(history);
+        bare.restart({});
+        std::vector<std::uint8_t> withHistory, without;
+        primed.deflateSlice(history, Flush::Sync, withHistory);
+        bare.deflateSlice(history, Flush::Sync, without);
+        EXPECT_LT(withHistory.size() * 4, without.size()) << "level " << level;
+
+        z_stream s{};
+        ASSERT_EQ(inflateInit2(&s, -MAX_WBITS), Z_OK);
+        ASSERT_EQ(inflateSetDictionary(&s, history.data(), uInt(history.size())), Z_OK);
+        std::vector<std::uint8_t> back(history.size() + 16);
+        s.next_in = withHistory.data();
+        s.avail_in = uInt(withHistory.size());
+        s.next_out = back.data();
+        s.avail_out = uInt(back.size());
+        EXPECT_EQ(inflate(&s, Z_SYNC_FLUSH), Z_OK) << "level " << level;
+        back.resize(back.size() - s.avail_out);
+        inflateEnd(&s);
+        EXPECT_EQ(back, history) << "level " << level;
+    }
+}
+
+// Zeros inflate to far more than the output buffer holds: the last bytes are still
+// pending inside the inflater when all the input is taken, and must come out too.
+TEST(DeflateStreams, outputPendingAfterTheLastInputComesOut) {
+    for (int level : {1, 6}) {
+        const std::vector<std::uint8_t> zeros((1u << 20) + 100, 0);
+        std::size_t pos = 0;
+        Sink packed;
+        const auto c = compressBlocks(zeros.size(), level, readerOf(zeros, &pos), packed.fn());
+        pos = 0;
+        Sink plain;
+        const auto d =
+            decompressBlocks(8, packed.bytes.size(), zeros.size(), c.crc, readerOf(packed.bytes, &pos), plain.fn());
+        EXPECT_TRUE(d.ok) << "level " << level;
+        EXPECT_TRUE(plain.bytes == zeros) << "level " << level;
+    }
+}
