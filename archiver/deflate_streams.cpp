@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <memory>
 
+#include <isa-l/igzip_lib.h>
+#include <zlib.h>
+
 #include "archiver/crc32.h"
 
 namespace archiver {
@@ -13,6 +16,7 @@ constexpr std::size_t kMediumBlock = 1048576; // stored and levels 4-6
 constexpr std::size_t kLargeBlock = 1572864;  // levels 7-9
 constexpr std::size_t kInflateInput = kProgressStep;
 constexpr std::size_t kInflateOutput = kProgressStep;
+static_assert(kIsalTopLevel == ISAL_DEF_MAX_LEVEL, "each of ISA-L's levels serves the archiver's of that number");
 
 std::string zlibMessage(const char* op, const z_stream& s, int code) {
     std::string text = std::string("zlib ") + op + " error " + std::to_string(code);
@@ -21,74 +25,221 @@ std::string zlibMessage(const char* op, const z_stream& s, int code) {
     return text;
 }
 
-// zlib takes 32-bit counts; blocks here are at most a few MiB.
-uInt zlibCount(std::size_t n) { return static_cast<uInt>(n); }
+// Both libraries take 32-bit counts; blocks here are at most a few MiB.
+std::uint32_t count32(std::size_t n) { return static_cast<std::uint32_t>(n); }
+
+// Room for the output of `n` input bytes in one go: deflate never grows data by more
+// than its stored blocks' headers (5 bytes per 64 KiB) and a little for the stream's end.
+std::size_t outputRoom(std::size_t n) { return n + n / 8192 + 1024; }
 
 } // namespace
 
-ZlibError::ZlibError(const std::string& what, int code) : std::runtime_error(what), m_code(code) {}
+DeflateError::DeflateError(const std::string& what, int code) : std::runtime_error(what), m_code(code) {}
 
-Deflater::Deflater(int level) : m_level(level) {
-    const int rc = deflateInit2(&m_stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    if (rc != Z_OK)
-        throw ZlibError(zlibMessage("deflateInit", m_stream, rc), rc);
-    m_open = true;
-}
+// ---- Deflater ----
 
-Deflater::~Deflater() {
-    if (m_open)
-        deflateEnd(&m_stream);
-}
+struct Deflater::Engine {
+    virtual ~Engine() = default;
+    virtual void slice(std::span<const std::uint8_t> in, Flush flush, std::vector<std::uint8_t>& out) = 0;
+    virtual void end() = 0;
+    virtual void restart(std::span<const std::uint8_t> dictionary) = 0;
+};
 
-void Deflater::deflateSlice(std::span<const std::uint8_t> in, int flush, std::vector<std::uint8_t>& out) {
-    const bool last = flush == Z_FINISH;
-    m_stream.next_in = const_cast<Bytef*>(in.data());
-    m_stream.avail_in = zlibCount(in.size());
-    // A block's output fits in deflateBound; the loop only matters if it ever does not.
-    std::size_t room = deflateBound(&m_stream, zlibCount(in.size())) + 16;
-    for (;;) {
-        const std::size_t start = out.size();
-        out.resize(start + room);
-        m_stream.next_out = out.data() + start;
-        m_stream.avail_out = zlibCount(room);
-        const int rc = deflate(&m_stream, flush);
-        out.resize(out.size() - m_stream.avail_out);
-        if (rc == Z_STREAM_END)
-            return;
-        if (rc != Z_OK && rc != Z_BUF_ERROR)
-            throw ZlibError(zlibMessage("deflate", m_stream, rc), rc);
-        // Done once all input is taken and output space was left over (everything the
-        // flush asked for has come out).
-        if (!last && m_stream.avail_in == 0 && m_stream.avail_out != 0)
-            return;
-        room = 65536;
+namespace {
+
+// zlib for levels 4-9: a raw stream with the default window, memory level and strategy.
+class ZlibDeflate final : public Deflater::Engine {
+public:
+    explicit ZlibDeflate(int level) {
+        const int rc = deflateInit2(&m_stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+        if (rc != Z_OK)
+            throw DeflateError(zlibMessage("deflateInit", m_stream, rc), rc);
+        m_open = true;
     }
+    ~ZlibDeflate() override {
+        if (m_open)
+            deflateEnd(&m_stream);
+    }
+
+    void slice(std::span<const std::uint8_t> in, Flush flush, std::vector<std::uint8_t>& out) override {
+        const int mode = flush == Flush::Finish ? Z_FINISH : flush == Flush::Sync ? Z_SYNC_FLUSH : Z_NO_FLUSH;
+        m_stream.next_in = const_cast<Bytef*>(in.data());
+        m_stream.avail_in = count32(in.size());
+        // A block's output fits in deflateBound; the loop only matters if it ever does not.
+        std::size_t room = deflateBound(&m_stream, count32(in.size())) + 16;
+        for (;;) {
+            const std::size_t start = out.size();
+            out.resize(start + room);
+            m_stream.next_out = out.data() + start;
+            m_stream.avail_out = count32(room);
+            const int rc = deflate(&m_stream, mode);
+            out.resize(out.size() - m_stream.avail_out);
+            if (rc == Z_STREAM_END)
+                return;
+            if (rc != Z_OK && rc != Z_BUF_ERROR)
+                throw DeflateError(zlibMessage("deflate", m_stream, rc), rc);
+            // Done once all input is taken and output space was left over (everything the
+            // flush asked for has come out).
+            if (flush != Flush::Finish && m_stream.avail_in == 0 && m_stream.avail_out != 0)
+                return;
+            room = 65536;
+        }
+    }
+
+    void end() override {
+        if (!m_open)
+            return;
+        m_open = false;
+        const int rc = deflateEnd(&m_stream);
+        if (rc != Z_OK)
+            throw DeflateError(zlibMessage("deflateEnd", m_stream, rc), rc);
+    }
+
+    void restart(std::span<const std::uint8_t> dictionary) override {
+        int rc = deflateReset(&m_stream);
+        if (rc == Z_OK && !dictionary.empty())
+            rc = deflateSetDictionary(&m_stream, dictionary.data(), count32(dictionary.size()));
+        if (rc != Z_OK)
+            throw DeflateError(zlibMessage("deflateReset", m_stream, rc), rc);
+    }
+
+private:
+    z_stream m_stream{};
+    bool m_open = false;
+};
+
+// ISA-L for levels 1-3: its streaming deflate with the level's work buffer. The stream
+// (over 100 KiB of state) is made once and reset between streams.
+class IsalDeflate final : public Deflater::Engine {
+public:
+    explicit IsalDeflate(int level)
+        : m_levelBufSize(levelBufSize(level)), m_levelBuf(new std::uint8_t[m_levelBufSize]) {
+        isal_deflate_init(&m_stream);
+        configure(level);
+    }
+
+    void slice(std::span<const std::uint8_t> in, Flush flush, std::vector<std::uint8_t>& out) override {
+        m_stream.next_in = const_cast<std::uint8_t*>(in.data());
+        m_stream.avail_in = count32(in.size());
+        m_stream.flush = flush == Flush::None ? NO_FLUSH : SYNC_FLUSH;
+        m_stream.end_of_stream = flush == Flush::Finish ? 1 : 0;
+        m_started = true;
+        std::size_t room = outputRoom(in.size());
+        for (;;) {
+            const std::size_t start = out.size();
+            out.resize(start + room);
+            m_stream.next_out = out.data() + start;
+            m_stream.avail_out = count32(room);
+            const std::uint32_t inputBefore = m_stream.avail_in;
+            const int rc = isal_deflate(&m_stream);
+            const bool moved = m_stream.avail_in != inputBefore || m_stream.avail_out != room;
+            out.resize(out.size() - m_stream.avail_out);
+            if (rc != COMP_OK)
+                throw DeflateError("ISA-L deflate error " + std::to_string(rc), rc);
+            // Done once all input is taken and, for a flush, the stream stands at the start
+            // of a new block (sync) or at its end (finish) with everything written out.
+            const int state = m_stream.internal_state.state;
+            if (m_stream.avail_in == 0 && (flush == Flush::None || (flush == Flush::Sync && state == ZSTATE_NEW_HDR) ||
+                                           (flush == Flush::Finish && state == ZSTATE_END)))
+                return;
+            if (!moved) // a stream already finished, say: never loop on it
+                throw DeflateError("ISA-L deflate stream cannot go on", ISAL_INVALID_STATE);
+            room = std::max<std::size_t>(room, 65536);
+        }
+    }
+
+    void end() override {
+        const bool unfinished = m_started && m_stream.internal_state.state != ZSTATE_END;
+        m_started = false;
+        if (unfinished)
+            throw DeflateError("ISA-L deflate stream ended unfinished", ISAL_INVALID_STATE);
+    }
+
+    void restart(std::span<const std::uint8_t> dictionary) override {
+        const int level = int(m_stream.level);
+        isal_deflate_reset(&m_stream);
+        configure(level);
+        m_started = false;
+        if (dictionary.empty())
+            return;
+        const int rc =
+            isal_deflate_set_dict(&m_stream, const_cast<std::uint8_t*>(dictionary.data()), count32(dictionary.size()));
+        if (rc != COMP_OK)
+            throw DeflateError("ISA-L dictionary error " + std::to_string(rc), rc);
+    }
+
+private:
+    static std::size_t levelBufSize(int level) {
+        switch (level) {
+        case 1:
+            return ISAL_DEF_LVL1_DEFAULT;
+        case 2:
+            return ISAL_DEF_LVL2_DEFAULT;
+        default:
+            return ISAL_DEF_LVL3_DEFAULT;
+        }
+    }
+    void configure(int level) {
+        m_stream.level = std::uint32_t(level);
+        m_stream.level_buf = m_levelBuf.get();
+        m_stream.level_buf_size = count32(m_levelBufSize);
+        m_stream.gzip_flag = IGZIP_DEFLATE;
+        m_stream.hist_bits = 0; // the whole 32 KiB window
+    }
+
+    isal_zstream m_stream;
+    const std::size_t m_levelBufSize;
+    std::unique_ptr<std::uint8_t[]> m_levelBuf;
+    bool m_started = false; // output was asked for since the last restart
+};
+
+std::unique_ptr<Deflater::Engine> makeEngine(int level) {
+    if (level >= 1 && level <= kIsalTopLevel)
+        return std::make_unique<IsalDeflate>(level);
+    if (level > kIsalTopLevel && level <= 9)
+        return std::make_unique<ZlibDeflate>(level);
+    throw DeflateError("no deflate level " + std::to_string(level), Z_STREAM_ERROR);
 }
 
-void Deflater::end() {
-    if (!m_open)
-        return;
-    m_open = false;
-    const int rc = deflateEnd(&m_stream);
-    if (rc != Z_OK)
-        throw ZlibError(zlibMessage("deflateEnd", m_stream, rc), rc);
+} // namespace
+
+Deflater::Deflater(int level) : m_engine(makeEngine(level)), m_level(level) {}
+
+Deflater::~Deflater() = default;
+
+void Deflater::deflateSlice(std::span<const std::uint8_t> in, Flush flush, std::vector<std::uint8_t>& out) {
+    m_engine->slice(in, flush, out);
 }
 
-void Deflater::restart(std::span<const std::uint8_t> dictionary) {
-    int rc = deflateReset(&m_stream);
-    if (rc == Z_OK && !dictionary.empty())
-        rc = deflateSetDictionary(&m_stream, dictionary.data(), zlibCount(dictionary.size()));
-    if (rc != Z_OK)
-        throw ZlibError(zlibMessage("deflateReset", m_stream, rc), rc);
-}
+void Deflater::end() { m_engine->end(); }
 
-Inflater::Inflater() {
-    const int rc = inflateInit2(&m_stream, -MAX_WBITS);
-    if (rc != Z_OK)
-        throw ZlibError(zlibMessage("inflateInit", m_stream, rc), rc);
-}
+void Deflater::restart(std::span<const std::uint8_t> dictionary) { m_engine->restart(dictionary); }
 
-Inflater::~Inflater() { inflateEnd(&m_stream); }
+// ---- Inflater ----
+
+struct Inflater::State {
+    inflate_state s;
+};
+
+Inflater::Inflater() : m_state(new State) { isal_inflate_init(&m_state->s); }
+
+Inflater::~Inflater() = default;
+
+Inflater::Step Inflater::inflate(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+    inflate_state& s = m_state->s;
+    s.next_in = const_cast<std::uint8_t*>(in.data());
+    s.avail_in = count32(in.size());
+    s.next_out = out.data();
+    s.avail_out = count32(out.size());
+    const int rc = isal_inflate(&s);
+    Step step;
+    step.taken = in.size() - s.avail_in;
+    step.produced = out.size() - s.avail_out;
+    // Negative codes are damaged data; a raw stream never asks for a dictionary.
+    step.damaged = rc != ISAL_DECOMP_OK;
+    step.end = !step.damaged && s.block_state == ISAL_BLOCK_FINISH;
+    return step;
+}
 
 std::size_t readBlockSize(int compressionMode) {
     switch (compressionMode) {
@@ -127,17 +278,25 @@ CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const 
         reg = crcUpdate(reg, input.data(), n);
         const bool last = result.bytesRead + n == length;
         output.clear();
-        // The block goes through deflate in slices, with progress between them; the
-        // output is the same as in one call, since only the block's end is flushed.
-        for (std::size_t off = 0; off < n && deflater;) {
-            const std::size_t slice = std::min(kProgressStep, n - off);
+        // zlib gives the same output whether a block goes through in one call or in
+        // slices, so its slow levels take it in slices with progress between them. ISA-L
+        // ends its own blocks where a call ends: its levels take the whole block in one
+        // call (a few milliseconds) and report the same progress after it.
+        const std::size_t sliceSize = deflater && deflater->level() > kIsalTopLevel ? kProgressStep : n;
+        std::size_t reported = 0; // progress reported within the block
+        for (std::size_t off = 0; off < n && !result.cancelled;) {
+            const std::size_t slice = std::min(sliceSize, n - off);
             const bool blockEnd = off + slice == n;
-            deflater->deflateSlice({input.data() + off, slice},
-                                   blockEnd ? (last ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH, output);
+            if (deflater)
+                deflater->deflateSlice({input.data() + off, slice},
+                                       blockEnd ? (last ? Flush::Finish : Flush::Sync) : Flush::None, output);
             off += slice;
-            if (!blockEnd && progress && !progress(result.bytesRead + off)) {
-                result.cancelled = true;
-                break;
+            for (std::size_t step = reported + kProgressStep; step < n && step <= off; step += kProgressStep) {
+                reported = step;
+                if (progress && !progress(result.bytesRead + step)) {
+                    result.cancelled = true;
+                    break;
+                }
             }
         }
         if (result.cancelled)
@@ -172,7 +331,10 @@ public:
           m_input(static_cast<std::size_t>(std::min<std::uint64_t>(compressedSize, kInflateInput))) {
         if (method == kMethodDeflate) {
             m_inflater = std::make_unique<Inflater>();
-            m_output.resize(kInflateOutput);
+            // Room for the whole file when it is small (a buffer is cleared when made, and
+            // archives may hold many tiny entries), and a byte more, so that data longer
+            // than recorded shows.
+            m_output.resize(std::size_t(std::min<std::uint64_t>(uncompressedSize, kInflateOutput - 1)) + 1);
         }
     }
 
@@ -221,28 +383,28 @@ private:
 
     // Inflates one block of input, handing on the output as the buffer fills.
     void inflateBlock(std::size_t n) {
-        z_stream& s = m_inflater->stream();
-        s.next_in = m_input.data();
-        s.avail_in = zlibCount(n);
+        std::span<const std::uint8_t> in(m_input.data(), n);
         for (;;) {
-            s.next_out = m_output.data();
-            s.avail_out = zlibCount(m_output.size());
-            const int rc = inflate(&s, Z_NO_FLUSH);
-            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
-                return stop(DataProblem::BadData); // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR: the entry is lost
-            const std::size_t produced = m_output.size() - s.avail_out;
-            if (produced > 0 && !emit(m_output.data(), produced))
+            const Inflater::Step step = m_inflater->inflate(in, m_output);
+            in = in.subspan(step.taken);
+            if (step.damaged)
+                return stop(DataProblem::BadData); // the entry is lost
+            if (step.produced > 0 && !emit(m_output.data(), step.produced))
                 return;
             // Highly compressed data: report progress as the output grows, too.
             if (m_sinceProgress >= kProgressStep && !reportProgress())
                 return;
-            if (rc == Z_STREAM_END) {
+            if (step.end) {
                 m_streamEnd = true;
                 return;
             }
-            // More output is pending only when the buffer was filled; otherwise more input is needed.
-            if (s.avail_out != 0 && (s.avail_in == 0 || rc == Z_BUF_ERROR))
+            // A full buffer may leave output pending; otherwise the input is used up.
+            if (step.produced == m_output.size())
+                continue;
+            if (in.empty())
                 return;
+            if (step.taken == 0)
+                return stop(DataProblem::BadData); // no way forward: never loop on it
         }
     }
 

@@ -260,7 +260,7 @@ void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform:
         }
     } catch (const platform::FileError&) {
         out.problem = DataProblem::ReadFailed; // an unreadable archive fails this entry like damaged data
-    } catch (const ZlibError&) {
+    } catch (const DeflateError&) {
         out.problem = DataProblem::BadData;
     }
     if (out.ok || out.cancelled || m_cancel)

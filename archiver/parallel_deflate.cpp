@@ -78,7 +78,7 @@ bool packBlock(Block& block, const platform::File& file, int level, std::vector<
         if (!deflater || deflater->level() != level)
             deflater = std::make_unique<Deflater>(level);
         deflater->restart({input.data(), dictionary});
-        deflater->deflateSlice(data, block.last ? Z_FINISH : Z_SYNC_FLUSH, block.out);
+        deflater->deflateSlice(data, block.last ? Flush::Finish : Flush::Sync, block.out);
     }
     return true;
 }

@@ -58,7 +58,7 @@ public:
     // write or a source that became shorter ends early, a cancel stops it). Sources of
     // the plan before it are dropped. False, with nothing written, when there is nothing
     // for it: not planned (or already taken), another level, the file could not be read
-    // ahead or no longer has `length` bytes. A read error or zlib failure met ahead is
+    // ahead or no longer has `length` bytes. A read error or deflate library failure met ahead is
     // raised here.
     bool write(const std::string& name, int level, std::uint64_t length, const WriteFn& write,
                const ProgressFn& progress, CompressOutcome& outcome);

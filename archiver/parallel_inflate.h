@@ -56,7 +56,8 @@ public:
     // decompressBlocks would have given (the checks of size and CRC-32 included);
     // progress comes with every kProgressStep bytes of output at most. Planned items
     // before it are dropped. False, with nothing written, when it has nothing for the
-    // item (not planned, already taken, or not located). A read error or zlib failure met ahead is raised here.
+    // item (not planned, already taken, or not located). A read error or deflate library
+    // failure met ahead is raised here.
     bool write(int item, const WriteFn& write, const ProgressFn& progress, DecompressOutcome& outcome);
 
 private:

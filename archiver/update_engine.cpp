@@ -306,7 +306,7 @@ bool UpdateEngine::writeNewEntry(int i) {
             throw;
         return giveUpNewEntry(i, start,
                               EZAException(33, {sourceNameOf(i)}, osReason(e.errorNumber()), m_ctx.componentName));
-    } catch (const ZlibError& e) {
+    } catch (const DeflateError& e) {
         return giveUpNewEntry(i, start,
                               EZAException(33, {sourceNameOf(i)},
                                            ZAReason{std::string("it could not be compressed: ") + e.what()},

@@ -78,7 +78,7 @@ TEST(Crc32, knownValues) {
 TEST(Crc32, agreesWithZlibAcrossSplitsAndAlignments) {
     const auto data = mixedData(10007, 3);
     const std::uint32_t expected = ::crc32(0, data.data(), uInt(data.size()));
-    for (std::size_t split : {0u, 1u, 7u, 8u, 9u, 4096u, 10006u}) {
+    for (std::size_t split : {0u, 1u, 7u, 8u, 9u, 63u, 64u, 65u, 4096u, 10006u}) {
         std::uint32_t reg = crcUpdate(kCrcPreset, data.data(), split);
         reg = crcUpdate(reg, data.data() + split, data.size() - split);
         EXPECT_EQ(crcFinish(reg), expected) << "split " << split;
@@ -254,27 +254,80 @@ TEST(ArchivePaths, confinedEntryPathRefusesNamesLeavingTheDestination) {
 }
 
 // Slicing a block for progress must not change a byte: the same as one deflate call per
-// block, sync-flushed, the last one finished.
+// block, sync-flushed, the last one finished (ISA-L's levels and zlib's alike).
 TEST(DeflateStreams, slicedBlocksGiveTheBytesOfOneCallPerBlock) {
-    for (int level : {1, 6, 9}) {
+    for (int level : {1, 2, 3, 6, 9}) {
         const auto data = mixedData(3500000, 3);
         std::size_t pos = 0;
         Sink sink;
         compressBlocks(data.size(), level, readerOf(data, &pos), sink.fn());
 
-        z_stream s{};
-        ASSERT_EQ(deflateInit2(&s, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-        std::vector<std::uint8_t> whole(data.size() + 65536);
-        s.next_out = whole.data();
-        s.avail_out = uInt(whole.size());
+        Deflater deflater(level);
+        std::vector<std::uint8_t> whole;
         for (std::size_t at = 0; at < data.size(); at += readBlockSize(level)) {
             const std::size_t n = std::min(readBlockSize(level), data.size() - at);
-            s.next_in = const_cast<Bytef*>(data.data() + at);
-            s.avail_in = uInt(n);
-            deflate(&s, at + n == data.size() ? Z_FINISH : Z_SYNC_FLUSH);
+            deflater.deflateSlice({data.data() + at, n}, at + n == data.size() ? Flush::Finish : Flush::Sync, whole);
         }
-        whole.resize(whole.size() - s.avail_out);
-        deflateEnd(&s);
+        deflater.end();
         EXPECT_TRUE(sink.bytes == whole) << "level " << level;
+        EXPECT_EQ(rawInflate(sink.bytes, data.size()), data) << "level " << level;
+    }
+}
+
+// A stream that has ended takes no more input: it fails at once instead of spinning.
+TEST(DeflateStreams, aFinishedStreamRefusesMoreInput) {
+    const auto data = mixedData(70000, 5);
+    for (int level : {1, 3, 6}) {
+        Deflater deflater(level);
+        std::vector<std::uint8_t> out;
+        deflater.deflateSlice(data, Flush::Finish, out);
+        EXPECT_EQ(rawInflate(out, data.size()), data) << "level " << level;
+        EXPECT_THROW(deflater.deflateSlice(data, Flush::Sync, out), DeflateError) << "level " << level;
+    }
+}
+
+// A stream restarted with a dictionary finds its matches there, as a block of a file
+// packed on several threads does in the 32 KiB before it; zlib inflates it with the same
+// dictionary. A block that repeats its dictionary costs next to nothing.
+TEST(DeflateStreams, aBlockPrimedWithTheDataBeforeItFindsItsMatchesThere) {
+    const auto history = mixedData(20000, 8);
+    for (int level : {1, 3, 6}) {
+        Deflater primed(level), bare(level);
+        primed.restart(history);
+        bare.restart({});
+        std::vector<std::uint8_t> withHistory, without;
+        primed.deflateSlice(history, Flush::Sync, withHistory);
+        bare.deflateSlice(history, Flush::Sync, without);
+        EXPECT_LT(withHistory.size() * 4, without.size()) << "level " << level;
+
+        z_stream s{};
+        ASSERT_EQ(inflateInit2(&s, -MAX_WBITS), Z_OK);
+        ASSERT_EQ(inflateSetDictionary(&s, history.data(), uInt(history.size())), Z_OK);
+        std::vector<std::uint8_t> back(history.size() + 16);
+        s.next_in = withHistory.data();
+        s.avail_in = uInt(withHistory.size());
+        s.next_out = back.data();
+        s.avail_out = uInt(back.size());
+        EXPECT_EQ(inflate(&s, Z_SYNC_FLUSH), Z_OK) << "level " << level;
+        back.resize(back.size() - s.avail_out);
+        inflateEnd(&s);
+        EXPECT_EQ(back, history) << "level " << level;
+    }
+}
+
+// Zeros inflate to far more than the output buffer holds: the last bytes are still
+// pending inside the inflater when all the input is taken, and must come out too.
+TEST(DeflateStreams, outputPendingAfterTheLastInputComesOut) {
+    for (int level : {1, 6}) {
+        const std::vector<std::uint8_t> zeros((1u << 20) + 100, 0);
+        std::size_t pos = 0;
+        Sink packed;
+        const auto c = compressBlocks(zeros.size(), level, readerOf(zeros, &pos), packed.fn());
+        pos = 0;
+        Sink plain;
+        const auto d =
+            decompressBlocks(8, packed.bytes.size(), zeros.size(), c.crc, readerOf(packed.bytes, &pos), plain.fn());
+        EXPECT_TRUE(d.ok) << "level " << level;
+        EXPECT_TRUE(plain.bytes == zeros) << "level " << level;
     }
 }

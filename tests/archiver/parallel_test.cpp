@@ -223,7 +223,7 @@ TEST(Parallel, aWorkersFailureIsRaisedToTheWriterAndNothingOfItIsWritten) {
                          return n;
                      },
                      {}, outcome),
-                 ZlibError);
+                 DeflateError);
     EXPECT_EQ(written, 0u);
 }
 
