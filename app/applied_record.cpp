@@ -11,8 +11,6 @@
 namespace kestrane {
 namespace {
 
-std::string recordPath(const GameFolder& game) { return game.applied; }
-
 std::optional<AppliedEntry> parseEntry(const std::string& line) {
     std::istringstream in(line);
     AppliedEntry entry;
@@ -40,7 +38,7 @@ AppliedRecord AppliedRecord::read(const GameFolder& game) {
     AppliedRecord record;
     std::string text;
     try {
-        platform::File file = platform::File::openRead(platform::toPath(recordPath(game)));
+        platform::File file = platform::File::openRead(platform::toPath(game.applied));
         text.resize(std::size_t(std::min<std::uint64_t>(file.size(), 1 << 20)));
         text.resize(file.read(text.data(), text.size()));
     } catch (const platform::FileError&) {
@@ -62,9 +60,9 @@ void AppliedRecord::write(const GameFolder& game) const {
     try {
         platform::TempFile temp = platform::TempFile::named(platform::toPath(draftOf(game.applied)));
         if (temp.file().write(text.data(), text.size()) != text.size())
-            throw platform::FileError(temp.file().lastError(), temp.path(), "Cannot write " + recordPath(game));
-        temp.keepPermissionsOf(platform::toPath(recordPath(game)));
-        temp.commit(platform::toPath(recordPath(game)));
+            throw platform::FileError(temp.file().lastError(), temp.path(), "Cannot write " + game.applied);
+        temp.keepPermissionsOf(platform::toPath(game.applied));
+        temp.commit(platform::toPath(game.applied));
     } catch (const platform::FileError& e) {
         throw ProfileError(e.what());
     }
@@ -84,6 +82,10 @@ AppliedEntry* AppliedRecord::of(const std::string& path) {
 
 std::optional<std::uint64_t> folderFingerprint(const std::string& folder) {
     return platform::treeDigest(platform::toPath(folder));
+}
+
+bool changedSinceApplied(const GameFolder& game, const AppliedEntry& entry) {
+    return folderFingerprint(game.system) != entry.fingerprint;
 }
 
 std::string workingDirectoryId() { return GetWorkingDirectory(); }

@@ -47,6 +47,9 @@ struct AppliedRecord {
 // save would copy. nullopt when the folder is missing.
 std::optional<std::uint64_t> folderFingerprint(const std::string& folder);
 
+// Whether the game changed its `system` folder since `entry`'s profile was applied there.
+bool changedSinceApplied(const GameFolder& game, const AppliedEntry& entry);
+
 // Whether a profile is in its game folder's `system` folder, and whether the game changed
 // that folder since the apply.
 enum class AppliedState { NotApplied, Applied, Changed };

@@ -315,7 +315,7 @@ std::optional<ProfileFields> changedAppliedProfile(const ProfileListText& list, 
     const auto profile = profileOf(list, entry->name, refusal);
     if (!profile || gameFolderOnDisk(profile->gameFolder) != game.folder)
         return std::nullopt;
-    if (folderFingerprint(game.system) == entry->fingerprint)
+    if (!changedSinceApplied(game, *entry))
         return std::nullopt;
     return profile;
 }
@@ -765,8 +765,7 @@ std::vector<ProfileStatus> ProfileStatuses() {
             const AppliedRecord record = AppliedRecord::read(game);
             if (const AppliedEntry* entry = appliedEntry(record, game, status.name)) {
                 status.appliedAt = entry->appliedAt;
-                status.state = folderFingerprint(game.system) == entry->fingerprint ? AppliedState::Applied
-                                                                                    : AppliedState::Changed;
+                status.state = !changedSinceApplied(game, *entry) ? AppliedState::Applied : AppliedState::Changed;
             }
         }
         statuses.push_back(status);
