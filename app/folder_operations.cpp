@@ -3,9 +3,8 @@
 #include "app/profile_list.h"
 #include "platform/file_stream.h"
 #include "platform/file_system.h"
+#include "platform/run_beside.h"
 
-#include <chrono>
-#include <future>
 #include <cstring>
 
 namespace kestrane {
@@ -225,11 +224,9 @@ void syncFoldersOf(const std::string& from, const std::string& to) {
 void flushToDisk(ProfileWindow& window, const std::string& path) {
     // Writing out a large profile can take seconds: the flush runs beside the window's
     // thread, which keeps pumping messages so that the busy window keeps moving.
-    auto flushed =
-        std::async(std::launch::async, [file = platform::toPath(path)] { return platform::syncFileSystem(file); });
-    while (flushed.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
-        window.pumpMessages();
-    if (auto error = flushed.get())
+    const auto error = platform::runBeside([file = platform::toPath(path)] { return platform::syncFileSystem(file); },
+                                           [&] { window.pumpMessages(); });
+    if (error)
         throw ProfileError("Cannot write " + path + " to disk: " + *error);
 }
 

@@ -17,21 +17,29 @@ namespace fs = std::filesystem;
 namespace {
 
 // Pumps the window's messages from the archiver's progress for the length of a call, so
-// that the busy window keeps moving inside one long file.
+// that the busy window keeps moving inside one long file (file progress) and while the
+// finished archive is written out (overall progress).
 class ProgressPump {
 public:
     ProgressPump(archiver::TZipArchiver& archiver, ProfileWindow& window)
-        : m_archiver(archiver), m_previous(archiver.OnFileProgress) {
+        : m_archiver(archiver), m_previousFile(archiver.OnFileProgress), m_previousOverall(archiver.OnOverallProgress) {
         archiver.OnFileProgress = [&window](const std::string&, int, archiver::TZAProcessOperation,
                                             archiver::TZAProgressPhase, bool&) { window.pumpMessages(); };
+        archiver.OnOverallProgress = [&window](int, archiver::TZAProcessOperation, archiver::TZAProgressPhase, bool&) {
+            window.pumpMessages();
+        };
     }
-    ~ProgressPump() { m_archiver.OnFileProgress = m_previous; }
+    ~ProgressPump() {
+        m_archiver.OnFileProgress = m_previousFile;
+        m_archiver.OnOverallProgress = m_previousOverall;
+    }
     ProgressPump(const ProgressPump&) = delete;
     ProgressPump& operator=(const ProgressPump&) = delete;
 
 private:
     archiver::TZipArchiver& m_archiver;
-    decltype(archiver::TZipArchiver::OnFileProgress) m_previous;
+    decltype(archiver::TZipArchiver::OnFileProgress) m_previousFile;
+    decltype(archiver::TZipArchiver::OnOverallProgress) m_previousOverall;
 };
 
 // Remembers the first failure the archiver asked about during a call (its text names the

@@ -217,6 +217,13 @@ bool UpdateEngine::run() {
         m_dir.SaveCentralDirectory(true, m_out);
         m_dir.setStream(&m_archive);
         try {
+            // Writing out a large archive takes a while: progress goes on meanwhile, so that
+            // a window keeps moving, and a cancel still keeps the old archive.
+            m_replacement->file().flush([this, startOp] { m_ctx.overallProgress(100, startOp, ppProcess); });
+            if (m_ctx.cancelled) {
+                restore();
+                return false;
+            }
             m_ctx.archive.commitReplacement(*m_replacement);
         } catch (const platform::FileError& e) {
             throw EZAException(46, {}, osReason(e.errorNumber()), m_ctx.componentName);

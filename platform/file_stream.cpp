@@ -1,6 +1,8 @@
 // File and memory streams over POSIX descriptors.
 #include "platform/file_stream.h"
 
+#include "platform/run_beside.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -174,6 +176,10 @@ void File::truncate(std::uint64_t length) {
 void File::flush() {
     if (::fsync(m_fd) != 0)
         fail(m_path, "Cannot flush");
+}
+
+void File::flush(const std::function<void()>& whileFlushing) {
+    runBeside([this] { flush(); }, whileFlushing);
 }
 
 // ---- TempFile ----

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -98,6 +99,10 @@ public:
     std::uint64_t size() const override;
     void truncate(std::uint64_t length) override;
     void flush() override;
+    // The same flush, run beside the calling thread, which calls `whileFlushing` every
+    // few milliseconds until it is done (a window keeps pumping its messages through the
+    // seconds a large file can take). Throws FileError.
+    void flush(const std::function<void()>& whileFlushing);
     int lastError() const override { return m_lastError; }
 
     // The bytes at `position` without moving the file's position; several threads may

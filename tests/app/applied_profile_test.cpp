@@ -114,7 +114,7 @@ TEST_F(AppliedProfiles, saveBackReplacesTheAppliedProfileAndNoOther) {
 TEST_F(AppliedProfiles, statusReportsEveryLineAndAnInvalidOne) {
     ASSERT_TRUE(apply("Alpha"));
     writeFile("options.ini", readFile("options.ini") + "damaged line\r\n");
-    const auto run = kestrane::testing::runCommand(std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli status");
+    const auto run = kestrane::testing::runCommand(kestrane::testing::kestraneCli() + "status");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "Alpha\t" + game + "\t0\tapplied\nPacked\t" + game + "\t1\t-\ndamaged line\t\t\tinvalid\n");
 }

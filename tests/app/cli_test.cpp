@@ -13,7 +13,7 @@ namespace {
 
 // Runs kestrane-cli in the current directory with stdin not a terminal.
 CommandRun cli(const std::string& args) {
-    return runCommand(std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli " + args + " </dev/null 2>&1");
+    return runCommand(kestrane::testing::kestraneCli() + args + " </dev/null 2>&1");
 }
 
 } // namespace

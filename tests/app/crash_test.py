@@ -13,6 +13,9 @@ Each kill falls between the end of the program's start-up (measured as a run tha
 nothing) and the end of the action; at least 80 % of them must land inside the action.
 
 usage: crash_test.py KESTRANE_CLI [TRIALS_PER_ACTION]
+
+TRIALS_PER_ACTION defaults to KESTRANE_CRASH_TRIALS, else 3 (the test suite's count);
+a thorough sweep takes 8 or more. KESTRANE_CRASH_SEED chooses the kill moments.
 """
 import hashlib
 import io
@@ -27,7 +30,7 @@ import time
 import zipfile
 
 CLI = os.path.abspath(sys.argv[1])
-TRIALS = int(sys.argv[2]) if len(sys.argv) > 2 else 8
+TRIALS = int(sys.argv[2] if len(sys.argv) > 2 else os.environ.get("KESTRANE_CRASH_TRIALS", "3"))
 STAGING = ".kestrane:staging"
 
 

@@ -195,7 +195,7 @@ TEST_F(PlayerSafety, aGameFolderThatIsNotUtf8IsRefusedBeforeItCouldBeReadBackAsA
 TEST_F(PlayerSafety, dataIsOnDiskBeforeARenamePublishesIt) {
     if (kestrane::testing::runCommand("strace -V >/dev/null 2>&1").status != 0)
         GTEST_SKIP() << "strace is not installed";
-    const std::string cli = std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli ";
+    const std::string cli = kestrane::testing::kestraneCli();
     auto traced = [&](const std::string& args) {
         const auto run = kestrane::testing::runCommand(
             "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o trace -e "

@@ -43,7 +43,7 @@ TEST_F(Transactions, parallelSavesEachEndListedOrRefused) {
     // every other one said another copy was at work, and no line is lost.
     std::string script;
     for (int i = 0; i < 6; ++i)
-        script += std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli save --systems '" + outside("src").string() +
+        script += kestrane::testing::kestraneCli() + "save --systems '" + outside("src").string() +
                   "' --game /g --name P" + std::to_string(i) + " >out" + std::to_string(i) + " 2>&1 & ";
     ASSERT_EQ(std::system((script + "wait").c_str()), 0);
     int saved = 0;
@@ -242,7 +242,7 @@ TEST_F(Transactions, truncatedProfileArchiveIsRefusedByApplyAndRename) {
 }
 
 TEST_F(Transactions, cliAcceptsDashNamesAndUndo) {
-    const std::string cli = std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli ";
+    const std::string cli = kestrane::testing::kestraneCli();
     auto run = [&](const std::string& args) { return kestrane::testing::runCommand(cli + args + " </dev/null 2>&1"); };
     ASSERT_EQ(run("save --systems '" + outside("src").string() + "' --game '" + game + "' --name -dash").status, 0);
     EXPECT_EQ(run("apply -- -dash").status, 0);

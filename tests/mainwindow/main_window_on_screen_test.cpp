@@ -36,8 +36,7 @@ protected:
     }
     // Runs kestrane-cli in the working directory; answers its exit status.
     static int cli(const std::string& arguments) {
-        return runCommand(std::string(KESTRANE_BINARY_DIR) + "/app/kestrane-cli " + arguments + " >/dev/null 2>&1")
-            .status;
+        return runCommand(kestrane::testing::kestraneCli() + arguments + " >/dev/null 2>&1").status;
     }
 };
 
@@ -73,7 +72,7 @@ TEST_P(ClickWhileBusy, busyWindowStaysOnTopAndTheListAsItWas) {
             return false;
         managed = !wmStackingOrder().empty();
         userClick(window->profileList()->viewport(), entryCentre(0));
-        mainActive = QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == window->windowHandle(); }, 3000);
+        mainActive = QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == window->windowHandle(); }, 10000);
         QTest::qWait(200); // what the window manager and the platform still deliver
         const auto order = wmStackingOrder();
         busyOnTop = stackingPlace(order, *busy) > stackingPlace(order, *window) && stackingPlace(order, *window) >= 0;
@@ -122,7 +121,7 @@ TEST_F(MainWindowOnScreen, busyWindowShownForAMomentGivesTheActivationBack) {
         while (shown.elapsed() < 5)
             QCoreApplication::processEvents();
         window->hideBusyWindow();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return window->addButton()->isEnabled(); }, 2000))
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->addButton()->isEnabled(); }, 10000))
             << "still in rename mode after " << i + 1 << " showings";
     }
 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace kestrane::testing {
@@ -27,6 +28,14 @@ inline CommandRun runCommand(const std::string& command) {
     const int status = ::pclose(p);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
+}
+
+// The kestrane-cli the tests run followed by a space, ready for its arguments: the one
+// KESTRANE_CLI names (tests/support/as_player copies it where an ordinary user can run
+// it), else the one of this build tree.
+inline std::string kestraneCli() {
+    const char* named = std::getenv("KESTRANE_CLI");
+    return std::string(named && *named ? named : KESTRANE_BINARY_DIR "/app/kestrane-cli") + " ";
 }
 
 } // namespace kestrane::testing
