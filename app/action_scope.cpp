@@ -1,5 +1,7 @@
 #include "app/action_scope.h"
 
+#include "app/applied_record.h"
+
 #include "app/folder_operations.h"
 #include "app/game_folder.h"
 #include "app/profile_actions.h"
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 
 namespace kestrane {
 namespace {
@@ -45,13 +48,60 @@ bool settleGameFolder(ProfileWindow& window, const Journal& journal) {
     const GameFolder game(journal.gameFolder, journal.gameFolderOnDisk);
     if (!platform::folderExists(platform::toPath(game.folder)))
         return true;
-    std::optional<platform::FileLock> lock;
-    try {
-        lock = platform::FileLock::acquire(platform::toPath(game.folder), platform::FileLock::Mode::Exclusive);
-    } catch (const platform::FileError& e) {
-        throw ProfileError(e.what());
-    }
+    if (GameFolderLock::heldHere(game))
+        return recoverGameFolder(window, game);
+    const auto lock = GameFolderLock::acquire(game);
     return !lock || recoverGameFolder(window, game);
+}
+
+// How long settling waits for another copy's apply to the same game folder to end.
+constexpr std::chrono::seconds kRecordLockWait{5};
+
+// Brings the game folder's record in step with a settled rename, delete or save-back:
+// the profile's entries take its name and files after the rename (or before it, when it
+// was undone), go with a delete, and take the new files and the saved folder's
+// fingerprint after a save-back. Entries are the profile's by name and files (see
+// belongsTo), so a step already done matches nothing and running it again changes
+// nothing. Answers false after showing why the record could not be brought in step.
+bool settleRecord(ProfileWindow& window, const Journal& journal, bool done) {
+    if (journal.gameFolderOnDisk.empty() || (journal.action == Journal::Action::Update && !done))
+        return true; // no game folder found, or a save-back undone: the record is as it was
+    const GameFolder game(journal.gameFolder, journal.gameFolderOnDisk);
+    if (!platform::fileExists(pathOf(game.applied)) && !pathTaken(draftOf(game.applied)))
+        return true;
+    const bool held = GameFolderLock::heldHere(game);
+    const auto lock = held ? std::optional<GameFolderLock>() : GameFolderLock::acquire(game, kRecordLockWait);
+    if (!held && !lock) {
+        window.showError(text::kAnotherCopyRunning);
+        return false;
+    }
+    std::error_code ec;
+    fs::remove(pathOf(draftOf(game.applied)), ec); // a rewrite cut short
+    const std::string name = journal.action == Journal::Action::Rename && done ? journal.newName : journal.name;
+    const auto files = profileFiles(name, journal.archived);
+    const auto system = platform::fileIdentity(pathOf(game.system));
+    const AppliedRecord before = AppliedRecord::read(game);
+    AppliedRecord after;
+    for (AppliedEntry entry : before.entries) {
+        const bool ours = belongsTo(entry, journal.name, journal.profileFiles) || belongsTo(entry, name, files);
+        if (ours && journal.action == Journal::Action::Delete)
+            continue;
+        if (ours) {
+            entry.name = name;
+            entry.profileFiles = files;
+            if (journal.action == Journal::Action::Update && entry.folder == system)
+                entry.fingerprint = journal.fingerprint;
+        }
+        after.entries.push_back(entry);
+    }
+    try {
+        if (after.entries != before.entries)
+            after.write(game);
+    } catch (const ProfileError& e) {
+        window.showError(e.what());
+        return false;
+    }
+    return true;
 }
 
 // Finishes the recorded action when options.ini shows its line change, else undoes it.
@@ -63,24 +113,28 @@ bool settle(ProfileWindow& window, const Journal& journal) {
     switch (journal.action) {
     case Journal::Action::Save:
         return list.hasProfile(journal.name) || DeleteFolderTree(window, place(journal.name));
-    case Journal::Action::Rename:
-        if (list.hasProfile(journal.newName)) // done; an archive leaves its old file behind
-            return !journal.archived || DeleteFolderTree(window, profileArchivePath(journal.name));
-        if (journal.archived)
-            return DeleteFolderTree(window, profileArchivePath(journal.newName));
-        return pathTaken(place(journal.name)) || moveBack(window, place(journal.newName), place(journal.name));
+    case Journal::Action::Rename: {
+        // Done: an archive leaves its old file behind. Undone: a folder goes back.
+        const bool done = list.hasProfile(journal.newName);
+        const bool files = done ? !journal.archived || DeleteFolderTree(window, profileArchivePath(journal.name))
+                           : journal.archived ? DeleteFolderTree(window, profileArchivePath(journal.newName))
+                                              : pathTaken(place(journal.name)) ||
+                                                    moveBack(window, place(journal.newName), place(journal.name));
+        return files && settleRecord(window, journal, done);
+    }
     case Journal::Action::Delete:
         if (list.hasProfile(journal.name)) {
             const bool folderBack = moveBack(window, ActionScope::movedFolder(), profileFolder(journal.name));
             return moveBack(window, ActionScope::movedArchive(), profileArchivePath(journal.name)) && folderBack;
         }
-        return true;
+        return settleRecord(window, journal, true);
     case Journal::Action::Apply:
         return settleGameFolder(window, journal);
     case Journal::Action::Update: {
         // Finished once the new files are in place; else the old ones go back.
         const std::string moved = journal.archived ? ActionScope::movedArchive() : ActionScope::movedFolder();
-        return pathTaken(place(journal.name)) || moveBack(window, moved, place(journal.name));
+        const bool done = pathTaken(place(journal.name));
+        return (done || moveBack(window, moved, place(journal.name))) && settleRecord(window, journal, done);
     }
     }
     return true;
@@ -109,8 +163,11 @@ bool removeListDraft(ProfileWindow& window) {
 
 std::string Journal::text() const {
     static constexpr const char* kVerbs[] = {"save", "rename", "delete", "apply", "update"};
+    std::string files;
+    if (profileFiles)
+        files = std::to_string(profileFiles->device) + ":" + std::to_string(profileFiles->inode);
     return std::string(kVerbs[int(action)]) + "\t" + (archived ? "1" : "0") + "\t" + name + "\t" + newName + "\t" +
-           gameFolder + "\t" + gameFolderOnDisk + "\n";
+           gameFolder + "\t" + gameFolderOnDisk + "\t" + files + "\t" + std::to_string(fingerprint) + "\n";
 }
 
 std::optional<Journal> Journal::parse(const std::string& text) {
@@ -143,6 +200,14 @@ std::optional<Journal> Journal::parse(const std::string& text) {
     if (fields.size() >= 6) {
         journal.gameFolder = fields[4];
         journal.gameFolderOnDisk = fields[5];
+    }
+    if (fields.size() >= 8) {
+        platform::FileIdentity id;
+        char colon = 0;
+        std::istringstream files(fields[6]);
+        if (files >> id.device >> colon >> id.inode && colon == ':')
+            journal.profileFiles = id;
+        journal.fingerprint = std::strtoull(fields[7].c_str(), nullptr, 10);
     }
     if (journal.action == Action::Rename && journal.newName.empty())
         return std::nullopt;

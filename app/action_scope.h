@@ -15,6 +15,9 @@
 
 #include "app/profile_window.h"
 #include "platform/file_lock.h"
+#include "platform/file_system.h"
+
+#include <cstdint>
 
 #include <optional>
 #include <vector>
@@ -30,15 +33,21 @@ inline constexpr const char* kStagingFolder = "./.kestrane:staging";
 
 // What an action is about to move, so that recovery can finish or undo it. An apply or
 // undo records the game folder it changes, so that what it leaves there is settled even
-// when no line of options.ini names that folder any more.
+// when no line of options.ini names that folder any more; a rename, delete or save-back
+// records the game folder whose record names the profile.
 struct Journal {
     enum class Action { Save, Rename, Delete, Apply, Update };
     Action action = Action::Save;
     std::string name;       // the profile (the old name of a rename)
     std::string newName;    // the new name of a rename
     bool archived = false;  // the profile's files are its archive, not its folder
-    std::string gameFolder; // an apply's or undo's game folder: as written, then where it is
+    std::string gameFolder; // the game folder: as written, then where it is
     std::string gameFolderOnDisk;
+    // A rename's, delete's or save-back's: the profile's own files before the action,
+    // and for a save-back the fingerprint of the `system` folder it saves. Settling
+    // brings the game folder's record in step with the outcome (applied_record.h).
+    std::optional<platform::FileIdentity> profileFiles;
+    std::uint64_t fingerprint = 0;
 
     std::string text() const;
     static std::optional<Journal> parse(const std::string& text);

@@ -11,6 +11,18 @@
 namespace kestrane {
 namespace {
 
+// "device:inode": a field that no profile name can be, as names hold no ':'.
+std::optional<platform::FileIdentity> parseIdentity(const std::string& field) {
+    platform::FileIdentity id;
+    char colon = 0;
+    std::istringstream in(field);
+    if (!(in >> id.device >> colon >> id.inode) || colon != ':' || in.peek() != EOF)
+        return std::nullopt;
+    return id;
+}
+
+// device TAB inode TAB time TAB fingerprint TAB archived TAB [profile files TAB] name TAB
+// working directory; the profile's files are left out by older records.
 std::optional<AppliedEntry> parseEntry(const std::string& line) {
     std::istringstream in(line);
     AppliedEntry entry;
@@ -23,9 +35,16 @@ std::optional<AppliedEntry> parseEntry(const std::string& line) {
     std::getline(in, rest);
     if (rest.empty() || rest[0] != '\t')
         return std::nullopt;
-    const auto tab = rest.find('\t', 1);
+    auto tab = rest.find('\t', 1);
     if (tab == std::string::npos)
         return std::nullopt;
+    if (auto files = parseIdentity(rest.substr(1, tab - 1))) {
+        entry.profileFiles = files;
+        rest.erase(0, tab);
+        tab = rest.find('\t', 1);
+        if (tab == std::string::npos)
+            return std::nullopt;
+    }
     entry.archived = archived != 0;
     entry.name = rest.substr(1, tab - 1);
     entry.workingDirectory = rest.substr(tab + 1);
@@ -53,19 +72,14 @@ AppliedRecord AppliedRecord::read(const GameFolder& game) {
 
 void AppliedRecord::write(const GameFolder& game) const {
     std::ostringstream out;
-    for (const AppliedEntry& e : entries)
+    for (const AppliedEntry& e : entries) {
         out << e.folder.device << '\t' << e.folder.inode << '\t' << e.appliedAt << '\t' << std::hex << e.fingerprint
-            << std::dec << '\t' << (e.archived ? 1 : 0) << '\t' << e.name << '\t' << e.workingDirectory << '\n';
-    const std::string text = out.str();
-    try {
-        platform::TempFile temp = platform::TempFile::named(platform::toPath(draftOf(game.applied)));
-        if (temp.file().write(text.data(), text.size()) != text.size())
-            throw platform::FileError(temp.file().lastError(), temp.path(), "Cannot write " + game.applied);
-        temp.keepPermissionsOf(platform::toPath(game.applied));
-        temp.commit(platform::toPath(game.applied));
-    } catch (const platform::FileError& e) {
-        throw ProfileError(e.what());
+            << std::dec << '\t' << (e.archived ? 1 : 0) << '\t';
+        if (e.profileFiles)
+            out << e.profileFiles->device << ':' << e.profileFiles->inode << '\t';
+        out << e.name << '\t' << e.workingDirectory << '\n';
     }
+    writeGameFile(game.applied, out.str());
 }
 
 const AppliedEntry* AppliedRecord::of(const std::string& path) const {
@@ -78,6 +92,11 @@ const AppliedEntry* AppliedRecord::of(const std::string& path) const {
 
 AppliedEntry* AppliedRecord::of(const std::string& path) {
     return const_cast<AppliedEntry*>(std::as_const(*this).of(path));
+}
+
+bool belongsTo(const AppliedEntry& entry, const std::string& name, const std::optional<platform::FileIdentity>& files) {
+    return entry.workingDirectory == workingDirectoryId() && entry.name == name &&
+           (!entry.profileFiles || entry.profileFiles == files);
 }
 
 std::optional<std::uint64_t> folderFingerprint(const std::string& folder) {

@@ -25,8 +25,15 @@ struct AppliedEntry {
     std::int64_t appliedAt = 0;    // seconds since 1970, UTC
     std::uint64_t fingerprint = 0; // of the folder as applied (see folderFingerprint)
     bool archived = false;
-    std::string name;             // the profile
+    // The profile's own files (its folder or archive) when they were applied: what the
+    // entry belongs to, so that a profile deleted and saved again under the same name is
+    // not taken for the applied one. Records written before it was kept have none; their
+    // entries belong to the profile of that name.
+    std::optional<platform::FileIdentity> profileFiles;
+    std::string name;             // the profile, as it was last called
     std::string workingDirectory; // whose options.ini lists the profile (absolute)
+
+    bool operator==(const AppliedEntry&) const = default;
 };
 
 struct AppliedRecord {
@@ -34,13 +41,17 @@ struct AppliedRecord {
 
     // The record of a game folder; empty when there is none or it cannot be read.
     static AppliedRecord read(const GameFolder& game);
-    // Replaces the record durably. Throws ProfileError.
+    // Replaces the record durably. Throws ProfileError naming the file and the reason.
     void write(const GameFolder& game) const;
 
     // The entry of the folder now at `path`, or nullptr.
     const AppliedEntry* of(const std::string& path) const;
     AppliedEntry* of(const std::string& path);
 };
+
+// Whether the entry is this working directory's profile `name` whose own files (folder
+// or archive) are `files`: an entry that keeps no files goes by the name alone.
+bool belongsTo(const AppliedEntry& entry, const std::string& name, const std::optional<platform::FileIdentity>& files);
 
 // A digest of a folder's tree: every entry's path relative to the folder, and for files
 // their size and modification time. Equal digests mean the game changed nothing that a

@@ -5,7 +5,10 @@
 #include "platform/file_stream.h"
 #include "platform/file_system.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -23,15 +26,7 @@ bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 
 // Records, durably, which folder is the new `system` before it is swapped in.
 void writeJournal(const GameFolder& game, const platform::FileIdentity& fresh) {
-    try {
-        platform::TempFile temp = platform::TempFile::named(platform::toPath(draftOf(game.journal)));
-        const std::string text = std::to_string(fresh.device) + "\t" + std::to_string(fresh.inode) + "\n";
-        if (temp.file().write(text.data(), text.size()) != text.size())
-            throw platform::FileError(temp.file().lastError(), temp.path(), "Cannot write");
-        temp.commit(platform::toPath(game.journal));
-    } catch (const platform::FileError& e) {
-        throw ProfileError(e.what());
-    }
+    writeGameFile(game.journal, std::to_string(fresh.device) + "\t" + std::to_string(fresh.inode) + "\n");
 }
 
 std::optional<platform::FileIdentity> readJournal(const GameFolder& game) {
@@ -94,7 +89,69 @@ bool recoverWithoutJournal(ProfileWindow& window, const GameFolder& game) {
 
 } // namespace
 
+namespace {
+// The game folders whose locks this process holds (an action holds one or two).
+std::vector<platform::FileIdentity>& heldGameFolders() {
+    static std::vector<platform::FileIdentity> held;
+    return held;
+}
+} // namespace
+
+std::optional<GameFolderLock> GameFolderLock::acquire(const GameFolder& game, std::chrono::milliseconds wait) {
+    const fs::path folder = platform::toPath(game.folder);
+    const auto id = platform::fileIdentity(folder);
+    std::optional<platform::FileLock> lock;
+    try {
+        if (!id)
+            throw platform::FileError(ENOENT, folder, "Cannot open " + game.folder + ": " + std::strerror(ENOENT));
+        lock = platform::FileLock::acquire(folder, platform::FileLock::Mode::Exclusive, wait);
+    } catch (const platform::FileError& e) {
+        throw ProfileError(e.what());
+    }
+    if (!lock)
+        return std::nullopt;
+    return GameFolderLock(std::move(*lock), *id);
+}
+
+bool GameFolderLock::heldHere(const GameFolder& game) {
+    const auto id = platform::fileIdentity(platform::toPath(game.folder));
+    const auto& held = heldGameFolders();
+    return id && std::find(held.begin(), held.end(), *id) != held.end();
+}
+
+GameFolderLock::GameFolderLock(platform::FileLock lock, platform::FileIdentity folder)
+    : m_lock(std::move(lock)), m_folder(folder) {
+    heldGameFolders().push_back(folder);
+}
+
+GameFolderLock::GameFolderLock(GameFolderLock&& other) noexcept
+    : m_lock(std::move(other.m_lock)), m_folder(other.m_folder) {
+    other.m_lock.reset();
+}
+
+GameFolderLock::~GameFolderLock() {
+    if (!m_lock)
+        return;
+    auto& held = heldGameFolders();
+    if (auto it = std::find(held.begin(), held.end(), m_folder); it != held.end())
+        held.erase(it);
+}
+
 std::string draftOf(const std::string& file) { return file + "-new"; }
+
+void writeGameFile(const std::string& file, const std::string& text) {
+    try {
+        platform::TempFile temp = platform::TempFile::named(platform::toPath(draftOf(file)));
+        if (temp.file().write(text.data(), text.size()) != text.size()) {
+            const int error = temp.file().lastError() != 0 ? temp.file().lastError() : ENOSPC;
+            throw ProfileError("Cannot write " + file + ": " + std::strerror(error));
+        }
+        temp.keepPermissionsOf(platform::toPath(file));
+        temp.commit(platform::toPath(file));
+    } catch (const platform::FileError& e) {
+        throw ProfileError("Cannot write " + file + ": " + std::strerror(e.errorNumber()));
+    }
+}
 
 GameFolder::GameFolder(const std::string& writtenFolder, const std::string& onDisk)
     : written(writtenFolder), folder(onDisk), system(onDisk + "/system"), partial(system + ".kestrane-partial"),
@@ -107,20 +164,35 @@ std::string GameFolder::shownSystem() const {
     return written + (windowsWay ? "\\system" : "/system");
 }
 
-std::optional<std::string> gameFolderOnDisk(const std::string& written) {
-    const bool drive = written.size() >= 2 && isDriveLetter(written[0]) && written[1] == ':' &&
-                       (written.size() == 2 || written[2] == '\\' || written[2] == '/');
-    if (!drive)
-        return written;
-    std::string prefix;
+namespace {
+
+bool startsWithDrive(const std::string& written) {
+    return written.size() >= 2 && isDriveLetter(written[0]) && written[1] == ':';
+}
+
+bool isDriveRelative(const std::string& written) {
+    return startsWithDrive(written) && written.size() > 2 && written[2] != '\\' && written[2] != '/';
+}
+
+// The Wine prefix whose dosdevices map drive letters to folders.
+std::optional<std::string> winePrefix() {
     if (const char* wine = std::getenv("WINEPREFIX"); wine && *wine)
-        prefix = wine;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        prefix = std::string(home) + "/.wine";
-    else
+        return std::string(wine);
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.wine";
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> gameFolderOnDisk(const std::string& written) {
+    if (!startsWithDrive(written))
+        return written;
+    const auto prefix = winePrefix();
+    if (!prefix || isDriveRelative(written))
         return std::nullopt;
     const char letter = char(written[0] | 0x20); // Wine names its drive links in lower case
-    const std::string driveFolder = prefix + "/dosdevices/" + letter + ":";
+    const std::string driveFolder = *prefix + "/dosdevices/" + letter + ":";
     if (!platform::folderExists(platform::toPath(driveFolder)))
         return std::nullopt;
     std::string rest = written.substr(2);
@@ -128,6 +200,21 @@ std::optional<std::string> gameFolderOnDisk(const std::string& written) {
         if (c == '\\')
             c = '/';
     return driveFolder + rest;
+}
+
+std::optional<std::string> gameFolderProblem(const std::string& written) {
+    if (isDriveRelative(written))
+        return "после «" + written.substr(0, 2) + "» нет «\\»: папка зависит от текущей папки диска";
+    const auto onDisk = gameFolderOnDisk(written);
+    if (!onDisk) {
+        const std::string drive = written.substr(0, 2);
+        const auto prefix = winePrefix();
+        return "диск " + drive + " не найден в префиксе Wine" +
+               (prefix ? " (" + *prefix + "/dosdevices)" : std::string(" (нет ни WINEPREFIX, ни HOME)"));
+    }
+    if (!platform::folderExists(platform::toPath(*onDisk)))
+        return std::string("папка не найдена");
+    return std::nullopt;
 }
 
 bool recoverGameFolder(ProfileWindow& window, const GameFolder& game) {

@@ -18,6 +18,10 @@
 #pragma once
 
 #include "app/profile_window.h"
+#include "platform/file_lock.h"
+#include "platform/file_system.h"
+
+#include <chrono>
 
 #include <optional>
 #include <string>
@@ -44,15 +48,49 @@ struct GameFolder {
     std::string shownSystem() const;
 };
 
+// The game folder's lock, held by an action for its whole run (the working directory's
+// lock keeps only that directory's other actions out; another working directory may name
+// the same game folder). The process knows which game folders it holds, so that the
+// settling at the end of an action that holds one does not wait on itself.
+class GameFolderLock {
+public:
+    // Takes the lock of an existing game folder, waiting at most `wait`; nullopt when
+    // another copy of Kestrane holds it. Throws ProfileError when the folder cannot be opened.
+    static std::optional<GameFolderLock> acquire(const GameFolder& game,
+                                                 std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+    // Whether this process holds the game folder's lock now.
+    static bool heldHere(const GameFolder& game);
+
+    GameFolderLock(GameFolderLock&& other) noexcept;
+    GameFolderLock& operator=(GameFolderLock&&) = delete;
+    GameFolderLock(const GameFolderLock&) = delete;
+    GameFolderLock& operator=(const GameFolderLock&) = delete;
+    ~GameFolderLock();
+
+private:
+    GameFolderLock(platform::FileLock lock, platform::FileIdentity folder);
+    std::optional<platform::FileLock> m_lock;
+    platform::FileIdentity m_folder;
+};
+
 // The name a file of the game folder (journal, record) is written under before it
 // replaces `file`; recovery removes it.
 std::string draftOf(const std::string& file);
+// Replaces a file of the game folder (journal, record) durably through its draft. Throws
+// ProfileError naming the file and the system's reason; the file is then as it was.
+void writeGameFile(const std::string& file, const std::string& text);
 
 // Where a game folder written in options.ini is on this machine: a relative or absolute
 // folder as it is; one written with a drive letter ("C:\Games\Game") through the Wine
 // prefix ($WINEPREFIX, else ~/.wine), whose dosdevices/c: link names the drive's folder.
-// nullopt when no prefix maps the drive.
+// nullopt when no prefix maps the drive, and for a drive without a separator after its
+// colon ("C:Games\Game"), which Windows reads against that drive's current folder.
 std::optional<std::string> gameFolderOnDisk(const std::string& written);
+
+// Why a game folder written in options.ini cannot be used here, or nullopt when it can:
+// a drive without a separator after its colon, a drive no Wine prefix maps, a folder that
+// does not exist (its `system` folder may be missing: an apply makes it).
+std::optional<std::string> gameFolderProblem(const std::string& written);
 
 // Finishes or undoes what an interrupted apply or undo left. Call only while holding the
 // game folder's lock. Answers false when something could not be removed or moved (shown).

@@ -157,43 +157,89 @@ bool isWithin(const std::string& inner, const std::string& outer) {
 // Whether two places overlap: one is the other or lies inside it.
 bool overlaps(const std::string& a, const std::string& b) { return isWithin(a, b) || isWithin(b, a); }
 
-// The game folder of a profile on this machine, or nullopt after setting the refusal.
+// The game folder of a profile on this machine, or nullopt after setting the refusal
+// with its reason (a folder that does not exist is no game folder: the game would never
+// read a `system` folder made there).
 std::optional<GameFolder> gameFolderOf(const ProfileFields& profile, std::string& refusal) {
-    const auto onDisk = gameFolderOnDisk(profile.gameFolder);
-    if (!onDisk) {
-        refusal = text::kBadGameFolder + profile.gameFolder;
+    if (auto problem = gameFolderProblem(profile.gameFolder)) {
+        refusal = text::kBadGameFolder + profile.gameFolder + " — " + *problem;
         return std::nullopt;
     }
-    return GameFolder(profile.gameFolder, *onDisk);
+    return GameFolder(profile.gameFolder, *gameFolderOnDisk(profile.gameFolder));
 }
 
 // An apply replaces game/system whole: it must not be, hold or lie inside the working
-// directory, the staging place or any profile's files.
-bool gameFolderIsSafe(const ProfileListText& list, const GameFolder& game) {
+// directory, the staging place or any profile's files. Answers why it is not safe.
+std::optional<std::string> gameFolderDanger(const ProfileListText& list, const GameFolder& game) {
     if (overlaps(game.system, ".") || overlaps(game.system, kStagingFolder))
-        return false;
+        return std::string(text::kOverlapsWorkingDirectory);
     for (const auto& line : list.lines) {
         const auto fields = parseProfileLine(line.text);
         if (fields && namesFiles(fields->name) &&
             (overlaps(game.system, profileFolder(fields->name)) ||
              overlaps(game.system, profileArchivePath(fields->name))))
-            return false;
+            return text::kOverlapsProfile + fields->name;
     }
-    return true;
+    return std::nullopt;
 }
 
-// The game folder's lock, taken after making the folder; nullopt with the refusal to show.
-std::optional<platform::FileLock> lockGameFolder(const GameFolder& game, std::string& refusal) {
-    if (!platform::createFolders(platform::toPath(game.folder))) {
-        refusal = text::kBadGameFolder + game.written;
-        return std::nullopt;
+// A systems folder that is or holds the working directory, the staging place or a
+// profile would copy Kestrane's own files into the new profile; one that holds the game
+// folder's own names (system.kestrane-*) would take in the backup and the record. A
+// systems folder inside the game's `system` is what a player saves from.
+std::optional<std::string> systemsFolderDanger(const ProfileListText& list, const std::string& systems,
+                                               const std::optional<GameFolder>& game) {
+    if (isWithin(".", systems) || overlaps(systems, kStagingFolder))
+        return std::string(text::kHoldsWorkingDirectory);
+    for (const auto& line : list.lines) {
+        const auto fields = parseProfileLine(line.text);
+        if (fields && namesFiles(fields->name) && overlaps(systems, profileFolder(fields->name)))
+            return text::kOverlapsProfile + fields->name;
     }
-    std::optional<platform::FileLock> lock;
-    try {
-        lock = platform::FileLock::acquire(platform::toPath(game.folder), platform::FileLock::Mode::Exclusive);
-    } catch (const platform::FileError& e) {
-        throw ProfileError(e.what());
+    if (game) {
+        for (const std::string& own : {game->partial, game->fresh, game->replaced, game->backup, game->undo,
+                                       game->trash, game->journal, game->applied})
+            if (overlaps(systems, own))
+                return text::kHoldsGameFiles + game->shownSystem() + ".kestrane-*";
     }
+    return std::nullopt;
+}
+
+// The journal of an action on a profile's files, with the profile's game folder (when it
+// is found here) and own files: settling it brings the game folder's record in step.
+Journal journalOf(Journal::Action action, const ProfileFields& profile, const std::optional<GameFolder>& game) {
+    Journal journal;
+    journal.action = action;
+    journal.name = profile.name;
+    journal.archived = profile.archived;
+    if (game) {
+        journal.gameFolder = game->written;
+        journal.gameFolderOnDisk = game->folder;
+    }
+    journal.profileFiles = profileFiles(profile.name, profile.archived);
+    return journal;
+}
+
+// The game folder of a profile's line wherever it is found here, missing or not: what a
+// rename or delete brings in step.
+std::optional<GameFolder> recordedGameFolder(const ProfileFields& profile) {
+    const auto onDisk = gameFolderOnDisk(profile.gameFolder);
+    return onDisk ? std::optional<GameFolder>(GameFolder(profile.gameFolder, *onDisk)) : std::nullopt;
+}
+
+// Moves a profile's own files to another folder. Moving a folder to another parent
+// rewrites its ".." entry, which needs write permission on the folder itself: a profile
+// folder the player made read-only is given it first (it is ours to move; when that
+// fails, the move says why).
+void moveOwnFiles(const std::string& from, const std::string& to) {
+    if (platform::folderExists(platform::toPath(from)))
+        (void)platform::makeFolderWritable(platform::toPath(from));
+    movePath(from, to);
+}
+
+// The game folder's lock; nullopt with the refusal to show.
+std::optional<GameFolderLock> lockGameFolder(const GameFolder& game, std::string& refusal) {
+    auto lock = GameFolderLock::acquire(game);
     if (!lock)
         refusal = text::kAnotherCopyRunning;
     return lock;
@@ -201,7 +247,7 @@ std::optional<platform::FileLock> lockGameFolder(const GameFolder& game, std::st
 
 // The game folder's lock with what an interrupted apply left there settled; nullopt after
 // showing why not.
-std::optional<platform::FileLock> settledGameFolder(ProfileWindow& window, const GameFolder& game) {
+std::optional<GameFolderLock> settledGameFolder(ProfileWindow& window, const GameFolder& game) {
     std::string refusal;
     auto lock = lockGameFolder(game, refusal);
     if (!lock) {
@@ -282,24 +328,33 @@ std::string packSystemsFolder(ProfileWindow& window, BusyWindowScope& busy, Prof
     return {};
 }
 
-// The entry of the record for `system` when it is this working directory's profile name.
-const AppliedEntry* appliedEntry(const AppliedRecord& record, const GameFolder& game, const std::string& name) {
+// The entry of the record for `system` when it is this working directory's profile.
+const AppliedEntry* appliedEntry(const AppliedRecord& record, const GameFolder& game, const ProfileFields& profile) {
     const AppliedEntry* entry = record.of(game.system);
-    return entry && entry->name == name && entry->workingDirectory == workingDirectoryId() ? entry : nullptr;
+    return entry && belongsTo(*entry, profile.name, profileFiles(profile.name, profile.archived)) ? entry : nullptr;
 }
 
-// Records, before the exchange, that the assembled folder is the profile's; the line of
-// the folder it replaces stays, for the backup.
+// Whether two game folders are one folder on disk, however each is written.
+bool sameFolder(const std::string& a, const std::string& b) {
+    const auto id = platform::fileIdentity(platform::toPath(a));
+    return id && id == platform::fileIdentity(platform::toPath(b));
+}
+
+// Records, before the exchange, that the assembled folder is the profile's. The entries
+// of `system` (the backup to be) and of the backup stay: until the exchange the backup
+// is still the one an undo brings back.
 void recordApply(const GameFolder& game, const ProfileFields& profile) {
     AppliedRecord record = AppliedRecord::read(game);
     const auto id = platform::fileIdentity(platform::toPath(game.fresh));
     const auto fingerprint = folderFingerprint(game.fresh);
     if (!id || !fingerprint)
         throw ProfileError("Cannot find " + game.fresh);
-    std::vector<AppliedEntry> entries{
-        {*id, std::int64_t(std::time(nullptr)), *fingerprint, profile.archived, profile.name, workingDirectoryId()}};
-    if (const AppliedEntry* current = record.of(game.system))
-        entries.push_back(*current);
+    std::vector<AppliedEntry> entries{{*id, std::int64_t(std::time(nullptr)), *fingerprint, profile.archived,
+                                       profileFiles(profile.name, profile.archived), profile.name,
+                                       workingDirectoryId()}};
+    for (const std::string& kept : {game.system, game.backup})
+        if (const AppliedEntry* entry = record.of(kept))
+            entries.push_back(*entry);
     record.entries = std::move(entries);
     record.write(game);
 }
@@ -309,11 +364,15 @@ void recordApply(const GameFolder& game, const ProfileFields& profile) {
 std::optional<ProfileFields> changedAppliedProfile(const ProfileListText& list, const GameFolder& game) {
     const AppliedRecord record = AppliedRecord::read(game);
     const AppliedEntry* entry = record.of(game.system);
-    if (!entry || entry->workingDirectory != workingDirectoryId() || !list.hasProfile(entry->name))
+    if (!entry || !list.hasProfile(entry->name))
         return std::nullopt;
     std::string refusal;
     const auto profile = profileOf(list, entry->name, refusal);
-    if (!profile || gameFolderOnDisk(profile->gameFolder) != game.folder)
+    if (!profile || !belongsTo(*entry, profile->name, profileFiles(profile->name, profile->archived)))
+        return std::nullopt;
+    // The profile's line may write the game folder another way than the one applied now.
+    const auto onDisk = gameFolderOnDisk(profile->gameFolder);
+    if (!onDisk || !sameFolder(*onDisk, game.folder))
         return std::nullopt;
     if (!changedSinceApplied(game, *entry))
         return std::nullopt;
@@ -322,15 +381,14 @@ std::optional<ProfileFields> changedAppliedProfile(const ProfileListText& list, 
 
 // Replaces the profile's files with the game's current `system` folder, as a save does:
 // built in the staging place (copied, or packed straight from it), then exchanged for the
-// old files under the journal, the record's fingerprint updated last. Call with the game
-// folder locked and the profile applied there (the caller has checked the record).
-// Answers false after showing why.
+// old files under the journal. Settling the journal (the caller's scope.finish()) gives
+// the record the new files and the fingerprint of the folder they were saved from. Call
+// with the game folder locked and the profile applied there (the caller has checked the
+// record). Answers false after showing why.
 bool saveBackFromGame(ProfileWindow& window, ActionScope& scope, BusyWindowScope& busy, ProfileArchive* archive,
                       const ProfileFields& profile, const GameFolder& game) {
-    AppliedRecord record = AppliedRecord::read(game);
-    AppliedEntry* applied = record.of(game.system);
     const auto fingerprint = folderFingerprint(game.system);
-    if (!applied || !fingerprint)
+    if (!fingerprint)
         throw ProfileError("Cannot read " + game.system);
     const std::string work = scope.workFolder();
     const std::string built = profile.archived
@@ -339,13 +397,12 @@ bool saveBackFromGame(ProfileWindow& window, ActionScope& scope, BusyWindowScope
     if (built.empty())
         return false; // shown
     const std::string place = profile.archived ? profileArchivePath(profile.name) : profileFolder(profile.name);
-    scope.record({Journal::Action::Update, profile.name, {}, profile.archived, {}, {}});
+    Journal journal = journalOf(Journal::Action::Update, profile, game);
+    journal.fingerprint = *fingerprint;
+    scope.record(journal);
     if (pathTaken(place))
-        movePath(place, profile.archived ? ActionScope::movedArchive() : ActionScope::movedFolder());
+        moveOwnFiles(place, profile.archived ? ActionScope::movedArchive() : ActionScope::movedFolder());
     movePath(built, place);
-    // The profile now holds what `system` held: the folder counts as unchanged again.
-    applied->fingerprint = *fingerprint;
-    record.write(game);
     return true;
 }
 
@@ -375,6 +432,10 @@ bool NameHasForbiddenChars(std::string_view name) {
 
 std::string profileFolder(std::string_view name) { return "./" + std::string(name); }
 std::string profileArchivePath(std::string_view name) { return "./" + std::string(name) + ".zip"; }
+
+std::optional<platform::FileIdentity> profileFiles(std::string_view name, bool archived) {
+    return platform::fileIdentity(platform::toPath(archived ? profileArchivePath(name) : profileFolder(name)));
+}
 
 bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
     // The fields are taken once: they stay editable while the save pumps messages, and
@@ -411,10 +472,6 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
         window.showError(text::kInvalidPath + platform::cp1251ToUtf8(gameFolder));
         return false;
     }
-    if (!gameFolderOnDisk(gameFolder)) {
-        window.showError(text::kBadGameFolder + gameFolder);
-        return false;
-    }
     // Something already at the profile folder's place (options.ini itself, a folder left
     // behind) would be mixed with the new profile. An archive left under the name without
     // a line is replaced.
@@ -426,6 +483,24 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
         window.showError(text::kFolderNotFound + systems);
         return false;
     }
+    if (auto problem = gameFolderProblem(gameFolder)) {
+        window.showError(text::kBadGameFolder + gameFolder + " — " + *problem);
+        return false;
+    }
+    // What a later apply would refuse is refused now, and a save never copies Kestrane's
+    // own files into a profile.
+    {
+        const ProfileListText list = readListFile();
+        const GameFolder game(gameFolder, *gameFolderOnDisk(gameFolder));
+        if (auto danger = gameFolderDanger(list, game)) {
+            window.showError(text::kBadGameFolder + gameFolder + " — " + *danger);
+            return false;
+        }
+        if (auto danger = systemsFolderDanger(list, systems, game)) {
+            window.showError(text::kInvalidPath + systems + " — " + *danger);
+            return false;
+        }
+    }
 
     BusyWindowScope busy(window);
     const std::string work = scope.workFolder();
@@ -436,7 +511,7 @@ bool SaveProfile(ProfileWindow& window, ProfileArchive* archive) {
     if (archived && pathTaken(profileArchivePath(name)))
         movePath(profileArchivePath(name), scope.trashFolder() + "/" + name + ".zip");
     // From here the profile's files are complete; they are listed only once in place.
-    scope.record({Journal::Action::Save, name, {}, archived, {}, {}});
+    scope.record({Journal::Action::Save, name, {}, archived, {}, {}, {}, 0});
     movePath(built, archived ? profileArchivePath(name) : profileFolder(name));
     AppendProfile(name, gameFolder, archived);
     (void)scope.finish(); // saved: a staged file that stays was shown, the next action removes it
@@ -488,6 +563,8 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
         }
         // A list that cannot be written must stop the rename before any file moves.
         requireListWritable(kProfileListFile);
+        Journal renamed = journalOf(Journal::Action::Rename, *profile, recordedGameFolder(*profile));
+        renamed.newName = newName;
         // Repacking an archive takes its time: the busy window shows until the staging
         // place is cleared.
         std::optional<BusyWindowScope> busy;
@@ -515,10 +592,10 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
             const std::string repacked = work + "/" + newName + ".zip";
             if (auto failed = archive->pack(window, work, newName, repacked))
                 return refuse(text::kPackFailed + *failed);
-            scope.record({Journal::Action::Rename, oldName, newName, true, {}, {}});
+            scope.record(renamed);
             movePath(repacked, profileArchivePath(newName));
         } else {
-            scope.record({Journal::Action::Rename, oldName, newName, false, {}, {}});
+            scope.record(renamed);
             const std::string wd = GetWorkingDirectory();
             if (!RenameFolder(window, wd + "/" + oldName, wd + "/" + newName))
                 return false;
@@ -570,9 +647,9 @@ bool DeleteProfile(ProfileWindow& window) {
     requireListWritable(kProfileListFile);
     BusyWindowScope busy(window); // removing the files from the staging place takes its time
     // The files go aside first; the profile is gone once its line is.
-    scope.record({Journal::Action::Delete, *name, {}, profile->archived, {}, {}});
+    scope.record(journalOf(Journal::Action::Delete, *profile, recordedGameFolder(*profile)));
     if (pathTaken(profileFolder(*name)))
-        movePath(profileFolder(*name), ActionScope::movedFolder());
+        moveOwnFiles(profileFolder(*name), ActionScope::movedFolder());
     if (pathTaken(profileArchivePath(*name)))
         movePath(profileArchivePath(*name), ActionScope::movedArchive());
     if (onlyProfile) {
@@ -618,8 +695,8 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
     const auto game = gameFolderOf(*profile, refusal);
     if (!game)
         return refuse(refusal);
-    if (!gameFolderIsSafe(list, *game))
-        return refuse(text::kBadGameFolder + profile->gameFolder);
+    if (auto danger = gameFolderDanger(list, *game))
+        return refuse(text::kBadGameFolder + profile->gameFolder + " — " + *danger);
     // The profile's files must be at hand and whole before the game's folder is touched.
     const std::string files = profile->archived ? profileArchivePath(name) : profileFolder(name);
     const bool present = profile->archived ? archive != nullptr && platform::fileExists(platform::toPath(files))
@@ -655,7 +732,7 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
                 return false; // shown; the save-back stands, the apply does not start
         }
     }
-    scope.record({Journal::Action::Apply, name, {}, profile->archived, game->written, game->folder});
+    scope.record({Journal::Action::Apply, name, {}, profile->archived, game->written, game->folder, {}, 0});
     if (auto error = assembleNewSystem(window, archive, *profile, *game)) {
         (void)DeleteFolderTree(window, game->partial); // what stays is shown and removed by the next action
         return refuse(*error);
@@ -698,7 +775,7 @@ bool UndoApply(ProfileWindow& window) {
              : std::string(text::kUndoQuestion);
     if (!window.askYesNo(kApplicationTitle, question))
         return false;
-    scope.record({Journal::Action::Apply, *selected, {}, profile->archived, game->written, game->folder});
+    scope.record({Journal::Action::Apply, *selected, {}, profile->archived, game->written, game->folder, {}, 0});
     BusyWindowScope busy(window);
     if (!swapWithBackup(window, *game))
         return false;
@@ -733,7 +810,7 @@ bool UpdateProfile(ProfileWindow& window, ProfileArchive* archive) {
         return false;
     // Only the profile whose files are in the game: a save-back never puts one server's
     // files into another's profile.
-    if (!appliedEntry(AppliedRecord::read(*game), *game, name)) {
+    if (!appliedEntry(AppliedRecord::read(*game), *game, *profile)) {
         window.showError("Сервер " + name + text::kNotInGame);
         return false;
     }
@@ -763,7 +840,7 @@ std::vector<ProfileStatus> ProfileStatuses() {
         if (const auto onDisk = gameFolderOnDisk(fields->gameFolder)) {
             const GameFolder game(fields->gameFolder, *onDisk);
             const AppliedRecord record = AppliedRecord::read(game);
-            if (const AppliedEntry* entry = appliedEntry(record, game, status.name)) {
+            if (const AppliedEntry* entry = appliedEntry(record, game, *fields)) {
                 status.appliedAt = entry->appliedAt;
                 status.state = !changedSinceApplied(game, *entry) ? AppliedState::Applied : AppliedState::Changed;
             }
@@ -788,8 +865,7 @@ void RecoverInterruptedActions(ProfileWindow& window) {
         if (!pathTaken(game.partial) && !pathTaken(game.fresh) && !pathTaken(game.undo) && !pathTaken(game.trash) &&
             !pathTaken(game.journal))
             continue;
-        if (const auto gameLock =
-                platform::FileLock::acquire(platform::toPath(game.folder), platform::FileLock::Mode::Exclusive))
+        if (const auto gameLock = GameFolderLock::acquire(game))
             (void)recoverGameFolder(window, game); // what stays was shown; the next apply stops on it
     }
 }

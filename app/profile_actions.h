@@ -63,6 +63,11 @@ inline constexpr const char* kDeleteCaption = "Удаление";
 inline constexpr const char* kNotInGame = " сейчас не в папке игры";
 inline constexpr const char* kUpdateFromGame = "Обновить сервер из папки игры";
 inline constexpr const char* kUndoMenu = "Вернуть прежнюю папку system";
+// The reasons given after kBadGameFolder and kInvalidPath.
+inline constexpr const char* kOverlapsWorkingDirectory = "папка system пересекается с рабочей папкой программы";
+inline constexpr const char* kOverlapsProfile = "пересекается с папкой сервера ";
+inline constexpr const char* kHoldsWorkingDirectory = "содержит рабочую папку программы";
+inline constexpr const char* kHoldsGameFiles = "содержит служебные файлы Kestrane ";
 } // namespace text
 
 // True when name holds one of \ / : * ? " < > |, or a TAB or another control character.
@@ -71,6 +76,8 @@ bool NameHasForbiddenChars(std::string_view name);
 // "./" + name: the profile folder; "./" + name + ".zip": the profile archive.
 std::string profileFolder(std::string_view name);
 std::string profileArchivePath(std::string_view name);
+// The identity of a profile's own files, its archive or its folder; nullopt when missing.
+std::optional<platform::FileIdentity> profileFiles(std::string_view name, bool archived);
 
 // The actions. Each runs as a whole or not at all: it holds the working directory's lock
 // (a second copy of Kestrane is refused), builds what it writes in the staging place

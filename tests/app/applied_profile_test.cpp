@@ -33,6 +33,9 @@ protected:
     bool update(const std::string& name) {
         return onSelected(name, [&] { return UpdateProfile(window, archive); });
     }
+    bool asked(const std::string& question) const {
+        return std::count(window.events.begin(), window.events.end(), "Ask: kestrane: " + question) == 1;
+    }
     Events packedProfile() {
         fs::remove_all(outside("unpacked"));
         zipArchive.unpack(window, "Packed.zip", "Packed", outside("unpacked").string());
@@ -117,4 +120,48 @@ TEST_F(AppliedProfiles, statusReportsEveryLineAndAnInvalidOne) {
     const auto run = kestrane::testing::runCommand(kestrane::testing::kestraneCli() + "status");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "Alpha\t" + game + "\t0\tapplied\nPacked\t" + game + "\t1\t-\ndamaged line\t\t\tinvalid\n");
+}
+
+// The record follows its profile: a rename keeps the mark (folder and archive alike), the
+// question and the save-back find the profile by its new name, and a profile deleted and
+// saved again under its old name is not the applied one.
+TEST_F(AppliedProfiles, theRecordFollowsRenamesAndDeletes) {
+    for (const auto& [from, to] : {std::pair{"Alpha", "Новый"}, std::pair{"Packed", "Упакован"}}) {
+        window.choice = Choice::No;
+        ASSERT_TRUE(apply(from));
+        ASSERT_TRUE(rename(from, to)) << ::testing::PrintToString(window.events);
+        EXPECT_EQ(AppliedRecord::read(GameFolder(game, game)).of(game + "/system")->name, to);
+        gameWrites();
+        window.choice = Choice::Yes;
+        const std::string other = std::string(from) == "Alpha" ? "Packed" : "Новый";
+        ASSERT_TRUE(apply(other));
+        EXPECT_TRUE(asked("Папка system изменилась после применения сервера " + std::string(to) +
+                          ". Сохранить изменения в этот сервер?"))
+            << ::testing::PrintToString(window.events);
+        window.choice = Choice::No;
+        ASSERT_TRUE(apply(to));
+        EXPECT_TRUE(update(to)) << ::testing::PrintToString(window.events);
+        fs::remove(outside("game/system/keys.ini"));
+        ASSERT_TRUE(apply(to));
+    }
+    EXPECT_EQ(states(), (Events{"Новый=-", "Упакован=applied"}));
+
+    ASSERT_TRUE(remove("Упакован"));
+    EXPECT_EQ(AppliedRecord::read(GameFolder(game, game)).of(game + "/system"), nullptr);
+    ASSERT_TRUE(saveAs("Упакован", true, outside("other").string(), game));
+    EXPECT_EQ(states(), (Events{"Новый=-", "Упакован=-"}));
+}
+
+// One game folder written two ways (relative in one line, absolute with a trailing
+// separator in another) is one folder: the question is asked whichever line applies.
+TEST_F(AppliedProfiles, oneGameFolderHoweverWritten) {
+    const std::string relative = fs::relative(game, fs::current_path()).string();
+    writeFile("options.ini", "Alpha\t" + relative + "\t0\r\nPacked\t" + game + "/\t1\r\n");
+    ASSERT_TRUE(apply("Alpha"));
+    gameWrites();
+    window.choice = Choice::Yes;
+    ASSERT_TRUE(apply("Packed"));
+    EXPECT_TRUE(asked("Папка system изменилась после применения сервера Alpha. Сохранить изменения в этот сервер?"))
+        << ::testing::PrintToString(window.events);
+    EXPECT_EQ(readFile("Alpha/keys.ini"), "bound");
 }

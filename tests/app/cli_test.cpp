@@ -71,7 +71,8 @@ TEST_F(Cli, listErrorsReachTheTopLevelHandler) {
     writeFile(outside("game/system/a.ini"), "a");
     writeFile("options.ini", "");
     std::system("chmod 444 options.ini");
-    auto r = cli("save --systems '" + outside("game/system").string() + "' --game /g --name X");
+    auto r = cli("save --systems '" + outside("game/system").string() + "' --game '" + outside("game").string() +
+                 "' --name X");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.rfind("kestrane: Cannot write options.ini", 0), 0u) << r.out;
     EXPECT_EQ(r.out.substr(r.out.size() - 2), ".\n");

@@ -218,12 +218,22 @@ def trial(template_root, sources, action, delay):
             expected["A"] = [sources["A"], old_system]
         names = expect_profiles(wd, expected, before_lines, changed)
         if action == "update":
-            # Not saved back: the record must still call the folder changed.
-            check(profile_state(wd, "A", False) == old_system or status_of(wd, "A") == "changed",
-                  "update undone but A's folder not reported changed")
+            # The record says what the profile holds: saved back, the folder is as applied.
+            saved_back = profile_state(wd, "A", False) == old_system
+            check(status_of(wd, "A") == ("applied" if saved_back else "changed"),
+                  "A %s but its status is %s" % ("saved back" if saved_back else "not saved back",
+                                                 status_of(wd, "A")))
+        if applied in ("A", "Z") and tree(system) == sources[applied]:
+            check(status_of(wd, applied) == "applied", "%s is in the game but not marked applied" % applied)
         if action == "apply-save" and tree(system) == sources["Z"]:
             check(profile_state(wd, "A", False) == old_system, "applied Z before A was saved back")
             check(tree(system + ".kestrane-backup") == old_system, "the changed folder is not the backup")
+            # The backup keeps its entry: undone, A's saved-back folder is A's again.
+            r = cli("undo", "Z", cwd=wd)
+            check(r.returncode == 0 and status_of(wd, "A") == "applied",
+                  "undo after the apply: A is %s (%s)" % (status_of(wd, "A"), r.stdout))
+            r = cli("undo", "Z", cwd=wd)
+            check(r.returncode == 0 and tree(system) == sources["Z"], "redo after the apply: " + r.stdout)
 
         now = tree(system)
         if applied == "undo":

@@ -58,7 +58,16 @@ TEST_F(PlayerSafety, readOnlyTreesGoThroughEveryActionAsAnOrdinaryUser) {
     }
     ASSERT_TRUE(undo("Plain"));
     ASSERT_TRUE(rename("Packed", "Repacked")) << window.events.back();
+    // A profile folder that is itself read-only (moving a folder to another parent needs
+    // write permission on the folder) is renamed, saved back into and deleted.
+    ::chmod("Plain", 0555);
     ASSERT_TRUE(rename("Plain", "Moved")) << window.events.back();
+    ASSERT_TRUE(apply("Moved")) << window.events.back();
+    writeFile(outside("game/system/keys.ini"), "bound");
+    ::chmod("Moved", 0555);
+    ASSERT_TRUE(onSelected("Moved", [&] { return UpdateProfile(window, archive); })) << window.events.back();
+    EXPECT_EQ(readFile("Moved/keys.ini"), "bound");
+    ::chmod("Moved", 0555);
     ASSERT_TRUE(remove("Repacked")) << window.events.back();
     ASSERT_TRUE(remove("Moved")) << window.events.back();
     EXPECT_EQ(namesIn("."), Events{});
@@ -134,7 +143,7 @@ TEST_F(PlayerSafety, anInterruptedApplyIsSettledEvenWhenNoLineNamesItsGameFolder
     const auto id = platform::fileIdentity(folder.system);
     writeFile(folder.journal, std::to_string(id->device) + "\t" + std::to_string(id->inode) + "\n");
     writeFile(std::string(kStagingFolder) + "/journal",
-              Journal{Journal::Action::Apply, "Main", {}, false, game, game}.text());
+              Journal{Journal::Action::Apply, "Main", {}, false, game, game, {}, 0}.text());
     writeFile("options.ini", "Main\t/elsewhere\t0\r\n"); // the line edited by hand meanwhile
     ASSERT_TRUE(recoverWorkingDirectory(window));
     EXPECT_EQ(system(), Events{"id=new"});
@@ -172,14 +181,23 @@ TEST_F(PlayerSafety, driveLettersAreFoundThroughTheWinePrefix) {
               1);
     EXPECT_EQ(treeListing(prefix / "drive_c/Games/Game/system"), treeListing(outside("src")));
 
-    // A drive that no prefix maps is refused by save and apply, and nothing is made.
-    EXPECT_FALSE(save("Other", false, "D:\\Game"));
-    EXPECT_EQ(window.events.back(), "Error: Неверная папка игры: D:\\Game");
-    writeFile("options.ini", list + "Far\tD:\\Game\t0\r\n");
-    fs::create_directory("Far");
-    EXPECT_FALSE(apply("Far"));
-    EXPECT_EQ(window.events.back(), "Error: Неверная папка игры: D:\\Game");
-    EXPECT_EQ(namesIn("."), (Events{"Far", "Main", "options.ini"}));
+    // A drive that no prefix maps, and a drive without a separator after its colon (read
+    // against that drive's current folder), are refused by save and apply with the
+    // reason, and nothing is made.
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"D:\\Game", "диск D: не найден в префиксе Wine (" + prefix.string() + "/dosdevices)"},
+        {"C:Games\\Game", "после «C:» нет «\\»: папка зависит от текущей папки диска"},
+    };
+    for (const auto& [folder, reason] : refused) {
+        const std::string refusal = "Error: Неверная папка игры: " + folder + " — " + reason;
+        EXPECT_FALSE(save("Other", false, folder));
+        EXPECT_EQ(window.events.back(), refusal);
+        writeFile("options.ini", list + "Far\t" + folder + "\t0\r\n");
+        fs::create_directory("Far");
+        EXPECT_FALSE(apply("Far"));
+        EXPECT_EQ(window.events.back(), refusal);
+        EXPECT_EQ(namesIn("."), (Events{"Far", "Main", "options.ini"}));
+    }
     EXPECT_EQ(namesIn(prefix / "drive_c"), Events{"Games"});
 }
 

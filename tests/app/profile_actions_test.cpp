@@ -71,6 +71,37 @@ TEST_F(ProfileActions, saveRefusalsWriteNothing) {
     EXPECT_TRUE(fs::is_empty("."));
 }
 
+// A save refuses what no apply could use or what would copy Kestrane's own files into the
+// profile, with the reason, and makes nothing.
+TEST_F(ProfileActions, saveRefusesFoldersItCannotMean) {
+    ASSERT_TRUE(save("Keep", systems));
+    const std::string list = readFile("options.ini");
+    const std::string wd = fs::current_path().string();
+    const std::string badGame = "Error: Неверная папка игры: ";
+    const std::string badSystems = "Error: Недопустимый путь: ";
+    struct Case {
+        std::string systems, game, message;
+    };
+    const std::vector<Case> cases = {
+        {systems, outside("NoSuchGame").string(), badGame + outside("NoSuchGame").string() + " — папка не найдена"},
+        {systems, ".", badGame + ". — папка system пересекается с рабочей папкой программы"},
+        {".", game, badSystems + ". — содержит рабочую папку программы"},
+        {fs::path(wd).parent_path().string(), game,
+         badSystems + fs::path(wd).parent_path().string() + " — содержит рабочую папку программы"},
+        {"Keep", game, badSystems + "Keep — пересекается с папкой сервера Keep"},
+        {game, game, badSystems + game + " — содержит служебные файлы Kestrane " + game + "/system.kestrane-*"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(saveAs("New", false, c.systems, c.game));
+        EXPECT_EQ(window.events, Events{c.message}) << c.systems << " " << c.game;
+    }
+    EXPECT_EQ(readFile("options.ini"), list);
+    EXPECT_FALSE(fs::exists("New"));
+    EXPECT_FALSE(fs::exists(outside("NoSuchGame")));
+    // Inside the game's own `system` folder is where a player saves from.
+    EXPECT_TRUE(saveAs("Sub", false, outside("game/system/sub").string(), game));
+}
+
 TEST_F(ProfileActions, saveRefusesTakenNames) {
     ASSERT_TRUE(save("Main2", systems));
     for (const std::string name : {"Main", "main2", "0"}) {
@@ -106,24 +137,25 @@ TEST_F(ProfileActions, applyReplacesSystemWithExactlyTheProfileFiles) {
     EXPECT_EQ(window.selected, 0);
 }
 
-TEST_F(ProfileActions, applyCreatesMissingSystemAndGameFolders) {
+TEST_F(ProfileActions, applyMakesAMissingSystemFolderButNeverAGameFolder) {
     ASSERT_TRUE(save("Main", systems));
-    fs::remove_all(outside("game"));
+    fs::remove_all(outside("game/system"));
     window.select("Main");
     EXPECT_TRUE(ApplyProfile(window));
     EXPECT_EQ(treeListing(outside("game/system")), treeListing("Main"));
-}
 
-TEST_F(ProfileActions, applyThatCannotMakeTheSystemFolderFails) {
-    ASSERT_TRUE(save("Main", systems));
-    // The game folder names a file: no system folder can be made in it.
+    // A game folder that went (or a typo in it, or a file in its place) is refused: a
+    // `system` folder made there would never be read by the game.
+    fs::remove_all(outside("game"));
     writeFile(outside("not-a-folder"), "f");
-    writeFile("options.ini", "Main\t" + outside("not-a-folder").string() + "\t0\r\n");
-    window.select("Main");
-    window.events.clear();
-    EXPECT_FALSE(ApplyProfile(window));
-    EXPECT_EQ(window.events,
-              (Events{"busy", "unbusy", "Error: Неверная папка игры: " + outside("not-a-folder").string()}));
+    for (const std::string& folder : {game, outside("not-a-folder").string()}) {
+        writeFile("options.ini", "Main\t" + folder + "\t0\r\n");
+        window.events.clear();
+        EXPECT_FALSE(ApplyProfile(window));
+        EXPECT_EQ(window.events,
+                  (Events{"busy", "unbusy", "Error: Неверная папка игры: " + folder + " — папка не найдена"}));
+    }
+    EXPECT_FALSE(fs::exists(outside("game")));
     EXPECT_EQ(readFile(outside("not-a-folder")), "f");
 }
 
@@ -150,11 +182,18 @@ TEST_F(ProfileActions, applyNeverDeletesTheWorkingDirectoryOrTheProfile) {
     const fs::path inside = outside("game/system/kestrane");
     fs::create_directories(inside);
     fs::current_path(inside);
-    ASSERT_TRUE(save("Main", outside("game/system/sub").string()));
+    auto refusal = [](const std::string& folder) {
+        return "Error: Неверная папка игры: " + folder + " — папка system пересекается с рабочей папкой программы";
+    };
+    EXPECT_FALSE(save("Main", outside("game/system/sub").string()));
+    EXPECT_EQ(window.events, Events{refusal(window.game)});
+    // A line written by hand is refused at apply all the same.
+    writeFile("options.ini", "Main\t" + game + "\t0\r\n");
+    writeFile("Main/x.dat", "x");
     window.select("Main");
     window.events.clear();
     EXPECT_FALSE(ApplyProfile(window));
-    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Неверная папка игры: " + game}));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", refusal(game)}));
     EXPECT_EQ(LoadProfileList(), Events{"Main"});
     EXPECT_TRUE(fs::exists("Main/x.dat"));
     EXPECT_TRUE(fs::exists(outside("game/system/l2.ini")));
@@ -165,7 +204,7 @@ TEST_F(ProfileActions, applyNeverDeletesTheWorkingDirectoryOrTheProfile) {
     window.select("Main");
     window.events.clear();
     EXPECT_FALSE(ApplyProfile(window));
-    EXPECT_EQ(window.events, (Events{"busy", "unbusy", "Error: Неверная папка игры: ./Main"}));
+    EXPECT_EQ(window.events, (Events{"busy", "unbusy", refusal("./Main")}));
     EXPECT_EQ(readFile("Main/system/own.txt"), "o");
 }
 

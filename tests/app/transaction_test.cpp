@@ -43,8 +43,8 @@ TEST_F(Transactions, parallelSavesEachEndListedOrRefused) {
     // every other one said another copy was at work, and no line is lost.
     std::string script;
     for (int i = 0; i < 6; ++i)
-        script += kestrane::testing::kestraneCli() + "save --systems '" + outside("src").string() +
-                  "' --game /g --name P" + std::to_string(i) + " >out" + std::to_string(i) + " 2>&1 & ";
+        script += kestrane::testing::kestraneCli() + "save --systems '" + outside("src").string() + "' --game '" +
+                  game + "' --name P" + std::to_string(i) + " >out" + std::to_string(i) + " 2>&1 & ";
     ASSERT_EQ(std::system((script + "wait").c_str()), 0);
     int saved = 0;
     for (int i = 0; i < 6; ++i) {
@@ -139,14 +139,14 @@ TEST_F(Transactions, journalOfAnInterruptedActionIsSettledByTheList) {
     fs::create_directories(std::string(kStagingFolder));
     fs::rename("Keep", ActionScope::movedFolder());
     writeFile(std::string(kStagingFolder) + "/journal",
-              Journal{Journal::Action::Delete, "Keep", {}, false, {}, {}}.text());
+              Journal{Journal::Action::Delete, "Keep", {}, false, {}, {}, {}, 0}.text());
     ASSERT_TRUE(recoverWorkingDirectory(window));
     EXPECT_EQ(treeListing("Keep"), treeListing(outside("src")));
 
     fs::create_directories(std::string(kStagingFolder));
     fs::copy(outside("src"), "Half", fs::copy_options::recursive);
     writeFile(std::string(kStagingFolder) + "/journal",
-              Journal{Journal::Action::Save, "Half", {}, false, {}, {}}.text());
+              Journal{Journal::Action::Save, "Half", {}, false, {}, {}, {}, 0}.text());
     // The one name a killed rewrite of the list leaves goes; the player's own copies stay.
     writeFile("options.ini.kestrane-new", "a rewrite killed half-way");
     for (const std::string own : {"options.ini.backup", "options.ini.Ab12Cd", "options.ini.old"})
@@ -201,7 +201,9 @@ TEST_F(Transactions, applyRefusesASystemFolderThatOverlapsProfiles) {
     for (const std::string& folder : std::vector<std::string>{".", "./A", outside("linked").string()}) {
         writeFile("options.ini", list + "Bad\t" + folder + "\t0\r\n");
         EXPECT_FALSE(apply("Bad"));
-        EXPECT_EQ(window.events.back(), "Error: Неверная папка игры: " + folder) << folder;
+        EXPECT_EQ(window.events.back(),
+                  "Error: Неверная папка игры: " + folder + " — папка system пересекается с рабочей папкой программы")
+            << folder;
     }
     writeFile("options.ini", list);
     EXPECT_EQ(treeListing("."), before);
