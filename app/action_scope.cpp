@@ -43,15 +43,20 @@ bool moveBack(ProfileWindow& window, const std::string& from, const std::string&
 }
 
 // Settles the game folder an interrupted apply or undo worked on, under its lock. A
-// game folder locked by another copy is that copy's to settle.
+// game folder locked by another copy is that copy's to settle. Settled means decided:
+// a leftover there that cannot be deleted (shown) is the next action's on that game
+// folder, and keeps no other action of this working directory waiting.
 bool settleGameFolder(ProfileWindow& window, const Journal& journal) {
     const GameFolder game(journal.gameFolder, journal.gameFolderOnDisk);
-    if (!platform::folderExists(platform::toPath(game.folder)))
+    const bool decided = !pathTaken(game.journal) && !pathTaken(game.partial) && !pathTaken(game.fresh) &&
+                         !pathTaken(game.replaced) && !pathTaken(game.undo);
+    if (decided || !platform::folderExists(platform::toPath(game.folder)))
+        return true; // a trash left there is the next apply's to remove
+    const bool held = GameFolderLock::heldHere(game);
+    const auto lock = held ? std::optional<GameFolderLock>() : GameFolderLock::acquire(game);
+    if (!held && !lock)
         return true;
-    if (GameFolderLock::heldHere(game))
-        return recoverGameFolder(window, game);
-    const auto lock = GameFolderLock::acquire(game);
-    return !lock || recoverGameFolder(window, game);
+    return recoverGameFolder(window, game) || !pathTaken(game.journal);
 }
 
 // How long settling waits for another copy's apply to the same game folder to end.

@@ -54,8 +54,10 @@ bool isFolder(const std::string& path, const platform::FileIdentity& id) {
     return platform::fileIdentity(platform::toPath(path)) == id;
 }
 
-// After the exchange: the replaced folder becomes the backup, then the previous backup
-// goes, then the journal. Each step can be run again after a crash.
+// After the exchange: the replaced folder becomes the backup, the previous backup the
+// trash, and the apply is complete: the journal goes, then the trash. Each step can be
+// run again after a crash; a trash that cannot be deleted (shown) is removed by the next
+// action on this game folder, which needs the name, and stops nothing else.
 bool finishApply(ProfileWindow& window, const GameFolder& game) {
     const std::string old = pathTaken(game.replaced) ? game.replaced : game.fresh;
     if (pathTaken(old)) {
@@ -63,10 +65,8 @@ bool finishApply(ProfileWindow& window, const GameFolder& game) {
             movePath(game.backup, game.trash);
         movePath(old, game.backup);
     }
-    if (!DeleteFolderTree(window, game.trash))
-        return false; // the journal stays: the next action removes the trash and finishes
     removeJournal(game);
-    return true;
+    return DeleteFolderTree(window, game.trash);
 }
 
 // Recovery of a game folder left by a run before the journal, or after it finished.

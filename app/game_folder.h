@@ -93,13 +93,14 @@ std::optional<std::string> gameFolderOnDisk(const std::string& written);
 std::optional<std::string> gameFolderProblem(const std::string& written);
 
 // Finishes or undoes what an interrupted apply or undo left. Call only while holding the
-// game folder's lock. Answers false when something could not be removed or moved (shown).
+// game folder's lock. Answers false when something could not be removed or moved (shown);
+// the apply is decided all the same once the game folder's journal is gone.
 [[nodiscard]] bool recoverGameFolder(ProfileWindow& window, const GameFolder& game);
 
 // Puts the complete "new" folder in place of `system`; the replaced folder becomes the
 // backup, and the previous backup goes after that. Throws ProfileError when the exchange
 // fails (nothing changed then). Answers false when the previous backup could not be
-// removed (shown): the apply has happened, and the next action finishes it.
+// removed (shown): the apply has happened, and the next apply or undo here removes it.
 [[nodiscard]] bool swapInNewSystem(ProfileWindow& window, const GameFolder& game);
 
 // Exchanges `system` and the backup. False when there is no backup; throws ProfileError

@@ -738,7 +738,12 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
         return refuse(*error);
     }
     recordApply(*game, *profile);
-    (void)swapInNewSystem(window, *game); // applied; a previous backup that stays was shown
+    if (!swapInNewSystem(window, *game)) {
+        // Applied, but the previous backup could not go: shown with its path and reason,
+        // not followed by a success.
+        busy.hide();
+        return false;
+    }
     window.showInformation("Сервер " + name + " записан в папку " + game->shownSystem());
     busy.hide();
     selectFirstEntry(window);

@@ -273,3 +273,40 @@ TEST_F(PlayerSafety, aLeftoverThatCannotBeRemovedStopsTheActionAndSaysWhy) {
     EXPECT_FALSE(ProfileListExists());
     EXPECT_FALSE(fs::exists("Main"));
 }
+
+// A previous backup that cannot be deleted (a file in it immutable here; another owner's
+// file for a player) is named with its reason by the apply that made it the trash, which
+// then reports no success; it holds up only what needs its name: other actions of the
+// working directory go on, and the next apply to that game folder says the same and
+// changes nothing until the file can go.
+TEST_F(PlayerSafety, aLeftoverThatCannotBeDeletedBlocksOnlyWhatNeedsItsName) {
+    ASSERT_TRUE(save("Север"));
+    ASSERT_TRUE(save("Юг"));
+    ASSERT_TRUE(apply("Север"));
+    ASSERT_TRUE(apply("Юг")); // Север's folder is the backup now
+    const std::string stuck = game + "/system.kestrane-backup/a.ini";
+    if (std::system(("chattr +i '" + stuck + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "this file system cannot mark a file immutable";
+    struct Unstick {
+        std::string path;
+        ~Unstick() { std::system(("chattr -i '" + path + "' 2>/dev/null").c_str()); }
+    } unstick{game + "/system.kestrane-trash/a.ini"};
+    const std::string refusal = "Plain: Could NOT delete " + unstick.path + ": Operation not permitted";
+    EXPECT_FALSE(apply("Север"));
+    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), refusal), 1) << window.events.back();
+    EXPECT_EQ(window.events.back(), "unbusy");
+    EXPECT_EQ(system(), treeListing("Север")); // applied all the same
+
+    writeFile(outside("game2/system/k.ini"), "k");
+    EXPECT_TRUE(saveAs("Other", false, outside("src").string(), outside("game2").string())) << window.events.back();
+    EXPECT_TRUE(rename("Other", "Восток")) << ::testing::PrintToString(window.events);
+    EXPECT_FALSE(fs::exists(kStagingFolder));
+
+    EXPECT_FALSE(apply("Юг"));
+    EXPECT_EQ(std::count(window.events.begin(), window.events.end(), refusal), 1) << window.events.back();
+    EXPECT_EQ(system(), treeListing("Север"));
+
+    std::system(("chattr -i '" + unstick.path + "'").c_str());
+    EXPECT_TRUE(apply("Юг")) << window.events.back();
+    EXPECT_FALSE(fs::exists(unstick.path));
+}

@@ -1,11 +1,15 @@
 #include "platform/file_lock.h"
 #include "platform/file_stream.h"
+#include "platform/run_beside.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -98,4 +102,21 @@ TEST(FileLock, exclusiveExcludesOthersUntilReleasedAndFollowsAReplacedFile) {
     auto a = FileLock::acquire(dir.path(), FileLock::Mode::Shared);
     EXPECT_TRUE(a && FileLock::acquire(dir.path(), FileLock::Mode::Shared)); // readers share
     EXPECT_THROW(FileLock::acquire(dir.path() / "missing", FileLock::Mode::Shared), FileError);
+}
+
+// A long wait on the system runs beside the caller, who keeps doing its small thing (a
+// window pumps its messages) until the wait is over: here the work cannot end before the
+// caller has been called back three times.
+TEST(RunBeside, callsTheCallerBackUntilTheWorkIsDone) {
+    std::atomic<int> calls{0};
+    const bool reached = runBeside(
+        [&] {
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60); // only on failure
+            while (calls < 3 && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return calls >= 3;
+        },
+        [&] { ++calls; });
+    EXPECT_TRUE(reached);
+    EXPECT_THROW(runBeside([]() -> int { throw FileError(EIO, "f", "failed"); }, [] {}), FileError);
 }
