@@ -1,6 +1,7 @@
 #include "app/applied_marks.h"
 
 #include "app/profile_actions.h"
+#include "app/profile_list.h"
 
 #include <QDateTime>
 #include <QFont>
@@ -13,6 +14,8 @@ namespace kestrane {
 namespace {
 
 constexpr int kMarkSize = 8;
+// The AppliedState the entry's icon shows.
+constexpr int kMarkRole = Qt::UserRole + 1;
 
 // A dot of the colour, or a transparent square that keeps every name at the same place.
 QIcon markIcon(const QColor& colour) {
@@ -42,6 +45,16 @@ QString toolTipOf(const ProfileStatus& status) {
     return tip;
 }
 
+// Whether the statuses are those of the lines the list shows, one entry per line.
+bool describesList(const std::vector<ProfileStatus>& statuses, const QListWidget& list) {
+    if (statuses.size() != std::size_t(list.count()))
+        return false;
+    for (int i = 0; i < list.count(); ++i)
+        if (list.item(i)->text() != QString::fromStdString(displayName(statuses[std::size_t(i)].name)))
+            return false;
+    return true;
+}
+
 } // namespace
 
 void markAppliedProfiles(QListWidget& list) {
@@ -51,18 +64,24 @@ void markAppliedProfiles(QListWidget& list) {
     } catch (const std::exception&) {
         return; // a list that cannot be read shows no marks; the actions report the error
     }
+    if (!describesList(statuses, list))
+        return; // positions would mark the wrong entries; the list's reload marks them
     list.setIconSize(QSize(kMarkSize, kMarkSize));
     for (int i = 0; i < list.count(); ++i) {
         QListWidgetItem* item = list.item(i);
-        const ProfileStatus* status = std::size_t(i) < statuses.size() ? &statuses[std::size_t(i)] : nullptr;
-        const AppliedState state = status ? status->state : AppliedState::NotApplied;
+        const ProfileStatus& status = statuses[std::size_t(i)];
+        // A font or tip set to what it is already changes nothing; an icon always would.
         QFont font = item->font();
-        font.setBold(state != AppliedState::NotApplied);
+        font.setBold(status.state != AppliedState::NotApplied);
         item->setFont(font);
-        item->setIcon(markIcon(state == AppliedState::Applied   ? kAppliedMark
-                               : state == AppliedState::Changed ? kChangedMark
-                                                                : QColor()));
-        item->setToolTip(status ? toolTipOf(*status) : QString());
+        const QVariant shown = item->data(kMarkRole);
+        if (!shown.isValid() || shown.toInt() != int(status.state)) {
+            item->setIcon(markIcon(status.state == AppliedState::Applied   ? kAppliedMark
+                                   : status.state == AppliedState::Changed ? kChangedMark
+                                                                           : QColor()));
+            item->setData(kMarkRole, int(status.state));
+        }
+        item->setToolTip(toolTipOf(status));
     }
 }
 

@@ -14,7 +14,10 @@ namespace kestrane {
 inline const QColor kAppliedMark(0x2E, 0xA0, 0x3C);
 inline const QColor kChangedMark(0xF0, 0x8C, 0x00);
 
-// Marks the list's entries by ProfileStatuses(), matched by position in options.ini.
+// Marks the list's entries by ProfileStatuses(), matched by position in options.ini. A
+// list that does not show the options.ini read (it has not followed a change yet) keeps
+// its marks; an entry whose mark stays is left untouched, so that calling this often
+// repaints nothing.
 void markAppliedProfiles(QListWidget& list);
 
 } // namespace kestrane

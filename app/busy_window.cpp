@@ -4,6 +4,7 @@
 #include "app/jpeg_decoder.h"
 #include "controls/system_colours.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEvent>
@@ -59,6 +60,7 @@ TForm2::TForm2(QWidget* mainWindow)
 }
 
 void TForm2::showBusy() {
+    m_shownForAction = true;
     show();
     raise();
     activateWindow();
@@ -72,6 +74,7 @@ void TForm2::hideBusy() {
     QDeadlineTimer deadline(kActivationWaitMs);
     while (isVisible() && QGuiApplication::focusWindow() != windowHandle() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    m_shownForAction = false;
     hide();
 }
 
@@ -98,6 +101,15 @@ void TForm2::showEvent(QShowEvent* event) {
         centreOverMainWindow();
         m_placed = true;
     }
+}
+
+void TForm2::closeEvent(QCloseEvent* event) {
+    // Closed while its action runs, the window would leave the main window looking idle
+    // in the middle of an apply; only hideBusy ends a showing.
+    if (m_shownForAction)
+        event->ignore();
+    else
+        QWidget::closeEvent(event);
 }
 
 void TForm2::centreOverMainWindow() {

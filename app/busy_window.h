@@ -30,7 +30,9 @@ public:
 
     // Show and hide for the profile actions. Showing asks for activation, so that
     // FormActivate also runs without a window manager; hiding lets that activation arrive
-    // first (kActivationWaitMs at most), pumping messages meanwhile.
+    // first (kActivationWaitMs at most), pumping messages meanwhile. From showBusy until
+    // hideBusy the window refuses to be closed (Alt+F4, a window manager's close request):
+    // the action goes on, and the window is what tells the user so.
     void showBusy();
     void hideBusy();
 
@@ -48,6 +50,7 @@ public:
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
@@ -59,6 +62,7 @@ private:
     QTimer m_timer;
     bool m_directionUp = false;
     bool m_placed = false;
+    bool m_shownForAction = false; // between showBusy and hideBusy
 };
 
 // Renders a busy window with its bar half-way through a sweep into a PNG file; returns

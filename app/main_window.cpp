@@ -168,6 +168,12 @@ TForm1::TForm1(QWidget* parent)
             m_lastOtherActive = now;
     });
     watchProfileList();
+    // The game writes into its `system` folder while it runs, and kestrane-cli or another
+    // window applies without telling this one: the marks are read again now and then, and
+    // on every activation. Telling whether a folder changed takes milliseconds.
+    m_markRefresh.setInterval(kMarkRefreshMs);
+    connect(&m_markRefresh, &QTimer::timeout, this, &TForm1::refreshMarks);
+    m_markRefresh.start();
 }
 
 TForm1::~TForm1() = default;
@@ -406,6 +412,9 @@ bool TForm1::event(QEvent* e) {
             m_activatedOnce = true;
             m_lastOtherActive = nullptr;
             guarded([this] { FormActivate(); });
+        } else {
+            // Back from another window, the game's perhaps: the marks show what it changed.
+            refreshMarks();
         }
     } else if (e->type() == QEvent::Close && m_actionRunning) {
         // Closing in the middle of an action would pull the window from under it.
@@ -531,6 +540,12 @@ void TForm1::followProfileList() {
         selectEntry(int(at - names.begin()));
     else
         selectFirstEntry(*this);
+}
+
+void TForm1::refreshMarks() {
+    if (m_actionRunning || !isVisible() || isMinimized())
+        return;
+    markAppliedProfiles(*m_list);
 }
 
 void TForm1::gameFolderFill() {

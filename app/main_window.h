@@ -43,6 +43,9 @@ public:
     // classic frame and title bar.
     static constexpr int kClientWidth = 371;
     static constexpr int kClientHeight = 298;
+    // How often the marks of the applied profile follow the game folders: a game that
+    // writes into `system`, or an apply by kestrane-cli, shows within about this time.
+    static constexpr int kMarkRefreshMs = 1000;
 
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
@@ -110,6 +113,8 @@ public:
     archiver::TZipArchiver& archiver() const { return *m_archiver; }
     // The list's context menu while it is open (tests answer it), else nullptr.
     QMenu* contextMenu() const { return m_contextMenu; }
+    // The timer that marks the applied profiles again every kMarkRefreshMs.
+    QTimer& markRefreshTimer() { return m_markRefresh; }
 
 protected:
     bool event(QEvent* event) override;
@@ -130,6 +135,9 @@ private:
     // waits for browse mode and the end of a running action.
     void watchProfileList();
     void followProfileList();
+    // Marks the applied profiles again without touching the list's entries or selection;
+    // not while an action runs (runAction marks when it ends) or the window is out of sight.
+    void refreshMarks();
 
     void addClick();
     void renameClick();
@@ -174,6 +182,7 @@ private:
     QString m_lastPicked;                // the folder the last picker returned
     QTimer m_listChanged;                // options.ini changed: reload once the writes settle
     bool m_listStale = false;            // a change seen outside browse mode waits for it
+    QTimer m_markRefresh;                // the marks follow the game folders
 };
 
 } // namespace kestrane

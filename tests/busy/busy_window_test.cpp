@@ -1,10 +1,13 @@
 #include "app/busy_window.h"
 
 #include <QSignalSpy>
+#include <QWindow>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
 #include <vector>
 
 using namespace kestrane;
@@ -114,6 +117,32 @@ TEST(BusyWindow, centredOverMainWindowOnlyTheFirstTime) {
     main.move(300, 200);
     form.showBusy();
     EXPECT_EQ(form.pos(), first);
+}
+
+// Alt+F4 and the title bar reach the widget as close(); a window manager's close request
+// (WM_DELETE_WINDOW) reaches its window as the window system's close, which QWindow::close
+// asks for the same way. Neither ends a showing for an action; hideBusy does.
+TEST(BusyWindow, closeRequestsAreRefusedWhileShownForAnAction) {
+    const std::vector<std::pair<const char*, std::function<bool(TForm2&)>>> requests = {
+        {"QWidget::close", [](TForm2& form) { return form.close(); }},
+        {"window system's close", [](TForm2& form) { return form.windowHandle()->close(); }},
+    };
+    for (const auto& [how, request] : requests) {
+        SCOPED_TRACE(how);
+        TForm2 form;
+        form.timer().stop();
+        form.showBusy();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        EXPECT_FALSE(request(form));
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(form.isVisible());
+        form.hideBusy();
+        EXPECT_FALSE(form.isVisible());
+        // Shown on its own, not for an action, it closes like any window.
+        form.show();
+        EXPECT_TRUE(request(form));
+        EXPECT_FALSE(form.isVisible());
+    }
 }
 
 TEST(BusyWindow, renderedWindowShowsPictureAndBar) {

@@ -4,15 +4,21 @@
 
 #include "app/applied_marks.h"
 #include "controls/xp_edits.h"
+#include "tests/support/run_command.h"
 
 #include <gtest/gtest.h>
 
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTimer>
+
+#include <fstream>
 
 using namespace kestrane;
 using kestrane::testing::informationBox;
+using kestrane::testing::kestraneCli;
 using kestrane::testing::MainWindowTest;
+using kestrane::testing::runCommand;
 using kestrane::testing::treeListing;
 using Strings = std::vector<std::string>;
 
@@ -34,7 +40,22 @@ protected:
     static bool close(const QColor& a, const QColor& b) {
         return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) < 24;
     }
+    // The mark colour of the entry's icon, read without touching the selection.
+    QColor iconMarkOf(int row) const {
+        const QListWidgetItem* item = window->profileList()->item(row);
+        const QImage image = item != nullptr ? item->icon().pixmap(8, 8).toImage() : QImage();
+        const QColor centre = image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 2);
+        for (const QColor& mark : {kAppliedMark, kChangedMark})
+            if (centre.isValid() && close(centre, mark))
+                return mark;
+        return {};
+    }
     void reload() { window->RefreshMainWindow(); }
+    // The game appends a line to a file of its system folder, whose size changes.
+    void gameWrites() { std::ofstream(outside("game/system/l2.ini"), std::ios::app) << "\nchat=on"; }
+    // Marks that follow the disk on their own appear within kMarkRefreshMs; the bound only
+    // runs out when they do not.
+    static constexpr int kWaitMs = 10000;
 };
 
 TEST_F(AppliedMark, theAppliedProfileIsMarkedAndItsChangeTooWithoutTouchingTheName) {
@@ -55,6 +76,81 @@ TEST_F(AppliedMark, theAppliedProfileIsMarkedAndItsChangeTooWithoutTouchingTheNa
     writeFile(outside("game/system/keys.ini"), "bound");
     reload();
     EXPECT_EQ(markOf(rowOf("Main")), kChangedMark);
+}
+
+// The game writes into its system folder while the window is open and nobody clicks: the
+// dot turns orange by itself, and the list keeps its entries and selection.
+TEST_F(AppliedMark, turnsOrangeWhenTheGameWritesWithoutAClick) {
+    start();
+    saveThroughWindow("Main", false);
+    saveThroughWindow("Other", false);
+    applyThroughWindow("Main");
+    clickEntry(rowOf("Other"));
+    ASSERT_EQ(iconMarkOf(rowOf("Main")), kAppliedMark);
+
+    gameWrites();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return iconMarkOf(rowOf("Main")) == kChangedMark; }, kWaitMs));
+    EXPECT_EQ(window->SelectedIndex(), rowOf("Other"));
+    EXPECT_EQ(window->profileEntries(), (Strings{"Main", "Other"}));
+    EXPECT_TRUE(window->profileList()
+                    ->item(rowOf("Main"))
+                    ->toolTip()
+                    .contains(QStringLiteral("Папка system изменена после применения")));
+    EXPECT_EQ(markOf(rowOf("Main")), kChangedMark);
+}
+
+// kestrane-cli applies another profile while the window is open: the mark moves to it.
+TEST_F(AppliedMark, followsAnApplyOfTheCommandLine) {
+    start();
+    saveThroughWindow("Main", false);
+    saveThroughWindow("Other", false);
+    applyThroughWindow("Main");
+    ASSERT_EQ(markOf(rowOf("Main")), kAppliedMark);
+
+    ASSERT_EQ(runCommand(kestraneCli() + "apply Other >/dev/null 2>&1").status, 0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return markOf(rowOf("Other")) == kAppliedMark && !markOf(rowOf("Main")).isValid(); }, kWaitMs));
+}
+
+// In edit mode the list waits for browse mode before it follows options.ini: meanwhile
+// kestrane-cli deletes the entry above the applied one, and the mark stays on its own
+// entry instead of going by position to the one that took its place in the file.
+TEST_F(AppliedMark, staysOnItsEntryWhileTheListWaitsToFollowOptionsIni) {
+    start();
+    saveThroughWindow("Main", false);
+    saveThroughWindow("Other", false);
+    applyThroughWindow("Other");
+    click(window->addButton());
+    ASSERT_EQ(runCommand(kestraneCli() + "delete Main --yes >/dev/null 2>&1").status, 0);
+
+    QSignalSpy refreshes(&window->markRefreshTimer(), &QTimer::timeout);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return refreshes.count() >= 2; }, kWaitMs));
+    EXPECT_EQ(window->profileEntries(), (Strings{"Main", "Other"}));
+    EXPECT_FALSE(iconMarkOf(0).isValid());
+    EXPECT_EQ(iconMarkOf(1), kAppliedMark);
+
+    click(window->cancelButton());
+    EXPECT_EQ(window->profileEntries(), Strings{"Other"});
+    EXPECT_EQ(markOf(0), kAppliedMark);
+}
+
+// With the timer stopped, coming back to the window (from the game, say) is what reads the
+// marks again.
+TEST_F(AppliedMark, followsTheGameWhenTheWindowIsActivated) {
+    start();
+    saveThroughWindow("Main", false);
+    applyThroughWindow("Main");
+    window->markRefreshTimer().stop();
+    gameWrites();
+
+    QWidget game;
+    game.show();
+    game.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&game));
+    ASSERT_EQ(iconMarkOf(0), kAppliedMark);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_EQ(markOf(0), kChangedMark);
 }
 
 TEST_F(AppliedMark, saveBackFromTheContextMenuAndWithCtrlS) {

@@ -20,9 +20,27 @@ using kestrane::testing::runCommand;
 using kestrane::testing::stackingPlace;
 using kestrane::testing::userClick;
 using kestrane::testing::wmStackingOrder;
+using kestrane::testing::xCloseRequest;
 using Strings = std::vector<std::string>;
 
 namespace {
+
+// Counts the events of one type that reach a widget.
+class EventCounter : public QObject {
+public:
+    EventCounter(QWidget& widget, QEvent::Type type, int& count) : m_type(type), m_count(count) {
+        widget.installEventFilter(this);
+    }
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        if (event->type() == m_type)
+            ++m_count;
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    int& m_count;
+};
 
 class MainWindowOnScreen : public MainWindowTest {
 protected:
@@ -124,6 +142,35 @@ TEST_F(MainWindowOnScreen, busyWindowShownForAMomentGivesTheActivationBack) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return window->addButton()->isEnabled(); }, 10000))
             << "still in rename mode after " << i + 1 << " showings";
     }
+}
+
+// While an apply runs, the user asks to close the busy window (Alt+F4, the window
+// manager's close): the window stays until the action is over, which ends as usual.
+TEST_F(MainWindowOnScreen, busyWindowRefusesToCloseWhileTheActionRuns) {
+    writeTwoProfiles();
+    start();
+    clickEntry(1);
+    int closeRequests = 0;
+    EventCounter counter(*busy, QEvent::Close, closeRequests);
+    bool stayed = false;
+    PumpHook requestClose([&] {
+        if (!busy->isVisible())
+            return false;
+        // Off X, the window system's own close request, as the platform delivers it.
+        if (kestrane::testing::onXScreen())
+            EXPECT_TRUE(xCloseRequest(busy.get())) << "the X library to ask with is not at hand";
+        else
+            busy->windowHandle()->close();
+        stayed = QTest::qWaitFor([&] { return closeRequests > 0; }, 10000) && busy->isVisible();
+        return true;
+    });
+    boxes.answer(QMessageBox::Ok);
+    click(window->applyButton());
+    ASSERT_TRUE(requestClose.done());
+    EXPECT_GT(closeRequests, 0) << "the close request did not reach the busy window";
+    EXPECT_TRUE(stayed);
+    EXPECT_EQ(boxesSeen(), Strings{informationBox("Сервер South записан в папку " + game + "/system")});
+    EXPECT_FALSE(busy->isVisible());
 }
 
 // Renaming an archived profile repacks it, deleting removes its files, undo swaps folders:
