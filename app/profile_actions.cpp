@@ -379,6 +379,61 @@ std::optional<ProfileFields> changedAppliedProfile(const ProfileListText& list, 
     return profile;
 }
 
+// The entry of `system` when it is another working directory's profile and the game
+// changed the folder since.
+std::optional<AppliedEntry> changedElsewhere(const GameFolder& game) {
+    const AppliedRecord record = AppliedRecord::read(game);
+    const AppliedEntry* entry = record.of(game.system);
+    if (!entry || entry->workingDirectory == workingDirectoryId() || !changedSinceApplied(game, *entry))
+        return std::nullopt;
+    return *entry;
+}
+
+// The working directory of the process for the length of a scope.
+class WorkingDirectoryChange {
+public:
+    explicit WorkingDirectoryChange(const std::string& folder) : m_back(fs::current_path()) {
+        std::error_code ec;
+        fs::current_path(platform::toPath(folder), ec);
+        if (ec)
+            throw ProfileError("Cannot open " + folder + ": " + ec.message());
+    }
+    ~WorkingDirectoryChange() {
+        std::error_code ec;
+        fs::current_path(m_back, ec);
+    }
+    WorkingDirectoryChange(const WorkingDirectoryChange&) = delete;
+    WorkingDirectoryChange& operator=(const WorkingDirectoryChange&) = delete;
+
+private:
+    fs::path m_back;
+};
+
+// Forward: saves the game's folder back into a profile of this working directory.
+bool saveBackFromGame(ProfileWindow& window, ActionScope& scope, BusyWindowScope& busy, ProfileArchive* archive,
+                      const ProfileFields& profile, const GameFolder& game);
+
+// Saves the game's changed `system` folder back into the profile of another working
+// directory, as an action of that directory: under its lock, after settling what it left,
+// through its journal. The game folder's lock is this apply's. Answers false after showing
+// why not.
+bool saveBackElsewhere(ProfileWindow& window, BusyWindowScope& busy, ProfileArchive* archive, const AppliedEntry& entry,
+                       const GameFolder& game) {
+    const GameFolder there(game.written, fs::absolute(platform::toPath(game.folder)).string());
+    const WorkingDirectoryChange moved(entry.workingDirectory);
+    ActionScope scope(window);
+    if (!scope.ready())
+        return false;
+    std::string refusal;
+    const auto profile = profileOf(readListFile(), entry.name, refusal);
+    if (!profile || !belongsTo(entry, profile->name, profileFiles(profile->name, profile->archived))) {
+        busy.hide();
+        window.showError("Сервер " + entry.name + text::kNotInGame);
+        return false;
+    }
+    return saveBackFromGame(window, scope, busy, archive, *profile, there) && scope.finish();
+}
+
 // Replaces the profile's files with the game's current `system` folder, as a save does:
 // built in the staging place (copied, or packed straight from it), then exchanged for the
 // old files under the journal. Settling the journal (the caller's scope.finish()) gives
@@ -716,20 +771,27 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
         return false;
     }
     // What the game changed in its `system` since its profile was applied would go with
-    // the next apply but one: the player decides first.
-    if (const auto changed = changedAppliedProfile(list, *game)) {
+    // the next apply but one: the player decides first, also when the profile is another
+    // working directory's.
+    const auto changed = changedAppliedProfile(list, *game);
+    const auto elsewhere = changed ? std::nullopt : changedElsewhere(*game);
+    if (changed || elsewhere) {
         busy.hide();
+        const std::string whose =
+            changed ? changed->name
+                    : elsewhere->name + " из другой папки программы (" + elsewhere->workingDirectory + ")";
         const Choice choice =
-            window.askYesNoCancel(kApplicationTitle, "Папка system изменилась после применения сервера " +
-                                                         changed->name + ". Сохранить изменения в этот сервер?");
+            window.askYesNoCancel(kApplicationTitle, "Папка system изменилась после применения сервера " + whose +
+                                                         ". Сохранить изменения в этот сервер?");
         if (choice == Choice::Cancel)
             return false;
         busy.show();
         if (choice == Choice::Yes) {
-            if (!saveBackFromGame(window, scope, busy, archive, *changed, *game))
-                return false;
-            if (!scope.finish())
-                return false; // shown; the save-back stands, the apply does not start
+            const bool saved = changed
+                                   ? saveBackFromGame(window, scope, busy, archive, *changed, *game) && scope.finish()
+                                   : saveBackElsewhere(window, busy, archive, *elsewhere, *game);
+            if (!saved)
+                return false; // shown; a save-back that happened stands, the apply does not start
         }
     }
     scope.record({Journal::Action::Apply, name, {}, profile->archived, game->written, game->folder, {}, 0});

@@ -165,3 +165,27 @@ TEST_F(AppliedProfiles, oneGameFolderHoweverWritten) {
         << ::testing::PrintToString(window.events);
     EXPECT_EQ(readFile("Alpha/keys.ini"), "bound");
 }
+
+// Two working directories with a profile of the same name for one game folder: the second
+// asks about the first one's changed profile and saves the game's changes into that one,
+// never into its own namesake.
+TEST_F(AppliedProfiles, aSecondWorkingDirectoryKeepsTheFirstOnesChanges) {
+    const std::string first = fs::current_path().string();
+    ASSERT_TRUE(apply("Alpha"));
+    gameWrites();
+    fs::create_directories(outside("wd2"));
+    fs::current_path(outside("wd2"));
+    ASSERT_TRUE(saveAs("Alpha", false, outside("other").string(), game));
+    window.choice = Choice::Yes;
+    ASSERT_TRUE(apply("Alpha")) << ::testing::PrintToString(window.events);
+    EXPECT_TRUE(asked("Папка system изменилась после применения сервера Alpha из другой папки программы (" + first +
+                      "). Сохранить изменения в этот сервер?"))
+        << ::testing::PrintToString(window.events);
+    EXPECT_EQ(readFile(first + "/Alpha/keys.ini"), "bound");
+    EXPECT_FALSE(fs::exists("Alpha/keys.ini"));
+    EXPECT_EQ(system(), treeListing(outside("other")));
+    EXPECT_EQ(states(), Events{"Alpha=applied"});
+    fs::current_path(first);
+    EXPECT_EQ(states(), (Events{"Alpha=-", "Packed=-"}));
+    EXPECT_FALSE(fs::exists(kStagingFolder));
+}
