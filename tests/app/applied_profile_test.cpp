@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 namespace {
 
 // "name=state" for every line of options.ini, as `kestrane-cli status` reports them.
@@ -53,6 +55,11 @@ TEST_F(AppliedProfiles, theRecordFollowsApplyUndoAndRedo) {
     fs::last_write_time(rewritten, written - std::chrono::hours(1));
     EXPECT_EQ(states(), (Events{"Alpha=changed", "Packed=-"}));
     fs::last_write_time(rewritten, written);
+    EXPECT_EQ(states(), (Events{"Alpha=applied", "Packed=-"}));
+    // A file moved inside the folder, its size and time kept, is a change too.
+    fs::rename(rewritten, outside("game/system/d/a.ini"));
+    EXPECT_EQ(states(), (Events{"Alpha=changed", "Packed=-"}));
+    fs::rename(outside("game/system/d/a.ini"), rewritten);
     EXPECT_EQ(states(), (Events{"Alpha=applied", "Packed=-"}));
     gameWrites();
     EXPECT_EQ(states(), (Events{"Alpha=changed", "Packed=-"}));
@@ -188,4 +195,28 @@ TEST_F(AppliedProfiles, aSecondWorkingDirectoryKeepsTheFirstOnesChanges) {
     fs::current_path(first);
     EXPECT_EQ(states(), (Events{"Alpha=-", "Packed=-"}));
     EXPECT_FALSE(fs::exists(kStagingFolder));
+}
+
+// A rename of an archived profile cut after the repacked archive took its new name is
+// settled by the next run as options.ini says, the record with it: undone, the old
+// archive stays marked; done, the new one is.
+TEST_F(AppliedProfiles, anInterruptedRenameOfAnArchiveIsSettledWithItsRecord) {
+    window.choice = Choice::No;
+    ASSERT_TRUE(apply("Packed"));
+    const std::string list = readFile("options.ini");
+    const Journal journal{Journal::Action::Rename, "Packed", "Упак", true, game, game, profileFiles("Packed", true), 0};
+    for (const bool renamed : {false, true}) {
+        fs::remove_all(outside("repack"));
+        ASSERT_EQ(zipArchive.unpack(window, "Packed.zip", "Packed", outside("repack").string()), std::nullopt);
+        fs::rename(outside("repack/Packed"), outside("repack/Упак"));
+        ASSERT_EQ(zipArchive.pack(window, outside("repack").string(), "Упак", "Упак.zip"), std::nullopt);
+        fs::create_directories(std::string(kStagingFolder));
+        writeFile(std::string(kStagingFolder) + "/journal", journal.text());
+        if (renamed)
+            writeFile("options.ini", std::regex_replace(list, std::regex("Packed"), "Упак"));
+        ASSERT_TRUE(recoverWorkingDirectory(window)) << ::testing::PrintToString(window.events);
+        EXPECT_EQ(states(), renamed ? (Events{"Alpha=-", "Упак=applied"}) : (Events{"Alpha=-", "Packed=applied"}));
+        EXPECT_NE(fs::exists("Packed.zip"), renamed);
+        EXPECT_EQ(fs::exists("Упак.zip"), renamed);
+    }
 }

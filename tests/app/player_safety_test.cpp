@@ -199,6 +199,12 @@ TEST_F(PlayerSafety, driveLettersAreFoundThroughTheWinePrefix) {
         EXPECT_EQ(namesIn("."), (Events{"Far", "Main", "options.ini"}));
     }
     EXPECT_EQ(namesIn(prefix / "drive_c"), Events{"Games"});
+    // The drive letter in lower case is the same drive.
+    writeFile("options.ini", list + "Low\tc:\\Games\\Game\t0\r\n");
+    fs::rename("Far", "Low");
+    writeFile("Low/low.ini", "low");
+    EXPECT_TRUE(apply("Low")) << window.events.back();
+    EXPECT_EQ(readFile(prefix / "drive_c/Games/Game/system/low.ini"), "low");
 }
 
 TEST_F(PlayerSafety, aGameFolderThatIsNotUtf8IsRefusedBeforeItCouldBeReadBackAsAnother) {
