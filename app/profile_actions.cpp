@@ -189,7 +189,7 @@ std::optional<std::string> gameFolderDanger(const ProfileListText& list, const G
 // systems folder inside the game's `system` is what a player saves from.
 std::optional<std::string> systemsFolderDanger(const ProfileListText& list, const std::string& systems,
                                                const std::optional<GameFolder>& game) {
-    if (isWithin(".", systems) || overlaps(systems, kStagingFolder))
+    if (isWithin(".", systems) || isWithin(systems, kStagingFolder))
         return std::string(text::kHoldsWorkingDirectory);
     for (const auto& line : list.lines) {
         const auto fields = parseProfileLine(line.text);
@@ -419,7 +419,7 @@ bool saveBackFromGame(ProfileWindow& window, ActionScope& scope, BusyWindowScope
 // why not.
 bool saveBackElsewhere(ProfileWindow& window, BusyWindowScope& busy, ProfileArchive* archive, const AppliedEntry& entry,
                        const GameFolder& game) {
-    const GameFolder there(game.written, fs::absolute(platform::toPath(game.folder)).string());
+    const GameFolder there(game.written, platform::pathText(fs::absolute(platform::toPath(game.folder))));
     const WorkingDirectoryChange moved(entry.workingDirectory);
     ActionScope scope(window);
     if (!scope.ready())

@@ -220,3 +220,19 @@ TEST_F(AppliedProfiles, anInterruptedRenameOfAnArchiveIsSettledWithItsRecord) {
         EXPECT_EQ(fs::exists("Упак.zip"), renamed);
     }
 }
+
+// An apply that stops after recording its new folder and before the exchange (here its
+// game journal cannot be written) keeps the backup's entry: the undo still names the
+// profile whose folder comes back, and that profile is marked once it is back.
+TEST_F(AppliedProfiles, anApplyCutBeforeItsExchangeKeepsTheBackupsEntry) {
+    window.choice = Choice::No;
+    ASSERT_TRUE(apply("Alpha"));
+    ASSERT_TRUE(apply("Packed")); // Alpha's folder is the backup
+    writeFile(game + "/system.kestrane-journal-new/blocker", "x");
+    EXPECT_THROW(apply("Alpha"), ProfileError);
+    fs::remove_all(game + "/system.kestrane-journal-new");
+    ASSERT_TRUE(undo("Packed"));
+    EXPECT_EQ(window.events.front(),
+              "Ask: kestrane: Вернуть папку system сервера Alpha, которая была до последнего применения?");
+    EXPECT_EQ(states(), (Events{"Alpha=applied", "Packed=-"}));
+}
