@@ -29,7 +29,12 @@ namespace text {
 inline constexpr const char* kAnotherCopyRunning = "Другая копия Kestrane сейчас работает с этой папкой";
 } // namespace text
 
+#ifdef _WIN32
+// Windows reserves ':' in names. TODO: a profile named ".kestrane-staging" is not refused yet.
+inline constexpr const char* kStagingFolder = "./.kestrane-staging";
+#else
 inline constexpr const char* kStagingFolder = "./.kestrane:staging";
+#endif
 
 // What an action is about to move, so that recovery can finish or undo it. An apply or
 // undo records the game folder it changes, so that what it leaves there is settled even

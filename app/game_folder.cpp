@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 // Renames back after a failure; a second failure leaves the names for recovery.
 void moveBack(const std::string& from, const std::string& to) {
-    platform::renamePath(platform::toPath(from), platform::toPath(to));
+    (void)platform::renamePath(platform::toPath(from), platform::toPath(to));
 }
 
 bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -188,6 +188,8 @@ std::optional<std::string> winePrefix() {
 std::optional<std::string> gameFolderOnDisk(const std::string& written) {
     if (!startsWithDrive(written))
         return written;
+    if (platform::driveLength(written) != 0) // Windows reads its drive letters itself
+        return isDriveRelative(written) ? std::nullopt : std::optional<std::string>(written);
     const auto prefix = winePrefix();
     if (!prefix || isDriveRelative(written))
         return std::nullopt;

@@ -18,6 +18,7 @@
 #include "app/profile_archive.h"
 #include "app/profile_list.h"
 #include "archiver/zip_archiver.h"
+#include "platform/program_arguments.h"
 
 #include <algorithm>
 #include <exception>
@@ -213,9 +214,10 @@ int run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::ProgramArguments utf8(argc, argv);
     int status;
     try {
-        status = run(argc, argv);
+        status = run(utf8.argc(), utf8.argv());
     } catch (const std::exception& e) {
         // The top-level error box, as a line.
         std::cout << kApplicationTitle << ": " << topLevelErrorText(e.what()) << std::endl;

@@ -109,7 +109,7 @@ std::vector<std::string> expectedStoredNames(const std::string& base, const std:
         folders.pop_back();
         std::error_code ec;
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string rel = stored + "/" + it->path().filename().string();
+            const std::string rel = stored + "/" + platform::pathText(it->path().filename());
             if (it->is_directory(ec) && !it->is_symlink(ec)) {
                 names.push_back(rel + "/");
                 folders.emplace_back(it->path(), rel);
@@ -120,7 +120,8 @@ std::vector<std::string> expectedStoredNames(const std::string& base, const std:
             }
         }
         if (ec)
-            throw platform::FileError(ec.value(), folder, "Cannot read " + folder.string() + ": " + ec.message());
+            throw platform::FileError(ec.value(), folder,
+                                      "Cannot read " + platform::pathText(folder) + ": " + ec.message());
     }
     std::sort(names.begin(), names.end());
     return names;

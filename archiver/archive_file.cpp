@@ -28,17 +28,17 @@ std::filesystem::path folderOf(const std::filesystem::path& target) {
 void removeLeftovers(const std::filesystem::path& target) {
     const std::string prefix = ArchiveFile::replacementPrefix(target);
     const std::filesystem::path folder = folderOf(target);
-    for (const platform::FolderEntry& e : platform::listFolder((folder / "*").string(), 0x02 | 0x04)) {
+    for (const platform::FolderEntry& e : platform::listFolder(platform::pathText(folder / "*"), 0x02 | 0x04)) {
         if (e.name.size() == prefix.size() + kUniquePart && e.name.starts_with(prefix) &&
             !(e.attributes & platform::kAttrDirectory))
-            platform::deleteFile(folder / e.name);
+            platform::deleteFile(folder / platform::toPath(e.name));
     }
 }
 
 } // namespace
 
 std::string ArchiveFile::replacementPrefix(const std::filesystem::path& target) {
-    return "." + target.filename().string() + ".FC";
+    return "." + platform::pathText(target.filename()) + ".FC";
 }
 
 ArchiveFile ArchiveFile::openForReading(const std::filesystem::path& path) {
@@ -54,7 +54,7 @@ ArchiveFile ArchiveFile::openForWriting(const std::filesystem::path& path, bool 
     }
     auto lock = platform::FileLock::acquire(target, platform::FileLock::Mode::Exclusive, kWriterLockWait);
     if (!lock)
-        throw EZAException(kErrLocked, {path.string()}, ZAReason{"another program is updating it"});
+        throw EZAException(kErrLocked, {platform::pathText(path)}, ZAReason{"another program is updating it"});
     // Opened under the lock: no other writer can put a new file in its place now.
     ArchiveFile archive(path, target, platform::File::openReadWrite(target));
     archive.m_lock = std::move(lock);
@@ -70,6 +70,20 @@ platform::TempFile ArchiveFile::startReplacement() const {
 }
 
 void ArchiveFile::commitReplacement(platform::TempFile& replacement) {
+    if constexpr (platform::kLockFollowsName) {
+        // The writer lock stays with the archive's name. Windows does not replace a file
+        // that is open, so the archive is closed for the rename and opened again after
+        // it, whichever file then has the name.
+        m_file.close();
+        try {
+            replacement.commit(m_target);
+        } catch (...) {
+            m_file = platform::File::openReadWrite(m_target);
+            throw;
+        }
+        m_file = platform::File::openReadWrite(m_target);
+        return;
+    }
     // The replacement is locked before it takes the archive's name: a writer that opens
     // the name afterwards waits for us, as it did for the file it replaces.
     auto lock = platform::FileLock::acquire(replacement.path(), platform::FileLock::Mode::Exclusive);

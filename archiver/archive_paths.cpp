@@ -9,6 +9,12 @@ namespace {
 
 bool isSep(char c) { return c == '/' || c == '\\'; }
 
+// Whether a path written with '/' starts at a root: "/", or on Windows "C:/".
+bool isRooted(std::string_view p) {
+    const std::size_t drive = platform::driveLength(p);
+    return p.size() > drive && p[drive] == '/';
+}
+
 // The current folder with a trailing '/'.
 std::string currentFolder() {
     std::string cwd = slashed(platform::currentDirectory());
@@ -43,10 +49,11 @@ std::string slashed(std::string_view path) {
 std::string fullPath(std::string_view path) {
     std::string p = slashed(path);
     const bool trailing = !p.empty() && p.back() == '/';
-    if (p.empty() || p.front() != '/')
+    if (!isRooted(p))
         p = currentFolder() + p;
+    const std::size_t drive = platform::driveLength(p);
     std::vector<std::string_view> kept;
-    for (std::string_view step : splitSteps(p)) {
+    for (std::string_view step : splitSteps(std::string_view(p).substr(drive))) {
         if (step == ".")
             continue;
         if (step == "..") {
@@ -56,12 +63,12 @@ std::string fullPath(std::string_view path) {
         }
         kept.push_back(step);
     }
-    std::string result;
+    std::string result = p.substr(0, drive);
     for (std::string_view step : kept) {
         result += '/';
         result += step;
     }
-    if (result.empty() || trailing)
+    if (result.size() == drive || trailing)
         result += '/';
     return result;
 }
@@ -75,7 +82,7 @@ std::string resolvePath(std::string_view base, std::string_view name, std::strin
     if (n.size() >= 2 && n[0] == '/' && n[1] == '/')
         return n; // network path
     if (!n.empty())
-        return n.front() == '/' ? fullPath(n) : fullPath(root + n);
+        return isRooted(n) ? fullPath(n) : fullPath(root + n);
     if (!base.empty() && !platform::folderExists(platform::toPath(root)))
         return std::string(base);
     if (noRoot)
@@ -106,8 +113,9 @@ ExpandedMask expandMask(std::string_view mask, std::string_view root, std::strin
         basePath += '/';
     if (m == "/")
         return {resolvePath(root, {}, operationBase), false};
-    // A leading '/' is an absolute path here (two of them a network path): kept as written.
-    if (!m.empty() && m.front() == '/')
+    // A leading '/' (or drive and '/') is an absolute path here (two of them a network
+    // path): kept as written.
+    if (isRooted(m))
         return {m, false};
     if (m.starts_with("./"))
         return {basePath + m.substr(2), false};
@@ -145,6 +153,7 @@ std::string storedName(std::string_view diskPath, std::string_view base, TZAStor
     }
     std::size_t start = 0;
     if (mode != spFullPathWithDrive) {
+        start = platform::driveLength(p);
         // A network path loses its server name: start after "//" and the next separator.
         const std::size_t pair = p.find("//");
         if (pair != std::string::npos && pair + 1 < p.size() - 1) {

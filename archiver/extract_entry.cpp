@@ -6,10 +6,6 @@
 // without following a link. A file is written under a temporary name in its own folder
 // (made with O_EXCL) and renamed over the target only once its size and CRC-32 check
 // out, so a refused, damaged or cancelled entry never costs the file that was there.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -52,36 +48,6 @@ std::optional<std::uint32_t> fileDosStamp(const std::filesystem::path& p) {
     return dosStamp(dt.time, dt.date);
 }
 
-// The mode a new file gets when nothing else is asked: read and write for all, less the
-// process's file mode mask (read once: the mask can only be read by setting it).
-std::uint32_t newFileMode() {
-    static const std::uint32_t mode = [] {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return 0666u & ~std::uint32_t(mask);
-    }();
-    return mode;
-}
-
-// Gives the file or folder at `path` its mode and, when asked, its modification time,
-// through a descriptor opened with O_NOFOLLOW: a link there fails the call, and neither
-// the link nor what it points to changes. False when anything fails.
-bool setModeAndTime(const std::filesystem::path& path, std::optional<std::uint32_t> mode,
-                    std::optional<std::time_t> time, bool folder) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    if (time) {
-        const timespec times[2] = {{0, UTIME_OMIT}, {*time, 0}};
-        ok = ::futimens(fd, times) == 0;
-    }
-    if (mode)
-        ok = ::fchmod(fd, mode_t(*mode & 07777)) == 0 && ok;
-    ::close(fd);
-    return ok;
-}
-
 // Whether `relative` below `base` is, or passes through, a link (only steps that exist
 // can be links; the base itself is not looked at).
 bool passesThroughLink(const std::string& base, std::string_view relative) {
@@ -93,11 +59,11 @@ bool passesThroughLink(const std::string& base, std::string_view relative) {
         if (slash == std::string_view::npos)
             slash = relative.size();
         path.append(relative.substr(from, slash - from));
-        std::error_code ec;
-        const auto status = std::filesystem::symlink_status(platform::toPath(path), ec);
-        if (std::filesystem::is_symlink(status))
+        const std::filesystem::path step = platform::toPath(path);
+        if (platform::isLink(step))
             return true;
-        if (!std::filesystem::exists(status))
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(step, ec)))
             return false; // the steps below it do not exist either
         path += '/';
         from = slash + 1;
@@ -175,7 +141,8 @@ void TZABaseArchiver::applyFolderModes(const std::string& destinationBase) {
     // Innermost folders first, so that a folder that forbids writing is the last change in it.
     for (auto it = m_folderPermissions.rbegin(); it != m_folderPermissions.rend(); ++it)
         if (!passesThroughLink(destinationBase, it->first))
-            setModeAndTime(platform::toPath(destinationBase + it->first), it->second, std::nullopt, true);
+            (void)platform::setModeAndTime(platform::toPath(destinationBase + it->first), it->second, std::nullopt,
+                                           true); // best effort: the entries are whole either way
     m_folderPermissions.clear();
 }
 
@@ -216,14 +183,15 @@ void TZABaseArchiver::writeEntryFile(int i, const EntryPlaces& places, const std
     if (m_cancel)
         return;
     part->file().close();
-    std::uint32_t mode = newFileMode();
+    std::uint32_t mode = platform::newFileMode();
     if (Options.SetAttributes) {
         if (const auto permissions = storedPermissions(item))
             mode = *permissions;
         else if (attributes & kAttrReadOnly)
             mode &= ~0222u;
     }
-    setModeAndTime(part->path(), mode, entryTime(item), false);
+    (void)platform::setModeAndTime(part->path(), mode, entryTime(item),
+                                   false); // best effort: the entry is whole either way
     // A link in the way is replaced itself; the file it points to is left alone.
     std::error_code ec;
     std::filesystem::rename(part->path(), targetPath, ec);

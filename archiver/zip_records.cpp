@@ -2,6 +2,7 @@
 #include "archiver/zip_records.h"
 
 #include "platform/encoding.h"
+#include "platform/local_time.h"
 
 #include <algorithm>
 #include <chrono>
@@ -201,9 +202,10 @@ std::string decodeStoredName(std::string_view bytes, std::uint16_t flags, bool o
 // ---- DOS date and time ----
 
 DosDateTime toDosDateTime(std::time_t t) {
-    std::tm tm{};
-    if (!localtime_r(&t, &tm) || tm.tm_year < 80)
+    const std::optional<std::tm> local = platform::localTime(t);
+    if (!local || local->tm_year < 80)
         return {0, std::uint16_t((0 << 9) | (1 << 5) | 1)};
+    const std::tm& tm = *local;
     if (tm.tm_year > 80 + 127)
         return {std::uint16_t((23 << 11) | (59 << 5) | 29), std::uint16_t((127 << 9) | (12 << 5) | 31)};
     DosDateTime dt;

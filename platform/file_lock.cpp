@@ -1,69 +1,23 @@
+// What the locks share on every system: ownership moves, and the lock goes with its object.
+// Taking and releasing are in posix/file_lock.cpp and win32/file_lock.cpp.
 #include "platform/file_lock.h"
 
-#include "platform/file_stream.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <thread>
+#include <utility>
 
 namespace platform {
-namespace {
 
-bool sameFile(int fd, const std::filesystem::path& path) {
-    struct stat held {
-    }, named{};
-    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-           held.st_ino == named.st_ino;
-}
-
-} // namespace
-
-std::optional<FileLock> FileLock::acquire(const std::filesystem::path& path, Mode mode,
-                                          std::chrono::milliseconds wait) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    const int operation = (mode == Mode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-    for (;;) {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            int e = errno;
-            throw FileError(e, path, "Cannot lock \"" + path.string() + "\": " + std::strerror(e));
-        }
-        FileLock lock(fd);
-        if (::flock(fd, operation) == 0) {
-            if (sameFile(fd, path))
-                return lock;
-            continue; // replaced while we waited: lock the new file
-        }
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            int e = errno;
-            throw FileError(e, path, "Cannot lock \"" + path.string() + "\": " + std::strerror(e));
-        }
-        if (std::chrono::steady_clock::now() >= deadline)
-            return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-FileLock::FileLock(FileLock&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+FileLock::FileLock(FileLock&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, kNone)), m_lockFile(std::move(other.m_lockFile)) {}
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept {
     if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = other.m_fd;
-        other.m_fd = -1;
+        release();
+        m_handle = std::exchange(other.m_handle, kNone);
+        m_lockFile = std::move(other.m_lockFile);
     }
     return *this;
 }
 
-FileLock::~FileLock() {
-    if (m_fd >= 0)
-        ::close(m_fd); // closing the last descriptor releases the flock
-}
+FileLock::~FileLock() { release(); }
 
 } // namespace platform

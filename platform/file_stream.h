@@ -1,6 +1,7 @@
 // Byte streams over files and memory: the archive file, the update's tail backup,
-// source and destination files. Plain POSIX underneath; every handle is an object
-// that closes itself.
+// source and destination files. POSIX descriptors or Win32 handles underneath
+// (posix/file_stream.cpp, win32/file_stream.cpp); every handle is an object that closes
+// itself.
 //
 // Semantics every stream shares:
 //  - read() returns fewer bytes than asked only at the end of the data;
@@ -20,7 +21,8 @@
 
 namespace platform {
 
-// A failed file-system call: the errno value and the path it concerned.
+// A failed file-system call: the errno value (on Windows the errno value the system's
+// error stands for) and the path it concerned.
 class FileError : public std::runtime_error {
 public:
     FileError(int errorNumber, const std::filesystem::path& path, const std::string& what);
@@ -109,21 +111,28 @@ public:
     // read one file this way at once. Fewer than `count` only at the end; throws FileError.
     std::size_t pread(std::uint64_t position, void* buffer, std::size_t count) const;
 
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_handle != kClosed; }
     void close();
     const std::filesystem::path& path() const { return m_path; }
 
 private:
     friend class TempFile;
-    File(int fd, std::filesystem::path path) : m_fd(fd), m_path(std::move(path)) {}
+    // The system's handle: a descriptor on POSIX, a HANDLE on Windows, where
+    // INVALID_HANDLE_VALUE is -1 as well.
+    using Handle = std::intptr_t;
+    static constexpr Handle kClosed = -1;
+    File(Handle handle, std::filesystem::path path) : m_handle(handle), m_path(std::move(path)) {}
 
-    int m_fd = -1;
+    Handle m_handle = kClosed;
     std::filesystem::path m_path;
     int m_lastError = 0;
+    // Windows reads and writes at an offset they name (so that pread never moves it);
+    // this is the stream's position there. POSIX keeps it in the descriptor.
+    std::uint64_t m_position = 0;
 };
 
 // A uniquely named file made with mkstemp in `folder` with a name starting with
-// `prefix`; open for reading and writing. Deleted by the destructor unless commit()
+// `prefix` and six characters more; open for reading and writing. Deleted by the destructor unless commit()
 // has moved it to its final place or keep() was called.
 class TempFile {
 public:
@@ -143,7 +152,8 @@ public:
     // Throws FileError.
     void commit(const std::filesystem::path& target);
     // Gives the file the permissions of `target`, or `defaultMode` when there is none
-    // yet (mkstemp makes it private). Throws FileError.
+    // yet (mkstemp makes it private); nothing on Windows, where a new file takes the
+    // folder's permissions. Throws FileError.
     void keepPermissionsOf(const std::filesystem::path& target, unsigned defaultMode = 0644);
     // Leaves the file on disk when this object goes.
     void keep() { m_keep = true; }
@@ -155,7 +165,8 @@ private:
     bool m_keep = false;
 };
 
-// Makes the names in a folder durable (fsync of the folder); best effort.
+// Makes the names in a folder durable (fsync of the folder); best effort. Nothing on
+// Windows, whose renames are written through.
 void syncFolder(const std::filesystem::path& folder);
 
 // The system's folder for temporary files.

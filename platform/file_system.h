@@ -1,13 +1,18 @@
 // File and folder services with the semantics the rest of Kestrane relies on: the
 // Windows attribute word, folder listings filtered by attribute mask and wildcard,
 // copying that keeps times and permissions, deletion, folders, the current directory.
-// Paths are UTF-8 text; both '/' and '\' are accepted as separators on input.
+// Paths are UTF-8 text; both '/' and '\' are accepted as separators on input. A path is
+// made from text only by toPath and turned back only by pathText: the implicit conversions
+// of std::filesystem read and write the ANSI code page on Windows, not UTF-8.
+//
+// One header, two implementations: posix/file_system.cpp and win32/file_system.cpp hold
+// the calls that differ; file_system.cpp what std::filesystem does alike on both.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <functional>
-#include <system_error>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,8 +32,13 @@ enum Attribute : std::uint32_t {
     kAttrNormal = 0x80,
 };
 
-// Converts a path text that may use '\' as separator into a native path.
+// Converts a UTF-8 path text that may use '\' as separator into a native path.
 std::filesystem::path toPath(std::string_view text);
+// The UTF-8 text of a path, separators as the path holds them.
+std::string pathText(const std::filesystem::path& p);
+// The length of the drive that starts a path text ("C:" on Windows; always 0 on POSIX,
+// where "C:" is an ordinary name).
+std::size_t driveLength(std::string_view path);
 
 // Attribute word of an existing file or folder (folder 0x10; read-only when the owner
 // may not write; hidden when the name starts with '.'; archive for every regular file).
@@ -44,6 +54,21 @@ std::optional<std::uint32_t> filePermissions(const std::filesystem::path& p);
 // Gives the path exactly the read, write and execute bits of `permissions` (set-user-ID,
 // set-group-ID and sticky are never set). False when that fails.
 bool setFilePermissions(const std::filesystem::path& p, std::uint32_t permissions);
+
+// Gives the file or folder at `p` the read, write and execute bits of `mode` (on Windows:
+// read-only when the owner may not write; a folder's mode is left, since Windows does not
+// read a folder's read-only attribute as "no new entries") and, when asked, its
+// modification time, without following a link at `p`: a link there fails the call, and
+// neither the link nor what it points to changes. Answers the system's reason when any
+// part fails (the other parts are still tried).
+[[nodiscard]] std::error_code setModeAndTime(const std::filesystem::path& p, std::optional<std::uint32_t> mode,
+                                             std::optional<std::time_t> time, bool folder);
+// The mode a new file gets when nothing else is asked: read and write for all, less the
+// process's file mode mask (0666 on Windows, where there is no mask).
+std::uint32_t newFileMode();
+// Whether `p` is itself a link (a symbolic link, or on Windows any reparse point such as
+// a junction), whatever it points to.
+bool isLink(const std::filesystem::path& p);
 
 // Windows wildcard match of one file name ('*', '?', "*.*" matches every name, a
 // trailing ".*" also matches a name without a dot). Letter case ignored.
@@ -92,26 +117,30 @@ bool createFolders(const std::filesystem::path& p);
 bool createFolders(const std::filesystem::path& p, std::error_code& ec);
 // Removes an empty folder; false otherwise.
 bool removeFolder(const std::filesystem::path& p);
-// Renames a file or folder; on failure returns the system's error text.
-std::optional<std::string> renamePath(const std::filesystem::path& from, const std::filesystem::path& to);
+// Renames a file or folder, never over an existing target; on failure returns the
+// system's error text.
+[[nodiscard]] std::optional<std::string> renamePath(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Exchanges two existing files or folders in one step (renameat2 with RENAME_EXCHANGE),
 // so that at every instant both names exist. kExchangeUnsupported when the file system cannot
-// exchange; else the system's error text, or nullopt on success.
+// exchange, and always on Windows, which has no such call; else the system's error text, or
+// nullopt on success.
 inline constexpr const char* kExchangeUnsupported = "exchange not supported";
-std::optional<std::string> exchangePaths(const std::filesystem::path& a, const std::filesystem::path& b);
+[[nodiscard]] std::optional<std::string> exchangePaths(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // Gives the owner read, write and search permission on an existing folder (not through
 // a link), the equivalent of clearing its read-only attribute so that its entries can be
 // listed and removed. Answers the system's error text when it cannot.
-std::optional<std::string> makeFolderWritable(const std::filesystem::path& folder);
+[[nodiscard]] std::optional<std::string> makeFolderWritable(const std::filesystem::path& folder);
 
-// Writes every cached change of the file system holding `p` to disk (syncfs). Answers
-// the system's error text when it cannot.
-std::optional<std::string> syncFileSystem(const std::filesystem::path& p);
+// Writes every cached change of the file system holding `p` to disk (syncfs; on Windows
+// the volume's buffers, which only an administrator may flush). Answers the system's
+// error text when it cannot.
+[[nodiscard]] std::optional<std::string> syncFileSystem(const std::filesystem::path& p);
 
-// The device and inode of the file or folder at p (links not followed): the same for a
-// folder before and after it is renamed within one file system.
+// The device and inode of the file or folder at p (links not followed; on Windows the
+// volume's serial number and the file index): the same for a folder before and after it
+// is renamed within one file system.
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;

@@ -1,9 +1,14 @@
+// What large blocks share on every system: small blocks from the heap, large ones mapped
+// on their own, whole huge pages aligned to one. The mapping is in posix/ and win32/.
 #include "platform/large_memory.h"
 
-#include <cstdint>
-#include <sys/mman.h>
-
 namespace platform {
+
+// `size` bytes (a multiple of kHugePage) starting on a huge-page boundary; nullptr when
+// the system has no such range. posix/large_memory.cpp, win32/large_memory.cpp.
+void* mapAligned(std::size_t size, std::size_t alignment);
+void unmapAligned(void* p, std::size_t size) noexcept;
+
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
@@ -17,20 +22,9 @@ std::size_t mappedSize(std::size_t bytes) { return (bytes + kHugePage - 1) / kHu
 void* allocateLarge(std::size_t bytes) {
     if (bytes < kLargeBlock)
         return ::operator new(bytes);
-    // Map one huge page more than needed, then give back the ends so that the block is
-    // aligned to a huge page.
-    const std::size_t size = mappedSize(bytes);
-    void* raw = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED)
-        throw std::bad_alloc();
-    const auto start = reinterpret_cast<std::uintptr_t>(raw);
-    const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
-    if (aligned > start)
-        ::munmap(raw, aligned - start);
-    if (const std::uintptr_t end = start + size + kHugePage; end > aligned + size)
-        ::munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
-    ::madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
-    return reinterpret_cast<void*>(aligned);
+    if (void* p = mapAligned(mappedSize(bytes), kHugePage))
+        return p;
+    throw std::bad_alloc();
 }
 
 void freeLarge(void* p, std::size_t bytes) noexcept {
@@ -39,7 +33,7 @@ void freeLarge(void* p, std::size_t bytes) noexcept {
     if (bytes < kLargeBlock)
         ::operator delete(p);
     else
-        ::munmap(p, mappedSize(bytes));
+        unmapAligned(p, mappedSize(bytes));
 }
 
 } // namespace platform

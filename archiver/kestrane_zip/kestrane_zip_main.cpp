@@ -12,6 +12,7 @@
 // Exit codes: 0 success, 1 the operation failed (message on stderr), 2 usage error.
 // Each subcommand is one entry of kCommands below.
 #include "archiver/kestrane_zip/zip_commands.h"
+#include "platform/program_arguments.h"
 
 #include <cstdio>
 #include <exception>
@@ -51,6 +52,9 @@ void printUsage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::ProgramArguments utf8(argc, argv);
+    argc = utf8.argc();
+    argv = utf8.argv();
     if (argc < 2) {
         printUsage();
         return kExitUsage;

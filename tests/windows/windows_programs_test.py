@@ -1,0 +1,188 @@
+#!/usr/bin/env python3
+"""kestrane-zip.exe and kestrane-cli.exe, built for Windows by scripts/build-windows, run
+through Wine on trees and profiles with Cyrillic (and other non-Latin) names:
+
+  - archives that kestrane-zip.exe packs pass `unzip -t`, `7z t` and Python's testzip, and
+    unzip and 7z unpack them into the very tree that was packed, byte for byte;
+  - archives that Info-ZIP's zip and Python's zipfile made unpack through kestrane-zip.exe
+    into the very tree that was packed;
+  - kestrane-cli.exe saves, applies, undoes, renames and deletes a profile with a Cyrillic
+    name, with the messages and files of the Linux program.
+
+Exits 77 (skipped, with the reason) when Wine or either program is missing.
+
+usage: windows_programs_test.py BIN_FOLDER
+"""
+import hashlib
+import os
+import pathlib
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+SKIP = 77
+BIN = os.path.abspath(sys.argv[1])
+ZIP_EXE = os.path.join(BIN, "kestrane-zip.exe")
+CLI_EXE = os.path.join(BIN, "kestrane-cli.exe")
+
+NAMES = [
+    "Привет/файл.txt", "Привет/папка/данные.bin", "Україна/їжак є.txt", "Ελληνικά/αρχείο.txt",
+    "日本語/ファイル.txt", "emoji 😀/smile.txt", "Accentué/café crème.txt", "plain.txt",
+    "deep/" + "/".join("уровень%d" % i for i in range(8)) + "/конец.txt",
+    "длинное имя " + "ж" * 60 + ".txt",
+]
+EMPTY_FOLDERS = ["пустая папка"]
+
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def windows_path(path):
+    """The path as a Windows program under Wine names it: Wine maps / to Z:."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(program, *args, cwd=None):
+    return subprocess.run(["wine", program, *args], cwd=cwd, capture_output=True, text=True, encoding="utf-8",
+                          errors="replace", timeout=300)
+
+
+def make_tree(root, seed):
+    rng = random.Random(seed)
+    for name in NAMES:
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(rng.randbytes(rng.choice([0, 1, 700, 70000])))
+    for name in EMPTY_FOLDERS:
+        os.makedirs(os.path.join(root, name), exist_ok=True)
+
+
+def tree(root):
+    """relative path -> sha1 of every file, "" for every folder (its path ends in /); None
+    when root is missing."""
+    root = pathlib.Path(root)
+    if not root.is_dir():
+        return None
+    return {p.relative_to(root).as_posix() + ("/" if p.is_dir() else ""):
+            "" if p.is_dir() else hashlib.sha1(p.read_bytes()).hexdigest() for p in root.rglob("*")}
+
+
+def run_tool(args, cwd=None):
+    result = subprocess.run(args, cwd=cwd, capture_output=True, text=True, errors="replace")
+    return result.returncode, result.stdout + result.stderr
+
+
+def test_packed_archives_pass_other_tools(work, source):
+    # (level, threads): stored, ISA-L, zlib; one thread and two.
+    for level, threads in [(0, 1), (1, 1), (1, 2), (6, 2)]:
+        case = "level %d, %d threads" % (level, threads)
+        archive = os.path.join(work, "packed-%d-%d.zip" % (level, threads))
+        r = wine(ZIP_EXE, "create", windows_path(archive), "*.*", "--base", windows_path(source), "--level",
+                 str(level), "--threads", str(threads))
+        check(r.returncode == 0, "%s: kestrane-zip.exe create: %s" % (case, r.stderr))
+        code, out = run_tool(["unzip", "-t", archive])
+        check(code == 0, "%s: unzip -t: %s" % (case, out[-300:]))
+        code, out = run_tool(["7z", "t", archive])
+        check(code == 0 and "Everything is Ok" in out, "%s: 7z t: %s" % (case, out[-300:]))
+        with zipfile.ZipFile(archive) as z:
+            check(z.testzip() is None, "%s: Python's testzip" % case)
+            # Python reads names without the UTF-8 flag as CP437; the bytes are the files'.
+            packed = sorted(hashlib.sha1(z.read(i)).hexdigest() for i in z.infolist() if not i.is_dir())
+        check(packed == sorted(v for v in tree(source).values() if v), "%s: Python reads other bytes" % case)
+        for tool, args in [("unzip", ["unzip", "-qq", archive, "-d"]), ("7z", ["7z", "x", "-y", archive, "-o"])]:
+            out_dir = os.path.join(work, "by-%s-%d-%d" % (tool, level, threads))
+            code, out = run_tool(args[:-1] + [args[-1] + out_dir] if tool == "7z" else args + [out_dir])
+            check(code == 0 and tree(out_dir) == tree(source), "%s: %s unpacks another tree: %s" % (case, tool, out[-300:]))
+
+
+def test_foreign_archives_unpack(work, source):
+    info_zip = os.path.join(work, "info-zip.zip")
+    run_tool(["zip", "-qr", info_zip, "."], cwd=source)
+    python_zip = os.path.join(work, "python.zip")
+    with zipfile.ZipFile(python_zip, "w", zipfile.ZIP_DEFLATED) as z:
+        for folder, dirs, files in os.walk(source):
+            for name in dirs + files:
+                path = os.path.join(folder, name)
+                z.write(path, os.path.relpath(path, source))
+    for maker, archive in [("Info-ZIP", info_zip), ("Python", python_zip)]:
+        out_dir = os.path.join(work, "from-" + maker)
+        r = wine(ZIP_EXE, "extract", windows_path(archive), windows_path(out_dir))
+        check(r.returncode == 0, "%s archive: kestrane-zip.exe extract: %s" % (maker, r.stderr))
+        check(tree(out_dir) == tree(source), "%s archive: kestrane-zip.exe unpacks another tree" % maker)
+
+
+def test_profile_actions(work, source):
+    home = os.path.join(work, "kestrane")
+    game = os.path.join(work, "игра")
+    os.makedirs(home)
+    os.makedirs(os.path.join(game, "system"))
+    with open(os.path.join(game, "system", "old.ini"), "w") as f:
+        f.write("прежняя папка")
+    old_system = tree(os.path.join(game, "system"))
+    game_win = windows_path(game)
+
+    def cli(*args, expect_status=0, says=None):
+        r = wine(CLI_EXE, *args, cwd=home)
+        what = "kestrane-cli.exe %s" % " ".join(args)
+        check(r.returncode == expect_status, "%s: status %d: %s%s" % (what, r.returncode, r.stdout, r.stderr))
+        if says is not None:
+            check(says in r.stdout.splitlines(), "%s: no line %r in %r" % (what, says, r.stdout))
+        return r.stdout
+
+    cli("save", "--systems", windows_path(source), "--game", game_win, "--name", "Главный",
+        says="Information: Сервер Главный успешно сохранен")
+    check(tree(os.path.join(home, "Главный")) == tree(source), "save: the profile folder is not the systems folder")
+    check(cli("list") == "Главный\n", "list does not name the profile")
+    cli("apply", "Главный", says="Information: Сервер Главный записан в папку %s\\system" % game_win)
+    check(tree(os.path.join(game, "system")) == tree(source), "apply: system is not the profile")
+    check(tree(os.path.join(game, "system.kestrane-backup")) == old_system, "apply: the backup is not the old folder")
+    cli("status", "Главный", says="Главный\t%s\t0\tapplied" % game_win)
+    cli("undo", "Главный", says="Information: Папка %s\\system возвращена" % game_win)
+    check(tree(os.path.join(game, "system")) == old_system, "undo: system is not the old folder")
+    cli("rename", "Главный", "Запасной", says="Information: Сервер Главный успешно переименован на Запасной")
+    check(tree(os.path.join(home, "Запасной")) == tree(source) and not os.path.exists(os.path.join(home, "Главный")),
+          "rename: the profile folder did not move")
+    cli("apply", "Запасной", says="Information: Сервер Запасной записан в папку %s\\system" % game_win)
+    check(tree(os.path.join(game, "system")) == tree(source), "apply after rename: system is not the profile")
+    cli("delete", "Запасной", "--yes", says="Information: Сервер Запасной успешно удален")
+    check(not os.path.exists(os.path.join(home, "Запасной")), "delete: the profile folder is still there")
+    cli("list", expect_status=0)
+    check(sorted(os.listdir(home)) in ([], ["options.ini"]), "delete left %s" % os.listdir(home))
+    cli("apply", "Главный", expect_status=1)
+
+
+def main():
+    if shutil.which("wine") is None:
+        print("SKIP: wine is not installed (scripts/build-windows installs it)")
+        return SKIP
+    for exe in (ZIP_EXE, CLI_EXE):
+        if not os.path.isfile(exe):
+            print("SKIP: %s is missing: run scripts/build-windows" % exe)
+            return SKIP
+    os.environ["WINEDEBUG"] = "-all"
+    os.environ.setdefault("WINEPREFIX", os.path.join(tempfile.gettempdir(), "kestrane-wine-%d" % os.getuid()))
+    os.environ.pop("DISPLAY", None)  # console programs need no display
+    work = tempfile.mkdtemp(prefix="kestrane-windows-")
+    try:
+        source = os.path.join(work, "исходник")
+        make_tree(source, 1)
+        for test in (test_packed_archives_pass_other_tools, test_foreign_archives_unpack, test_profile_actions):
+            print("--", test.__name__)
+            test(work, source)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print("%d failures" % len(failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
