@@ -168,6 +168,8 @@ TForm1::TForm1(QWidget* parent)
             m_lastOtherActive = now;
     });
     watchProfileList();
+    m_reclaim.setInterval(kReclaimIntervalMs);
+    connect(&m_reclaim, &QTimer::timeout, this, &TForm1::reclaimActivation);
     // The game writes into its `system` folder while it runs, and kestrane-cli or another
     // window applies without telling this one: the marks are read again now and then, and
     // on every activation. Telling whether a folder changed takes milliseconds.
@@ -400,18 +402,14 @@ bool TForm1::event(QEvent* e) {
         // one active: no handle, and no window that has gone since, ever counts as it.
         const QWindow* busyHandle = m_busy != nullptr ? m_busy->windowHandle() : nullptr;
         const bool fromBusy = busyHandle != nullptr && m_lastOtherActive == busyHandle;
-        if (m_activatedOnce && fromBusy && m_actionRunning) {
-            // A click on this window while the busy window shows: it counts, but the mode
-            // and the list change only once the action is over.
-            m_lastOtherActive = nullptr;
-            m_activationPending = true;
-        } else if (!m_activatedOnce || fromBusy) {
+        m_reclaim.stop();
+        if (!m_activatedOnce) {
             // At start-up, what an interrupted run left is settled before the list is read.
-            if (!m_activatedOnce)
-                guarded([this] { RecoverInterruptedActions(*this); });
+            guarded([this] { RecoverInterruptedActions(*this); });
             m_activatedOnce = true;
-            m_lastOtherActive = nullptr;
-            guarded([this] { FormActivate(); });
+            returnFromBusyWindow();
+        } else if (fromBusy) {
+            returnFromBusyWindow();
         } else {
             // Back from another window, the game's perhaps: the marks show what it changed.
             refreshMarks();
@@ -622,8 +620,49 @@ void TForm1::showBusyWindow() {
 void TForm1::hideBusyWindow() {
     if (!m_busy)
         return;
+    const bool busyTookActivation = m_lastOtherActive == m_busy->windowHandle();
     m_busy->hideBusy();
     // The activation comes back to this window, which then runs FormActivate.
+    activateWindow();
+    if (!busyTookActivation && QGuiApplication::focusWindow() == windowHandle()) {
+        // A window manager too slow to activate a busy window shown for a moment leaves
+        // this window active all along: no activation comes back, the return is now.
+        returnFromBusyWindow();
+    }
+    // A busy window's activation that arrives after it went, or a request the window
+    // manager passes over while busy with the closing window, leaves the activation with
+    // no window of ours: it is asked for again.
+    m_reclaimsLeft = kReclaimTries;
+    m_reclaim.start();
+}
+
+void TForm1::returnFromBusyWindow() {
+    m_lastOtherActive = nullptr;
+    if (m_actionRunning) {
+        // A click on this window while the busy window shows: it counts, but the mode and
+        // the list change only once the action is over.
+        m_activationPending = true;
+        return;
+    }
+    guarded([this] { FormActivate(); });
+}
+
+void TForm1::reclaimActivation() {
+    const QWindow* focus = QGuiApplication::focusWindow();
+    const bool withHiddenBusy = m_busy != nullptr && focus == m_busy->windowHandle() && !m_busy->isVisible();
+    if ((focus != nullptr && !withHiddenBusy) || !isVisible() || (m_busy != nullptr && m_busy->isVisible())) {
+        m_reclaim.stop();
+        return;
+    }
+    if (--m_reclaimsLeft < 0) {
+        m_reclaim.stop();
+        // Still held by the busy window that went (X under Openbox on a busy machine can
+        // leave it so): the window is back from it all the same.
+        if (withHiddenBusy)
+            returnFromBusyWindow();
+        return;
+    }
+    raise();
     activateWindow();
 }
 

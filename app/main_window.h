@@ -46,6 +46,10 @@ public:
     // How often the marks of the applied profile follow the game folders: a game that
     // writes into `system`, or an apply by kestrane-cli, shows within about this time.
     static constexpr int kMarkRefreshMs = 1000;
+    // After the busy window goes, how often and how many times the activation is asked for
+    // again while no window of ours has it.
+    static constexpr int kReclaimIntervalMs = 250;
+    static constexpr int kReclaimTries = 8;
 
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
@@ -138,6 +142,11 @@ private:
     // Marks the applied profiles again without touching the list's entries or selection;
     // not while an action runs (runAction marks when it ends) or the window is out of sight.
     void refreshMarks();
+    // The activation is back from the busy window: FormActivate, or after the action.
+    void returnFromBusyWindow();
+    // Asks for the activation again while the window system leaves it with the hidden
+    // busy window or with no window of ours, a few times at most.
+    void reclaimActivation();
 
     void addClick();
     void renameClick();
@@ -183,6 +192,8 @@ private:
     QTimer m_listChanged;                // options.ini changed: reload once the writes settle
     bool m_listStale = false;            // a change seen outside browse mode waits for it
     QTimer m_markRefresh;                // the marks follow the game folders
+    QTimer m_reclaim;                    // asks for the activation again after the busy window
+    int m_reclaimsLeft = 0;
 };
 
 } // namespace kestrane

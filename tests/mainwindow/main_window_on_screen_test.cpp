@@ -140,7 +140,12 @@ TEST_F(MainWindowOnScreen, busyWindowShownForAMomentGivesTheActivationBack) {
             QCoreApplication::processEvents();
         window->hideBusyWindow();
         ASSERT_TRUE(QTest::qWaitFor([&] { return window->addButton()->isEnabled(); }, 10000))
-            << "still in rename mode after " << i + 1 << " showings";
+            << "still in rename mode after " << i + 1 << " showings; focus="
+            << (QGuiApplication::focusWindow() == window->windowHandle() ? "main"
+                : QGuiApplication::focusWindow() == busy->windowHandle() ? "busy"
+                : QGuiApplication::focusWindow()                         ? "other"
+                                                                         : "none")
+            << " mainActive=" << window->isActiveWindow() << " busyVisible=" << busy->isVisible();
     }
 }
 
