@@ -326,6 +326,7 @@ private:
     void rebuildFromLocalHeaders();
     void findPrefixLength(std::uint64_t endPosition);
     std::optional<std::uint64_t> directoryStart(std::uint64_t endPosition);
+    std::optional<std::uint64_t> zip64RecordFor(std::uint64_t endPosition);
 
     DirectoryImage m_image; // the stream and where its directory lies
     bool m_createFlag;

@@ -14,7 +14,6 @@ namespace {
 
 // Archiver error codes raised here; the comment says when.
 constexpr int kErrNoLocalHeader = 35;  // rebuild finds no local header in the file
-constexpr int kErrNoZip64Record = 40;  // a zip64 locator without a zip64 end record
 constexpr int kErrRebuildSpanned = 44; // rebuild asked for in spanning mode
 
 constexpr std::size_t kDirectoryChunk = 1 << 20;      // read size while loading the directory
@@ -207,41 +206,55 @@ std::uint64_t TZADirManager::endRecordDirectoryOffset() const {
     return m_image.zip64 ? m_image.zip64Record.directoryOffset : m_image.endRecord.directoryOffset;
 }
 
+// The zip64 end record of the archive whose end record is at `endPosition`, through the
+// locator right before it. Believed only when it is one: the locator's disk numbers those
+// of one file, and a zip64 end record with its signature where the locator says (or right
+// before the locator, when data was prepended and the recorded position is off by the
+// prefix) whose size fits before the locator. Anything else there is data that happens to
+// hold the signature, such as the last stored name, and nullopt sends the caller to the
+// plain end record.
+std::optional<std::uint64_t> TZADirManager::zip64RecordFor(std::uint64_t endPosition) {
+    if (endPosition < kZip64LocatorSize + kZip64EndRecordSize)
+        return std::nullopt;
+    const std::uint64_t locatorPosition = endPosition - kZip64LocatorSize;
+    std::uint8_t locator[kZip64LocatorSize];
+    if (m_image.stream->readAt(locatorPosition, locator, sizeof locator) != sizeof locator)
+        return std::nullopt;
+    ByteReader lr(locator);
+    Zip64Locator found;
+    read(lr, found);
+    if (found.signature != kZip64LocatorSig || found.totalDisks > 1 || found.zip64RecordDisk != 0)
+        return std::nullopt;
+    const std::uint64_t besideLocator = locatorPosition - kZip64EndRecordSize;
+    for (std::uint64_t at : {found.zip64RecordOffset, besideLocator}) {
+        std::uint8_t bytes[kZip64EndRecordSize];
+        if (at > besideLocator || m_image.stream->readAt(at, bytes, sizeof bytes) != sizeof bytes)
+            continue;
+        ByteReader rr(bytes);
+        Zip64EndRecord record;
+        read(rr, record);
+        // The size counts the bytes after its own field: at least the fixed fields, and
+        // no further than the locator.
+        if (record.signature != kZip64EndRecordSig || record.recordSize < kZip64EndRecordSize - 12 ||
+            record.recordSize > locatorPosition - at - 12)
+            continue;
+        m_image.zip64Locator = found;
+        m_image.zip64Record = record;
+        return besideLocator;
+    }
+    return std::nullopt;
+}
+
 // Where the directory starts for the end record at `endPosition`: the end record position
 // minus the directory size, or for a zip64 archive the zip64 record's position minus its
 // directory size. Sets the zip64 flag and images. nullopt when the sizes cannot be right.
 std::optional<std::uint64_t> TZADirManager::directoryStart(std::uint64_t endPosition) {
     m_image.zip64 = false;
-    const std::uint64_t fileSize = m_image.stream->size();
-    std::uint8_t sig[4];
-    if (endPosition > kZip64LocatorSize && m_image.stream->readAt(endPosition - kZip64LocatorSize, sig, 4) == 4 &&
-        u32At(sig) == kZip64LocatorSig && endPosition > kZip64LocatorSize + kZip64EndRecordSize) {
-        std::uint8_t locator[kZip64LocatorSize];
-        m_image.stream->readAt(endPosition - kZip64LocatorSize, locator, sizeof locator);
-        ByteReader lr(locator);
-        read(lr, m_image.zip64Locator);
-        // The zip64 record where the locator says, or right before the locator when data
-        // was prepended to the archive and the recorded position is off by the prefix.
-        const std::uint64_t besideLocator = endPosition - kZip64LocatorSize - kZip64EndRecordSize;
-        bool found = false;
-        for (std::uint64_t at : {m_image.zip64Locator.zip64RecordOffset, besideLocator}) {
-            std::uint8_t record[kZip64EndRecordSize];
-            if (at > fileSize || fileSize - at < kZip64EndRecordSize ||
-                m_image.stream->readAt(at, record, sizeof record) != sizeof record)
-                continue;
-            ByteReader rr(record);
-            read(rr, m_image.zip64Record);
-            if (m_image.zip64Record.signature == kZip64EndRecordSig) {
-                found = true;
-                break;
-            }
-        }
-        if (!found)
-            throw EZAException(kErrNoZip64Record);
+    if (const auto recordPosition = zip64RecordFor(endPosition)) {
         m_image.zip64 = true;
-        if (m_image.zip64Record.directorySize > besideLocator)
+        if (m_image.zip64Record.directorySize > *recordPosition)
             return std::nullopt;
-        return besideLocator - m_image.zip64Record.directorySize;
+        return *recordPosition - m_image.zip64Record.directorySize;
     }
     const auto size = std::int32_t(m_image.endRecord.directorySize);
     if (size < 0 || std::uint64_t(size) > endPosition)

@@ -7,6 +7,7 @@
 
 using namespace archiver;
 using enginetest::nativeErrorOf;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -224,7 +225,9 @@ TEST(DirManager, from65535EntriesOnTheDirectoryGetsZip64RecordsAndLoadsBack) {
     }
 }
 
-TEST(DirManager, zip64LocatorWithoutRecordIsError40) {
+// A zip64 locator is believed only with its zip64 end record: without one, the plain end
+// record holds the directory.
+TEST(DirManager, zip64LocatorWithoutItsRecordIsNotBelieved) {
     std::vector<std::uint8_t> file(100, 0);
     std::vector<std::uint8_t> tail;
     ByteWriter w(tail);
@@ -235,7 +238,37 @@ TEST(DirManager, zip64LocatorWithoutRecordIsError40) {
     file.insert(file.end(), tail.begin(), tail.end());
     platform::MemoryStream s(file);
     TZADirManager m(&s, false);
-    EXPECT_EQ(nativeErrorOf([&] { m.LoadCentralDirectory(); }), 40);
+    m.LoadCentralDirectory();
+    EXPECT_FALSE(m.zip64());
+    EXPECT_EQ(m.currentDir().Count(), 0);
+}
+
+// Every archive the archiver writes, it reads back: the last stored name holds one of the
+// format's signatures, at every place relative to the end record, so that a name's bytes
+// stand where a zip64 locator or record would.
+TEST(DirManager, namesHoldingTheSignaturesReadBack) {
+    kestrane::testing::TempFolder tmp;
+    for (const std::uint32_t signature : {kLocalHeaderSig, kCentralHeaderSig, kEndRecordSig, kZip64EndRecordSig,
+                                          kZip64LocatorSig, kDataDescriptorSig}) {
+        std::string sig(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            sig[std::size_t(i)] = char(signature >> (8 * i));
+        for (std::size_t tail = 0; tail < 40; ++tail) {
+            fs::remove_all(tmp / "p");
+            const std::string name = "a" + sig + std::string(tail, 'b');
+            kestrane::testing::writeFile(tmp / "p" / name, "data\n");
+            const fs::path archive = tmp / "t.zip";
+            fs::remove(archive);
+            enginetest::pack(archive, tmp.path(), "p");
+            TZipArchiver zip;
+            zip.FileName = archive.string();
+            ASSERT_NO_THROW(zip.OpenArchive(kOpenRead)) << std::hex << signature << std::dec << " " << tail;
+            ASSERT_EQ(zip.directory()->Count(), 1) << std::hex << signature << std::dec << " " << tail;
+            EXPECT_EQ(zip.directory()->ItemAt(0).name, "p/" + name);
+            zip.CloseArchive();
+            EXPECT_EQ(testArchive(archive.string()), std::nullopt);
+        }
+    }
 }
 
 // A damaged archive must neither crash nor allocate by the counts it claims.
