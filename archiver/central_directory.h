@@ -149,7 +149,11 @@ struct TDirItem : CentralHeader {
     void setLocalHeaderOffset64(std::uint64_t value, bool zip64 = false) {
         setWide(localHeaderOffset, zip64LocalHeaderOffset, value, zip64);
     }
-    bool isFolder() const { return (externalAttributes & kAttrFolder) != 0; }
+    // Whether the entry is a folder: a trailing '/' says so; else the Unix mode, where a
+    // Unix host wrote one with a file type; else the DOS folder bit on an entry without
+    // data. A mode that says regular file wins over a stray folder bit, so a file's data
+    // is never dropped.
+    bool isFolder() const;
 
 private:
     void setWide(std::uint32_t& field, std::uint64_t& wide, std::uint64_t value, bool zip64) {

@@ -141,6 +141,16 @@ std::optional<std::int64_t> extendedModTime(const TDirItem& item) {
     return block ? extendedModTime(block->data) : std::nullopt;
 }
 
+bool TDirItem::isFolder() const {
+    if (name.ends_with('/'))
+        return true;
+    const std::uint8_t host = std::uint8_t(versionMadeBy >> 8);
+    const std::uint32_t mode = externalAttributes >> 16;
+    if ((host == kHostUnix || host == kHostDarwin) && (mode & kUnixTypeMask) != 0)
+        return (mode & kUnixTypeMask) == kUnixFolder;
+    return (externalAttributes & kAttrFolder) != 0 && compressedSize64() == 0 && uncompressedSize64() == 0;
+}
+
 void setUnixMode(TDirItem& item, std::uint32_t permissions) {
     const std::uint32_t type = item.isFolder() ? kUnixFolder : kUnixRegular;
     item.versionMadeBy = std::uint16_t((kHostUnix << 8) | (item.versionMadeBy & 0xFF));

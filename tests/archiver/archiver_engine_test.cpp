@@ -563,6 +563,42 @@ TEST(ExtractFiles, maskSelectsByNameOrNamePart) {
     zip.CloseArchive();
 }
 
+// Whether an entry without a trailing '/' is a folder: the Unix mode decides where a Unix
+// host wrote one with a file type, else the DOS folder bit on an entry without data. A
+// file whose DOS byte also has the folder bit is made as the file, with its data.
+TEST(ExtractFiles, theUnixModeDecidesWhetherAnEntryIsAFolder) {
+    struct Case {
+        const char* name;
+        std::string data;
+        std::uint16_t host;
+        std::uint32_t attributes;
+        bool folder;
+    };
+    const std::vector<Case> cases = {
+        {"file", "eighteen bytes ...", 3, (0100644u << 16) | 0x10, false},
+        {"unixdir", "", 3, 040755u << 16, true},
+        {"dosdir", "", 0, 0x10, true},
+        {"dosdata", "xx", 0, 0x10, false},
+        {"untyped", "", 3, (0644u << 16) | 0x10, true},
+    };
+    TempFolder tmp;
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const Case& c : cases)
+        entries.emplace_back(c.name, c.data);
+    writeStoredZip(tmp / "t.zip", entries, false, [&](CentralHeader& h, std::size_t i) {
+        h.versionMadeBy = std::uint16_t(cases[i].host << 8 | 20);
+        h.externalAttributes = cases[i].attributes;
+    });
+    EXPECT_EQ(testArchive((tmp / "t.zip").string()), std::nullopt);
+    EXPECT_TRUE(extractAll(tmp / "t.zip", tmp / "out").empty());
+    for (const Case& c : cases) {
+        EXPECT_EQ(fs::is_directory(tmp / "out" / c.name), c.folder) << c.name;
+        if (!c.folder) {
+            EXPECT_EQ(readFile(tmp / "out" / c.name), c.data) << c.name;
+        }
+    }
+}
+
 TEST(UpdateEngine, cancelFromProgressHandlerRollsBackExistingArchive) {
     TempFolder tmp;
     packFiles(tmp, "k.zip", {{"a.txt", "keep me"}});

@@ -112,9 +112,11 @@ inline std::size_t centralHeaderOf(const std::vector<std::uint8_t>& b, const std
 // Writes a ZIP file of stored entries with the given names and contents, exactly as
 // named (no checks), so that tests can offer hostile names.
 // With `reversedDirectory` the central directory lists the entries in the opposite order
-// of their data, as some tools leave it after edits.
+// of their data, as some tools leave it after edits; `edit` changes entry i's central
+// header (its host and attributes, say) before it is written.
 inline void writeStoredZip(const fs::path& p, const std::vector<std::pair<std::string, std::string>>& entries,
-                           bool reversedDirectory = false) {
+                           bool reversedDirectory = false,
+                           const std::function<void(CentralHeader&, std::size_t)>& edit = {}) {
     std::vector<std::uint8_t> out;
     ByteWriter w(out);
     std::vector<CentralHeader> headers;
@@ -129,6 +131,8 @@ inline void writeStoredZip(const fs::path& p, const std::vector<std::pair<std::s
         c.nameLength = h.nameLength;
         c.externalAttributes = name.ends_with('/') ? 0x10 : 0x20;
         c.localHeaderOffset = std::uint32_t(out.size());
+        if (edit)
+            edit(c, headers.size());
         headers.push_back(c);
         write(w, h);
         w.bytes(name);
