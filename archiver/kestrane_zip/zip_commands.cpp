@@ -278,24 +278,72 @@ int runZipList(ZipCommandArgs args) {
     return std::fflush(stdout) == 0 && !damaged ? kExitOk : kExitFailure;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of `text` and its code point;
+// 0 when the bytes there are not one (a stray continuation byte, a cut or overlong
+// sequence, a surrogate).
+std::size_t utf8Sequence(std::string_view text, char32_t& point) {
+    const auto b0 = static_cast<unsigned char>(text[0]);
+    const std::size_t length = b0 < 0x80             ? 1
+                               : (b0 & 0xE0) == 0xC0 ? 2
+                               : (b0 & 0xF0) == 0xE0 ? 3
+                               : (b0 & 0xF8) == 0xF0 ? 4
+                                                     : 0;
+    if (length == 0 || length > text.size())
+        return 0;
+    point = length == 1 ? b0 : b0 & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if ((b & 0xC0) != 0x80)
+            return 0;
+        point = (point << 6) | (b & 0x3F);
+    }
+    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < kLeast[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+// The C1 controls and the format characters that reorder or hide text: a name holding
+// them could repaint the terminal or show another extension than it has.
+bool hidesOrReorders(char32_t point) {
+    return (point >= 0x80 && point <= 0x9F) || (point >= 0x200B && point <= 0x200F) ||
+           (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+}
+
+} // namespace
+
 std::string printableName(std::string_view name) {
     std::string out;
     out.reserve(name.size());
-    for (const char c : name) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b >= 0x20 && b != 0x7F) {
-            out += c;
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", unsigned(b));
-            out += hex;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto b = static_cast<unsigned char>(name[i]);
+        char32_t point = 0;
+        const std::size_t length = utf8Sequence(name.substr(i), point);
+        char escaped[16];
+        if (length == 0) {
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", unsigned(b));
+            out += escaped;
+            ++i;
+            continue;
         }
+        if (b == '\t') {
+            out += "\\t";
+        } else if (b == '\n') {
+            out += "\\n";
+        } else if (b == '\r') {
+            out += "\\r";
+        } else if (b < 0x20 || b == 0x7F) {
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", unsigned(b));
+            out += escaped;
+        } else if (hidesOrReorders(point)) {
+            std::snprintf(escaped, sizeof escaped, "\\u{%X}", unsigned(point));
+            out += escaped;
+        } else {
+            out.append(name.substr(i, length));
+        }
+        i += length;
     }
     return out;
 }

@@ -27,8 +27,10 @@ int runZipTest(ZipCommandArgs args);
 // list ARCHIVE
 int runZipList(ZipCommandArgs args);
 
-// A stored name as it is shown: control characters escaped ("\t", "\n", "\x1b"), so
-// that a name cannot break a line or drive the terminal.
+// A stored name (or a message quoting one) as it is shown: control characters escaped
+// ("\t", "\n", "\x1b"), the C1 controls and the characters that reorder or hide text as
+// "\u{202E}", bytes that are not UTF-8 as "\xff"; so that a name can neither break a
+// line, drive the terminal nor disguise its extension.
 std::string printableName(std::string_view name);
 
 } // namespace archiver

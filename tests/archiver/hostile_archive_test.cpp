@@ -336,6 +336,30 @@ TEST(HostileArchive, aNameCannotForgeALineOrReachTheTerminal) {
     EXPECT_NE(run.out.find("../x\\nkestrane-zip: all entries OK\\n\\x1b[2J"), std::string::npos) << run.out;
 }
 
+// C1 controls and the characters that reorder or hide text are shown escaped by `list`:
+// a name can neither drive the terminal (CSI, NEL) nor show another extension (RLO).
+TEST(HostileArchive, aNameCannotReorderOrHideWhatItShows) {
+    TempFolder tmp;
+    const std::vector<std::pair<std::string, std::string>> names = {{"a\u202Etxt.exe", "a\\u{202E}txt.exe"},
+                                                                    {"b\u009B2J", "b\\u{9B}2J"},
+                                                                    {"c\u0085d", "c\\u{85}d"},
+                                                                    {"e\u200Bf\u2066", "e\\u{200B}f\\u{2066}"},
+                                                                    {"Сервер", "Сервер"}};
+    for (const auto& [name, shown] : names)
+        writeFile(tmp / "p" / name, "x");
+    const std::string zipTool = KESTRANE_ZIP_TOOL;
+    ASSERT_EQ(kestrane::testing::runCommand(zipTool + " create " + (tmp / "n.zip").string() + " '*' --base " +
+                                            (tmp / "p").string() + " >/dev/null 2>&1")
+                  .status,
+              0);
+    const auto run = kestrane::testing::runCommand(zipTool + " list " + (tmp / "n.zip").string() + " 2>&1");
+    EXPECT_EQ(run.status, 0) << run.out;
+    for (const auto& [name, shown] : names)
+        EXPECT_NE(run.out.find(shown), std::string::npos) << shown << " in " << run.out;
+    for (const char* raw : {"\u202E", "\u009B", "\u0085", "\u200B", "\u2066"})
+        EXPECT_EQ(run.out.find(raw), std::string::npos) << run.out;
+}
+
 TEST(HostileArchive, directoriesThatClaimWhatTheFileCannotHoldCostNothingForTheClaim) {
     constexpr std::size_t kBytes = 1 << 20;
     constexpr std::size_t kSoundEntries = (kBytes - 98) / (30 + 7 + 46 + 7);
