@@ -154,7 +154,7 @@ void UpdateEngine::requireSpace(std::uint64_t keep) const {
 // can still be extracted and packed anew.
 void UpdateEngine::requireSoundArchive() const {
     static const std::string kAdvice = "; nothing can be added to it (extract its entries and pack them anew)";
-    if (const auto warning = directoryWarning(m_dir))
+    if (const auto warning = directoryWarning(m_dir, m_dir.backupDir()))
         throw EZAException(kErrDamagedArchive, {}, ZAReason{*warning + kAdvice}, m_ctx.componentName);
     const TZADirArray& backup = m_dir.backupDir();
     const EntryPlaces places(backup, m_dir.directoryPosition());

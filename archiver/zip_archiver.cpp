@@ -304,10 +304,14 @@ bool TZABaseArchiver::confirmOverwrite(const std::string& sourceFileName, std::s
 }
 
 std::optional<std::string> directoryWarning(const TZADirManager& dir) {
+    return directoryWarning(dir, dir.currentDir());
+}
+
+std::optional<std::string> directoryWarning(const TZADirManager& dir, const TZADirArray& found) {
     std::string text;
     if (dir.rebuilt())
         text = "the central directory was missing or damaged and was rebuilt from the local headers; " +
-               std::to_string(dir.currentDir().Count()) + " entries found";
+               std::to_string(found.Count()) + " entries found";
     if (dir.headersDropped() > 0)
         text += "; " + std::to_string(dir.headersDropped()) + " more local headers were not believed";
     if (dir.namelessSkipped() > 0)

@@ -273,6 +273,9 @@ private:
 // central directory was rebuilt from the local headers and how many entries were found,
 // and how many nameless entries were left out.
 std::optional<std::string> directoryWarning(const TZADirManager& dir);
+// The same, counting `found` as the entries found: during an update the archive's own
+// entries are the backup, the current directory also holds the batch being added.
+std::optional<std::string> directoryWarning(const TZADirManager& dir, const TZADirArray& found);
 
 // Tests the archive `fileName` as a whole and every entry in it: nullopt only when it is
 // sound. Otherwise the directoryWarning text when the central directory had to be

@@ -154,6 +154,12 @@ TEST(HostileArchive, aRebuiltDirectoryAndNamelessEntriesFailTheTest) {
     zip.OpenArchive((tmp / "cut.zip").string(), kOpenRead);
     EXPECT_TRUE(zip.directoryRebuilt());
     zip.CloseArchive();
+    // An add to it is refused, counting the archive's entries, not the files being added.
+    const auto add =
+        kestrane::testing::runCommand(std::string(KESTRANE_ZIP_TOOL) + " add " + (tmp / "cut.zip").string() + " " +
+                                      (tmp / "p").string() + " --base " + tmp.str() + " 2>&1");
+    EXPECT_NE(add.status, 0);
+    EXPECT_NE(add.out.find("rebuilt from the local headers; 2 entries found"), std::string::npos) << add.out;
     zip.OpenArchive((tmp / "t.zip").string(), kOpenRead);
     EXPECT_FALSE(zip.directoryRebuilt());
     zip.CloseArchive();
