@@ -247,6 +247,9 @@ TEST(DirManager, zip64LocatorWithoutItsRecordIsNotBelieved) {
 // format's signatures, at every place relative to the end record, so that a name's bytes
 // stand where a zip64 locator or record would.
 TEST(DirManager, namesHoldingTheSignaturesReadBack) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the signatures hold bytes below 0x20, which Windows forbids in file names";
+#endif
     kestrane::testing::TempFolder tmp;
     for (const std::uint32_t signature : {kLocalHeaderSig, kCentralHeaderSig, kEndRecordSig, kZip64EndRecordSig,
                                           kZip64LocatorSig, kDataDescriptorSig}) {

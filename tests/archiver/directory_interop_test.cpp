@@ -33,6 +33,10 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
 class DirectoryInterop : public ::testing::Test {
 protected:
     void SetUp() override {
+#ifdef _WIN32
+        GTEST_SKIP() << "drives Info-ZIP, 7-Zip and Python through a POSIX shell; tests/windows runs the Windows "
+                        "programs against them from Linux";
+#endif
         ASSERT_FALSE(m_dir.empty());
         writeFile(m_dir / "src/a.txt", std::string(3000, 'a') + "tail");
         std::string binary;

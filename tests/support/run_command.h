@@ -1,7 +1,9 @@
 // Running a shell command line from a test: its exit status and what it printed.
 #pragma once
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <array>
 #include <cstdio>
@@ -19,14 +21,22 @@ struct CommandRun {
 // such as "2>&1" or "</dev/null" are the caller's to add.
 inline CommandRun runCommand(const std::string& command) {
     CommandRun r;
+#ifdef _WIN32
+    FILE* p = ::_popen(command.c_str(), "r");
+#else
     FILE* p = ::popen(command.c_str(), "r");
+#endif
     if (!p)
         return r;
     std::array<char, 4096> buf{};
     while (std::size_t n = std::fread(buf.data(), 1, buf.size(), p))
         r.out.append(buf.data(), n);
+#ifdef _WIN32
+    r.status = ::_pclose(p); // the command's exit code itself
+#else
     const int status = ::pclose(p);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
     return r;
 }
 

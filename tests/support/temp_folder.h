@@ -2,7 +2,9 @@
 // written and read in one call.
 #pragma once
 
+#ifndef _WIN32
 #include <stdlib.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -20,9 +22,28 @@ namespace kestrane::testing {
 class TempFolder {
 public:
     explicit TempFolder(const std::string& prefix = "kestrane-test") {
+#ifndef _WIN32
         std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
         if (::mkdtemp(pattern.data()) != nullptr)
             m_path = pattern;
+#else
+        // Windows has no mkdtemp: a name nobody has yet, which create_directory answers
+        // false for when it exists.
+        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        std::random_device random;
+        std::uniform_int_distribution<int> pick(0, int(sizeof kLetters) - 2);
+        for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+            std::string name = prefix + "-";
+            for (int i = 0; i < 6; ++i)
+                name += kLetters[pick(random)];
+            const auto p = std::filesystem::temp_directory_path() / name;
+            std::error_code ec;
+            if (std::filesystem::create_directory(p, ec))
+                m_path = p;
+            else if (ec && ec != std::errc::file_exists)
+                break;
+        }
+#endif
     }
     ~TempFolder() {
         namespace fs = std::filesystem;
