@@ -145,6 +145,9 @@ bool DeleteFolderTree(ProfileWindow& window, const std::string& folder) {
     };
     std::error_code ec;
     const auto status = fs::symlink_status(platform::toPath(folder), ec);
+    // A folder on the way that cannot be searched is no "nothing there".
+    if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
+        return couldNot(folder, ec);
     if (!fs::exists(status))
         return true;
     if (fs::is_symlink(status) || !fs::is_directory(status)) {

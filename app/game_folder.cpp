@@ -18,8 +18,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // Renames back after a failure; a second failure leaves the names for recovery.
-void moveBack(const std::string& from, const std::string& to) {
-    (void)platform::renamePath(platform::toPath(from), platform::toPath(to));
+// Answers what went wrong, as a sentence to add to the failure being undone.
+std::string moveBack(const std::string& from, const std::string& to) {
+    const auto error = platform::renamePath(platform::toPath(from), platform::toPath(to));
+    return error ? "; cannot rename " + from + " back to " + to + ": " + *error : std::string();
 }
 
 bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -277,10 +279,13 @@ bool swapWithBackup(ProfileWindow&, const GameFolder& game) {
     try {
         movePath(game.system, game.backup);
         movePath(game.undo, game.system);
-    } catch (const ProfileError&) {
+    } catch (const ProfileError& e) {
+        std::string undone;
         if (!pathTaken(game.system))
-            moveBack(game.backup, game.system);
-        moveBack(game.undo, game.backup);
+            undone += moveBack(game.backup, game.system);
+        undone += moveBack(game.undo, game.backup);
+        if (!undone.empty())
+            throw ProfileError(e.what() + undone);
         throw;
     }
     return true;

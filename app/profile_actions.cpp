@@ -308,7 +308,9 @@ std::string packSystemsFolder(ProfileWindow& window, BusyWindowScope& busy, Prof
                               const std::string& systems, const std::string& work, const std::string& name) {
     const std::string root = work + "/" + name;
     std::error_code ec;
-    fs::create_directory_symlink(fs::absolute(platform::toPath(systems), ec), platform::toPath(root), ec);
+    const fs::path absoluteSystems = fs::absolute(platform::toPath(systems), ec);
+    if (!ec)
+        fs::create_directory_symlink(absoluteSystems, platform::toPath(root), ec);
     const std::string packed = root + ".zip";
     std::optional<std::string> failed;
     if (ec)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -140,6 +141,18 @@ TEST_F(FolderOperations, deleteRemovesReadOnlyHiddenFilesAndTheFolder) {
 TEST_F(FolderOperations, deletingMissingFolderShowsNothing) {
     EXPECT_TRUE(DeleteFolderTree(window, "missing"));
     EXPECT_TRUE(window.events.empty());
+}
+
+// A folder behind one that cannot be searched is not "nothing there": it is reported.
+TEST_F(FolderOperations, aFolderThatCannotBeReachedIsNoMissingFolder) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root searches every folder; runs as the player";
+    writeFile("closed/inner/a.txt", "a");
+    ::chmod("closed", 0);
+    EXPECT_FALSE(DeleteFolderTree(window, "closed/inner"));
+    ::chmod("closed", 0755);
+    EXPECT_EQ(window.events, std::vector<std::string>{"Plain: Could NOT delete closed/inner: Permission denied"});
+    EXPECT_TRUE(fs::exists("closed/inner/a.txt"));
 }
 
 TEST_F(FolderOperations, fileThatCannotBeDeletedIsReportedAndTheRestGoes) {
