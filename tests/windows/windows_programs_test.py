@@ -6,8 +6,9 @@ through Wine on trees and profiles with Cyrillic (and other non-Latin) names:
     unzip and 7z unpack them into the very tree that was packed, byte for byte;
   - archives that Info-ZIP's zip and Python's zipfile made unpack through kestrane-zip.exe
     into the very tree that was packed;
-  - kestrane-cli.exe saves, applies, undoes, renames and deletes a profile with a Cyrillic
-    name, with the messages and files of the Linux program.
+  - an add to an existing archive replaces it whole and leaves no temporary file;
+  - kestrane-cli.exe saves, applies, undoes, updates, renames and deletes a profile with a
+    Cyrillic name, with the messages and files of the Linux program.
 
 Exits 77 (skipped, with the reason) when Wine or either program is missing.
 
@@ -104,6 +105,27 @@ def test_packed_archives_pass_other_tools(work, source):
             check(code == 0 and tree(out_dir) == tree(source), "%s: %s unpacks another tree: %s" % (case, tool, out[-300:]))
 
 
+def test_add_replaces_the_archive(work, source):
+    # An add rebuilds the archive beside it and renames it over the one it has open and
+    # locked: Windows does not replace an open file, so the archive is closed for the rename.
+    archive = os.path.join(work, "added.zip")
+    first, second = os.path.join(work, "первая"), os.path.join(work, "вторая")
+    make_tree(first, 2)
+    make_tree(second, 3)
+    for tree_root in (first, second):
+        r = wine(ZIP_EXE, "add", windows_path(archive), os.path.basename(tree_root), "--base", windows_path(work))
+        check(r.returncode == 0, "add %s: %s" % (tree_root, r.stderr))
+    code, out = run_tool(["unzip", "-t", archive])
+    check(code == 0, "add: unzip -t: %s" % out[-300:])
+    out_dir = os.path.join(work, "added")
+    code, out = run_tool(["unzip", "-qq", archive, "-d", out_dir])
+    for tree_root in (first, second):
+        name = os.path.basename(tree_root)
+        check(tree(os.path.join(out_dir, name)) == tree(tree_root), "add: %s comes back as another tree" % name)
+    leftovers = [n for n in os.listdir(work) if n.startswith(".added.zip")]
+    check(not leftovers, "add left %s" % leftovers)
+
+
 def test_foreign_archives_unpack(work, source):
     info_zip = os.path.join(work, "info-zip.zip")
     run_tool(["zip", "-qr", info_zip, "."], cwd=source)
@@ -148,11 +170,22 @@ def test_profile_actions(work, source):
     cli("status", "Главный", says="Главный\t%s\t0\tapplied" % game_win)
     cli("undo", "Главный", says="Information: Папка %s\\system возвращена" % game_win)
     check(tree(os.path.join(game, "system")) == old_system, "undo: system is not the old folder")
+    # The game changes its folder; the profile takes the change back.
+    cli("apply", "Главный", says="Information: Сервер Главный записан в папку %s\\system" % game_win)
+    with open(os.path.join(game, "system", "Привет", "файл.txt"), "w") as f:
+        f.write("изменено игрой")
+    cli("status", "Главный", says="Главный\t%s\t0\tchanged" % game_win)
+    cli("update", "Главный", says="Information: Сервер Главный обновлён из папки %s\\system" % game_win)
+    check(tree(os.path.join(home, "Главный")) == tree(os.path.join(game, "system")),
+          "update: the profile is not the game's folder")
+    cli("status", "Главный", says="Главный\t%s\t0\tapplied" % game_win)
+    cli("undo", "Главный", says="Information: Папка %s\\system возвращена" % game_win)
     cli("rename", "Главный", "Запасной", says="Information: Сервер Главный успешно переименован на Запасной")
-    check(tree(os.path.join(home, "Запасной")) == tree(source) and not os.path.exists(os.path.join(home, "Главный")),
+    renamed = tree(os.path.join(home, "Запасной"))
+    check(renamed is not None and not os.path.exists(os.path.join(home, "Главный")),
           "rename: the profile folder did not move")
     cli("apply", "Запасной", says="Information: Сервер Запасной записан в папку %s\\system" % game_win)
-    check(tree(os.path.join(game, "system")) == tree(source), "apply after rename: system is not the profile")
+    check(tree(os.path.join(game, "system")) == renamed, "apply after rename: system is not the profile")
     cli("delete", "Запасной", "--yes", says="Information: Сервер Запасной успешно удален")
     check(not os.path.exists(os.path.join(home, "Запасной")), "delete: the profile folder is still there")
     cli("list", expect_status=0)
@@ -175,7 +208,8 @@ def main():
     try:
         source = os.path.join(work, "исходник")
         make_tree(source, 1)
-        for test in (test_packed_archives_pass_other_tools, test_foreign_archives_unpack, test_profile_actions):
+        for test in (test_packed_archives_pass_other_tools, test_add_replaces_the_archive, test_foreign_archives_unpack,
+                     test_profile_actions):
             print("--", test.__name__)
             test(work, source)
     finally:
