@@ -93,6 +93,9 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
             extractFolderEntry(item, name, destinationBase, withoutTrailingSeparator(*confined));
         return;
     }
+    // The entry is checked before anything is made for it: a refused entry touches the
+    // file system not at all.
+    const EntryData data = checkedEntry(i, places);
     std::string relative = *confined;
     if (!Options.CreateDirs)
         relative = std::string(namePart(withoutTrailingSeparator(relative)));
@@ -108,7 +111,7 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
     std::error_code same;
     if (m_archive && std::filesystem::equivalent(platform::toPath(target), m_archive->target(), same))
         throw EZAException(kErrFile, {target}, ZAReason{"it is the archive being read"}, Name);
-    writeEntryFile(i, places, target, attributes);
+    writeEntryFile(i, data, target, attributes);
 }
 
 void TZABaseArchiver::makeFolders(const std::string& name, const std::string& destinationBase,
@@ -168,7 +171,7 @@ bool TZABaseArchiver::overwriteAllowed(const TDirItem& item, const std::string& 
     return false;
 }
 
-void TZABaseArchiver::writeEntryFile(int i, const EntryPlaces& places, const std::string& target,
+void TZABaseArchiver::writeEntryFile(int i, const EntryData& data, const std::string& target,
                                      std::uint32_t attributes) {
     const TDirItem& item = m_dir->currentDir().ItemAt(i);
     const std::filesystem::path targetPath = platform::toPath(target);
@@ -179,7 +182,7 @@ void TZABaseArchiver::writeEntryFile(int i, const EntryPlaces& places, const std
         throw EZAException(kErrFile, {target}, osReason(e.errorNumber()), Name);
     }
     // A failure raises here and the part goes with `part`: the target is as it was.
-    decompressInto(i, places, &part->file(), target);
+    decompressInto(i, data, &part->file(), target);
     if (m_cancel)
         return;
     part->file().close();

@@ -159,7 +159,7 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
                 if (m_cancel)
                     break;
                 if (op == poTest)
-                    decompressInto(i, places, nullptr, {});
+                    decompressInto(i, checkedEntry(i, places), nullptr, {});
                 else
                     extractEntry(i, name, destinationBase, places);
                 fileProgress(name, 100, op, ppEnd);
@@ -221,8 +221,7 @@ std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlac
     }
 }
 
-void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform::Stream* destination,
-                                     const std::string& target) {
+EntryData TZABaseArchiver::checkedEntry(int i, const EntryPlaces& places) {
     TZADirArray& dir = m_dir->currentDir();
     if (i < 0 || i >= dir.Count())
         throw EZAException(16, Name);
@@ -234,13 +233,16 @@ void TZABaseArchiver::decompressInto(int i, const EntryPlaces& places, platform:
     if (item.method != kMethodStored && item.method != kMethodDeflate)
         throw EZAException(8, {}, ZAReason{"compression method " + std::to_string(item.method) + " is not supported"},
                            Name);
-    EntryData data;
     try {
-        data = places.check(*m_stream, dir, i, Name);
+        return places.check(*m_stream, dir, i, Name);
     } catch (const platform::FileError& e) {
         throw EZAException(8, {}, osReason(e.errorNumber()), Name);
     }
+}
 
+void TZABaseArchiver::decompressInto(int i, const EntryData& data, platform::Stream* destination,
+                                     const std::string& target) {
+    const TDirItem& item = m_dir->currentDir().ItemAt(i);
     const TZAProcessOperation op = TZAProcessOperation(item.operation);
     const std::uint64_t total = data.size;
     ProgressFn progress = [this, &item, op, total](std::uint64_t done) {

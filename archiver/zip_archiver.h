@@ -83,6 +83,7 @@ struct TZAPrompts {
 
 class EZAException;
 class EntryPlaces;
+struct EntryData;
 
 // The process-wide lock held by the add gathering and by extraction for their whole run.
 std::recursive_mutex& archiverOperationLock();
@@ -219,13 +220,15 @@ private:
     void extractFolderEntry(const TDirItem& item, const std::string& name, const std::string& destinationBase,
                             const std::string& relative);
     bool overwriteAllowed(const TDirItem& item, const std::string& name, std::string& target);
-    void writeEntryFile(int i, const EntryPlaces& places, const std::string& target, std::uint32_t attributes);
+    void writeEntryFile(int i, const EntryData& data, const std::string& target, std::uint32_t attributes);
     // Gives the extracted folders their modes once everything in them is written.
     void applyFolderModes(const std::string& destinationBase);
-    // Checks item i's place (EntryPlaces) and decompresses it into `destination` (nullptr:
-    // only the check); raises 8 with the reason when it fails, 19 when `target` cannot be
-    // written.
-    void decompressInto(int i, const EntryPlaces& places, platform::Stream* destination, const std::string& target);
+    // Checks item i before anything is made for it: its method, and its place (EntryPlaces:
+    // the local header against the directory). Raises 8 with the reason when it fails.
+    EntryData checkedEntry(int i, const EntryPlaces& places);
+    // Decompresses checked item i into `destination` (nullptr: only the data's check);
+    // raises 8 with the reason when it fails, 19 when `target` cannot be written.
+    void decompressInto(int i, const EntryData& data, platform::Stream* destination, const std::string& target);
     TZADirSettings dirSettings() const;
     // The inflater of the selected entries when more than one thread is to be used.
     std::unique_ptr<ParallelInflater> startInflater(const EntryPlaces& places);

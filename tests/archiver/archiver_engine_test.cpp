@@ -563,6 +563,20 @@ TEST(ExtractFiles, maskSelectsByNameOrNamePart) {
     zip.CloseArchive();
 }
 
+// An entry whose local header disagrees with the directory is refused before anything is
+// made for it: no folder on its way, no temporary file.
+TEST(ExtractFiles, aRefusedEntryTouchesNothing) {
+    TempFolder tmp;
+    writeStoredZip(tmp / "r.zip", {{"sub/deep/x.txt", "data"}});
+    std::string bytes = readFile(tmp / "r.zip");
+    bytes.replace(0, 4, "XXXX"); // the local header's signature
+    writeFile(tmp / "r.zip", bytes);
+    fs::create_directories(tmp / "out");
+    const auto failures = extractAll(tmp / "r.zip", tmp / "out");
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_TRUE(fs::is_empty(tmp / "out"));
+}
+
 // Whether an entry without a trailing '/' is a folder: the Unix mode decides where a Unix
 // host wrote one with a file type, else the DOS folder bit on an entry without data. A
 // file whose DOS byte also has the folder bit is made as the file, with its data.
