@@ -8,7 +8,9 @@ through Wine on trees and profiles with Cyrillic (and other non-Latin) names:
     into the very tree that was packed;
   - an add to an existing archive replaces it whole and leaves no temporary file;
   - kestrane-cli.exe saves, applies, undoes, updates, renames and deletes a profile with a
-    Cyrillic name, with the messages and files of the Linux program.
+    Cyrillic name, with the messages and files of the Linux program;
+  - an apply killed at random moments is settled by the next run: `system` is the old
+    folder or the profile's, whole.
 
 Exits 77 (skipped, with the reason) when Wine or either program is missing.
 
@@ -19,9 +21,11 @@ import os
 import pathlib
 import random
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import zipfile
 
 SKIP = 77
@@ -193,6 +197,63 @@ def test_profile_actions(work, source):
     cli("apply", "Главный", expect_status=1)
 
 
+def test_killed_apply_is_settled(work, source):
+    # Windows has no exchange: an apply renames system away and the new folder in, and a
+    # kill between the two leaves no system folder until the next run settles it from
+    # the journal. Whenever the apply is killed, the next run finds the old folder or the
+    # profile's, whole, and nothing else of the apply's beside it.
+    home = os.path.join(work, "kill-home")
+    game = os.path.join(work, "kill-game")
+    profile = os.path.join(work, "kill-profile")
+    os.makedirs(home)
+    make_tree(os.path.join(game, "system"), 4)
+    old_system = tree(os.path.join(game, "system"))
+    shutil.copytree(source, profile)
+    for i in range(300):  # enough files that the apply's own work takes a while
+        with open(os.path.join(profile, "Привет", "файл%d.txt" % i), "w") as f:
+            f.write("строка %d\n" % i)
+    r = wine(CLI_EXE, "save", "--systems", windows_path(profile), "--game", windows_path(game), "--name", "Убитый",
+             cwd=home)
+    check(r.returncode == 0, "kill: save: %s" % r.stdout)
+    partial = os.path.join(game, "system.kestrane-partial")
+
+    def apply(kill_after=None):
+        """Runs an apply; answers the seconds from its first folder to its end, or kills it
+        that long after its first folder appeared."""
+        child = subprocess.Popen(["wine", CLI_EXE, "apply", "Убитый"], cwd=home, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        while child.poll() is None and not os.path.exists(partial):
+            time.sleep(0.001)
+        started = time.monotonic()
+        if kill_after is None:
+            child.wait()
+        else:
+            time.sleep(kill_after)
+            child.send_signal(signal.SIGKILL)
+            child.wait()
+        return time.monotonic() - started
+
+    work_time = apply()
+    wine(CLI_EXE, "undo", "Убитый", cwd=home)
+    rng = random.Random(int(os.environ.get("KESTRANE_CRASH_SEED", "5")))
+    interrupted = 0
+    for trial in range(5):
+        before = tree(os.path.join(game, "system"))
+        apply(kill_after=rng.uniform(0, work_time))
+        interrupted += os.path.exists(partial) or os.path.exists(os.path.join(game, "system.kestrane-new")) or \
+            not os.path.exists(os.path.join(game, "system"))
+        wine(CLI_EXE, "status", "Убитый", cwd=home)  # every run first settles what the last one left
+        after = tree(os.path.join(game, "system"))
+        check(after in (before, tree(profile)), "kill %d: system is neither the old folder nor the profile" % trial)
+        check(not os.path.exists(os.path.join(home, ".kestrane-staging")), "kill %d: the staging place stays" % trial)
+        leftovers = sorted(set(os.listdir(game)) - {"system", "system.kestrane-backup", "system.kestrane-applied"})
+        check(not leftovers, "kill %d: %s stay beside system" % (trial, leftovers))
+        if after != old_system:  # back to the old folder for the next trial
+            wine(CLI_EXE, "undo", "Убитый", cwd=home)
+    print("%d of 5 kills interrupted the apply (its work took %.2f s)" % (interrupted, work_time))
+    check(interrupted >= 2, "too few kills landed inside the apply to tell anything")
+
+
 def main():
     if shutil.which("wine") is None:
         print("SKIP: wine is not installed (scripts/build-windows installs it)")
@@ -209,7 +270,7 @@ def main():
         source = os.path.join(work, "исходник")
         make_tree(source, 1)
         for test in (test_packed_archives_pass_other_tools, test_add_replaces_the_archive, test_foreign_archives_unpack,
-                     test_profile_actions):
+                     test_profile_actions, test_killed_apply_is_settled):
             print("--", test.__name__)
             test(work, source)
     finally:
