@@ -563,6 +563,25 @@ TEST(ExtractFiles, maskSelectsByNameOrNamePart) {
     zip.CloseArchive();
 }
 
+// An extraction cancelled in the middle of an entry over an existing file leaves that file
+// as it was, and nothing of the cancelled entry.
+TEST(ExtractFiles, aCancelOverAnExistingFileKeepsIt) {
+    TempFolder tmp;
+    packFiles(tmp, "c.zip", {{"a.bin", textOf(4 << 20, 3)}});
+    writeFile(tmp / "out/p/a.bin", "mine");
+    TZipArchiver zip;
+    zip.OpenArchive((tmp / "c.zip").string(), kOpenRead);
+    zip.BaseDir = tmp.str() + "/out";
+    zip.OnFileProgress = [](const std::string&, int, TZAProcessOperation, TZAProgressPhase phase, bool& cancel) {
+        if (phase == ppProcess)
+            cancel = true;
+    };
+    zip.ExtractFiles("*.*");
+    zip.CloseArchive();
+    EXPECT_EQ(readFile(tmp / "out/p/a.bin"), "mine");
+    EXPECT_EQ(treeOf(tmp / "out"), (std::vector<std::string>{"p/", "p/a.bin"}));
+}
+
 // An entry whose local header disagrees with the directory is refused before anything is
 // made for it: no folder on its way, no temporary file.
 TEST(ExtractFiles, aRefusedEntryTouchesNothing) {
