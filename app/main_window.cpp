@@ -401,7 +401,9 @@ bool TForm1::event(QEvent* e) {
         // Taken back from the busy window only when that window exists and was the last
         // one active: no handle, and no window that has gone since, ever counts as it.
         const QWindow* busyHandle = m_busy != nullptr ? m_busy->windowHandle() : nullptr;
-        const bool fromBusy = busyHandle != nullptr && m_lastOtherActive == busyHandle;
+        // Or the busy window went before the window manager ever activated it, and this is
+        // the activation coming back.
+        const bool fromBusy = (busyHandle != nullptr && m_lastOtherActive == busyHandle) || m_returnPending;
         m_reclaim.stop();
         if (!m_activatedOnce) {
             // At start-up, what an interrupted run left is settled before the list is read.
@@ -628,6 +630,8 @@ void TForm1::hideBusyWindow() {
         // A window manager too slow to activate a busy window shown for a moment leaves
         // this window active all along: no activation comes back, the return is now.
         returnFromBusyWindow();
+    } else {
+        m_returnPending = true; // the next activation of this window is the return
     }
     // A busy window's activation that arrives after it went, or a request the window
     // manager passes over while busy with the closing window, leaves the activation with
@@ -638,6 +642,7 @@ void TForm1::hideBusyWindow() {
 
 void TForm1::returnFromBusyWindow() {
     m_lastOtherActive = nullptr;
+    m_returnPending = false;
     if (m_actionRunning) {
         // A click on this window while the busy window shows: it counts, but the mode and
         // the list change only once the action is over.

@@ -194,6 +194,7 @@ private:
     QTimer m_markRefresh;                // the marks follow the game folders
     QTimer m_reclaim;                    // asks for the activation again after the busy window
     int m_reclaimsLeft = 0;
+    bool m_returnPending = false; // the busy window went; the return from it has not come yet
 };
 
 } // namespace kestrane
