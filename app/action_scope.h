@@ -30,7 +30,7 @@ inline constexpr const char* kAnotherCopyRunning = "Другая копия Kest
 } // namespace text
 
 #ifdef _WIN32
-// Windows reserves ':' in names. TODO: a profile named ".kestrane-staging" is not refused yet.
+// Windows reserves ':' in names; a profile may not take this one (see the name rules).
 inline constexpr const char* kStagingFolder = "./.kestrane-staging";
 #else
 inline constexpr const char* kStagingFolder = "./.kestrane:staging";

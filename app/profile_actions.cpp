@@ -52,9 +52,13 @@ private:
     bool m_shown = true;
 };
 
-// A name that can stand for a folder in the working directory: "." and ".." would name
-// the working directory and its parent, which no action may copy into or delete.
-bool isDotName(std::string_view name) { return name == "." || name == ".."; }
+// A name whose folder would be one the working directory already has for itself: "."
+// and ".." (the working directory and its parent, which no action may copy into or
+// delete) and the staging place, however the system spells them.
+bool isOwnFolderName(std::string_view name) {
+    return platform::sameFileName(name, ".") || platform::sameFileName(name, "..") ||
+           platform::sameFileName(name, std::string_view(kStagingFolder).substr(2));
+}
 
 bool isBlank(std::string_view name) { return name.find_first_not_of(' ') == std::string_view::npos; }
 
@@ -70,7 +74,7 @@ const char* newNameRefusal(std::string_view name, TakenTest takenBy, std::string
         return text::kForbiddenChars;
     if (platform::utf8Length(name) > kDisplayLimit)
         return text::kNameTooLong;
-    if (isDotName(name)) {
+    if (isOwnFolderName(name)) {
         detail = name;
         return text::kInvalidName;
     }
@@ -95,7 +99,7 @@ std::optional<std::string> selectedEntry(ProfileWindow& window) {
 
 // A line edited outside the program may hold a name that points outside the working
 // directory; no action touches files for it.
-bool namesFiles(std::string_view name) { return !isDotName(name) && !NameHasForbiddenChars(name); }
+bool namesFiles(std::string_view name) { return !isOwnFolderName(name) && !NameHasForbiddenChars(name); }
 
 // The selected profile's name, or nullopt after showing why there is none usable.
 std::optional<std::string> selectedProfile(ProfileWindow& window) {
@@ -302,29 +306,14 @@ std::string copySystemsFolder(ProfileWindow& window, BusyWindowScope& busy, cons
 }
 
 // The profile archive of a save, packed straight from the systems folder as work/name.zip
-// (through a link work/name, which gives the stored names their root) and tested. Answers
-// its path, or the empty text after the busy window went and the error was shown.
+// under the stored root name/ and tested. Answers its path, or the empty text after the
+// busy window went and the error was shown.
 std::string packSystemsFolder(ProfileWindow& window, BusyWindowScope& busy, ProfileArchive& archive,
                               const std::string& systems, const std::string& work, const std::string& name) {
-    const std::string root = work + "/" + name;
-    std::error_code ec;
-    const fs::path absoluteSystems = fs::absolute(platform::toPath(systems), ec);
-    if (!ec)
-        fs::create_directory_symlink(absoluteSystems, platform::toPath(root), ec);
-    const std::string packed = root + ".zip";
-    std::optional<std::string> failed;
-    if (ec)
-        failed = root + ": " + ec.message();
-    else
-        failed = archive.pack(window, work, name, packed);
+    const std::string packed = work + "/" + name + ".zip";
+    const std::optional<std::string> failed = archive.pack(window, systems, name, packed);
     if (!failed)
         return packed;
-    // Name the user's file, not its place behind the link (the archiver may name it
-    // with its full path).
-    const std::string fullRoot = fs::absolute(platform::toPath(root), ec).lexically_normal().string();
-    for (const std::string& place : {fullRoot, root})
-        for (auto at = failed->find(place); at != std::string::npos; at = failed->find(place, at + systems.size()))
-            failed->replace(at, place.size(), systems);
     busy.hide();
     window.showError(text::kPackFailed + *failed);
     return {};
@@ -647,7 +636,7 @@ bool RenameProfile(ProfileWindow& window, ProfileArchive* archive) {
                 return refuse(*error);
             movePath(work + "/" + oldName, work + "/" + newName);
             const std::string repacked = work + "/" + newName + ".zip";
-            if (auto failed = archive->pack(window, work, newName, repacked))
+            if (auto failed = archive->pack(window, work + "/" + newName, newName, repacked))
                 return refuse(text::kPackFailed + *failed);
             scope.record(renamed);
             movePath(repacked, profileArchivePath(newName));

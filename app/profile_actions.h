@@ -20,11 +20,11 @@ namespace kestrane {
 class ProfileArchive {
 public:
     virtual ~ProfileArchive() = default;
-    // Packs the folder base + "/" + name into archivePath under stored names that begin
+    // Packs what the folder `folder` holds into archivePath under stored names that begin
     // with name + "/", then reads the archive back and tests it. Answers nullopt when every
     // file and subfolder is safely in it; else the first missing or failing path, or the
     // archiver's error.
-    virtual std::optional<std::string> pack(ProfileWindow& window, const std::string& base, const std::string& name,
+    virtual std::optional<std::string> pack(ProfileWindow& window, const std::string& folder, const std::string& name,
                                             const std::string& archivePath) = 0;
     // Answers nullopt when the archive is whole: its directory read as written, every
     // entry passing its check and lying below name + "/"; else what is wrong.

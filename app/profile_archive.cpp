@@ -68,15 +68,23 @@ private:
 
 std::string withBase(const std::string& base, const std::string& stored) { return base + "/" + stored; }
 
-// The first of `wanted` that the archive does not hold, preferring a file that cannot be
-// read: an aborted add leaves every file out, and the unreadable one is what went wrong.
-std::optional<std::string> firstMissing(const std::string& base, const std::vector<std::string>& wanted,
+// The path on disk of the stored name "name/rest" packed from `folder`; any other text
+// (the archive's own warning) as it is.
+std::string packedFrom(const std::string& folder, const std::string& name, const std::string& stored) {
+    return stored.starts_with(name + "/") ? folder + stored.substr(name.size()) : stored;
+}
+
+// The first of `wanted` that the archive does not hold, as its path below `folder`,
+// preferring a file that cannot be read: an aborted add leaves every file out, and the
+// unreadable one is what went wrong.
+std::optional<std::string> firstMissing(const std::string& folder, const std::string& name,
+                                        const std::vector<std::string>& wanted,
                                         const std::vector<std::string>& stored) {
     const std::set<std::string> have(stored.begin(), stored.end());
     std::vector<std::string> missing;
     for (const auto& want : wanted)
         if (!have.count(want))
-            missing.push_back(withBase(base, want));
+            missing.push_back(packedFrom(folder, name, want));
     if (missing.empty())
         return std::nullopt;
     auto unreadable = std::find_if(missing.begin(), missing.end(), [](const std::string& path) {
@@ -92,6 +100,25 @@ std::optional<std::string> firstMissing(const std::string& base, const std::vect
     return unreadable != missing.end() ? *unreadable : missing.front();
 }
 
+// Gives every stored name of an add the root `name` for the length of a call: the files of
+// a folder of any name are packed as "name/…" without a link or a copy under that name.
+class StoredUnder {
+public:
+    StoredUnder(archiver::TZipArchiver& archiver, const std::string& name)
+        : m_archiver(archiver), m_previous(archiver.OnStoreFile) {
+        archiver.OnStoreFile = [name](std::string& stored, std::uint32_t&, std::string&, const std::string&) {
+            stored = name + "/" + stored;
+        };
+    }
+    ~StoredUnder() { m_archiver.OnStoreFile = m_previous; }
+    StoredUnder(const StoredUnder&) = delete;
+    StoredUnder& operator=(const StoredUnder&) = delete;
+
+private:
+    archiver::TZipArchiver& m_archiver;
+    decltype(archiver::TZipArchiver::OnStoreFile) m_previous;
+};
+
 } // namespace
 
 ZipProfileArchive::ZipProfileArchive(archiver::TZipArchiver& archiver) : m_archiver(archiver) {
@@ -99,11 +126,11 @@ ZipProfileArchive::ZipProfileArchive(archiver::TZipArchiver& archiver) : m_archi
     m_archiver.SetZip64Mode(archiver::zmAuto);
 }
 
-std::vector<std::string> expectedStoredNames(const std::string& base, const std::string& name) {
+std::vector<std::string> expectedStoredNames(const std::string& folder, const std::string& name) {
     std::vector<std::string> names;
     // Every folder is listed, and every file opened, here: a folder that cannot be read
     // would otherwise be packed as an empty one and the archive taken as whole.
-    std::vector<std::pair<fs::path, std::string>> folders{{platform::toPath(withBase(base, name)), name}};
+    std::vector<std::pair<fs::path, std::string>> folders{{platform::toPath(folder), name}};
     while (!folders.empty()) {
         const auto [folder, stored] = folders.back();
         folders.pop_back();
@@ -138,11 +165,11 @@ std::vector<std::string> archiveStoredNames(archiver::TZipArchiver& archiver, co
     return names;
 }
 
-std::optional<std::string> ZipProfileArchive::pack(ProfileWindow& window, const std::string& base,
+std::optional<std::string> ZipProfileArchive::pack(ProfileWindow& window, const std::string& folder,
                                                    const std::string& name, const std::string& archivePath) {
     std::vector<std::string> expected;
     try {
-        expected = expectedStoredNames(base, name);
+        expected = expectedStoredNames(folder, name);
     } catch (const platform::FileError& e) {
         return std::string(e.what());
     }
@@ -150,17 +177,19 @@ std::optional<std::string> ZipProfileArchive::pack(ProfileWindow& window, const 
     try {
         ProgressPump pump(m_archiver, window);
         m_archiver.FileName = archivePath;
-        m_archiver.BaseDir = base;
+        m_archiver.BaseDir = folder;
         window.pumpMessages();
         m_archiver.OpenArchive(archiver::kOpenCreate);
-        // The mask is taken below BaseDir, which gives the stored names their root.
-        m_archiver.AddFiles("./" + name + "/*.*", archiver::kDefaultSearchAttr, "");
+        {
+            StoredUnder root(m_archiver, name);
+            m_archiver.AddFiles("./*.*", archiver::kDefaultSearchAttr, "");
+        }
         window.pumpMessages();
         m_archiver.CloseArchive();
-        if (auto missing = firstMissing(base, expected, archiveStoredNames(m_archiver, archivePath)))
+        if (auto missing = firstMissing(folder, name, expected, archiveStoredNames(m_archiver, archivePath)))
             return failures.first().empty() ? *missing : failures.first();
         if (auto bad = archiver::testArchive(archivePath, [&] { window.pumpMessages(); }))
-            return withBase(base, *bad);
+            return packedFrom(folder, name, *bad);
     } catch (const std::exception& e) {
         m_archiver.CloseArchive();
         return std::string(e.what()); // not one file: the archiver's own message

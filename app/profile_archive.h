@@ -16,7 +16,7 @@ class ZipProfileArchive : public ProfileArchive {
 public:
     explicit ZipProfileArchive(archiver::TZipArchiver& archiver);
 
-    std::optional<std::string> pack(ProfileWindow& window, const std::string& base, const std::string& name,
+    std::optional<std::string> pack(ProfileWindow& window, const std::string& folder, const std::string& name,
                                     const std::string& archivePath) override;
     std::optional<std::string> damage(ProfileWindow& window, const std::string& archivePath,
                                       const std::string& name) override;
@@ -27,10 +27,10 @@ private:
     archiver::TZipArchiver& m_archiver;
 };
 
-// The stored names ("name/…", folders with a trailing "/") the folder base + "/" + name
-// must give: every file and subfolder below it. Throws platform::FileError naming the
-// first folder that cannot be listed or file that cannot be opened.
-std::vector<std::string> expectedStoredNames(const std::string& base, const std::string& name);
+// The stored names ("name/…", folders with a trailing "/") the folder `folder` must give
+// when packed under `name`: every file and subfolder below it. Throws platform::FileError
+// naming the first folder that cannot be listed or file that cannot be opened.
+std::vector<std::string> expectedStoredNames(const std::string& folder, const std::string& name);
 // The stored names of an archive, in archive order. Throws EZAException when it cannot
 // be opened.
 std::vector<std::string> archiveStoredNames(archiver::TZipArchiver& archiver, const std::string& fileName);

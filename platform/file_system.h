@@ -99,6 +99,11 @@ bool isWithinFolder(const std::filesystem::path& inner, const std::filesystem::p
 // last name that has letters swapped; false when no name on the path has a letter.
 bool foldsCase(const std::filesystem::path& p);
 
+// Whether the names `a` and `b`, in one folder, name the same file: on POSIX when they are
+// equal; on Windows also when they differ only in the case of ASCII letters or in the
+// dots and spaces that end them, which Windows drops ("..." names the folder itself).
+bool sameFileName(std::string_view a, std::string_view b);
+
 bool folderExists(const std::filesystem::path& p);
 bool fileExists(const std::filesystem::path& p); // a file, not a folder
 

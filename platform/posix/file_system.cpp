@@ -172,6 +172,8 @@ std::error_code copyFile(const fs::path& from, const fs::path& to, const std::fu
     return {};
 }
 
+bool sameFileName(std::string_view a, std::string_view b) { return a == b; }
+
 bool isLink(const fs::path& p) {
     std::error_code ec;
     return fs::is_symlink(fs::symlink_status(p, ec));

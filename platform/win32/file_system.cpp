@@ -125,6 +125,17 @@ std::error_code setModeAndTime(const fs::path& p, std::optional<std::uint32_t> m
 
 std::uint32_t newFileMode() { return 0666; }
 
+bool sameFileName(std::string_view a, std::string_view b) {
+    auto trimmed = [](std::string_view name) {
+        const std::size_t end = name.find_last_not_of(". ");
+        return end == std::string_view::npos ? std::string_view() : name.substr(0, end + 1);
+    };
+    auto folded = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; };
+    a = trimmed(a);
+    b = trimmed(b);
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return folded(x) == folded(y); });
+}
+
 bool isLink(const fs::path& p) {
     const auto a = rawAttributes(p);
     return a && (*a & FILE_ATTRIBUTE_REPARSE_POINT);

@@ -2,6 +2,7 @@
 // it: the record through apply, undo and redo, the question before an apply, `update`.
 #include "app/action_scope.h"
 #include "app/applied_record.h"
+#include "app/folder_operations.h"
 #include "tests/support/run_command.h"
 #include "transaction_fixture.h"
 
@@ -28,7 +29,7 @@ protected:
         Transactions::SetUp();
         writeFile(outside("other/z.ini"), "z");
         ASSERT_TRUE(save("Alpha"));
-        ASSERT_TRUE(saveAs("Packed", true, outside("other").string(), game)) << ::testing::PrintToString(window.events);
+        ASSERT_TRUE(saveAs("Packed", true, u8text(outside("other")), game)) << ::testing::PrintToString(window.events);
     }
     // The game writes its own settings while it runs.
     void gameWrites() { writeFile(outside("game/system/keys.ini"), "bound"); }
@@ -40,12 +41,14 @@ protected:
     }
     Events packedProfile() {
         fs::remove_all(outside("unpacked"));
-        zipArchive.unpack(window, "Packed.zip", "Packed", outside("unpacked").string());
+        zipArchive.unpack(window, "Packed.zip", "Packed", u8text(outside("unpacked")));
         return treeListing(outside("unpacked/Packed"));
     }
 };
 
 TEST_F(AppliedProfiles, theRecordFollowsApplyUndoAndRedo) {
+    // A time of whole seconds, which every file system and library sets back exactly.
+    fs::last_write_time("Alpha/a.ini", std::chrono::floor<std::chrono::seconds>(fs::last_write_time("Alpha/a.ini")));
     EXPECT_EQ(states(), (Events{"Alpha=-", "Packed=-"}));
     ASSERT_TRUE(apply("Alpha"));
     EXPECT_EQ(states(), (Events{"Alpha=applied", "Packed=-"}));
@@ -155,14 +158,14 @@ TEST_F(AppliedProfiles, theRecordFollowsRenamesAndDeletes) {
 
     ASSERT_TRUE(remove("Упакован"));
     EXPECT_EQ(AppliedRecord::read(GameFolder(game, game)).of(game + "/system"), nullptr);
-    ASSERT_TRUE(saveAs("Упакован", true, outside("other").string(), game));
+    ASSERT_TRUE(saveAs("Упакован", true, u8text(outside("other")), game));
     EXPECT_EQ(states(), (Events{"Новый=-", "Упакован=-"}));
 }
 
 // One game folder written two ways (relative in one line, absolute with a trailing
 // separator in another) is one folder: the question is asked whichever line applies.
 TEST_F(AppliedProfiles, oneGameFolderHoweverWritten) {
-    const std::string relative = fs::relative(game, fs::current_path()).string();
+    const std::string relative = u8text(fs::relative(u8path(game), fs::current_path()));
     writeFile("options.ini", "Alpha\t" + relative + "\t0\r\nPacked\t" + game + "/\t1\r\n");
     ASSERT_TRUE(apply("Alpha"));
     gameWrites();
@@ -177,18 +180,18 @@ TEST_F(AppliedProfiles, oneGameFolderHoweverWritten) {
 // asks about the first one's changed profile and saves the game's changes into that one,
 // never into its own namesake.
 TEST_F(AppliedProfiles, aSecondWorkingDirectoryKeepsTheFirstOnesChanges) {
-    const std::string first = fs::current_path().string();
+    const std::string first = GetWorkingDirectory();
     ASSERT_TRUE(apply("Alpha"));
     gameWrites();
     fs::create_directories(outside("wd2"));
     fs::current_path(outside("wd2"));
-    ASSERT_TRUE(saveAs("Alpha", false, outside("other").string(), game));
+    ASSERT_TRUE(saveAs("Alpha", false, u8text(outside("other")), game));
     window.choice = Choice::Yes;
     ASSERT_TRUE(apply("Alpha")) << ::testing::PrintToString(window.events);
     EXPECT_TRUE(asked("Папка system изменилась после применения сервера Alpha из другой папки программы (" + first +
                       "). Сохранить изменения в этот сервер?"))
         << ::testing::PrintToString(window.events);
-    EXPECT_EQ(readFile(first + "/Alpha/keys.ini"), "bound");
+    EXPECT_EQ(readFile(u8path(first) / "Alpha/keys.ini"), "bound");
     EXPECT_FALSE(fs::exists("Alpha/keys.ini"));
     EXPECT_EQ(system(), treeListing(outside("other")));
     EXPECT_EQ(states(), Events{"Alpha=applied"});
@@ -207,9 +210,8 @@ TEST_F(AppliedProfiles, anInterruptedRenameOfAnArchiveIsSettledWithItsRecord) {
     const Journal journal{Journal::Action::Rename, "Packed", "Упак", true, game, game, profileFiles("Packed", true), 0};
     for (const bool renamed : {false, true}) {
         fs::remove_all(outside("repack"));
-        ASSERT_EQ(zipArchive.unpack(window, "Packed.zip", "Packed", outside("repack").string()), std::nullopt);
-        fs::rename(outside("repack/Packed"), outside("repack/Упак"));
-        ASSERT_EQ(zipArchive.pack(window, outside("repack").string(), "Упак", "Упак.zip"), std::nullopt);
+        ASSERT_EQ(zipArchive.unpack(window, "Packed.zip", "Packed", u8text(outside("repack"))), std::nullopt);
+        ASSERT_EQ(zipArchive.pack(window, u8text(outside("repack/Packed")), "Упак", "Упак.zip"), std::nullopt);
         fs::create_directories(std::string(kStagingFolder));
         writeFile(std::string(kStagingFolder) + "/journal", journal.text());
         if (renamed)
@@ -217,7 +219,7 @@ TEST_F(AppliedProfiles, anInterruptedRenameOfAnArchiveIsSettledWithItsRecord) {
         ASSERT_TRUE(recoverWorkingDirectory(window)) << ::testing::PrintToString(window.events);
         EXPECT_EQ(states(), renamed ? (Events{"Alpha=-", "Упак=applied"}) : (Events{"Alpha=-", "Packed=applied"}));
         EXPECT_NE(fs::exists("Packed.zip"), renamed);
-        EXPECT_EQ(fs::exists("Упак.zip"), renamed);
+        EXPECT_EQ(fs::exists(u8path("Упак.zip")), renamed);
     }
 }
 

@@ -3,6 +3,8 @@
 #include "test_window.h"
 #include "tests/support/file_access.h"
 
+#include "tests/support/linux_only.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -74,6 +76,7 @@ TEST_F(FolderOperations, withoutOverwriteExistingFileStaysAndCounts) {
 }
 
 TEST_F(FolderOperations, failedFilesAreCountedNotJustTheLastEntry) {
+    KESTRANE_LINUX_ONLY("symbolic links, which Windows lets only administrators make");
     writeFile("src/1-good.txt", "x");
     fs::create_symlink("/nonexistent/target", "src/2-broken"); // cannot be copied
     writeFile("src/3-sub/z.txt", "z");
@@ -89,7 +92,13 @@ TEST_F(FolderOperations, folderThatCannotBeMadeOrListedIsAFailure) {
     writeFile("dst/sub", "a file where the folder goes");
     auto blocked = CopyFolderTree(window, "src", "dst", false, true);
     EXPECT_EQ(blocked.failedFiles, 1);
-    EXPECT_EQ(blocked.failureText(), "dst/sub: File exists"); // the folder that failed, and its own reason
+    // The folder that failed, and its own reason.
+#ifdef _WIN32
+    const std::string reason = "Not a directory"; // Windows meets a file on the way
+#else
+    const std::string reason = "File exists";
+#endif
+    EXPECT_EQ(blocked.failureText(), "dst/sub: " + reason);
 
     // The target itself cannot be made: nothing at all was copied.
     writeFile("dst/a-file", "f");
@@ -110,6 +119,7 @@ TEST_F(FolderOperations, folderThatCannotBeMadeOrListedIsAFailure) {
 }
 
 TEST_F(FolderOperations, stopOnFailureEndsTheWholeCopy) {
+    KESTRANE_LINUX_ONLY("symbolic links, which Windows lets only administrators make");
     fs::create_directories("src/a");
     fs::create_symlink("/nonexistent/target", "src/a/broken");
     writeFile("src/b/later.txt", "x");
@@ -145,8 +155,8 @@ TEST_F(FolderOperations, deletingMissingFolderShowsNothing) {
 
 // A folder behind one that cannot be searched is not "nothing there": it is reported.
 TEST_F(FolderOperations, aFolderThatCannotBeReachedIsNoMissingFolder) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root searches every folder; runs as the player";
+    if (const char* why = kestrane::testing::whyNothingIsClosed())
+        GTEST_SKIP() << why;
     writeFile("closed/inner/a.txt", "a");
     ::chmod("closed", 0);
     EXPECT_FALSE(DeleteFolderTree(window, "closed/inner"));
@@ -170,6 +180,7 @@ TEST_F(FolderOperations, fileThatCannotBeDeletedIsReportedAndTheRestGoes) {
 }
 
 TEST_F(FolderOperations, deleteNeverEntersLinkedFolders) {
+    KESTRANE_LINUX_ONLY("symbolic links, which Windows lets only administrators make");
     writeFile(outside("precious/data.txt"), "keep me");
     writeFile("tree/own.txt", "x");
     fs::create_directory_symlink(outside("precious"), "tree/link");
@@ -191,7 +202,7 @@ TEST_F(FolderOperations, renameReportsTheSystemErrorAndKeepsTheTarget) {
     EXPECT_TRUE(fs::exists("old"));
     EXPECT_TRUE(RenameFolder(window, "old", "new"));
     EXPECT_TRUE(fs::is_directory("new"));
-    EXPECT_EQ(GetWorkingDirectory(), fs::current_path().string());
+    EXPECT_EQ(GetWorkingDirectory(), platform::pathText(fs::current_path()));
 }
 
 TEST(PlatformListing, attributeMaskAndWildcardsFollowWindowsRules) {
@@ -223,6 +234,7 @@ TEST_F(FolderOperations, listingHonoursTheAttributeMask) {
 }
 
 TEST_F(FolderOperations, linkedFoldersAreCopiedAsLinksNeverFollowed) {
+    KESTRANE_LINUX_ONLY("symbolic links, which Windows lets only administrators make");
     writeFile("src/a.txt", "a");
     fs::create_directory_symlink(fs::absolute("src"), "src/loop"); // a link to its own parent
     fs::create_directory_symlink("/", "src/root");
@@ -247,7 +259,9 @@ TEST_F(FolderOperations, fileCopyKeepsDataModeAndTimeWhenTheSourceGoesMidway) {
         data[i] = char(i * 7 + i / 5000);
     writeFile("big.bin", data);
     ::chmod("big.bin", 0640);
-    const auto when = fs::file_time_type::clock::now() - std::chrono::hours(50);
+    // Whole seconds, which every file system and library sets exactly.
+    const auto when =
+        std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now() - std::chrono::hours(50));
     fs::last_write_time("big.bin", when);
     int chunks = 0;
     const std::error_code error = platform::copyFile("big.bin", "copy.bin", [&] {
@@ -255,10 +269,12 @@ TEST_F(FolderOperations, fileCopyKeepsDataModeAndTimeWhenTheSourceGoesMidway) {
             fs::remove("big.bin");
     });
     EXPECT_FALSE(error) << error.message();
-    EXPECT_GE(chunks, 2);
     EXPECT_EQ(readFile("copy.bin"), data);
+#ifndef _WIN32 // Windows keeps no permission bits, and Wine's CopyFileExW reports no progress
+    EXPECT_GE(chunks, 2);
     EXPECT_EQ(fs::status("copy.bin").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
     EXPECT_EQ(fs::last_write_time("copy.bin"), when);
     // A copy that cannot be made names the system's reason and leaves no partial file.
     EXPECT_EQ(platform::copyFile("copy.bin", "missing/x.bin"),

@@ -6,25 +6,26 @@
 #include "app/action_scope.h"
 #include "app/game_folder.h"
 #include "platform/file_system.h"
+#include "tests/support/file_access.h"
+#include "tests/support/linux_only.h"
 #include "tests/support/run_command.h"
 #include "transaction_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
+using kestrane::testing::shellArgument;
 
 #include <regex>
 
-namespace {
+using kestrane::testing::setMode;
 
-bool runsAsRoot() { return ::geteuid() == 0; }
+namespace {
 
 // Every name in a folder, sorted.
 Events namesIn(const fs::path& folder) {
     Events names;
     for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
+        names.push_back(u8text(entry.path().filename()));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -38,9 +39,9 @@ protected:
     void makeReadOnlySource() {
         writeFile(outside("src/locked/deep/keys.ini"), "keys");
         for (const char* path : {"src/locked/deep/keys.ini", "src/a.ini"})
-            ::chmod(outside(path).c_str(), 0444);
-        ::chmod(outside("src/locked/deep").c_str(), 0555);
-        ::chmod(outside("src/locked").c_str(), 0555);
+            setMode(outside(path), 0444);
+        setMode(outside("src/locked/deep"), 0555);
+        setMode(outside("src/locked"), 0555);
     }
 };
 
@@ -60,33 +61,33 @@ TEST_F(PlayerSafety, readOnlyTreesGoThroughEveryActionAsAnOrdinaryUser) {
     ASSERT_TRUE(rename("Packed", "Repacked")) << window.events.back();
     // A profile folder that is itself read-only (moving a folder to another parent needs
     // write permission on the folder) is renamed, saved back into and deleted.
-    ::chmod("Plain", 0555);
+    setMode("Plain", 0555);
     ASSERT_TRUE(rename("Plain", "Moved")) << window.events.back();
     ASSERT_TRUE(apply("Moved")) << window.events.back();
     writeFile(outside("game/system/keys.ini"), "bound");
-    ::chmod("Moved", 0555);
+    setMode("Moved", 0555);
     ASSERT_TRUE(onSelected("Moved", [&] { return UpdateProfile(window, archive); })) << window.events.back();
     EXPECT_EQ(readFile("Moved/keys.ini"), "bound");
-    ::chmod("Moved", 0555);
+    setMode("Moved", 0555);
     ASSERT_TRUE(remove("Repacked")) << window.events.back();
     ASSERT_TRUE(remove("Moved")) << window.events.back();
     EXPECT_EQ(namesIn("."), Events{});
 }
 
 TEST_F(PlayerSafety, archivedSaveOfAnUnreadableFolderFailsLikeThePlainOne) {
-    if (runsAsRoot())
-        GTEST_SKIP() << "root reads every folder; runs as the player";
+    if (const char* why = kestrane::testing::whyNothingIsClosed())
+        GTEST_SKIP() << why;
     writeFile(outside("src/closed/inside.ini"), "x");
-    ::chmod(outside("src/closed").c_str(), 0);
+    setMode(outside("src/closed"), 0);
     for (bool archived : {false, true}) {
         EXPECT_FALSE(save("Main", archived));
         ASSERT_FALSE(window.events.empty());
-        EXPECT_NE(window.events.back().find(outside("src/closed").string() + ": Permission denied"), std::string::npos)
+        EXPECT_NE(window.events.back().find(u8text(outside("src/closed")) + ": Permission denied"), std::string::npos)
             << archived << window.events.back();
         EXPECT_FALSE(ProfileListExists());
         EXPECT_EQ(namesIn("."), Events{});
     }
-    ::chmod(outside("src/closed").c_str(), 0755);
+    setMode(outside("src/closed"), 0755);
 }
 
 TEST_F(PlayerSafety, anApplyCutBetweenItsStepsIsFinishedOrUndoneByTheGameFolderJournal) {
@@ -163,6 +164,8 @@ TEST_F(PlayerSafety, theOnlyProfileDeleteKeepsALineAnotherCopyAdded) {
 }
 
 TEST_F(PlayerSafety, driveLettersAreFoundThroughTheWinePrefix) {
+    KESTRANE_LINUX_ONLY("a Wine prefix that maps drive letters");
+#ifndef _WIN32
     const fs::path prefix = outside("prefix");
     fs::create_directories(prefix / "drive_c/Games/Game/system");
     writeFile(prefix / "drive_c/Games/Game/system/old.ini", "old");
@@ -205,10 +208,12 @@ TEST_F(PlayerSafety, driveLettersAreFoundThroughTheWinePrefix) {
     writeFile("Low/low.ini", "low");
     EXPECT_TRUE(apply("Low")) << window.events.back();
     EXPECT_EQ(readFile(prefix / "drive_c/Games/Game/system/low.ini"), "low");
+#endif
 }
 
 TEST_F(PlayerSafety, aGameFolderThatIsNotUtf8IsRefusedBeforeItCouldBeReadBackAsAnother) {
-    EXPECT_FALSE(save("Main", false, outside("gam\xe9").string()));
+    KESTRANE_LINUX_ONLY("file names that are not UTF-8");
+    EXPECT_FALSE(save("Main", false, u8text(outside("gam\xe9"))));
     EXPECT_EQ(window.events.back().rfind("Error: Недопустимый путь: ", 0), 0u);
     EXPECT_FALSE(ProfileListExists());
 }
@@ -251,7 +256,7 @@ TEST_F(PlayerSafety, dataIsOnDiskBeforeARenamePublishesIt) {
     const struct {
         std::string args, publish, journal;
     } actions[] = {
-        {"save --systems '" + outside("src").string() + "' --game '" + game + "' --name Main",
+        {"save --systems " + shellArgument(u8text(outside("src"))) + " --game " + shellArgument(game) + " --name Main",
          "rename.*kestrane:staging/work/Main\", .*\"\\./Main\"", "rename.*kestrane:staging/journal\\..*journal\""},
         {"apply Main", "renameat2\\(.*system\\.kestrane-new.*RENAME_EXCHANGE", "rename.*system\\.kestrane-journal\""},
     };
@@ -304,7 +309,7 @@ TEST_F(PlayerSafety, aLeftoverThatCannotBeDeletedBlocksOnlyWhatNeedsItsName) {
     EXPECT_EQ(system(), treeListing("Север")); // applied all the same
 
     writeFile(outside("game2/system/k.ini"), "k");
-    EXPECT_TRUE(saveAs("Other", false, outside("src").string(), outside("game2").string())) << window.events.back();
+    EXPECT_TRUE(saveAs("Other", false, u8text(outside("src")), u8text(outside("game2")))) << window.events.back();
     EXPECT_TRUE(rename("Other", "Восток")) << ::testing::PrintToString(window.events);
     EXPECT_FALSE(fs::exists(kStagingFolder));
 

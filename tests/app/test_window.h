@@ -101,16 +101,22 @@ protected:
     void TearDown() override {
         std::filesystem::current_path(m_previous);
         // Files a test made immutable; the folder itself removes the rest.
+#ifndef _WIN32
         std::system(("chattr -R -i '" + m_root.string() + "' 2>/dev/null").c_str());
+#endif
     }
 
     // A path beside the working directory (outside it).
-    std::filesystem::path outside(const std::string& name) const { return m_root / name; }
+    std::filesystem::path outside(const std::string& name) const { return m_root / u8path(name); }
 
-    static void writeFile(const std::filesystem::path& p, const std::string& content) {
+    template <class Path>
+    static void writeFile(const Path& p, const std::string& content) {
         kestrane::testing::writeFile(p, content);
     }
-    static std::string readFile(const std::filesystem::path& p) { return kestrane::testing::readFile(p); }
+    template <class Path>
+    static std::string readFile(const Path& p) {
+        return kestrane::testing::readFile(p);
+    }
 
     TempFolder m_folder;
     const std::filesystem::path m_root = m_folder.path();
@@ -124,8 +130,8 @@ class ProfileTest : public WorkingDirectoryTest {
 protected:
     void SetUp() override {
         WorkingDirectoryTest::SetUp();
-        systems = outside("game/system").string();
-        game = outside("game").string();
+        systems = u8text(outside("game/system"));
+        game = u8text(outside("game"));
         writeFile(outside("game/system/l2.ini"), "server=main");
         writeFile(outside("game/system/.hidden"), "h");
         std::filesystem::create_directories(outside("game/system/empty"));
@@ -164,7 +170,7 @@ inline std::vector<std::string> treeListing(const std::filesystem::path& root) {
     if (!fs::exists(root))
         return out;
     for (auto& e : fs::recursive_directory_iterator(root)) {
-        std::string rel = fs::relative(e.path(), root).generic_string();
+        std::string rel = u8text(fs::relative(e.path(), root));
         if (e.is_directory()) {
             out.push_back(rel + "/");
         } else {
@@ -176,5 +182,10 @@ inline std::vector<std::string> treeListing(const std::filesystem::path& root) {
     std::sort(out.begin(), out.end());
     return out;
 }
+inline std::vector<std::string> treeListing(const std::string& root) { return treeListing(u8path(root)); }
+inline std::vector<std::string> treeListing(const char* root) { return treeListing(u8path(root)); }
 
 } // namespace kestrane::testing
+
+using kestrane::testing::u8path;
+using kestrane::testing::u8text;

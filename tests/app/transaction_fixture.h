@@ -28,7 +28,7 @@ protected:
     }
 
     bool save(const std::string& name, bool archived = false, const std::string& gameFolder = {}) {
-        return saveAs(name, archived, outside("src").string(), gameFolder.empty() ? game : gameFolder);
+        return saveAs(name, archived, u8text(outside("src")), gameFolder.empty() ? game : gameFolder);
     }
     bool undo(const std::string& name) {
         return onSelected(name, [&] { return UndoApply(window); });

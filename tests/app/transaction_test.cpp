@@ -8,12 +8,16 @@
 #include "archiver/zip_archiver.h"
 #include "platform/file_lock.h"
 #include "transaction_fixture.h"
+#include "tests/support/linux_only.h"
 #include "tests/support/run_command.h"
 
 #include <gtest/gtest.h>
 
+using kestrane::testing::shellArgument;
+
+#ifndef _WIN32
 #include <sys/mount.h>
-#include <sys/stat.h>
+#endif
 
 using namespace kestrane;
 using kestrane::testing::TestWindow;
@@ -39,12 +43,13 @@ TEST_F(Transactions, secondCopyIsRefusedAndChangesNothing) {
 }
 
 TEST_F(Transactions, parallelSavesEachEndListedOrRefused) {
+    KESTRANE_LINUX_ONLY("a shell that starts six programs at once and waits for them");
     // Six copies of kestrane-cli at once: every one that says it saved has its line,
     // every other one said another copy was at work, and no line is lost.
     std::string script;
     for (int i = 0; i < 6; ++i)
-        script += kestrane::testing::kestraneCli() + "save --systems '" + outside("src").string() + "' --game '" +
-                  game + "' --name P" + std::to_string(i) + " >out" + std::to_string(i) + " 2>&1 & ";
+        script += kestrane::testing::kestraneCli() + "save --systems '" + u8text(outside("src")) + "' --game '" + game +
+                  "' --name P" + std::to_string(i) + " >out" + std::to_string(i) + " 2>&1 & ";
     ASSERT_EQ(std::system((script + "wait").c_str()), 0);
     int saved = 0;
     for (int i = 0; i < 6; ++i) {
@@ -60,6 +65,8 @@ TEST_F(Transactions, parallelSavesEachEndListedOrRefused) {
 }
 
 TEST_F(Transactions, fullDiskDuringSaveListsNothingAndNamesTheCause) {
+    KESTRANE_LINUX_ONLY("a small file system mounted for the test");
+#ifndef _WIN32
     const fs::path small = outside("small");
     fs::create_directories(small);
     if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
@@ -80,6 +87,7 @@ TEST_F(Transactions, fullDiskDuringSaveListsNothingAndNamesTheCause) {
         EXPECT_EQ(readFile("options.ini"), "Keep\t/k\t0\r\n");
         EXPECT_EQ(treeListing("."), (Events{"options.ini=Keep\t/k\t0\r\n"}));
     }
+#endif
 }
 
 TEST_F(Transactions, applyKeepsTheReplacedFolderAndUndoSwapsItBack) {
@@ -100,7 +108,7 @@ TEST_F(Transactions, applyKeepsTheReplacedFolderAndUndoSwapsItBack) {
     EXPECT_EQ(system(), (Events{"old.ini=old"}));
     EXPECT_TRUE(undo("Main")); // a second undo redoes
     EXPECT_EQ(system(), applied);
-    EXPECT_EQ(fs::directory_iterator(outside("game"))->path().filename().string().rfind("system", 0), 0u);
+    EXPECT_EQ(u8text(fs::directory_iterator(outside("game"))->path().filename()).rfind("system", 0), 0u);
 }
 
 TEST_F(Transactions, recoveryFinishesOrUndoesAHalfDoneSwap) {
@@ -191,6 +199,7 @@ TEST_F(Transactions, saveRefusesControlCharactersInFolders) {
 }
 
 TEST_F(Transactions, applyRefusesASystemFolderThatOverlapsProfiles) {
+    KESTRANE_LINUX_ONLY("symbolic links, which Windows lets only administrators make");
     ASSERT_TRUE(save("A"));
     ASSERT_TRUE(save("system"));
     // A game folder whose system folder holds the working directory, through a link.
@@ -198,7 +207,7 @@ TEST_F(Transactions, applyRefusesASystemFolderThatOverlapsProfiles) {
     fs::create_directory_symlink(outside(""), outside("linked/system"));
     const std::string list = readFile("options.ini");
     const auto before = treeListing(".");
-    for (const std::string& folder : std::vector<std::string>{".", "./A", outside("linked").string()}) {
+    for (const std::string& folder : std::vector<std::string>{".", "./A", u8text(outside("linked"))}) {
         writeFile("options.ini", list + "Bad\t" + folder + "\t0\r\n");
         EXPECT_FALSE(apply("Bad"));
         EXPECT_EQ(window.events.back(),
@@ -245,8 +254,13 @@ TEST_F(Transactions, truncatedProfileArchiveIsRefusedByApplyAndRename) {
 
 TEST_F(Transactions, cliAcceptsDashNamesAndUndo) {
     const std::string cli = kestrane::testing::kestraneCli();
-    auto run = [&](const std::string& args) { return kestrane::testing::runCommand(cli + args + " </dev/null 2>&1"); };
-    ASSERT_EQ(run("save --systems '" + outside("src").string() + "' --game '" + game + "' --name -dash").status, 0);
+    auto run = [&](const std::string& args) {
+        return kestrane::testing::runCommand(cli + args + kestrane::testing::kNoInputErrorsToOutput);
+    };
+    ASSERT_EQ(run("save --systems " + shellArgument(u8text(outside("src"))) + " --game " + shellArgument(game) +
+                  " --name -dash")
+                  .status,
+              0);
     EXPECT_EQ(run("apply -- -dash").status, 0);
     EXPECT_EQ(system(), treeListing("-dash"));
     const auto undone = run("undo -- -dash");

@@ -1,6 +1,27 @@
 // Making files unreadable in tests that run as root: root reads every file whatever its
 // permissions, unless this thread drops its power to (the DAC override capabilities).
+// Windows has no permission that makes a file unreadable to its owner (chmod only sets the
+// read-only attribute): there the override cannot be dropped and every file stays readable,
+// so the tests that need an unreadable file skip, saying so.
 #pragma once
+
+#ifdef _WIN32
+
+#include <fstream>
+
+namespace kestrane::testing {
+
+inline bool setFileReadOverride(bool) { return false; }
+
+inline bool canRead(const char* path) { return std::ifstream(path, std::ios::binary).is_open(); }
+
+inline const char* whyNothingIsClosed() {
+    return "Windows has no permission that closes a file or folder to its owner";
+}
+
+} // namespace kestrane::testing
+
+#else
 
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -26,6 +47,13 @@ inline bool setFileReadOverride(bool on) {
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
+// Why a test that needs a file or folder closed to its owner cannot run in this process,
+// or nullptr when it can: root reads and searches every one (the runs as an ordinary user
+// cover it).
+inline const char* whyNothingIsClosed() {
+    return ::geteuid() == 0 ? "root reads and searches every folder; runs as the player" : nullptr;
+}
+
 inline bool canRead(const char* path) {
     const int fd = ::open(path, O_RDONLY);
     if (fd >= 0)
@@ -34,3 +62,5 @@ inline bool canRead(const char* path) {
 }
 
 } // namespace kestrane::testing
+
+#endif

@@ -1,7 +1,9 @@
 // Running a shell command line from a test: its exit status and what it printed.
 #pragma once
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #endif
 
@@ -17,12 +19,39 @@ struct CommandRun {
     std::string out; // what it wrote to standard output
 };
 
-// Runs a command line through the shell and collects its standard output. Redirections
-// such as "2>&1" or "</dev/null" are the caller's to add.
+// One argument for the shell's command line, spaces and all.
+inline std::string shellArgument(const std::string& argument) {
+#ifdef _WIN32
+    return "\"" + argument + "\"";
+#else
+    std::string q = "'";
+    for (char c : argument)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+#endif
+}
+
+// Standard input from nowhere and standard error into standard output, for the end of a
+// command line.
+#ifdef _WIN32
+inline constexpr const char* kNoInputErrorsToOutput = " <NUL 2>&1";
+#else
+inline constexpr const char* kNoInputErrorsToOutput = " </dev/null 2>&1";
+#endif
+
+// Runs a command line (UTF-8) through the shell and collects its standard output.
+// Redirections are the caller's to add.
 inline CommandRun runCommand(const std::string& command) {
     CommandRun r;
 #ifdef _WIN32
-    FILE* p = ::_popen(command.c_str(), "r");
+    // The command line goes to the shell as UTF-16: the narrow one would be read in the
+    // ANSI code page.
+    std::wstring wide(std::size_t(::MultiByteToWideChar(CP_UTF8, 0, command.data(), int(command.size()), nullptr, 0)),
+                      L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, command.data(), int(command.size()), wide.data(), int(wide.size()));
+    // cmd /c drops the first and the last quote of a line that holds more than two: the
+    // pair around the whole line is what it drops. Text mode turns CRLF into LF.
+    FILE* p = ::_wpopen((L"\"" + wide + L"\"").c_str(), L"r");
 #else
     FILE* p = ::popen(command.c_str(), "r");
 #endif
@@ -45,7 +74,7 @@ inline CommandRun runCommand(const std::string& command) {
 // it), else the one of this build tree.
 inline std::string kestraneCli() {
     const char* named = std::getenv("KESTRANE_CLI");
-    return std::string(named && *named ? named : KESTRANE_BINARY_DIR "/app/kestrane-cli") + " ";
+    return shellArgument(named && *named ? named : KESTRANE_BINARY_DIR "/app/kestrane-cli") + " ";
 }
 
 } // namespace kestrane::testing

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
 
 namespace kestrane::testing {
 
@@ -71,17 +72,38 @@ private:
     std::filesystem::path m_path;
 };
 
+// Paths written as UTF-8 text, as the program writes them: a std::filesystem::path made
+// from a std::string would read it in the ANSI code page on Windows.
+inline std::filesystem::path u8path(std::string_view utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+// A path as UTF-8 text with '/' between its names (what a player may type on Windows too).
+inline std::string u8text(const std::filesystem::path& p) {
+    const std::u8string generic = p.generic_u8string();
+    return std::string(generic.begin(), generic.end());
+}
+
 // Writes the bytes as the whole file, making the folders above it first.
 inline void writeFile(const std::filesystem::path& p, const std::string& bytes) {
     if (p.has_parent_path())
         std::filesystem::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << bytes;
 }
+inline void writeFile(const std::string& p, const std::string& bytes) { writeFile(u8path(p), bytes); }
+inline void writeFile(const char* p, const std::string& bytes) { writeFile(u8path(p), bytes); }
 
 // The whole file's bytes; empty when it cannot be read.
 inline std::string readFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+inline std::string readFile(const std::string& p) { return readFile(u8path(p)); }
+inline std::string readFile(const char* p) { return readFile(u8path(p)); }
+
+// Sets the permission bits of a file or folder as chmod does (on Windows only the write
+// bits count: without them the file or folder gets the read-only attribute).
+inline void setMode(const std::filesystem::path& p, unsigned mode) {
+    std::filesystem::permissions(p, std::filesystem::perms(mode));
 }
 
 // Bytes that deflate cannot shrink, the same for the same seed.

@@ -8,7 +8,7 @@ through Wine on trees and profiles with Cyrillic (and other non-Latin) names:
     into the very tree that was packed;
   - an add to an existing archive replaces it whole and leaves no temporary file;
   - kestrane-cli.exe saves, applies, undoes, updates, renames and deletes a profile with a
-    Cyrillic name, with the messages and files of the Linux program;
+    Cyrillic name, plain and archived, with the messages and files of the Linux program;
   - an apply killed at random moments is settled by the next run: `system` is the old
     folder or the profile's, whole.
 
@@ -197,6 +197,50 @@ def test_profile_actions(work, source):
     cli("apply", "Главный", expect_status=1)
 
 
+def test_archived_profile_actions(work, source):
+    # An archived save packs the systems folder, whatever its name, under the profile's name
+    # straight into the archive (no link: Windows gives links to administrators only).
+    home = os.path.join(work, "packed-home")
+    game = os.path.join(work, "packed-game")
+    os.makedirs(home)
+    make_tree(os.path.join(game, "system"), 7)
+    game_win = windows_path(game)
+
+    def cli(*args, says):
+        r = wine(CLI_EXE, *args, cwd=home)
+        what = "kestrane-cli.exe %s" % " ".join(args)
+        check(r.returncode == 0 and says in r.stdout.splitlines(), "%s: status %d: %s%s" % (what, r.returncode,
+                                                                                           r.stdout, r.stderr))
+
+    def packed(name):
+        """The tree an archive in home unpacks into, through Python's zipfile."""
+        out_dir = os.path.join(work, "packed-out")
+        shutil.rmtree(out_dir, ignore_errors=True)
+        archive = os.path.join(home, name + ".zip")
+        if not os.path.isfile(archive):
+            return None
+        with zipfile.ZipFile(archive) as z:
+            check(z.testzip() is None, "%s.zip: zipfile finds a damaged entry" % name)
+            z.extractall(out_dir)
+        return tree(os.path.join(out_dir, name))
+
+    cli("save", "--systems", windows_path(source), "--game", game_win, "--name", "Упакованный", "--archive",
+        says="Information: Сервер Упакованный успешно сохранен")
+    check(packed("Упакованный") == tree(source), "archived save: the archive is not the systems folder")
+    check(sorted(os.listdir(home)) == ["options.ini", "Упакованный.zip"], "archived save left %s" % os.listdir(home))
+    cli("apply", "Упакованный", says="Information: Сервер Упакованный записан в папку %s\\system" % game_win)
+    check(tree(os.path.join(game, "system")) == tree(source), "archived apply: system is not the profile")
+    with open(os.path.join(game, "system", "plain.txt"), "w") as f:
+        f.write("изменено игрой")
+    cli("update", "Упакованный", says="Information: Сервер Упакованный обновлён из папки %s\\system" % game_win)
+    check(packed("Упакованный") == tree(os.path.join(game, "system")), "archived update: the archive is not system")
+    cli("rename", "Упакованный", "Сжатый", says="Information: Сервер Упакованный успешно переименован на Сжатый")
+    check(packed("Сжатый") == tree(os.path.join(game, "system")), "archived rename: the archive changed")
+    check(not os.path.exists(os.path.join(home, "Упакованный.zip")), "archived rename: the old archive stays")
+    cli("delete", "Сжатый", "--yes", says="Information: Сервер Сжатый успешно удален")
+    check(sorted(os.listdir(home)) in ([], ["options.ini"]), "archived delete left %s" % os.listdir(home))
+
+
 def test_killed_apply_is_settled(work, source):
     # Windows has no exchange: an apply renames system away and the new folder in, and a
     # kill between the two leaves no system folder until the next run settles it from
@@ -270,7 +314,7 @@ def main():
         source = os.path.join(work, "исходник")
         make_tree(source, 1)
         for test in (test_packed_archives_pass_other_tools, test_add_replaces_the_archive, test_foreign_archives_unpack,
-                     test_profile_actions, test_killed_apply_is_settled):
+                     test_profile_actions, test_archived_profile_actions, test_killed_apply_is_settled):
             print("--", test.__name__)
             test(work, source)
     finally:
