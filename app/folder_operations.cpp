@@ -75,8 +75,7 @@ void copyTree(CopyWalk& walk, const std::string& sourceFolder, const std::string
     }
     // A folder that cannot be made (a file in its place, no write access) or listed
     // (no read access) loses all its files: a failure, unlike an empty folder.
-    std::error_code made;
-    if (!platform::createFolders(platform::toPath(target), made)) {
+    if (const std::error_code made = platform::createFolders(platform::toPath(target))) {
         out.lastEntry = false;
         countFailure(out, targetFolder, made.message());
         return;
@@ -169,8 +168,10 @@ bool DeleteFolderTree(ProfileWindow& window, const std::string& folder) {
             childrenGone = DeleteFolderTree(window, path) && childrenGone;
             continue;
         }
+        // A read-only file is made writable first; when that fails, the removal below
+        // fails too and reports the reason.
         if (entry.attributes != platform::kAttrArchive && !entry.symlink)
-            platform::setFileAttributes(platform::toPath(path), platform::kAttrArchive);
+            static_cast<void>(platform::setFileAttributes(platform::toPath(path), platform::kAttrArchive));
         fs::remove(platform::toPath(path), ec);
         if (ec)
             childrenGone = couldNot(path, ec);

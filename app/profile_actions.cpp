@@ -277,8 +277,7 @@ std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchi
         window.pumpMessages();
         if (copy.failedFiles > 0)
             return text::kCopyFailed + copy.failureText();
-        std::error_code made;
-        if (!platform::createFolders(platform::toPath(game.partial), made))
+        if (const std::error_code made = platform::createFolders(platform::toPath(game.partial)))
             return text::kCopyFailed + game.partial + ": " + made.message();
     }
     // Everything is on disk before the folder takes the name that recovery may swap in.
@@ -295,14 +294,16 @@ std::string copySystemsFolder(ProfileWindow& window, BusyWindowScope& busy, cons
     const std::string copied = work + "/" + name;
     const CopyOutcome copy = CopyFolderTree(window, systems, copied, false, true);
     window.pumpMessages();
-    std::error_code made;
-    if (copy.failedFiles == 0 && platform::createFolders(platform::toPath(copied), made)) {
-        flushToDisk(window, copied); // on disk before it is moved into place and listed
-        return copied;
+    // An empty systems folder copies nothing: the profile is an empty folder then.
+    const std::error_code made =
+        copy.failedFiles == 0 ? platform::createFolders(platform::toPath(copied)) : std::error_code();
+    if (copy.failedFiles > 0 || made) {
+        busy.hide();
+        window.showError(text::kCopyFailed + (made ? copied + ": " + made.message() : copy.failureText()));
+        return {};
     }
-    busy.hide();
-    window.showError(text::kCopyFailed + (copy.failedFiles > 0 ? copy.failureText() : copied + ": " + made.message()));
-    return {};
+    flushToDisk(window, copied); // on disk before it is moved into place and listed
+    return copied;
 }
 
 // The profile archive of a save, packed straight from the systems folder as work/name.zip

@@ -234,8 +234,8 @@ std::optional<std::string> ZipProfileArchive::unpack(ProfileWindow& window, cons
         }
         // The profile folder has no entry of its own: an archive of an empty folder
         // unpacks nothing, and the caller must still find an (empty) folder.
-        if (!platform::createFolders(platform::toPath(withBase(destination, name))))
-            return text::kCopyFailed + withBase(destination, name);
+        if (const std::error_code made = platform::createFolders(platform::toPath(withBase(destination, name))))
+            return text::kCopyFailed + withBase(destination, name) + ": " + made.message();
     } catch (const std::exception& e) {
         m_archiver.CloseArchive();
         return std::string(e.what());

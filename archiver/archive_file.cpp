@@ -31,7 +31,7 @@ void removeLeftovers(const std::filesystem::path& target) {
     for (const platform::FolderEntry& e : platform::listFolder(platform::pathText(folder / "*"), 0x02 | 0x04)) {
         if (e.name.size() == prefix.size() + kUniquePart && e.name.starts_with(prefix) &&
             !(e.attributes & platform::kAttrDirectory))
-            platform::deleteFile(folder / platform::toPath(e.name));
+            static_cast<void>(platform::deleteFile(folder / platform::toPath(e.name))); // the next open tries again
     }
 }
 

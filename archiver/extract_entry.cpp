@@ -121,8 +121,7 @@ void TZABaseArchiver::makeFolders(const std::string& name, const std::string& de
     // new folders elsewhere. The steps that do not exist yet are plain names.
     if (!platform::isWithinFolder(platform::toPath(folder), platform::toPath(destinationBase)))
         refuseUnsafe(name, "a link in the destination leads outside it", Name);
-    std::error_code ec;
-    if (!platform::createFolders(platform::toPath(folder), ec))
+    if (const std::error_code ec = platform::createFolders(platform::toPath(folder)))
         throw EZAException(kErrFolder, {folder}, osReason(ec.value()), Name);
 }
 

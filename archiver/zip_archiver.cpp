@@ -180,8 +180,9 @@ void TZABaseArchiver::AbandonArchive() noexcept {
     m_open = false;
     m_updateDepth = 0;
     releaseArchive();
+    // Closing never fails: a file the open made that cannot be removed stays, empty.
     if (remove)
-        platform::deleteFile(target);
+        static_cast<void>(platform::deleteFile(target));
 }
 
 void TZABaseArchiver::BeginUpdate() {

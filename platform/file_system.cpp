@@ -166,33 +166,26 @@ bool foldsCase(const fs::path& p) {
     return false;
 }
 
-bool deleteFile(const fs::path& p) {
+std::error_code deleteFile(const fs::path& p) {
     std::error_code ec;
-    auto st = fs::symlink_status(p, ec);
-    if (ec || !fs::exists(st) || fs::is_directory(st))
-        return false;
-    return fs::remove(p, ec) && !ec;
+    const auto st = fs::symlink_status(p, ec);
+    if (ec)
+        return ec;
+    if (!fs::exists(st))
+        return std::make_error_code(std::errc::no_such_file_or_directory);
+    if (fs::is_directory(st))
+        return std::make_error_code(std::errc::is_a_directory);
+    fs::remove(p, ec);
+    return ec;
 }
 
-bool createFolders(const fs::path& p) {
+std::error_code createFolders(const fs::path& p) {
     std::error_code ec;
-    return createFolders(p, ec);
-}
-
-bool createFolders(const fs::path& p, std::error_code& ec) {
     fs::create_directories(p, ec);
     const std::error_code made = ec;
-    const bool exists = fs::is_directory(p, ec);
-    ec = exists ? std::error_code() : made ? made : std::make_error_code(std::errc::not_a_directory);
-    return exists;
-}
-
-bool removeFolder(const fs::path& p) {
-    std::error_code ec;
-    auto st = fs::symlink_status(p, ec);
-    if (ec || !fs::is_directory(st))
-        return false;
-    return fs::remove(p, ec) && !ec;
+    if (fs::is_directory(p, ec))
+        return {};
+    return made ? made : std::make_error_code(std::errc::not_a_directory);
 }
 
 std::string currentDirectory() {

@@ -45,15 +45,13 @@ std::size_t driveLength(std::string_view path);
 // nullopt when the path does not exist.
 std::optional<std::uint32_t> fileAttributes(const std::filesystem::path& p);
 // Applies an attribute word: read-only clears or restores the owner's write permission;
-// bits POSIX cannot hold are ignored. False when the path does not exist.
-bool setFileAttributes(const std::filesystem::path& p, std::uint32_t attributes);
+// bits POSIX cannot hold are ignored. The system's reason when it cannot (the path does
+// not exist, or is not the caller's).
+[[nodiscard]] std::error_code setFileAttributes(const std::filesystem::path& p, std::uint32_t attributes);
 
 // The read, write and execute bits (0777) of an existing file or folder, links followed;
 // nullopt when the path does not exist.
 std::optional<std::uint32_t> filePermissions(const std::filesystem::path& p);
-// Gives the path exactly the read, write and execute bits of `permissions` (set-user-ID,
-// set-group-ID and sticky are never set). False when that fails.
-bool setFilePermissions(const std::filesystem::path& p, std::uint32_t permissions);
 
 // Gives the file or folder at `p` the read, write and execute bits of `mode` (on Windows:
 // read-only when the owner may not write; a folder's mode is left, since Windows does not
@@ -114,14 +112,12 @@ bool fileExists(const std::filesystem::path& p); // a file, not a folder
 // left half-written is removed.
 std::error_code copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
                          const std::function<void()>& onChunk = {});
-// Deletes a file; false when it could not be deleted or did not exist.
-bool deleteFile(const std::filesystem::path& p);
-// Creates a folder and every missing folder above it; true when it exists afterwards.
-bool createFolders(const std::filesystem::path& p);
-// The same, with the system's reason in `ec` when it fails.
-bool createFolders(const std::filesystem::path& p, std::error_code& ec);
-// Removes an empty folder; false otherwise.
-bool removeFolder(const std::filesystem::path& p);
+// Deletes a file (a link itself, never a folder). The system's reason when it could not be
+// deleted or did not exist.
+[[nodiscard]] std::error_code deleteFile(const std::filesystem::path& p);
+// Creates a folder and every missing folder above it. The system's reason when it is not
+// a folder afterwards.
+[[nodiscard]] std::error_code createFolders(const std::filesystem::path& p);
 // Renames a file or folder, never over an existing target; on failure returns the
 // system's error text.
 [[nodiscard]] std::optional<std::string> renamePath(const std::filesystem::path& from, const std::filesystem::path& to);

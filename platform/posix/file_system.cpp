@@ -50,17 +50,17 @@ std::optional<std::uint32_t> fileAttributes(const fs::path& p) {
     return attributesOf(p, st);
 }
 
-bool setFileAttributes(const fs::path& p, std::uint32_t attributes) {
+std::error_code setFileAttributes(const fs::path& p, std::uint32_t attributes) {
     std::error_code ec;
     auto st = fs::status(p, ec);
-    if (ec || !fs::exists(st))
-        return false;
+    if (ec)
+        return ec;
     constexpr auto kWrite = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
     if (attributes & kAttrReadOnly)
         fs::permissions(p, kWrite, fs::perm_options::remove, ec);
     else if ((st.permissions() & fs::perms::owner_write) == fs::perms::none)
         fs::permissions(p, fs::perms::owner_write, fs::perm_options::add, ec);
-    return !ec;
+    return ec;
 }
 
 std::optional<std::uint32_t> filePermissions(const fs::path& p) {
@@ -69,12 +69,6 @@ std::optional<std::uint32_t> filePermissions(const fs::path& p) {
     if (ec || !fs::exists(st))
         return std::nullopt;
     return std::uint32_t(st.permissions() & fs::perms::all);
-}
-
-bool setFilePermissions(const fs::path& p, std::uint32_t permissions) {
-    std::error_code ec;
-    fs::permissions(p, fs::perms(permissions) & fs::perms::all, fs::perm_options::replace, ec);
-    return !ec;
 }
 
 namespace {

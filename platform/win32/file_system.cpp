@@ -74,13 +74,15 @@ std::optional<std::uint32_t> fileAttributes(const fs::path& p) {
     return std::uint32_t(*a & kWordBits);
 }
 
-bool setFileAttributes(const fs::path& p, std::uint32_t attributes) {
+std::error_code setFileAttributes(const fs::path& p, std::uint32_t attributes) {
     const auto a = rawAttributes(p);
     if (!a)
-        return false;
+        return lastErrorCode();
     constexpr DWORD kSettable = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive;
     DWORD next = (*a & ~kSettable & ~DWORD(FILE_ATTRIBUTE_DIRECTORY)) | (attributes & kSettable);
-    return ::SetFileAttributesW(p.c_str(), next == 0 ? FILE_ATTRIBUTE_NORMAL : next) != 0;
+    if (!::SetFileAttributesW(p.c_str(), next == 0 ? FILE_ATTRIBUTE_NORMAL : next))
+        return lastErrorCode();
+    return {};
 }
 
 std::optional<std::uint32_t> filePermissions(const fs::path& p) {
@@ -90,15 +92,6 @@ std::optional<std::uint32_t> filePermissions(const fs::path& p) {
     if (*a & FILE_ATTRIBUTE_DIRECTORY)
         return 0777u;
     return (*a & FILE_ATTRIBUTE_READONLY) ? 0444u : 0666u;
-}
-
-bool setFilePermissions(const fs::path& p, std::uint32_t permissions) {
-    const auto a = rawAttributes(p);
-    if (!a)
-        return false;
-    if (*a & FILE_ATTRIBUTE_DIRECTORY)
-        return true;
-    return ::SetFileAttributesW(p.c_str(), withReadOnly(*a, (permissions & 0200) == 0)) != 0;
 }
 
 std::error_code setModeAndTime(const fs::path& p, std::optional<std::uint32_t> mode, std::optional<std::time_t> time,
