@@ -9,6 +9,7 @@
 #include "archiver/name_mask.h"
 #include "archiver/za_exception.h"
 #include "archiver/zip_archiver.h"
+#include "platform/file_lock.h"
 #include "platform/file_system.h"
 
 namespace archiver {
@@ -32,10 +33,11 @@ std::string withTrailingSlash(std::string s) {
 
 // The last-write time of a file or folder in seconds since 1970, or the current time when
 // it cannot be read. A folder entry carries its folder's own time, so that packing the
-// same tree twice gives the same bytes.
+// same tree twice gives the same bytes. A folder's path loses its trailing separator
+// first: Windows' C runtime finds no "folder/".
 std::int64_t lastWriteSeconds(const std::string& path) {
     std::error_code ec;
-    const auto t = std::filesystem::last_write_time(platform::toPath(path), ec);
+    const auto t = std::filesystem::last_write_time(platform::toPath(withoutTrailingSeparator(path)), ec);
     if (ec)
         return std::time(nullptr);
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::file_clock::to_sys(t).time_since_epoch())
@@ -123,9 +125,14 @@ bool AddOperation::considerFile(const std::string& entryName, const std::string&
         fullName += '/';
     if (excluded(fullName, isFolder))
         return false;
-    // The archive never goes into itself, whatever name, link or hard link leads to it.
+    // The archive never goes into itself, whatever name, link or hard link leads to it,
+    // nor does the lock file beside it that keeps other writers out while this one adds.
     std::error_code ec;
-    if (!isFolder && std::filesystem::equivalent(platform::toPath(fullName), m_a.m_archive->target(), ec))
+    const std::filesystem::path path = platform::toPath(fullName);
+    const std::filesystem::path& archive = m_a.m_archive->target();
+    const std::filesystem::path lockFile = platform::FileLock::lockFileOf(archive);
+    if (!isFolder && (std::filesystem::equivalent(path, archive, ec) ||
+                      (!lockFile.empty() && std::filesystem::equivalent(path, lockFile, ec))))
         return false;
     bool confirm = true;
     if (m_a.OnConfirmProcessFile)
@@ -204,7 +211,7 @@ int AddOperation::addItem(const std::string& diskPath) {
         bool replace = false;
         switch (m_a.Options.OverwriteMode) {
         case omPrompt:
-            replace = m_a.confirmOverwrite(diskPath, stored);
+            replace = m_a.confirmOverwrite(diskPath, stored, false);
             break;
         case omAlways:
             replace = true;

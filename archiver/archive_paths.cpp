@@ -176,7 +176,7 @@ std::optional<std::string> confinedEntryPath(std::string_view storedName) {
     for (std::string_view step : splitSteps(n)) {
         if (step == ".")
             continue;
-        if (step == "..")
+        if (step == ".." || !platform::keepsName(step))
             return std::nullopt;
         if (!result.empty())
             result += '/';

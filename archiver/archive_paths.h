@@ -55,8 +55,9 @@ std::string storedName(std::string_view diskPath, std::string_view base, TZAStor
 // taken as '/', "." steps and empty steps dropped, as a relative '/'-separated path
 // (a folder entry's trailing '/' is kept). nullopt when the name would leave the
 // destination: it is absolute ('/' or '\' first, which covers "\\server"), it starts
-// with a drive ("C:"), or one of its steps is "..". An empty result means the entry names
-// the destination itself.
+// with a drive ("C:"), or one of its steps is ".." or a name the file system would not
+// keep as it is (platform::keepsName: on Windows ".. " would be ".."). An empty result
+// means the entry names the destination itself.
 std::optional<std::string> confinedEntryPath(std::string_view storedName);
 
 } // namespace archiver

@@ -157,7 +157,7 @@ bool TZABaseArchiver::overwriteAllowed(const TDirItem& item, const std::string& 
     const std::uint32_t entryStamp = dosStamp(item.modTime, item.modDate);
     switch (Options.OverwriteMode) {
     case omPrompt:
-        return confirmOverwrite(name, target);
+        return confirmOverwrite(name, target, true);
     case omAlways:
         return true;
     case omNever:

@@ -281,7 +281,7 @@ TZAAction TZABaseArchiver::failureDecision(const std::string& fileName, TZAProce
     return answer == fxaRetry || answer == fxaIgnore ? answer : fxaAbort;
 }
 
-bool TZABaseArchiver::confirmOverwrite(const std::string& sourceFileName, std::string& destFileName) {
+bool TZABaseArchiver::confirmOverwrite(const std::string& sourceFileName, std::string& destFileName, bool destOnDisk) {
     if (OnConfirmOverwrite) {
         bool confirm = true;
         OnConfirmOverwrite(sourceFileName, destFileName, confirm);
@@ -289,7 +289,9 @@ bool TZABaseArchiver::confirmOverwrite(const std::string& sourceFileName, std::s
     }
     if (!Prompts.askOverwrite)
         return false;
-    const std::string question = "Overwrite file \"" + destFileName + "\" with \"" + sourceFileName + "\"";
+    const std::string question = "Overwrite file \"" + (destOnDisk ? platform::shownPath(destFileName) : destFileName) +
+                                 "\" with \"" + (destOnDisk ? sourceFileName : platform::shownPath(sourceFileName)) +
+                                 "\"";
     switch (Prompts.askOverwrite(question)) {
     case TZAOverwriteAnswer::Yes:
         return true;

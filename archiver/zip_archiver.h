@@ -196,8 +196,10 @@ public:
     // The failure decision for one item: the handler, else the defaults (45 aborts
     // silently; 61 asks Abort/Ignore; others ask Abort/Retry/Ignore).
     TZAAction failureDecision(const std::string& fileName, TZAProcessOperation op, const EZAException& e);
-    // The overwrite question's default; may change Options.OverwriteMode.
-    bool confirmOverwrite(const std::string& sourceFileName, std::string& destFileName);
+    // The overwrite question's default; may change Options.OverwriteMode. Which of the two
+    // names is a path on disk (the destination when extracting, the source when adding):
+    // the question shows it with the system's separators.
+    bool confirmOverwrite(const std::string& sourceFileName, std::string& destFileName, bool destOnDisk);
 
 protected:
     // The ZIP compression method the component writes for its CompressionMode; the base

@@ -35,6 +35,11 @@ public:
     static std::optional<FileLock> acquire(const std::filesystem::path& path, Mode mode,
                                            std::chrono::milliseconds wait = std::chrono::milliseconds(0));
 
+    // The lock file that a lock on the file `path` takes where the lock follows the name
+    // (a file the archiver packs never holds its archive's); empty where the lock is on
+    // the file itself.
+    static std::filesystem::path lockFileOf(const std::filesystem::path& path);
+
     FileLock(FileLock&& other) noexcept;
     FileLock& operator=(FileLock&& other) noexcept;
     FileLock(const FileLock&) = delete;

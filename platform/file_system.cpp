@@ -4,6 +4,7 @@
 
 #include "platform/encoding.h"
 
+#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -52,6 +53,36 @@ fs::path toPath(std::string_view text) {
 std::string pathText(const fs::path& p) {
     const std::u8string s = p.u8string();
     return std::string(s.begin(), s.end());
+}
+
+std::string shownPath(std::string_view text) {
+    std::string s(text);
+#ifdef _WIN32
+    std::replace(s.begin(), s.end(), '/', '\\');
+#endif
+    return s;
+}
+
+bool keepsName(std::string_view name) {
+#ifdef _WIN32
+    if (name.empty() || name.back() == '.' || name.back() == ' ')
+        return false;
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+            return false;
+    std::string stem(name.substr(0, name.find('.')));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    for (char& c : stem)
+        c = char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL")
+        return false;
+    return !(stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1' &&
+             stem[3] <= '9');
+#else
+    (void)name;
+    return true;
+#endif
 }
 
 std::size_t driveLength(std::string_view path) {

@@ -36,6 +36,14 @@ enum Attribute : std::uint32_t {
 std::filesystem::path toPath(std::string_view text);
 // The UTF-8 text of a path, separators as the path holds them.
 std::string pathText(const std::filesystem::path& p);
+// A path text as messages show it: with '\' separators on Windows, as it is on POSIX.
+std::string shownPath(std::string_view text);
+// Whether a file made under this one name (one step of a path, not "." or "..") gets
+// exactly that name. On Windows a name with a control character or one of <>:"|?*
+// (':' names a drive or a file's data stream), a name ending in a dot or a space (both
+// dropped) and a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension)
+// lead elsewhere; on POSIX every such name is kept.
+bool keepsName(std::string_view name);
 // The length of the drive that starts a path text ("C:" on Windows; always 0 on POSIX,
 // where "C:" is an ordinary name).
 std::size_t driveLength(std::string_view path);

@@ -25,6 +25,8 @@ bool sameFile(int fd, const std::filesystem::path& path) {
 
 } // namespace
 
+std::filesystem::path FileLock::lockFileOf(const std::filesystem::path&) { return {}; }
+
 std::optional<FileLock> FileLock::acquire(const std::filesystem::path& path, Mode mode,
                                           std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;

@@ -20,13 +20,13 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
     throw FileError(e, path, "Cannot lock \"" + pathText(path) + "\": " + std::strerror(e));
 }
 
-std::filesystem::path lockFileOf(const std::filesystem::path& path) {
+std::filesystem::path lockFileOfEntry(const std::filesystem::path& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         fail(path, ::GetLastError());
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return path / ".kestrane-lock";
-    return path.parent_path() / toPath("." + pathText(path.filename()) + ".kestrane-lock");
+    return FileLock::lockFileOf(path);
 }
 
 // Whether the open handle is the file the path names now (a holder that let go deletes
@@ -50,10 +50,14 @@ bool lockWhole(HANDLE h, DWORD flags) {
 
 } // namespace
 
+std::filesystem::path FileLock::lockFileOf(const std::filesystem::path& path) {
+    return path.parent_path() / toPath("." + pathText(path.filename()) + ".kestrane-lock");
+}
+
 std::optional<FileLock> FileLock::acquire(const std::filesystem::path& path, Mode mode,
                                           std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
-    const std::filesystem::path lockFile = lockFileOf(path);
+    const std::filesystem::path lockFile = lockFileOfEntry(path);
     for (;;) {
         const HANDLE h = ::CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                                        FILE_ATTRIBUTE_HIDDEN, nullptr);

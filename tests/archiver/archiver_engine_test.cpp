@@ -3,8 +3,10 @@
 // failure decision, path confinement and damaged data.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <map>
 #include <random>
@@ -522,27 +524,29 @@ TEST(ExtractFiles, overwriteRulesAndReadOnlyReplacement) {
 }
 
 TEST(ExtractFiles, ifNewerAndIfOlderCompareTheEntryWithTheFileOnDisk) {
+    using namespace std::chrono;
+    const auto noonOf = [](year_month_day day) { return file_clock::from_sys(sys_seconds(sys_days(day) + hours(12))); };
     TempFolder tmp;
     writeFile(tmp / "p/a.txt", "from archive");
-    ASSERT_EQ(std::system(("touch -d 2020-06-01T12:00:00 '" + (tmp / "p/a.txt").string() + "'").c_str()), 0);
+    fs::last_write_time(tmp / "p/a.txt", noonOf(2020y / June / 1));
     pack(tmp / "t.zip", tmp.path(), "p");
     struct Case {
         TZAOverwriteMode mode;
-        const char* diskTime;
+        year_month_day diskTime;
         bool replaced;
     };
-    for (const Case& c : {Case{omIfNewer, "2010-01-01", true}, Case{omIfNewer, "2030-01-01", false},
-                          Case{omIfOlder, "2010-01-01", false}, Case{omIfOlder, "2030-01-01", true}}) {
+    for (const Case& c : {Case{omIfNewer, 2010y / 1 / 1, true}, Case{omIfNewer, 2030y / 1 / 1, false},
+                          Case{omIfOlder, 2010y / 1 / 1, false}, Case{omIfOlder, 2030y / 1 / 1, true}}) {
         const fs::path target = tmp / "out/p/a.txt";
         writeFile(target, "on disk");
-        ASSERT_EQ(std::system(("touch -d " + std::string(c.diskTime) + " '" + target.string() + "'").c_str()), 0);
+        fs::last_write_time(target, noonOf(c.diskTime));
         TZipArchiver zip;
         zip.OpenArchive((tmp / "t.zip").string(), kOpenRead);
         zip.BaseDir = (tmp / "out").string();
         zip.Options.OverwriteMode = c.mode;
         zip.ExtractFiles("*.*");
         zip.CloseArchive();
-        EXPECT_EQ(readFile(target), c.replaced ? "from archive" : "on disk") << c.mode << " " << c.diskTime;
+        EXPECT_EQ(readFile(target), c.replaced ? "from archive" : "on disk") << c.mode << " " << int(c.diskTime.year());
     }
 }
 
@@ -735,6 +739,9 @@ TEST(UpdateEngine, cancelledBatchLeavesNoPhantomEntries) {
 }
 
 TEST(ExtractFiles, linksAlreadyInTheDestinationNeverLeadOutside) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links: Windows makes them only with a privilege, Wine not at all";
+#endif
     TempFolder tmp;
     writeStoredZip(tmp / "l.zip", {{"link/made/f.txt", "1"}, {"ro.txt", "from archive"}});
     fs::create_directories(tmp / "dest");
@@ -756,6 +763,9 @@ TEST(ExtractFiles, linksAlreadyInTheDestinationNeverLeadOutside) {
 }
 
 TEST(AddFiles, aPipeInTheTreeFailsAloneInsteadOfBlocking) {
+#ifdef _WIN32
+    GTEST_SKIP() << "named pipes in the file system (mkfifo): Windows has none";
+#else
     TempFolder tmp;
     writeFile(tmp / "p/a.txt", "a");
     ASSERT_EQ(::mkfifo((tmp / "p/pipe").c_str(), 0644), 0);
@@ -773,6 +783,7 @@ TEST(AddFiles, aPipeInTheTreeFailsAloneInsteadOfBlocking) {
     zip.OpenArchive(kOpenRead);
     EXPECT_EQ(byName(*zip.directory()).size(), 1u);
     zip.CloseArchive();
+#endif
 }
 
 TEST(UpdateEngine, cancelAtTheStartOfAnUpdateLeavesNoPhantomEntries) {
@@ -801,6 +812,9 @@ TEST(UpdateEngine, cancelAtTheStartOfAnUpdateLeavesNoPhantomEntries) {
 }
 
 TEST(AddFiles, namesEndingInADotKeepItAndStayApart) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows drops the dots that end a file name (its naming rules), so no such file exists there";
+#endif
     TempFolder tmp;
     packFiles(tmp, "d.zip", {{"a", "plain"}, {"a.", "dotted"}, {"...", "dots"}});
     TempFolder out;
@@ -838,8 +852,8 @@ TEST(UpdateEngine, ignoredFailureOfAReplacementKeepsWhatTheArchiveHeld) {
     // An entry replaced under a name that differs only in letter case keeps its old data.
     writeFile(tmp / "q/A.TXT", "old data");
     pack(tmp / "c.zip", tmp.path(), "q");
-    writeFile(tmp / "q/a.txt", "new data");
     fs::remove(tmp / "q/A.TXT");
+    writeFile(tmp / "q/a.txt", "new data");
     zip.OpenArchive((tmp / "c.zip").string(), kOpenReadWrite);
     zip.BeginUpdate();
     zip.AddFiles((tmp / "q/a.txt").string());
@@ -914,7 +928,7 @@ TEST(AddFiles, aFolderEntryCarriesTheFoldersOwnTimeSoRepacksAreByteIdentical) {
     const std::chrono::sys_seconds when{std::chrono::sys_days{std::chrono::year{2004} / 5 / 6}};
     const auto old = std::chrono::file_clock::from_sys(when);
     for (const char* folder : {"p", "p/sub"})
-        fs::last_write_time(tmp / folder, old);
+        ASSERT_FALSE(platform::setModeAndTime(tmp / folder, std::nullopt, when.time_since_epoch().count(), true));
     fs::last_write_time(tmp / "p/sub/f.txt", old);
     pack(tmp / "1.zip", tmp.path(), "p");
     std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // the second pack is a second later

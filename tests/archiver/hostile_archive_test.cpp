@@ -155,9 +155,8 @@ TEST(HostileArchive, aRebuiltDirectoryAndNamelessEntriesFailTheTest) {
     EXPECT_TRUE(zip.directoryRebuilt());
     zip.CloseArchive();
     // An add to it is refused, counting the archive's entries, not the files being added.
-    const auto add =
-        kestrane::testing::runCommand(std::string(KESTRANE_ZIP_TOOL) + " add " + (tmp / "cut.zip").string() + " " +
-                                      (tmp / "p").string() + " --base " + tmp.str() + " 2>&1");
+    const auto add = kestrane::testing::runProgram(
+        KESTRANE_ZIP_TOOL, {"add", (tmp / "cut.zip").string(), (tmp / "p").string(), "--base", tmp.str()});
     EXPECT_NE(add.status, 0);
     EXPECT_NE(add.out.find("rebuilt from the local headers; 2 entries found"), std::string::npos) << add.out;
     zip.OpenArchive((tmp / "t.zip").string(), kOpenRead);
@@ -219,6 +218,9 @@ std::uint32_t modeOf(const fs::path& p) { return std::uint32_t(fs::status(p).per
 } // namespace
 
 TEST(HostileArchive, aFolderEntryThroughALinkIsRefusedAndNothingOutsideChanges) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links and Unix modes";
+#endif
     struct Case {
         const char* entry;      // a folder entry (attribute 0x10, mode 777) for the link
         const char* linkTarget; // where DEST/linked leads
@@ -246,6 +248,9 @@ TEST(HostileArchive, aFolderEntryThroughALinkIsRefusedAndNothingOutsideChanges) 
 }
 
 TEST(HostileArchive, aFolderEntryWithTheFolderAttributeAndNoSlashIsMadeWithItsMode) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Unix modes";
+#endif
     TempFolder tmp;
     writeCrafted(tmp / "h.zip", {{"plain", ""}, {"plain/f.txt", "f"}},
                  {{"plain", 0, -1, 040750u << 16 | 0x10, kMadeOnUnix}, {"plain/f.txt", 1}});
@@ -334,8 +339,8 @@ TEST(HostileArchive, aNameCannotForgeALineOrReachTheTerminal) {
     TempFolder tmp;
     const std::string forged = "../x\nkestrane-zip: all entries OK\n\x1b[2J";
     writeCrafted(tmp / "h.zip", {{forged, "x"}}, {{forged, 0}});
-    const auto run = kestrane::testing::runCommand(std::string(KESTRANE_ZIP_TOOL) + " extract " +
-                                                   (tmp / "h.zip").string() + " " + (tmp / "out").string() + " 2>&1");
+    const auto run =
+        kestrane::testing::runProgram(KESTRANE_ZIP_TOOL, {"extract", (tmp / "h.zip").string(), (tmp / "out").string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out.find("\nkestrane-zip: all entries OK"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
@@ -352,13 +357,13 @@ TEST(HostileArchive, aNameCannotReorderOrHideWhatItShows) {
                                                                     {"e\u200Bf\u2066", "e\\u{200B}f\\u{2066}"},
                                                                     {"Сервер", "Сервер"}};
     for (const auto& [name, shown] : names)
-        writeFile(tmp / "p" / name, "x");
+        writeFile(tmp / "p" / fs::u8path(name), "x");
     const std::string zipTool = KESTRANE_ZIP_TOOL;
-    ASSERT_EQ(kestrane::testing::runCommand(zipTool + " create " + (tmp / "n.zip").string() + " '*' --base " +
-                                            (tmp / "p").string() + " >/dev/null 2>&1")
+    ASSERT_EQ(kestrane::testing::runProgram(zipTool,
+                                            {"create", (tmp / "n.zip").string(), "*", "--base", (tmp / "p").string()})
                   .status,
               0);
-    const auto run = kestrane::testing::runCommand(zipTool + " list " + (tmp / "n.zip").string() + " 2>&1");
+    const auto run = kestrane::testing::runProgram(zipTool, {"list", (tmp / "n.zip").string()});
     EXPECT_EQ(run.status, 0) << run.out;
     for (const auto& [name, shown] : names)
         EXPECT_NE(run.out.find(shown), std::string::npos) << shown << " in " << run.out;

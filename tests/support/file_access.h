@@ -2,14 +2,36 @@
 // permissions, unless this thread drops its power to (the DAC override capabilities).
 // Windows has no permission that makes a file unreadable to its owner (chmod only sets the
 // read-only attribute): there the override cannot be dropped and every file stays readable,
-// so the tests that need an unreadable file skip, saying so.
+// so the tests that need an unreadable file skip, saying so; a file another handle holds
+// open, sharing nothing, is what cannot be read there.
 #pragma once
 
 #ifdef _WIN32
 
+#include <windows.h>
+
+#include <filesystem>
 #include <fstream>
 
 namespace kestrane::testing {
+
+// Holds `path` open, sharing neither reading, writing nor deleting, until it goes: no
+// other handle opens the file meanwhile.
+class ExclusiveHold {
+public:
+    explicit ExclusiveHold(const std::filesystem::path& path)
+        : m_handle(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+    ~ExclusiveHold() {
+        if (held())
+            ::CloseHandle(m_handle);
+    }
+    ExclusiveHold(const ExclusiveHold&) = delete;
+    ExclusiveHold& operator=(const ExclusiveHold&) = delete;
+    bool held() const { return m_handle != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_handle;
+};
 
 inline bool setFileReadOverride(bool) { return false; }
 
