@@ -22,8 +22,8 @@
 using namespace enginetest;
 using kestrane::testing::CommandRun;
 using kestrane::testing::haveTools;
-using kestrane::testing::runPosixShell;
 using kestrane::testing::posixShellQuoted;
+using kestrane::testing::runPosixShell;
 
 namespace {
 
@@ -31,7 +31,8 @@ const std::string kZipTool = KESTRANE_ZIP_TOOL;
 
 // Runs the shell `command` in `folder` with a UTF-8 locale (and `env` in front), stdout and stderr together.
 CommandRun runIn(const fs::path& folder, const std::string& command, const std::string& env = {}) {
-    return runPosixShell("cd " + posixShellQuoted(folder) + " && LANG=C.UTF-8 LC_ALL=C.UTF-8 " + env + " " + command + " 2>&1");
+    return runPosixShell("cd " + posixShellQuoted(folder) + " && LANG=C.UTF-8 LC_ALL=C.UTF-8 " + env + " " + command +
+                         " 2>&1");
 }
 
 // Runs kestrane-zip with `args` in `folder`, in the same locale (and `env`).
@@ -213,7 +214,8 @@ TEST(ArchiveInterop, mixedScriptTreeRoundTripsThroughEveryTool) {
     // Python reads names without flag bit 11 as CP437: ours in CP866 are the ones it gets wrong.
     int pythonMisreads = 0;
     if (archives.count("Python")) {
-        const CommandRun oem = runIn(tmp.path(), "python3 ziptool.py oem " + posixShellQuoted(archives.at("kestrane-zip")));
+        const CommandRun oem =
+            runIn(tmp.path(), "python3 ziptool.py oem " + posixShellQuoted(archives.at("kestrane-zip")));
         pythonMisreads = std::atoi(oem.out.c_str());
         EXPECT_LT(pythonMisreads, 28 / 4) << "a folder and what is in it share one encoding";
     }

@@ -18,9 +18,9 @@ using namespace archiver;
 using namespace enginetest;
 using kestrane::testing::CommandRun;
 using kestrane::testing::haveTools;
+using kestrane::testing::posixShellQuoted;
 using kestrane::testing::runPosixShell;
 using kestrane::testing::runProgram;
-using kestrane::testing::posixShellQuoted;
 
 namespace {
 

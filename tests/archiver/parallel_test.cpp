@@ -23,8 +23,8 @@
 
 using namespace archiver;
 using namespace enginetest;
-using kestrane::testing::runPosixShell;
 using kestrane::testing::posixShellQuoted;
+using kestrane::testing::runPosixShell;
 
 namespace {
 

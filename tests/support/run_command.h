@@ -108,7 +108,8 @@ inline std::wstring windowsQuoted(const std::wstring& arg) {
 }
 
 // Wine's own entry points (kernel32 exports them), null on Windows proper.
-template <typename F> F wineEntry(const char* name) {
+template <typename F>
+F wineEntry(const char* name) {
     return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name)));
 }
 
@@ -117,8 +118,8 @@ template <typename F> F wineEntry(const char* name) {
 inline PROCESS_INFORMATION start(const std::wstring& commandLine, HANDLE out, const std::wstring& folder,
                                  wchar_t* environment, BOOL* started) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                               nullptr);
+    HANDLE nul =
+        ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -169,8 +170,8 @@ inline CommandRun runPosixShell(const std::string& command) {
     if (out == INVALID_HANDLE_VALUE)
         return r;
     const std::string status = posixShellPath(scratch / "status");
-    const std::string script = "(" + command + "\n); echo $? >'" + status + ".part' && mv '" + status + ".part' '" +
-                               status + "'";
+    const std::string script =
+        "(" + command + "\n); echo $? >'" + status + ".part' && mv '" + status + ".part' '" + status + "'";
     BOOL started = FALSE;
     const PROCESS_INFORMATION pi =
         detail::start(L"/bin/sh -c " + detail::windowsQuoted(detail::wide(script)), out, {}, nullptr, &started);
