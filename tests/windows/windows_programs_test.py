@@ -309,6 +309,15 @@ def main():
     os.environ["WINEDEBUG"] = "-all"
     os.environ.setdefault("WINEPREFIX", os.path.join(tempfile.gettempdir(), "kestrane-wine-%d" % os.getuid()))
     os.environ.pop("DISPLAY", None)  # console programs need no display
+    # One Wine server for the whole run: a program that starts while the server of the last
+    # one is shutting down loses its connection.
+    # (Status 2: a server of this prefix is running already, which serves as well.)
+    # The server outlives this script: it must not hold the caller's output open.
+    if subprocess.run(["wineserver", "-p"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL).returncode not in (0, 2):
+        print("FAIL: wineserver -p")
+        return 1
+    subprocess.run(["wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     work = tempfile.mkdtemp(prefix="kestrane-windows-")
     try:
         source = os.path.join(work, "исходник")
@@ -318,6 +327,7 @@ def main():
             print("--", test.__name__)
             test(work, source)
     finally:
+        subprocess.run(["wineserver", "-k"], capture_output=True)
         shutil.rmtree(work, ignore_errors=True)
     print("%d failures" % len(failures))
     return 1 if failures else 0
