@@ -42,8 +42,28 @@ std::map<std::string, const TDirItem*> byName(const TZADirArray& dir) {
 
 } // namespace
 
-TEST(ZipArchiver, defaultsAndCompressionCoupling) {
+// The start of every engine test: a temporary folder and an archiver (closed before the
+// folder goes), with a place for the failures a test records.
+class EngineTest : public ::testing::Test {
+protected:
+    // Opens tmp/archiveName in `mode`, with tmp as the base folder of stored names.
+    void open(const std::string& archiveName, std::uint16_t mode) {
+        zip.FileName = (tmp / archiveName).string();
+        zip.BaseDir = tmp.str();
+        zip.OpenArchive(mode);
+    }
+
+    TempFolder tmp;
     TZipArchiver zip;
+    std::vector<Failure> failures;
+};
+
+class ZipArchiver : public EngineTest {};
+class Updates : public EngineTest {};
+class ExtractFiles : public EngineTest {};
+class AddFiles : public EngineTest {};
+
+TEST_F(ZipArchiver, defaultsAndCompressionCoupling) {
     EXPECT_EQ(zip.CompressionLevel(), clFastest);
     EXPECT_EQ(zip.CompressionMode(), 1);
     EXPECT_EQ(zip.CurrentVersion(), "2.73 ");
@@ -64,9 +84,7 @@ TEST(ZipArchiver, defaultsAndCompressionCoupling) {
     EXPECT_EQ(zip.SpanningOptions.CustomVolumeSize(), 65536);
 }
 
-TEST(ZipArchiver, openAndCloseErrors) {
-    TempFolder tmp;
-    TZipArchiver zip;
+TEST_F(ZipArchiver, openAndCloseErrors) {
     zip.CloseArchive(); // never opened: nothing happens
     zip.FileName = "";
     EXPECT_EQ(nativeErrorOf([&] { zip.OpenArchive(kOpenCreate); }), 10);
@@ -80,12 +98,10 @@ TEST(ZipArchiver, openAndCloseErrors) {
     EXPECT_EQ(nativeErrorOf([&] { zip.ExtractFiles("*.*"); }), 13);
 }
 
-TEST(ZipArchiver, createOnExistingArchiveKeepsItUntilCloseLeavesEndRecord) {
-    TempFolder tmp;
+TEST_F(ZipArchiver, createOnExistingArchiveKeepsItUntilCloseLeavesEndRecord) {
     packFiles(tmp, "a.zip", {{"a.txt", "hello"}});
     const std::string before = readFile(tmp / "a.zip");
     ASSERT_GT(before.size(), 22u);
-    TZipArchiver zip;
     zip.OpenArchive((tmp / "a.zip").string(), kOpenCreate);
     EXPECT_EQ(zip.directory()->Count(), 0);
     EXPECT_EQ(readFile(tmp / "a.zip"), before) << "the old archive stays until the new one replaces it";
@@ -97,19 +113,15 @@ TEST(ZipArchiver, createOnExistingArchiveKeepsItUntilCloseLeavesEndRecord) {
         EXPECT_EQ(bytes[i], 0) << i;
 }
 
-TEST(ZipArchiver, spanningModeRefusedWhileOpen) {
-    TempFolder tmp;
-    TZipArchiver zip;
+TEST_F(ZipArchiver, spanningModeRefusedWhileOpen) {
     zip.OpenArchive((tmp / "s.zip").string(), kOpenCreate);
     EXPECT_THROW(zip.SetSpanningMode(smSpanning), std::runtime_error);
     zip.CloseArchive();
     zip.SetSpanningMode(smNone);
 }
 
-TEST(ZipArchiver, readOnlyArchiveRefusesUpdateAndExtractionRefusesPendingBatch) {
-    TempFolder tmp;
+TEST_F(ZipArchiver, readOnlyArchiveRefusesUpdateAndExtractionRefusesPendingBatch) {
     packFiles(tmp, "a.zip", {{"a.txt", "x"}});
-    TZipArchiver zip;
     zip.OpenArchive((tmp / "a.zip").string(), kOpenRead);
     EXPECT_EQ(nativeErrorOf([&] { zip.BeginUpdate(); }), 32);
     zip.CloseArchive();
@@ -119,8 +131,7 @@ TEST(ZipArchiver, readOnlyArchiveRefusesUpdateAndExtractionRefusesPendingBatch) 
     zip.CancelUpdate();
 }
 
-TEST(UpdateEngine, newArchiveByteLayout) {
-    TempFolder tmp;
+TEST_F(Updates, newArchiveByteLayout) {
     const std::string big = textOf(70000, 1);
     writeFile(tmp / "prof/a.txt", big);
     writeFile(tmp / "prof/empty.bin", "");
@@ -206,8 +217,7 @@ TEST(UpdateEngine, newArchiveByteLayout) {
     EXPECT_LT(pos("prof/sub/"), pos("prof/sub/deeper/"));
 }
 
-TEST(UpdateEngine, programSequenceWithEmptyBaseStoresNamesBelowCurrentFolder) {
-    TempFolder tmp;
+TEST_F(Updates, programSequenceWithEmptyBaseStoresNamesBelowCurrentFolder) {
     writeFile(tmp / "srv/a.txt", "A");
     writeFile(tmp / "srv/.hidden", "H");
     fs::create_directories(tmp / "srv/empty");
@@ -238,16 +248,11 @@ TEST(UpdateEngine, programSequenceWithEmptyBaseStoresNamesBelowCurrentFolder) {
     EXPECT_TRUE(fs::is_directory(tmp / "srv/empty"));
 }
 
-TEST(UpdateEngine, abortWhileAddingSecondFileLeavesEmptyArchive) {
-    TempFolder tmp;
+TEST_F(Updates, abortWhileAddingSecondFileLeavesEmptyArchive) {
     writeFile(tmp / "p/1.txt", "one");
     writeFile(tmp / "p/2.txt", "two");
-    TZipArchiver zip;
-    std::vector<Failure> failures;
     recordFailures(zip, failures, fxaAbort);
-    zip.FileName = (tmp / "p.zip").string();
-    zip.BaseDir = tmp.str();
-    zip.OpenArchive(kOpenCreate);
+    open("p.zip", kOpenCreate);
     zip.BeginUpdate();
     zip.AddFiles((tmp / "p/1.txt").string());
     zip.AddFiles((tmp / "p/2.txt").string());
@@ -260,17 +265,12 @@ TEST(UpdateEngine, abortWhileAddingSecondFileLeavesEmptyArchive) {
     EXPECT_EQ(fs::file_size(tmp / "p.zip"), 22u);
 }
 
-TEST(UpdateEngine, ignoredFailureLeavesEntryOutAndWritesTheRest) {
-    TempFolder tmp;
+TEST_F(Updates, ignoredFailureLeavesEntryOutAndWritesTheRest) {
     writeFile(tmp / "p/1.txt", "one");
     writeFile(tmp / "p/2.txt", textOf(5000, 2));
     writeFile(tmp / "p/3.txt", "three");
-    TZipArchiver zip;
-    std::vector<Failure> failures;
     recordFailures(zip, failures, fxaIgnore);
-    zip.FileName = (tmp / "p.zip").string();
-    zip.BaseDir = tmp.str();
-    zip.OpenArchive(kOpenCreate);
+    open("p.zip", kOpenCreate);
     zip.BeginUpdate();
     zip.AddFiles((tmp / "p/*.*").string());
     fs::remove(tmp / "p/2.txt");
@@ -288,13 +288,9 @@ TEST(UpdateEngine, ignoredFailureLeavesEntryOutAndWritesTheRest) {
     EXPECT_EQ(testArchive((tmp / "p.zip").string()), std::nullopt);
 }
 
-TEST(UpdateEngine, nestedBatchWritesOnceAtOutermostEnd) {
-    TempFolder tmp;
+TEST_F(Updates, nestedBatchWritesOnceAtOutermostEnd) {
     writeFile(tmp / "p/a.txt", "a");
-    TZipArchiver zip;
-    zip.FileName = (tmp / "n.zip").string();
-    zip.BaseDir = tmp.str();
-    zip.OpenArchive(kOpenCreate);
+    open("n.zip", kOpenCreate);
     zip.BeginUpdate();
     zip.BeginUpdate();
     zip.AddFiles((tmp / "p/*.*").string());
@@ -306,17 +302,13 @@ TEST(UpdateEngine, nestedBatchWritesOnceAtOutermostEnd) {
     zip.CloseArchive();
 }
 
-TEST(UpdateEngine, addingToExistingArchiveKeepsOldBytesAndCopiesNothing) {
-    TempFolder tmp;
+TEST_F(Updates, addingToExistingArchiveKeepsOldBytesAndCopiesNothing) {
     packFiles(tmp, "x.zip", {{"a.txt", textOf(3000, 3)}});
     const auto before = readBytes(tmp / "x.zip");
     const std::uint32_t oldDir = u32At(before, before.size() - 6);
 
     writeFile(tmp / "q/b.txt", "bee");
-    TZipArchiver zip;
-    zip.FileName = (tmp / "x.zip").string();
-    zip.BaseDir = tmp.str();
-    zip.OpenArchive(kOpenReadWrite);
+    open("x.zip", kOpenReadWrite);
     zip.AddFiles((tmp / "q/*.*").string());
     zip.CloseArchive();
 
@@ -331,18 +323,14 @@ TEST(UpdateEngine, addingToExistingArchiveKeepsOldBytesAndCopiesNothing) {
     EXPECT_EQ(testArchive((tmp / "x.zip").string()), std::nullopt);
 }
 
-TEST(UpdateEngine, namesDifferingOnlyInCaseStayApartOnACaseSensitiveFileSystem) {
-    TempFolder tmp;
+TEST_F(Updates, namesDifferingOnlyInCaseStayApartOnACaseSensitiveFileSystem) {
     if (platform::foldsCase(tmp.path()))
         GTEST_SKIP() << "this file system folds case";
     packFiles(tmp, "r.zip", {{"A.txt", "old contents"}, {"z.txt", "tail entry"}});
     writeFile(tmp / "p/a.txt", "a file of its own");
     writeFile(tmp / "p/z.txt", "tail entry, replaced");
 
-    TZipArchiver zip;
-    zip.FileName = (tmp / "r.zip").string();
-    zip.BaseDir = tmp.str();
-    zip.OpenArchive(kOpenReadWrite);
+    open("r.zip", kOpenReadWrite);
     zip.AddFiles((tmp / "p/*.*").string());
     zip.CloseArchive();
 
@@ -356,14 +344,10 @@ TEST(UpdateEngine, namesDifferingOnlyInCaseStayApartOnACaseSensitiveFileSystem) 
     EXPECT_EQ(readFile(out / "p/z.txt"), "tail entry, replaced");
 }
 
-TEST(UpdateEngine, addingSameFolderTwiceReplacesEntries) {
-    TempFolder tmp;
+TEST_F(Updates, addingSameFolderTwiceReplacesEntries) {
     writeFile(tmp / "p/a.txt", "1");
     fs::create_directories(tmp / "p/s");
-    TZipArchiver zip;
-    zip.FileName = (tmp / "t.zip").string();
-    zip.BaseDir = tmp.str();
-    zip.OpenArchive(kOpenCreate);
+    open("t.zip", kOpenCreate);
     zip.BeginUpdate();
     zip.AddFiles((tmp / "p/*.*").string());
     const int count = zip.directory()->Count();
@@ -375,8 +359,7 @@ TEST(UpdateEngine, addingSameFolderTwiceReplacesEntries) {
     EXPECT_EQ(testArchive((tmp / "t.zip").string()), std::nullopt);
 }
 
-TEST(ExtractFiles, entriesLeavingTheDestinationAreRefused) {
-    TempFolder tmp;
+TEST_F(ExtractFiles, entriesLeavingTheDestinationAreRefused) {
     const fs::path archive = tmp / "evil.zip";
     writeStoredZip(archive, {{"/abs.txt", "1"},
                              {"../up.txt", "2"},
@@ -398,7 +381,7 @@ TEST(ExtractFiles, entriesLeavingTheDestinationAreRefused) {
     EXPECT_FALSE(fs::exists("/abs.txt"));
 }
 
-TEST(ExtractFiles, aDamagedEntryFailsAloneLeavesNoFileAndIsKeptOnlyWhenAsked) {
+TEST_F(ExtractFiles, aDamagedEntryFailsAloneLeavesNoFileAndIsKeptOnlyWhenAsked) {
     // Each case damages the entry "bad" of an archive that also holds "good".
     using Bytes = std::vector<std::uint8_t>;
     struct Case {
@@ -451,11 +434,9 @@ TEST(ExtractFiles, aDamagedEntryFailsAloneLeavesNoFileAndIsKeptOnlyWhenAsked) {
     }
 }
 
-TEST(ExtractFiles, failureDecisionRetryIgnoreAbortAndPrompts) {
-    TempFolder tmp;
+TEST_F(ExtractFiles, failureDecisionRetryIgnoreAbortAndPrompts) {
     writeStoredZip(tmp / "f.zip", {{"x/a.txt", "a"}, {"x/b.txt", "b"}});
     writeFile(tmp / "dest/x", "a file where a folder should be");
-    TZipArchiver zip;
     zip.OpenArchive((tmp / "f.zip").string(), kOpenRead);
     zip.BaseDir = (tmp / "dest").string();
     int asked = 0;
@@ -487,10 +468,8 @@ TEST(ExtractFiles, failureDecisionRetryIgnoreAbortAndPrompts) {
     EXPECT_TRUE(fs::is_regular_file(blocked / "x"));
 }
 
-TEST(ExtractFiles, overwriteRulesAndReadOnlyReplacement) {
-    TempFolder tmp;
+TEST_F(ExtractFiles, overwriteRulesAndReadOnlyReplacement) {
     writeStoredZip(tmp / "o.zip", {{"a.txt", "from archive"}});
-    TZipArchiver zip;
     zip.OpenArchive((tmp / "o.zip").string(), kOpenRead);
     zip.BaseDir = tmp.str();
 
@@ -523,10 +502,9 @@ TEST(ExtractFiles, overwriteRulesAndReadOnlyReplacement) {
     zip.CloseArchive();
 }
 
-TEST(ExtractFiles, ifNewerAndIfOlderCompareTheEntryWithTheFileOnDisk) {
+TEST_F(ExtractFiles, ifNewerAndIfOlderCompareTheEntryWithTheFileOnDisk) {
     using namespace std::chrono;
     const auto noonOf = [](year_month_day day) { return file_clock::from_sys(sys_seconds(sys_days(day) + hours(12))); };
-    TempFolder tmp;
     writeFile(tmp / "p/a.txt", "from archive");
     fs::last_write_time(tmp / "p/a.txt", noonOf(2020y / June / 1));
     pack(tmp / "t.zip", tmp.path(), "p");
@@ -550,10 +528,8 @@ TEST(ExtractFiles, ifNewerAndIfOlderCompareTheEntryWithTheFileOnDisk) {
     }
 }
 
-TEST(ExtractFiles, maskSelectsByNameOrNamePart) {
-    TempFolder tmp;
+TEST_F(ExtractFiles, maskSelectsByNameOrNamePart) {
     writeStoredZip(tmp / "m.zip", {{"d/a.txt", "1"}, {"d/b.bin", "2"}, {"d/noext", "3"}, {"e/", ""}});
-    TZipArchiver zip;
     zip.OpenArchive((tmp / "m.zip").string(), kOpenRead);
     zip.BaseDir = tmp.str() + "/out";
     zip.ExtractFiles("*.TXT");
@@ -569,11 +545,9 @@ TEST(ExtractFiles, maskSelectsByNameOrNamePart) {
 
 // An extraction cancelled in the middle of an entry over an existing file leaves that file
 // as it was, and nothing of the cancelled entry.
-TEST(ExtractFiles, aCancelOverAnExistingFileKeepsIt) {
-    TempFolder tmp;
+TEST_F(ExtractFiles, aCancelOverAnExistingFileKeepsIt) {
     packFiles(tmp, "c.zip", {{"a.bin", textOf(4 << 20, 3)}});
     writeFile(tmp / "out/p/a.bin", "mine");
-    TZipArchiver zip;
     zip.OpenArchive((tmp / "c.zip").string(), kOpenRead);
     zip.BaseDir = tmp.str() + "/out";
     zip.OnFileProgress = [](const std::string&, int, TZAProcessOperation, TZAProgressPhase phase, bool& cancel) {
@@ -588,8 +562,7 @@ TEST(ExtractFiles, aCancelOverAnExistingFileKeepsIt) {
 
 // An entry whose local header disagrees with the directory is refused before anything is
 // made for it: no folder on its way, no temporary file.
-TEST(ExtractFiles, aRefusedEntryTouchesNothing) {
-    TempFolder tmp;
+TEST_F(ExtractFiles, aRefusedEntryTouchesNothing) {
     writeStoredZip(tmp / "r.zip", {{"sub/deep/x.txt", "data"}});
     std::string bytes = readFile(tmp / "r.zip");
     bytes.replace(0, 4, "XXXX"); // the local header's signature
@@ -603,7 +576,7 @@ TEST(ExtractFiles, aRefusedEntryTouchesNothing) {
 // Whether an entry without a trailing '/' is a folder: the Unix mode decides where a Unix
 // host wrote one with a file type, else the DOS folder bit on an entry without data. A
 // file whose DOS byte also has the folder bit is made as the file, with its data.
-TEST(ExtractFiles, theUnixModeDecidesWhetherAnEntryIsAFolder) {
+TEST_F(ExtractFiles, theUnixModeDecidesWhetherAnEntryIsAFolder) {
     struct Case {
         const char* name;
         std::string data;
@@ -618,7 +591,6 @@ TEST(ExtractFiles, theUnixModeDecidesWhetherAnEntryIsAFolder) {
         {"dosdata", "xx", 0, 0x10, false},
         {"untyped", "", 3, (0644u << 16) | 0x10, true},
     };
-    TempFolder tmp;
     std::vector<std::pair<std::string, std::string>> entries;
     for (const Case& c : cases)
         entries.emplace_back(c.name, c.data);
@@ -636,14 +608,12 @@ TEST(ExtractFiles, theUnixModeDecidesWhetherAnEntryIsAFolder) {
     }
 }
 
-TEST(UpdateEngine, cancelFromProgressHandlerRollsBackExistingArchive) {
-    TempFolder tmp;
+TEST_F(Updates, cancelFromProgressHandlerRollsBackExistingArchive) {
     packFiles(tmp, "k.zip", {{"a.txt", "keep me"}});
     const std::string before = readFile(tmp / "k.zip");
     writeFile(tmp / "p/b.txt", textOf(2000, 9));
     writeFile(tmp / "p/a.txt", "replacement");
 
-    TZipArchiver zip;
     zip.FileName = (tmp / "k.zip").string();
     zip.BaseDir = tmp.str();
     int overallCalls = 0;
@@ -660,13 +630,11 @@ TEST(UpdateEngine, cancelFromProgressHandlerRollsBackExistingArchive) {
     EXPECT_EQ(readFile(tmp / "k.zip"), before) << "the replaced entry and the tail are restored";
 }
 
-TEST(AddFiles, leavesOutTheArchiveItselfExclusionsAndStoresNoCompressionMatches) {
-    TempFolder tmp;
+TEST_F(AddFiles, leavesOutTheArchiveItselfExclusionsAndStoresNoCompressionMatches) {
     writeFile(tmp / "p/a.txt", textOf(3000, 10));
     writeFile(tmp / "p/b.bin", textOf(3000, 11));
     writeFile(tmp / "p/skip.tmp", "x");
     writeFile(tmp / "p/cache/c.txt", "c");
-    TZipArchiver zip;
     zip.FileName = (tmp / "p/self.zip").string();
     zip.BaseDir = tmp.str();
     zip.NoCompressionMasks = {"*.bin"};
@@ -694,15 +662,11 @@ TEST(AddFiles, leavesOutTheArchiveItselfExclusionsAndStoresNoCompressionMatches)
     flat.CloseArchive();
 }
 
-TEST(UpdateEngine, entriesStoredOutOfDirectoryOrderSurviveAnUpdate) {
-    TempFolder tmp;
+TEST_F(Updates, entriesStoredOutOfDirectoryOrderSurviveAnUpdate) {
     writeStoredZip(tmp / "o.zip", {{"first.txt", "1111"}, {"second.txt", "2222"}, {"third.txt", "3333"}}, true);
     writeFile(tmp / "new/n.txt", "new");
     writeFile(tmp / "second.txt", "replaced");
-    TZipArchiver zip;
-    zip.FileName = (tmp / "o.zip").string();
-    zip.BaseDir = tmp.str();
-    zip.OpenArchive(kOpenReadWrite);
+    open("o.zip", kOpenReadWrite);
     zip.BeginUpdate();
     zip.AddFiles((tmp / "new/n.txt").string());
     zip.AddFiles((tmp / "second.txt").string());
@@ -717,14 +681,10 @@ TEST(UpdateEngine, entriesStoredOutOfDirectoryOrderSurviveAnUpdate) {
     EXPECT_EQ(readFile(out / "new/n.txt"), "new");
 }
 
-TEST(UpdateEngine, cancelledBatchLeavesNoPhantomEntries) {
-    TempFolder tmp;
+TEST_F(Updates, cancelledBatchLeavesNoPhantomEntries) {
     writeFile(tmp / "p/a.txt", "a");
     writeFile(tmp / "p/b.txt", "b");
-    TZipArchiver zip;
-    zip.FileName = (tmp / "c.zip").string();
-    zip.BaseDir = tmp.str();
-    zip.OpenArchive(kOpenCreate);
+    open("c.zip", kOpenCreate);
     zip.BeginUpdate();
     zip.AddFiles((tmp / "p/a.txt").string());
     zip.CancelUpdate();
@@ -738,11 +698,10 @@ TEST(UpdateEngine, cancelledBatchLeavesNoPhantomEntries) {
     EXPECT_EQ(testArchive((tmp / "c.zip").string()), std::nullopt);
 }
 
-TEST(ExtractFiles, linksAlreadyInTheDestinationNeverLeadOutside) {
+TEST_F(ExtractFiles, linksAlreadyInTheDestinationNeverLeadOutside) {
 #ifdef _WIN32
     GTEST_SKIP() << "symbolic links: Windows makes them only with a privilege, Wine not at all";
 #endif
-    TempFolder tmp;
     writeStoredZip(tmp / "l.zip", {{"link/made/f.txt", "1"}, {"ro.txt", "from archive"}});
     fs::create_directories(tmp / "dest");
     fs::create_directories(tmp / "outside");
@@ -762,19 +721,14 @@ TEST(ExtractFiles, linksAlreadyInTheDestinationNeverLeadOutside) {
     EXPECT_EQ(fs::status(tmp / "outside/ro.txt").permissions(), fs::perms::owner_read);
 }
 
-TEST(AddFiles, aPipeInTheTreeFailsAloneInsteadOfBlocking) {
+TEST_F(AddFiles, aPipeInTheTreeFailsAloneInsteadOfBlocking) {
 #ifdef _WIN32
     GTEST_SKIP() << "named pipes in the file system (mkfifo): Windows has none";
 #else
-    TempFolder tmp;
     writeFile(tmp / "p/a.txt", "a");
     ASSERT_EQ(::mkfifo((tmp / "p/pipe").c_str(), 0644), 0);
-    TZipArchiver zip;
-    std::vector<Failure> failures;
     recordFailures(zip, failures, fxaIgnore);
-    zip.FileName = (tmp / "f.zip").string();
-    zip.BaseDir = tmp.str();
-    zip.OpenArchive(kOpenCreate);
+    open("f.zip", kOpenCreate);
     zip.AddFiles((tmp / "p/*.*").string());
     zip.CloseArchive();
     ASSERT_EQ(failures.size(), 1u);
@@ -786,11 +740,9 @@ TEST(AddFiles, aPipeInTheTreeFailsAloneInsteadOfBlocking) {
 #endif
 }
 
-TEST(UpdateEngine, cancelAtTheStartOfAnUpdateLeavesNoPhantomEntries) {
-    TempFolder tmp;
+TEST_F(Updates, cancelAtTheStartOfAnUpdateLeavesNoPhantomEntries) {
     writeFile(tmp / "p/a.txt", "a");
     writeFile(tmp / "p/b.txt", "b");
-    TZipArchiver zip;
     zip.FileName = (tmp / "s.zip").string();
     zip.BaseDir = tmp.str();
     bool cancelNext = true;
@@ -811,11 +763,10 @@ TEST(UpdateEngine, cancelAtTheStartOfAnUpdateLeavesNoPhantomEntries) {
     zip.CloseArchive();
 }
 
-TEST(AddFiles, namesEndingInADotKeepItAndStayApart) {
+TEST_F(AddFiles, namesEndingInADotKeepItAndStayApart) {
 #ifdef _WIN32
     GTEST_SKIP() << "Windows drops the dots that end a file name (its naming rules), so no such file exists there";
 #endif
-    TempFolder tmp;
     packFiles(tmp, "d.zip", {{"a", "plain"}, {"a.", "dotted"}, {"...", "dots"}});
     TempFolder out;
     EXPECT_TRUE(extractAll(tmp / "d.zip", out.path()).empty());
@@ -824,16 +775,11 @@ TEST(AddFiles, namesEndingInADotKeepItAndStayApart) {
     EXPECT_EQ(readFile(out / "p/..."), "dots");
 }
 
-TEST(UpdateEngine, ignoredFailureOfAReplacementKeepsWhatTheArchiveHeld) {
-    TempFolder tmp;
+TEST_F(Updates, ignoredFailureOfAReplacementKeepsWhatTheArchiveHeld) {
     writeFile(tmp / "p/a.txt", "a");
     writeFile(tmp / "p/b.txt", "b");
-    TZipArchiver zip;
-    std::vector<Failure> failures;
     recordFailures(zip, failures, fxaIgnore);
-    zip.FileName = (tmp / "r.zip").string();
-    zip.BaseDir = tmp.str();
-    zip.OpenArchive(kOpenCreate);
+    open("r.zip", kOpenCreate);
     zip.BeginUpdate();
     zip.AddFiles((tmp / "p/*.*").string());
     zip.AddFiles((tmp / "p/a.txt").string()); // replaces the item recorded just before
@@ -867,8 +813,7 @@ TEST(UpdateEngine, ignoredFailureOfAReplacementKeepsWhatTheArchiveHeld) {
     EXPECT_EQ(readFile(out / "q/A.TXT"), "old data");
 }
 
-TEST(ExtractFiles, restoresTimesAndTheReadOnlyAttribute) {
-    TempFolder tmp;
+TEST_F(ExtractFiles, restoresTimesAndTheReadOnlyAttribute) {
     writeFile(tmp / "p/ro.txt", "read only");
     writeFile(tmp / "p/rw.txt", "writable");
     const auto stamp = fs::file_time_type::clock::now() - std::chrono::hours(24 * 40);
@@ -893,8 +838,7 @@ TEST(ExtractFiles, restoresTimesAndTheReadOnlyAttribute) {
     EXPECT_EQ(fs::last_write_time(out / "p/rw.txt"), even);
 }
 
-TEST(ExtractFiles, anEntryNamedLikeTheArchiveNeverReplacesIt) {
-    TempFolder tmp;
+TEST_F(ExtractFiles, anEntryNamedLikeTheArchiveNeverReplacesIt) {
     writeStoredZip(tmp / "self.zip", {{"self.zip", "not an archive"}, {"other.txt", "o"}});
     const std::string before = readFile(tmp / "self.zip");
     const auto failures = extractAll(tmp / "self.zip", tmp.path());
@@ -904,13 +848,9 @@ TEST(ExtractFiles, anEntryNamedLikeTheArchiveNeverReplacesIt) {
     EXPECT_EQ(readFile(tmp / "other.txt"), "o");
 }
 
-TEST(ZipArchiver, openingAnotherArchiveFinishesThePendingBatchOfTheFirst) {
-    TempFolder tmp;
+TEST_F(ZipArchiver, openingAnotherArchiveFinishesThePendingBatchOfTheFirst) {
     writeFile(tmp / "p/a.txt", "a");
-    TZipArchiver zip;
-    zip.FileName = (tmp / "first.zip").string();
-    zip.BaseDir = tmp.str();
-    zip.OpenArchive(kOpenCreate);
+    open("first.zip", kOpenCreate);
     zip.BeginUpdate();
     zip.AddFiles((tmp / "p/a.txt").string());
     zip.OpenArchive((tmp / "second.zip").string(), kOpenCreate);
@@ -922,8 +862,7 @@ TEST(ZipArchiver, openingAnotherArchiveFinishesThePendingBatchOfTheFirst) {
     EXPECT_EQ(readFile(out / "p/a.txt"), "a");
 }
 
-TEST(AddFiles, aFolderEntryCarriesTheFoldersOwnTimeSoRepacksAreByteIdentical) {
-    TempFolder tmp;
+TEST_F(AddFiles, aFolderEntryCarriesTheFoldersOwnTimeSoRepacksAreByteIdentical) {
     writeFile(tmp / "p/sub/f.txt", "f");
     const std::chrono::sys_seconds when{std::chrono::sys_days{std::chrono::year{2004} / 5 / 6}};
     const auto old = std::chrono::file_clock::from_sys(when);
@@ -934,7 +873,6 @@ TEST(AddFiles, aFolderEntryCarriesTheFoldersOwnTimeSoRepacksAreByteIdentical) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // the second pack is a second later
     pack(tmp / "2.zip", tmp.path(), "p");
     EXPECT_EQ(readFile(tmp / "1.zip"), readFile(tmp / "2.zip"));
-    TZipArchiver zip;
     zip.OpenArchive((tmp / "1.zip").string(), kOpenRead);
     const TDirItem& sub = zip.directory()->ItemAt(zip.directory()->FindByName("p/sub/"));
     EXPECT_EQ(extendedModTime(sub), when.time_since_epoch().count());
