@@ -165,7 +165,7 @@ bool ProfileAction::readProfile() {
     return m_profile || refuse(refusal);
 }
 
-bool ProfileAction::findGameFolder(std::string GameFolder::* mustExist, const std::optional<std::string>& refusal) {
+bool ProfileAction::findGameFolder(std::string GameFolder::*mustExist, const std::optional<std::string>& refusal) {
     std::string reason;
     m_game = gameFolderOf(*m_profile, reason);
     if (m_game && (mustExist == nullptr || platform::folderExists(platform::toPath((*m_game).*mustExist))))

@@ -153,7 +153,7 @@ public:
     // The profile's game folder on this machine, whose member `mustExist` (when given)
     // is an existing folder. Refused with `refusal`, or without one with the reason the
     // folder cannot be used.
-    bool findGameFolder(std::string GameFolder::* mustExist = nullptr,
+    bool findGameFolder(std::string GameFolder::*mustExist = nullptr,
                         const std::optional<std::string>& refusal = std::nullopt);
     // The game folder's lock (refused with kAnotherCopyRunning), then what an interrupted
     // apply left there settled (a leftover that cannot be removed has been shown).

@@ -191,8 +191,9 @@ bool settleChangesFirst(ProfileAction& action, ProfileArchive* archive) {
     action.hideBusy();
     const std::string whose =
         changed ? changed->name : elsewhere->name + " из другой папки программы (" + elsewhere->workingDirectory + ")";
-    const Choice choice = action.window().askYesNoCancel(
-        kApplicationTitle, "Папка system изменилась после применения сервера " + whose + ". Сохранить изменения в этот сервер?");
+    const Choice choice =
+        action.window().askYesNoCancel(kApplicationTitle, "Папка system изменилась после применения сервера " + whose +
+                                                              ". Сохранить изменения в этот сервер?");
     if (choice == Choice::Cancel)
         return false;
     BusyWindowScope& busy = action.showBusy();

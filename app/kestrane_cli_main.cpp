@@ -1,13 +1,5 @@
 // kestrane-cli: the profile actions from the command line, in the current directory.
-//
-//   kestrane-cli list [--long]
-//   kestrane-cli save --systems DIR --game DIR --name NAME [--archive]
-//   kestrane-cli apply NAME [--save-changes | --discard-changes]
-//   kestrane-cli rename OLD NEW
-//   kestrane-cli delete NAME [--yes]
-//   kestrane-cli undo NAME
-//   kestrane-cli update NAME
-//   kestrane-cli status [NAME]
+// The commands, their arguments and the usage lines are the table `commands()` below.
 //
 // "--" ends the options: the arguments after it are names, even when they begin with "-".
 // Exit status: 0 when the action reached its success message, 1 when it did not,
@@ -22,6 +14,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <iostream>
 #include <map>
@@ -35,17 +28,6 @@ namespace {
 constexpr int kDone = 0;
 constexpr int kNotDone = 1;
 constexpr int kUsage = 2;
-
-const char* const kUsageText =
-    "usage: kestrane-cli list [--long]\n"
-    "       kestrane-cli save --systems DIR --game DIR --name NAME [--archive]\n"
-    "       kestrane-cli apply NAME [--save-changes | --discard-changes]\n"
-    "       kestrane-cli rename OLD NEW\n"
-    "       kestrane-cli delete NAME [--yes]\n"
-    "       kestrane-cli undo NAME\n"
-    "       kestrane-cli update NAME\n"
-    "       kestrane-cli status [NAME]\n"
-    "       (\"--\" before a name that begins with \"-\")\n";
 
 struct Arguments {
     std::vector<std::string> positional;
@@ -122,10 +104,131 @@ void installPrompts(archiver::TZipArchiver& zip) {
     };
 }
 
+int runList(const Arguments& args, ProfileArchive&) {
+    if (!args.has("long")) {
+        for (const auto& name : LoadProfileList())
+            std::cout << name << '\n';
+    } else {
+        // Name, game folder and the archive flag, as the lines hold them.
+        for (const auto& line : readListFile().texts())
+            std::cout << line << '\n';
+    }
+    return kDone;
+}
+
+int runSave(const Arguments& args, ProfileArchive& archive) {
+    ConsoleWindow window(std::cout, ConsoleWindow::Answer::Ask);
+    LoadProfileList(window);
+    window.systemsFolder = args.options.at("systems");
+    window.gameFolder = args.options.at("game");
+    window.name = args.options.at("name");
+    window.archiveBox = args.has("archive");
+    return SaveProfile(window, &archive) ? kDone : kNotDone;
+}
+
+int runStatus(const Arguments& args, ProfileArchive&) {
+    static constexpr const char* kStates[] = {"-", "applied", "changed"};
+    for (const ProfileStatus& status : ProfileStatuses()) {
+        if (!args.positional.empty() && status.name != args.positional[0])
+            continue;
+        std::cout << status.name << '\t' << status.gameFolder << '\t'
+                  << (status.valid ? status.archived ? "1" : "0" : "") << '\t'
+                  << (status.valid ? kStates[int(status.state)] : "invalid") << '\n';
+    }
+    return kDone;
+}
+
+// Runs an action on the profile named by the first argument, selected as a click in the
+// window's list would; `yes` answers the action's yes/no question.
+int onProfile(const Arguments& args, bool yes, const std::function<bool(ConsoleWindow&)>& action) {
+    ConsoleWindow window(std::cout, yes ? ConsoleWindow::Answer::Yes : ConsoleWindow::Answer::Ask);
+    if (args.has("save-changes"))
+        window.presetChoice = Choice::Yes;
+    else if (args.has("discard-changes"))
+        window.presetChoice = Choice::No;
+    if (!selectProfile(window, args.positional[0]))
+        return kNotDone;
+    return action(window) ? kDone : kNotDone;
+}
+
+int runApply(const Arguments& args, ProfileArchive& archive) {
+    if (args.has("save-changes") && args.has("discard-changes"))
+        return kUsage;
+    return onProfile(args, false, [&](ConsoleWindow& window) { return ApplyProfile(window, &archive); });
+}
+
+int runRename(const Arguments& args, ProfileArchive& archive) {
+    return onProfile(args, false, [&](ConsoleWindow& window) {
+        window.name = args.positional[1];
+        return RenameProfile(window, &archive);
+    });
+}
+
+// A delete asks unless --yes.
+int runDelete(const Arguments& args, ProfileArchive&) {
+    return onProfile(args, args.has("yes"), [](ConsoleWindow& window) { return DeleteProfile(window); });
+}
+
+// The undo command is its own confirmation.
+int runUndo(const Arguments& args, ProfileArchive&) {
+    return onProfile(args, true, [](ConsoleWindow& window) { return UndoApply(window); });
+}
+
+int runUpdate(const Arguments& args, ProfileArchive& archive) {
+    return onProfile(args, false, [&](ConsoleWindow& window) { return UpdateProfile(window, &archive); });
+}
+
+struct Command {
+    std::string name;
+    std::string usage;                     // the arguments, as the usage line shows them
+    std::vector<std::string> valueOptions; // --option VALUE
+    std::vector<std::string> flags;        // --flag
+    bool allOptions;                       // every value option must be given
+    std::size_t minNames, maxNames;        // how many positional arguments
+    int (*handler)(const Arguments& args, ProfileArchive& archive);
+};
+
+// The commands, in the order of the usage lines.
+const std::vector<Command>& commands() {
+    static const std::vector<Command> kCommands = {
+        {"list", "[--long]", {}, {"long"}, false, 0, 0, runList},
+        {"save",
+         "--systems DIR --game DIR --name NAME [--archive]",
+         {"systems", "game", "name"},
+         {"archive"},
+         true,
+         0,
+         0,
+         runSave},
+        {"apply",
+         "NAME [--save-changes | --discard-changes]",
+         {},
+         {"save-changes", "discard-changes"},
+         false,
+         1,
+         1,
+         runApply},
+        {"rename", "OLD NEW", {}, {}, false, 2, 2, runRename},
+        {"delete", "NAME [--yes]", {}, {"yes"}, false, 1, 1, runDelete},
+        {"undo", "NAME", {}, {}, false, 1, 1, runUndo},
+        {"update", "NAME", {}, {}, false, 1, 1, runUpdate},
+        {"status", "[NAME]", {}, {}, false, 0, 1, runStatus},
+    };
+    return kCommands;
+}
+
+std::string usageText() {
+    std::string text;
+    for (const Command& command : commands())
+        text += (text.empty() ? "usage: " : "       ") + std::string("kestrane-cli ") + command.name + " " +
+                command.usage + "\n";
+    return text + "       (\"--\" before a name that begins with \"-\")\n";
+}
+
 int run(int argc, char** argv) {
     if (argc < 2)
         return kUsage;
-    const std::string command = argv[1];
+    const std::string name = argv[1];
     archiver::TZipArchiver zip;
     installPrompts(zip);
     ZipProfileArchive archive(zip);
@@ -134,81 +237,15 @@ int run(int argc, char** argv) {
         ConsoleWindow quiet(std::cout, ConsoleWindow::Answer::Ask);
         RecoverInterruptedActions(quiet);
     }
-
-    if (command == "list") {
-        auto args = parse(argc, argv, {}, {"long"});
-        if (!args || !args->positional.empty())
-            return kUsage;
-        if (!args->has("long")) {
-            for (const auto& name : LoadProfileList())
-                std::cout << name << '\n';
-        } else {
-            // Name, game folder and the archive flag, as the lines hold them.
-            for (const auto& line : readListFile().texts())
-                std::cout << line << '\n';
-        }
-        return kDone;
-    }
-    if (command == "save") {
-        auto args = parse(argc, argv, {"systems", "game", "name"}, {"archive"});
-        if (!args || !args->positional.empty() || args->options.size() != 3)
-            return kUsage;
-        ConsoleWindow window(std::cout, ConsoleWindow::Answer::Ask);
-        LoadProfileList(window);
-        window.systemsFolder = args->options["systems"];
-        window.gameFolder = args->options["game"];
-        window.name = args->options["name"];
-        window.archiveBox = args->has("archive");
-        return SaveProfile(window, &archive) ? kDone : kNotDone;
-    }
-    if (command == "status") {
-        auto args = parse(argc, argv, {});
-        if (!args || args->positional.size() > 1)
-            return kUsage;
-        static constexpr const char* kStates[] = {"-", "applied", "changed"};
-        for (const ProfileStatus& status : ProfileStatuses()) {
-            if (!args->positional.empty() && status.name != args->positional[0])
-                continue;
-            std::cout << status.name << '\t' << status.gameFolder << '\t'
-                      << (status.valid ? status.archived ? "1" : "0" : "") << '\t'
-                      << (status.valid ? kStates[int(status.state)] : "invalid") << '\n';
-        }
-        return kDone;
-    }
-    if (command == "apply" || command == "rename" || command == "delete" || command == "undo" || command == "update") {
-        const std::vector<std::string> flags = command == "delete" ? std::vector<std::string>{"yes"}
-                                               : command == "apply"
-                                                   ? std::vector<std::string>{"save-changes", "discard-changes"}
-                                                   : std::vector<std::string>{};
-        auto args = parse(argc, argv, {}, flags);
-        const std::size_t wanted = command == "rename" ? 2 : 1;
-        if (!args || args->positional.size() != wanted || (args->has("save-changes") && args->has("discard-changes")))
-            return kUsage;
-        // The undo command is its own confirmation; a delete asks unless --yes.
-        const bool yes = args->has("yes") || command == "undo";
-        ConsoleWindow window(std::cout, yes ? ConsoleWindow::Answer::Yes : ConsoleWindow::Answer::Ask);
-        if (args->has("save-changes"))
-            window.presetChoice = Choice::Yes;
-        else if (args->has("discard-changes"))
-            window.presetChoice = Choice::No;
-        if (!selectProfile(window, args->positional[0]))
-            return kNotDone;
-        bool done = false;
-        if (command == "apply") {
-            done = ApplyProfile(window, &archive);
-        } else if (command == "update") {
-            done = UpdateProfile(window, &archive);
-        } else if (command == "undo") {
-            done = UndoApply(window);
-        } else if (command == "rename") {
-            window.name = args->positional[1];
-            done = RenameProfile(window, &archive);
-        } else {
-            done = DeleteProfile(window);
-        }
-        return done ? kDone : kNotDone;
-    }
-    return kUsage;
+    const auto& all = commands();
+    const auto command = std::find_if(all.begin(), all.end(), [&](const Command& c) { return c.name == name; });
+    if (command == all.end())
+        return kUsage;
+    const auto args = parse(argc, argv, command->valueOptions, command->flags);
+    if (!args || args->positional.size() < command->minNames || args->positional.size() > command->maxNames ||
+        (command->allOptions && args->options.size() != command->valueOptions.size()))
+        return kUsage;
+    return command->handler(*args, archive);
 }
 
 } // namespace
@@ -224,6 +261,6 @@ int main(int argc, char** argv) {
         return kNotDone;
     }
     if (status == kUsage)
-        std::cerr << kUsageText;
+        std::cerr << usageText();
     return status;
 }

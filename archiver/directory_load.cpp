@@ -136,6 +136,131 @@ std::optional<FoundDescriptor> findDataDescriptor(platform::Stream& s, const std
     return decode(*firstAfter, d, false);
 }
 
+// The fields a local header repeats from the directory; the name, the extra field and
+// the sizes of a data descriptor come after.
+TDirItem itemFromLocalHeader(const LocalHeader& h, std::uint64_t at) {
+    TDirItem item;
+    item.versionMadeBy = item.versionNeeded = h.versionNeeded;
+    item.flags = h.flags;
+    item.method = h.method;
+    item.modTime = h.modTime;
+    item.modDate = h.modDate;
+    item.crc32 = h.crc32;
+    item.compressedSize = h.compressedSize;
+    item.uncompressedSize = h.uncompressedSize;
+    item.nameLength = h.nameLength;
+    item.extraLength = h.extraLength;
+    item.setLocalHeaderOffset64(at);
+    return item;
+}
+
+// The name from the bytes after the local header (name, then extra field); sizes marked
+// for zip64 come from the local zip64 extra block.
+void takeNameAndExtra(TDirItem& item, const LocalHeader& h, std::span<const std::uint8_t> varPart, bool oemFileNames) {
+    const std::string_view rawName(reinterpret_cast<const char*>(varPart.data()), h.nameLength);
+    const std::span<const std::uint8_t> extra = varPart.subspan(h.nameLength);
+    item.name = entryName(rawName, h.flags, item.versionMadeBy, extra, oemFileNames);
+    item.keepStoredName = true;
+    if (rawName != item.name)
+        item.storedNameBytes.assign(rawName);
+    if (h.compressedSize == kZip64Marker32 || h.uncompressedSize == kZip64Marker32)
+        item.hasZip64 = readLocalZip64Sizes(extra, h, item.zip64CompressedSize, item.zip64UncompressedSize);
+}
+
+// The CRC and the sizes of a data descriptor, which a local header with the descriptor
+// flag leaves out.
+void takeDataDescriptor(TDirItem& item, const FoundDescriptor& d) {
+    item.crc32 = d.crc32;
+    item.zip64CompressedSize = d.compressedSize;
+    item.zip64UncompressedSize = d.uncompressedSize;
+    item.compressedSize = d.compressedSize >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(d.compressedSize);
+    item.uncompressedSize = d.uncompressedSize >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(d.uncompressedSize);
+    item.hasZip64 = item.hasZip64 || item.compressedSize == kZip64Marker32 || item.uncompressedSize == kZip64Marker32;
+}
+
+// An entry of a rebuilt directory and where the next one may start at the earliest.
+struct RebuiltEntry {
+    TDirItem item;
+    std::uint64_t end = 0;
+};
+
+// Reads the entries of a rebuilt directory from their local headers, at rising positions.
+class LocalHeaderReader {
+public:
+    LocalHeaderReader(platform::Stream& s, std::uint64_t fileSize, bool oemFileNames)
+        : m_stream(s), m_window(s), m_fileSize(fileSize), m_oemFileNames(oemFileNames) {}
+
+    // The entry whose local header is at `at`; nullopt when the header is cut short, its
+    // extra field is too long to believe or its data would not fit in the file.
+    std::optional<RebuiltEntry> entryAt(std::uint64_t at) {
+        const auto h = headerAt(at);
+        if (!h || h->extraLength > kMaxRebuildExtra)
+            return std::nullopt;
+        RebuiltEntry entry{itemFromLocalHeader(*h, at)};
+        const std::uint64_t nameAt = at + kLocalHeaderSize;
+        std::vector<std::uint8_t> varPart(std::size_t(h->nameLength) + h->extraLength);
+        const bool complete = m_fileSize - nameAt >= varPart.size() &&
+                              m_window.readAt(nameAt, varPart.data(), varPart.size()) == varPart.size();
+        if (complete)
+            takeNameAndExtra(entry.item, *h, varPart, m_oemFileNames);
+        if (entry.item.compressedSize64() >= m_fileSize)
+            return std::nullopt;
+        const std::uint64_t dataStart = nameAt + varPart.size();
+        entry.end = endOf(entry.item, *h, complete ? dataStart : at + 4, complete, dataStart);
+        return entry;
+    }
+
+private:
+    std::optional<LocalHeader> headerAt(std::uint64_t at) {
+        std::uint8_t fixed[kLocalHeaderSize];
+        if (m_window.readAt(at, fixed, sizeof fixed) != sizeof fixed)
+            return std::nullopt;
+        ByteReader r(fixed);
+        LocalHeader h;
+        read(r, h);
+        return h;
+    }
+
+    // Where the entry ends: after its data descriptor when one matches its data, after its
+    // data when the header knows the size, else at `fallback`. A descriptor found also
+    // gives the item its CRC and sizes.
+    std::uint64_t endOf(TDirItem& item, const LocalHeader& h, std::uint64_t fallback, bool complete,
+                        std::uint64_t dataStart) {
+        if (h.flags & kFlagDataDescriptor) {
+            const auto d = findDataDescriptor(m_stream, descriptors(), dataStart, item.hasZip64);
+            if (!d)
+                return fallback;
+            takeDataDescriptor(item, *d);
+            return d->matches ? d->position + d->length : fallback;
+        }
+        // Known sizes: the next entry cannot start inside this one's data.
+        if (complete && m_fileSize - dataStart >= item.compressedSize64())
+            return dataStart + item.compressedSize64();
+        return fallback;
+    }
+
+    // The data descriptor signatures of the whole file, scanned at the first entry that
+    // has the descriptor flag.
+    const std::vector<std::uint64_t>& descriptors() {
+        if (!m_descriptorsScanned) {
+            m_descriptorsScanned = true;
+            scanForSignature(m_stream, 0, kDataDescriptorSig, kRebuildBlock, kDataDescriptorSize,
+                             [&](std::uint64_t hit) {
+                                 m_descriptors.push_back(hit);
+                                 return true;
+                             });
+        }
+        return m_descriptors;
+    }
+
+    platform::Stream& m_stream;
+    WindowReader m_window;
+    std::uint64_t m_fileSize;
+    bool m_oemFileNames;
+    bool m_descriptorsScanned = false;
+    std::vector<std::uint64_t> m_descriptors;
+};
+
 } // namespace
 
 // Sequential reads of [position, end) of a stream in large chunks; each take() returns
@@ -438,8 +563,6 @@ void TZADirManager::rebuildFromLocalHeaders() {
     const std::uint64_t fileSize = s.size();
 
     std::vector<std::uint64_t> headers;
-    std::vector<std::uint64_t> descriptors;
-    bool anyDescriptorFlag = false;
     scanForSignature(s, 0, kLocalHeaderSig, kRebuildBlock, kLocalHeaderSize, [&](std::uint64_t hit) {
         headers.push_back(hit);
         return true;
@@ -453,80 +576,15 @@ void TZADirManager::rebuildFromLocalHeaders() {
     m_current.reserve(std::size_t(std::min<std::uint64_t>(headers.size(), itemLimit)));
 
     std::uint64_t nextAllowed = 0;
-    WindowReader window(s);
+    LocalHeaderReader reader(s, fileSize, m_settings.oemFileNames);
     for (std::uint64_t at : headers) {
         if (at < nextAllowed)
             continue;
-        std::uint8_t fixed[kLocalHeaderSize];
-        if (window.readAt(at, fixed, sizeof fixed) != sizeof fixed)
+        auto entry = reader.entryAt(at);
+        if (!entry)
             continue;
-        ByteReader r(fixed);
-        LocalHeader h;
-        read(r, h);
-        if (h.extraLength > kMaxRebuildExtra)
-            continue;
-
-        TDirItem item;
-        item.versionMadeBy = item.versionNeeded = h.versionNeeded;
-        item.flags = h.flags;
-        item.method = h.method;
-        item.modTime = h.modTime;
-        item.modDate = h.modDate;
-        item.crc32 = h.crc32;
-        item.compressedSize = h.compressedSize;
-        item.uncompressedSize = h.uncompressedSize;
-        item.nameLength = h.nameLength;
-        item.extraLength = h.extraLength;
-        item.setLocalHeaderOffset64(at);
-
-        const std::uint64_t nameAt = at + kLocalHeaderSize;
-        std::vector<std::uint8_t> varPart(std::size_t(h.nameLength) + h.extraLength);
-        const bool complete = fileSize - nameAt >= varPart.size() &&
-                              window.readAt(nameAt, varPart.data(), varPart.size()) == varPart.size();
-        if (complete) {
-            const std::string_view rawName(reinterpret_cast<const char*>(varPart.data()), h.nameLength);
-            item.name =
-                entryName(rawName, h.flags, item.versionMadeBy,
-                          std::span<const std::uint8_t>(varPart).subspan(h.nameLength), m_settings.oemFileNames);
-            item.keepStoredName = true;
-            if (rawName != item.name)
-                item.storedNameBytes.assign(rawName);
-            // Sizes marked for zip64 come from the local zip64 extra block.
-            if (h.compressedSize == kZip64Marker32 || h.uncompressedSize == kZip64Marker32)
-                item.hasZip64 = readLocalZip64Sizes(std::span<const std::uint8_t>(varPart).subspan(h.nameLength), h,
-                                                    item.zip64CompressedSize, item.zip64UncompressedSize);
-        }
-        const std::uint64_t dataStart = nameAt + varPart.size();
-        if (item.compressedSize64() >= fileSize)
-            continue;
-
-        std::uint64_t entryEnd = complete ? dataStart : at + 4;
-        if (h.flags & kFlagDataDescriptor) {
-            if (!anyDescriptorFlag) {
-                anyDescriptorFlag = true;
-                scanForSignature(s, 0, kDataDescriptorSig, kRebuildBlock, kDataDescriptorSize, [&](std::uint64_t hit) {
-                    descriptors.push_back(hit);
-                    return true;
-                });
-            }
-            if (const auto d = findDataDescriptor(s, descriptors, dataStart, item.hasZip64)) {
-                item.crc32 = d->crc32;
-                item.zip64CompressedSize = d->compressedSize;
-                item.zip64UncompressedSize = d->uncompressedSize;
-                item.compressedSize =
-                    d->compressedSize >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(d->compressedSize);
-                item.uncompressedSize =
-                    d->uncompressedSize >= kZip64Marker32 ? kZip64Marker32 : std::uint32_t(d->uncompressedSize);
-                item.hasZip64 =
-                    item.hasZip64 || item.compressedSize == kZip64Marker32 || item.uncompressedSize == kZip64Marker32;
-                if (d->matches)
-                    entryEnd = d->position + d->length;
-            }
-        } else if (complete && fileSize - dataStart >= item.compressedSize64()) {
-            // Known sizes: the next entry cannot start inside this one's data.
-            entryEnd = dataStart + item.compressedSize64();
-        }
-        nextAllowed = std::max(entryEnd, at + 4);
+        nextAllowed = std::max(entry->end, at + 4);
+        TDirItem& item = entry->item;
         if (item.name.empty()) {
             ++m_namelessSkipped;
             continue;
@@ -536,7 +594,7 @@ void TZADirManager::rebuildFromLocalHeaders() {
             continue;
         }
         // A name ending in '/' is a folder entry; anything else is a file, empty or not.
-        item.externalAttributes = !item.name.empty() && item.name.back() == '/' ? kAttrFolder : kAttrArchive;
+        item.externalAttributes = item.name.back() == '/' ? kAttrFolder : kAttrArchive;
         m_current.appendItem(std::move(item));
     }
     m_image.directoryPosition = fileSize;
