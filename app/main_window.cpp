@@ -4,6 +4,7 @@
 
 #include "app/application.h"
 #include "app/busy_window.h"
+#include "app/message_box.h"
 #include "app/profile_archive.h"
 #include "app/profile_list.h"
 #include "archiver/zip_archiver.h"
@@ -20,9 +21,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QFontDatabase>
-#include <QFontMetrics>
-#include <QGridLayout>
 #include <QGuiApplication>
 #include <QListWidgetItem>
 #include <QMessageBox>
@@ -66,66 +64,6 @@ TLabel* label(QWidget* parent, const char* caption, int left, int top, int width
     l->adjustSize();
     l->move(left, top);
     return l;
-}
-
-// Room a title bar needs beside its caption: the window's icon, up to three boxes and
-// the frame's edges and gaps, at the sizes window managers' themes draw them.
-constexpr int kTitleBarReserve = 140;
-
-// How wide a window manager's title bar draws the caption. The manager draws it in its own
-// font, which the program cannot ask for: the widest of the windows' font, the desktop's
-// title font and the 9 point sans serif common on X desktops, all bold, stands in for it.
-int titleTextWidth(const QString& caption, const QFont& windowFont) {
-    int width = 0;
-    for (QFont font : {windowFont, QFontDatabase::systemFont(QFontDatabase::TitleFont), QFont("Sans", 9)}) {
-        font.setBold(true);
-        width = std::max(width, QFontMetrics(font).horizontalAdvance(caption));
-    }
-    return width;
-}
-
-// A modal message box over the window; returns the button chosen. Qt sizes a box by its
-// text and buttons alone, which would leave the caption of a box with a short text cut to
-// "Infor…tion" in the title bar: the box is made at least as wide as its caption needs.
-int execMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
-                   QMessageBox::StandardButtons buttons) {
-    QMessageBox box(icon, caption, text, buttons, parent);
-    const int width = titleTextWidth(caption, box.font()) + kTitleBarReserve;
-    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
-        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
-                      grid->columnCount());
-    return box.exec();
-}
-
-// The archiver's questions as message boxes over the window.
-archiver::TZAAction askFailure(QWidget* parent, const std::string& message, bool allowRetry) {
-    QMessageBox::StandardButtons buttons = QMessageBox::Abort | QMessageBox::Ignore;
-    if (allowRetry)
-        buttons |= QMessageBox::Retry;
-    switch (execMessageBox(parent, QMessageBox::Critical, kApplicationTitle, q(message), buttons)) {
-    case QMessageBox::Retry:
-        return archiver::fxaRetry;
-    case QMessageBox::Ignore:
-        return archiver::fxaIgnore;
-    default:
-        return archiver::fxaAbort;
-    }
-}
-
-archiver::TZAOverwriteAnswer askOverwrite(QWidget* parent, const std::string& question) {
-    switch (execMessageBox(parent, QMessageBox::Question, kApplicationTitle, q(question),
-                           QMessageBox::Yes | QMessageBox::No | QMessageBox::NoToAll | QMessageBox::YesToAll)) {
-    case QMessageBox::Yes:
-        return archiver::TZAOverwriteAnswer::Yes;
-    case QMessageBox::No:
-        return archiver::TZAOverwriteAnswer::No;
-    case QMessageBox::NoToAll:
-        return archiver::TZAOverwriteAnswer::NoToAll;
-    case QMessageBox::YesToAll:
-        return archiver::TZAOverwriteAnswer::YesToAll;
-    default:
-        return archiver::TZAOverwriteAnswer::Closed;
-    }
 }
 
 } // namespace
@@ -275,89 +213,6 @@ void TForm1::connectHandlers() {
 
 void TForm1::setBusyWindow(TForm2* busy) { m_busy = busy; }
 
-void TForm1::guarded(const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        execMessageBox(this, QMessageBox::Critical, kApplicationTitle, q(topLevelErrorText(e.what())), QMessageBox::Ok);
-    } catch (...) {
-        execMessageBox(this, QMessageBox::Critical, kApplicationTitle, QStringLiteral("Unknown error."),
-                       QMessageBox::Ok);
-    }
-}
-
-void TForm1::runAction(const std::function<void()>& action) {
-    // The actions pump messages; a click that arrives meanwhile must not start another.
-    if (m_actionRunning)
-        return;
-    std::exception_ptr failure;
-    {
-        // The user's clicks and keys reach no control of this window until the action is
-        // over; paint events, the busy window and message boxes go on as usual.
-        m_actionRunning = true;
-        qApp->installEventFilter(this);
-        struct Reset {
-            TForm1& form;
-            ~Reset() {
-                qApp->removeEventFilter(&form);
-                form.m_actionRunning = false;
-            }
-        } reset{*this};
-        try {
-            action();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }
-    // An apply, undo or save-back moves the mark without reloading the list.
-    markAppliedProfiles(*m_list);
-    if (std::exchange(m_activationPending, false))
-        guarded([this] { FormActivate(); });
-    if (m_listStale)
-        m_listChanged.start();
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (!m_actionRunning)
-        return false;
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::ContextMenu:
-    case QEvent::Enter:
-    case QEvent::HoverEnter:
-    case QEvent::HoverMove:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletMove:
-    case QEvent::TabletRelease:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
-    case QEvent::InputMethod:
-        break;
-    default:
-        return false; // leaving a control still ends its hot look
-    }
-    // Events reach the window's native window first, then its widgets; both are stopped.
-    const auto* widget = qobject_cast<const QWidget*>(watched);
-    if (watched != windowHandle() && (widget == nullptr || widget->window() != this))
-        return false;
-    // An accepted override keeps a shortcut such as Ctrl+Z from firing.
-    event->accept();
-    return true;
-}
-
 // --- modes ------------------------------------------------------------------------
 
 void TForm1::SetWindowMode(bool browse) {
@@ -394,34 +249,6 @@ int TForm1::SelectedIndex() const {
 void TForm1::FormActivate() {
     RefreshMainWindow();
     m_renameFlag = false;
-}
-
-bool TForm1::event(QEvent* e) {
-    if (e->type() == QEvent::WindowActivate) {
-        // Taken back from the busy window only when that window exists and was the last
-        // one active: no handle, and no window that has gone since, ever counts as it.
-        const QWindow* busyHandle = m_busy != nullptr ? m_busy->windowHandle() : nullptr;
-        // Or the busy window went before the window manager ever activated it, and this is
-        // the activation coming back.
-        const bool fromBusy = (busyHandle != nullptr && m_lastOtherActive == busyHandle) || m_returnPending;
-        m_reclaim.stop();
-        if (!m_activatedOnce) {
-            // At start-up, what an interrupted run left is settled before the list is read.
-            guarded([this] { RecoverInterruptedActions(*this); });
-            m_activatedOnce = true;
-            returnFromBusyWindow();
-        } else if (fromBusy) {
-            returnFromBusyWindow();
-        } else {
-            // Back from another window, the game's perhaps: the marks show what it changed.
-            refreshMarks();
-        }
-    } else if (e->type() == QEvent::Close && m_actionRunning) {
-        // Closing in the middle of an action would pull the window from under it.
-        e->ignore();
-        return true;
-    }
-    return QWidget::event(e);
 }
 
 void TForm1::changeEvent(QEvent* e) {
@@ -610,65 +437,6 @@ Choice TForm1::askYesNoCancel(const std::string& caption, const std::string& tex
     const int answer = execMessageBox(this, QMessageBox::Question, q(caption), q(text),
                                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     return answer == QMessageBox::Yes ? Choice::Yes : answer == QMessageBox::No ? Choice::No : Choice::Cancel;
-}
-
-void TForm1::pumpMessages() { QCoreApplication::processEvents(); }
-
-void TForm1::showBusyWindow() {
-    if (m_busy)
-        m_busy->showBusy();
-}
-
-void TForm1::hideBusyWindow() {
-    if (!m_busy)
-        return;
-    const bool busyTookActivation = m_lastOtherActive == m_busy->windowHandle();
-    m_busy->hideBusy();
-    // The activation comes back to this window, which then runs FormActivate.
-    activateWindow();
-    if (!busyTookActivation && QGuiApplication::focusWindow() == windowHandle()) {
-        // A window manager too slow to activate a busy window shown for a moment leaves
-        // this window active all along: no activation comes back, the return is now.
-        returnFromBusyWindow();
-    } else {
-        m_returnPending = true; // the next activation of this window is the return
-    }
-    // A busy window's activation that arrives after it went, or a request the window
-    // manager passes over while busy with the closing window, leaves the activation with
-    // no window of ours: it is asked for again.
-    m_reclaimsLeft = kReclaimTries;
-    m_reclaim.start();
-}
-
-void TForm1::returnFromBusyWindow() {
-    m_lastOtherActive = nullptr;
-    m_returnPending = false;
-    if (m_actionRunning) {
-        // A click on this window while the busy window shows: it counts, but the mode and
-        // the list change only once the action is over.
-        m_activationPending = true;
-        return;
-    }
-    guarded([this] { FormActivate(); });
-}
-
-void TForm1::reclaimActivation() {
-    const QWindow* focus = QGuiApplication::focusWindow();
-    const bool withHiddenBusy = m_busy != nullptr && focus == m_busy->windowHandle() && !m_busy->isVisible();
-    if ((focus != nullptr && !withHiddenBusy) || !isVisible() || (m_busy != nullptr && m_busy->isVisible())) {
-        m_reclaim.stop();
-        return;
-    }
-    if (--m_reclaimsLeft < 0) {
-        m_reclaim.stop();
-        // Still held by the busy window that went (X under Openbox on a busy machine can
-        // leave it so): the window is back from it all the same.
-        if (withHiddenBusy)
-            returnFromBusyWindow();
-        return;
-    }
-    raise();
-    activateWindow();
 }
 
 } // namespace kestrane
