@@ -104,3 +104,19 @@ TEST_F(Cli, archivedProfilesAndTheLongListing) {
     EXPECT_EQ(treeListing(outside("game/system")), source);
     EXPECT_FALSE(fs::exists("Main"));
 }
+
+TEST_F(Cli, undoIsItsOwnConfirmation) {
+    const std::string game = u8text(outside("game"));
+    writeFile(outside("game/system/a.ini"), "a");
+    EXPECT_EQ(
+        cli("save --systems " + shellArgument(game + "/system") + " --game " + shellArgument(game) + " --name Main")
+            .status,
+        0);
+    writeFile(outside("game/system/extra"), "x");
+    const auto before = treeListing(outside("game/system"));
+    EXPECT_EQ(cli("apply Main").status, 0);
+
+    auto undone = cli("undo Main"); // not a terminal and no --yes, yet not answered No
+    EXPECT_EQ(undone.status, 0) << undone.out;
+    EXPECT_EQ(treeListing(outside("game/system")), before);
+}
