@@ -10,7 +10,8 @@ next run finds the state before the action or the state after it:
   - the player's own files beside options.ini and beside `system` are untouched.
 
 Each kill falls between the end of the program's start-up (measured as a run that does
-nothing) and the end of the action; at least 80 % of them must land inside the action.
+nothing) and the end of the action; one that missed the action is tried again at another
+moment (up to three times), and at least 80 % of the trials must land a kill inside it.
 
 usage: crash_test.py KESTRANE_CLI [TRIALS_PER_ACTION]
 
@@ -267,6 +268,10 @@ def timed(run):
     return time.monotonic() - start
 
 
+# Kills that missed the action, tried again per trial before it counts as a miss.
+MISSES_RETRIED = 3
+
+
 def main():
     base = tempfile.mkdtemp(prefix="kestrane-crash-template-")
     try:
@@ -295,11 +300,19 @@ def main():
                 shutil.rmtree(trial_root, ignore_errors=True)
             span = min(spans)
             for i in range(TRIALS):
-                delay = rng.uniform(startup, max(span, startup))
-                try:
-                    killed += trial(base, sources, action, delay)
-                except Failure as e:
-                    failures.append("%s killed after %.3f s: %s" % (action, delay, e))
+                # A busy machine starts the program later than the measured start-up: a
+                # kill that fell before or after the action is tried again at another
+                # moment (what the next run found was still checked).
+                for attempt in range(MISSES_RETRIED + 1):
+                    delay = rng.uniform(startup, max(span, startup))
+                    try:
+                        landed = trial(base, sources, action, delay)
+                    except Failure as e:
+                        failures.append("%s killed after %.3f s: %s" % (action, delay, e))
+                        landed = True
+                    if landed:
+                        killed += 1
+                        break
         trials = len(ACTIONS) * TRIALS
         print("%d trials, %d kills landed inside the action (%d %%), %d failures"
               % (trials, killed, 100 * killed // trials, len(failures)))
