@@ -16,6 +16,7 @@
 #include "archiver/za_exception.h"
 #include "archiver/zip_archiver.h"
 #include "platform/file_system.h"
+#include "platform/folder_handle.h"
 
 namespace archiver {
 namespace {
@@ -23,8 +24,8 @@ namespace {
 constexpr int kErrFile = 19;   // the file cannot be written (or is refused)
 constexpr int kErrFolder = 20; // a folder cannot be made
 constexpr std::uint32_t kAttrReadOnly = 0x01;
-// The name a file has while it is written, before it is renamed over its target.
-constexpr const char* kPartPrefix = ".kestrane-part-";
+// How many folders an extraction keeps open for the files made in them.
+constexpr std::size_t kOpenFoldersKept = 64;
 
 [[noreturn]] void refuseUnsafe(const std::string& name, const std::string& why, const std::string& component) {
     throw EZAException(kErrFile, {name}, ZAReason{"refused as unsafe: " + why}, component);
@@ -38,15 +39,6 @@ std::time_t entryTime(const TDirItem& item) {
 }
 
 std::uint32_t dosStamp(std::uint16_t time, std::uint16_t date) { return std::uint32_t(date) << 16 | time; }
-
-std::optional<std::uint32_t> fileDosStamp(const std::filesystem::path& p) {
-    std::error_code ec;
-    const auto t = std::filesystem::last_write_time(p, ec);
-    if (ec)
-        return std::nullopt;
-    const DosDateTime dt = toDosDateTime(t);
-    return dosStamp(dt.time, dt.date);
-}
 
 // Whether `relative` below `base` is, or passes through, a link (only steps that exist
 // can be links; the base itself is not looked at).
@@ -99,19 +91,67 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
     std::string relative = *confined;
     if (!Options.CreateDirs)
         relative = std::string(namePart(withoutTrailingSeparator(relative)));
-    else
-        makeFolders(name, destinationBase, std::string(folderPart(relative)));
     if (relative.empty() || relative.ends_with('/'))
         refuseUnsafe(name, "it names the destination itself", Name);
+    const std::string relativeFolder(folderPart(relative));
+    const platform::FolderHandle& folder = openFolder(name, destinationBase, relativeFolder);
+    // A file put where a folder was held open (through a link there) leaves that handle
+    // behind: the next entry below that name finds the file.
+    forgetFoldersBelow(relative + '/');
 
+    const std::string leaf(namePart(relative));
     std::string target = destinationBase + relative;
-    if (!overwriteAllowed(item, name, target))
+    const std::string asked = target;
+    const std::optional<platform::EntryStatus> existing = folder.entryStatus(leaf);
+    if (existing && !overwriteAllowed(item, name, *existing, target))
         return;
     // The archive being read is never replaced by one of its entries.
+    if (existing && target == asked && m_archiveIdentity && existing->identity == *m_archiveIdentity)
+        throw EZAException(kErrFile, {target}, ZAReason{"it is the archive being read"}, Name);
+    if (target == asked) {
+        writeEntryFile(i, data, folder, leaf, target, attributes);
+        return;
+    }
+    // The question named another file: its folder is opened for it alone.
     std::error_code same;
     if (m_archive && std::filesystem::equivalent(platform::toPath(target), m_archive->target(), same))
         throw EZAException(kErrFile, {target}, ZAReason{"it is the archive being read"}, Name);
-    writeEntryFile(i, data, target, attributes);
+    const std::filesystem::path chosen = platform::toPath(target);
+    std::optional<platform::FolderHandle> elsewhere;
+    try {
+        elsewhere.emplace(chosen.parent_path());
+    } catch (const platform::FileError& e) {
+        throw EZAException(kErrFile, {target}, osReason(e.errorNumber()), Name);
+    }
+    writeEntryFile(i, data, *elsewhere, platform::pathText(chosen.filename()), target, attributes);
+}
+
+const platform::FolderHandle& TZABaseArchiver::openFolder(const std::string& name, const std::string& destinationBase,
+                                                          const std::string& relativeFolder) {
+    if (const auto found = m_openFolders.find(relativeFolder); found != m_openFolders.end())
+        return found->second;
+    makeFolders(name, destinationBase, relativeFolder);
+    // The destination base now exists: workers may write files ahead into it.
+    if (m_inflater && !m_aheadBase) {
+        try {
+            m_aheadBase.emplace(platform::toPath(destinationBase));
+            m_aheadFolder.store(&*m_aheadBase, std::memory_order_release);
+        } catch (const platform::FileError&) {} // then every file is written here
+    }
+    // An archive of very many folders keeps only some of them open.
+    if (m_openFolders.size() >= kOpenFoldersKept)
+        m_openFolders.clear();
+    try {
+        return m_openFolders.emplace(relativeFolder, platform::toPath(destinationBase + relativeFolder)).first->second;
+    } catch (const platform::FileError& e) {
+        throw EZAException(kErrFolder, {destinationBase + relativeFolder}, osReason(e.errorNumber()), Name);
+    }
+}
+
+void TZABaseArchiver::forgetFoldersBelow(const std::string& relativeFolder) {
+    auto it = m_openFolders.lower_bound(relativeFolder);
+    while (it != m_openFolders.end() && it->first.starts_with(relativeFolder))
+        it = m_openFolders.erase(it);
 }
 
 void TZABaseArchiver::makeFolders(const std::string& name, const std::string& destinationBase,
@@ -148,13 +188,13 @@ void TZABaseArchiver::applyFolderModes(const std::string& destinationBase) {
     m_folderPermissions.clear();
 }
 
-bool TZABaseArchiver::overwriteAllowed(const TDirItem& item, const std::string& name, std::string& target) {
-    const auto existing = platform::fileAttributes(platform::toPath(target));
-    if (!existing)
-        return true;
-    if (!Options.ReplaceReadOnly && (*existing & kAttrReadOnly))
+bool TZABaseArchiver::overwriteAllowed(const TDirItem& item, const std::string& name,
+                                       const platform::EntryStatus& existing, std::string& target) {
+    if (!Options.ReplaceReadOnly && (existing.attributes & kAttrReadOnly))
         return false;
     const std::uint32_t entryStamp = dosStamp(item.modTime, item.modDate);
+    const DosDateTime dt = toDosDateTime(existing.lastWrite);
+    const std::uint32_t fileStamp = dosStamp(dt.time, dt.date);
     switch (Options.OverwriteMode) {
     case omPrompt:
         return confirmOverwrite(name, target, true);
@@ -163,28 +203,32 @@ bool TZABaseArchiver::overwriteAllowed(const TDirItem& item, const std::string& 
     case omNever:
         return false;
     case omIfNewer:
-        return entryStamp > fileDosStamp(platform::toPath(target)).value_or(0);
+        return entryStamp > fileStamp;
     case omIfOlder:
-        return entryStamp < fileDosStamp(platform::toPath(target)).value_or(0);
+        return entryStamp < fileStamp;
     }
     return false;
 }
 
-void TZABaseArchiver::writeEntryFile(int i, const EntryData& data, const std::string& target,
-                                     std::uint32_t attributes) {
+void TZABaseArchiver::writeEntryFile(int i, const EntryData& data, const platform::FolderHandle& folder,
+                                     const std::string& leaf, const std::string& target, std::uint32_t attributes) {
     const TDirItem& item = m_dir->currentDir().ItemAt(i);
-    const std::filesystem::path targetPath = platform::toPath(target);
-    std::optional<platform::TempFile> part;
-    try {
-        part.emplace(targetPath.parent_path(), kPartPrefix);
-    } catch (const platform::FileError& e) {
-        throw EZAException(kErrFile, {target}, osReason(e.errorNumber()), Name);
-    }
     // A failure raises here and the part goes with `part`: the target is as it was.
-    decompressInto(i, data, &part->file(), target);
+    // A file written ahead by a worker lies in the destination base.
+    std::optional<platform::TempFile> part = m_inflater ? takeWrittenFile(i, data, target) : std::nullopt;
     if (m_cancel)
         return;
-    part->file().close();
+    const platform::FolderHandle* partFolder = part ? &*m_aheadBase : &folder;
+    if (!part) {
+        try {
+            part.emplace(folder.createTemporary(kPartPrefix));
+        } catch (const platform::FileError& e) {
+            throw EZAException(kErrFile, {target}, osReason(e.errorNumber()), Name);
+        }
+        decompressInto(i, data, &part->file(), target);
+        if (m_cancel)
+            return;
+    }
     std::uint32_t mode = platform::newFileMode();
     if (Options.SetAttributes) {
         if (const auto permissions = storedPermissions(item))
@@ -192,11 +236,18 @@ void TZABaseArchiver::writeEntryFile(int i, const EntryData& data, const std::st
         else if (attributes & kAttrReadOnly)
             mode &= ~0222u;
     }
-    (void)platform::setModeAndTime(part->path(), mode, entryTime(item),
-                                   false); // best effort: the entry is whole either way
+    // Given through the open file, before its name is published.
+    (void)part->file().setModeAndTime(mode, entryTime(item)); // best effort: the entry is whole either way
+    part->file().close();
     // A link in the way is replaced itself; the file it points to is left alone.
-    std::error_code ec;
-    std::filesystem::rename(part->path(), targetPath, ec);
+    std::error_code ec = partFolder->renameTo(platform::pathText(part->path().filename()), folder, leaf);
+    if (ec == std::errc::cross_device_link && partFolder != &folder) {
+        // The target's folder is on another file system (a mount inside the destination):
+        // the entry is written there after all.
+        part.reset();
+        writeEntryFile(i, data, folder, leaf, target, attributes);
+        return;
+    }
     if (ec)
         throw EZAException(kErrFile, {target}, osReason(ec.value()), Name);
     part->keep();

@@ -1,5 +1,6 @@
 // ExtractFiles and TestFiles: select entries by mask and attributes, then run the
 // operation loop over them with the failure decision per entry.
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -15,9 +16,11 @@
 namespace archiver {
 namespace {
 
-// Entries with less data than this are inflated by the writing thread itself: handing
-// them to a worker and back costs more than inflating them.
+// Entries with less data than this are inflated by the writing thread itself when their
+// data would be handed over in memory: handing them to a worker and back costs more than
+// inflating them. A worker that writes the file itself takes smaller ones too.
 constexpr std::uint64_t kInflateAheadMinimum = 64 * 1024;
+constexpr std::uint64_t kWriteAheadMinimum = 4 * 1024;
 
 // Attribute bits an entry may only have when the requested set holds them too.
 constexpr std::uint32_t kRestrictedAttrs = 0x02 | 0x04 | 0x08 | 0x10;
@@ -131,17 +134,32 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
     bool stopped = false;
     const EntryPlaces places(dir, m_dir->directoryPosition());
     // The workers stop before the call returns, whichever way it ends.
-    const std::unique_ptr<ParallelInflater> inflater = startInflater(places);
+    std::unique_ptr<ParallelInflater> inflater = startInflater(places, op);
+    // The workers stop before the folder they write into is closed.
     struct Detach {
+        std::unique_ptr<ParallelInflater>& inflater;
         ParallelInflater*& current;
-        ~Detach() { current = nullptr; }
-    } detach{m_inflater = inflater.get()};
+        std::atomic<const platform::FolderHandle*>& aheadFolder;
+        std::optional<platform::FolderHandle>& aheadBase;
+        ~Detach() {
+            inflater.reset();
+            current = nullptr;
+            aheadFolder = nullptr;
+            aheadBase.reset();
+        }
+    } detach{inflater, m_inflater = inflater.get(), m_aheadFolder, m_aheadBase};
     std::string destinationBase = BaseDir.empty() ? m_operationBase : BaseDir;
     if (destinationBase.empty())
         destinationBase = resolvePath({}, {}, {}); // the current folder
     destinationBase = slashed(destinationBase);
     if (destinationBase.back() != '/')
         destinationBase += '/';
+
+    m_archiveIdentity = m_archive ? platform::fileIdentity(m_archive->target()) : std::nullopt;
+    struct CloseFolders {
+        std::map<std::string, platform::FolderHandle>& folders;
+        ~CloseFolders() { folders.clear(); }
+    } closeFolders{m_openFolders};
 
     for (int i = 0; i < dir.Count() && !m_cancel && !stopped; ++i) {
         if (!dir.ItemAt(i).selected)
@@ -183,7 +201,7 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
         CancelUpdate();
 }
 
-std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlaces& places) {
+std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlaces& places, TZAProcessOperation op) {
     const int threads = effectiveThreads(Threads);
     if (threads < 2 || !m_archive)
         return nullptr;
@@ -191,12 +209,15 @@ std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlac
     // so are the ones the workers cannot locate (their error is met when the loop comes
     // to them).
     const TZADirArray& dir = m_dir->currentDir();
+    // An extraction lets the workers write the files themselves, unless a handler may
+    // still rename the entry.
+    const bool writeAhead = op == poExtract && !OnExtractFile;
+    const std::uint64_t minimum = writeAhead ? kWriteAheadMinimum : kInflateAheadMinimum;
     std::vector<int> items;
     for (int i = 0; i < dir.Count(); ++i) {
         const TDirItem& item = dir.ItemAt(i);
         if (item.selected && !item.isFolder() && !item.name.ends_with('/') && !(item.flags & kFlagEncrypted) &&
-            (item.method == kMethodStored || item.method == kMethodDeflate) &&
-            item.compressedSize64() >= kInflateAheadMinimum)
+            (item.method == kMethodStored || item.method == kMethodDeflate) && item.compressedSize64() >= minimum)
             items.push_back(i);
     }
     if (items.empty())
@@ -213,9 +234,19 @@ std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlac
         } catch (const platform::FileError&) {}
         return std::nullopt;
     };
+    // A file written ahead is made in the destination base, once the extraction has made
+    // that, and only for an entry whose name stays inside it (the writer still checks
+    // everything else before the file gets its name, and deletes it when it does not).
+    OpenAheadFn openAhead = [this, &dir](int i) -> std::optional<platform::TempFile> {
+        const platform::FolderHandle* base = m_aheadFolder.load(std::memory_order_acquire);
+        const std::optional<std::string> confined = confinedEntryPath(dir.ItemAt(i).name);
+        if (!base || !confined || confined->empty() || confined->ends_with('/'))
+            return std::nullopt;
+        return base->createTemporary(kPartPrefix);
+    };
     try {
         return std::make_unique<ParallelInflater>(m_archive->file(), std::move(items), std::move(locate), threads,
-                                                  BufferBudget);
+                                                  BufferBudget, writeAhead ? std::move(openAhead) : OpenAheadFn{});
     } catch (const std::system_error&) {
         return nullptr; // no thread to be had: everything is done on this one
     }
@@ -240,16 +271,20 @@ EntryData TZABaseArchiver::checkedEntry(int i, const EntryPlaces& places) {
     }
 }
 
-void TZABaseArchiver::decompressInto(int i, const EntryData& data, platform::Stream* destination,
-                                     const std::string& target) {
+ProgressFn TZABaseArchiver::entryProgress(int i, std::uint64_t total) {
     const TDirItem& item = m_dir->currentDir().ItemAt(i);
     const TZAProcessOperation op = TZAProcessOperation(item.operation);
-    const std::uint64_t total = data.size;
-    ProgressFn progress = [this, &item, op, total](std::uint64_t done) {
+    return [this, &item, op, total](std::uint64_t done) {
         fileProgress(item.name, total == 0 ? 100 : int(std::min<std::uint64_t>(100, done * 100 / total)), op,
                      ppProcess);
         return !m_cancel;
     };
+}
+
+void TZABaseArchiver::decompressInto(int i, const EntryData& data, platform::Stream* destination,
+                                     const std::string& target) {
+    const TDirItem& item = m_dir->currentDir().ItemAt(i);
+    const ProgressFn progress = entryProgress(i, data.size);
     ReadFn read = [this](std::uint8_t* buf, std::size_t n) { return m_stream->read(buf, n); };
     WriteFn put = [destination](const std::uint8_t* d, std::size_t n) {
         return destination ? destination->write(d, n) : n;
@@ -265,12 +300,31 @@ void TZABaseArchiver::decompressInto(int i, const EntryData& data, platform::Str
     } catch (const DeflateError&) {
         out.problem = DataProblem::BadData;
     }
+    judgeOutcome(out, destination ? destination->lastError() : 0, target);
+}
+
+std::optional<platform::TempFile> TZABaseArchiver::takeWrittenFile(int i, const EntryData& data,
+                                                                   const std::string& target) {
+    DecompressOutcome out;
+    try {
+        std::optional<platform::TempFile> file = m_inflater->takeFile(i, entryProgress(i, data.size), out);
+        if (file)
+            judgeOutcome(out, 0, target); // a damaged entry's file goes here, unless kept
+        return file;
+    } catch (const platform::FileError&) {
+        out.problem = DataProblem::ReadFailed;
+    } catch (const DeflateError&) {
+        out.problem = DataProblem::BadData;
+    }
+    judgeOutcome(out, 0, target);
+    return std::nullopt;
+}
+
+void TZABaseArchiver::judgeOutcome(const DecompressOutcome& out, int writeError, const std::string& target) {
     if (out.ok || out.cancelled || m_cancel)
         return;
-    if (out.problem == DataProblem::WriteFailed) {
-        const int e = destination ? destination->lastError() : 0;
-        throw EZAException(19, {target}, e ? osReason(e) : ZAReason{"it could not be written"}, Name);
-    }
+    if (out.problem == DataProblem::WriteFailed)
+        throw EZAException(19, {target}, writeError ? osReason(writeError) : ZAReason{"it could not be written"}, Name);
     if (ExtractCorruptedFiles)
         return;
     static constexpr const char* kWhy[] = {

@@ -24,6 +24,13 @@ struct InflateJob {
     bool dropped = false;  // the writer will not take it (any more)
     bool finished = false;
     bool unplanned = false; // its item could not be located: the writer reads it itself
+    bool decided = false;   // the worker has chosen between a file and chunks
+    bool toFile = false;    // written into `file`, not handed over in chunks
+    std::optional<platform::TempFile> file;
+    std::uint64_t aheadBytes = 0; // its share of the data written ahead
+    // The input read at each progress step of writing the file, for the writer to
+    // report as its own when it takes the file.
+    std::vector<std::uint64_t> marks;
     std::deque<Chunk> chunks;
     DecompressOutcome outcome;
     std::exception_ptr error;
@@ -35,6 +42,8 @@ struct ParallelInflater::Impl : pipeline::Crew {
     const platform::File& archive;
     const std::vector<int> sources; // the directory items, in the order they are written
     const LocateFn locate;
+    const OpenAheadFn openAhead;
+    std::uint64_t aheadUsed = 0; // bytes in files written ahead that the writer has not taken
     // The jobs from `windowStart` on, in source order; a worker holds its own share of
     // the job it runs, so that dropping it here never pulls it away under the worker.
     std::deque<std::shared_ptr<InflateJob>> window;
@@ -42,9 +51,10 @@ struct ParallelInflater::Impl : pipeline::Crew {
     std::size_t next = 0; // the next source for a worker
     std::size_t head = 0; // the source the writer is on or comes to next
 
-    Impl(const platform::File& archive, std::vector<int> items, LocateFn locateFn, int threads, std::size_t budget)
+    Impl(const platform::File& archive, std::vector<int> items, LocateFn locateFn, int threads, std::size_t budget,
+         OpenAheadFn openAheadFn)
         : Crew(budget, kProgressStep, threads), archive(archive), sources(std::move(items)),
-          locate(std::move(locateFn)) {
+          locate(std::move(locateFn)), openAhead(std::move(openAheadFn)) {
         start(threads, [this] { work(); });
     }
 
@@ -113,19 +123,73 @@ struct ParallelInflater::Impl : pipeline::Crew {
         } catch (...) {
             src.reset(); // the writer meets the failure itself
         }
+        std::optional<platform::TempFile> file = src ? fileFor(job, *src) : std::nullopt;
         if (src) {
             try {
-                out = decompressSource(job, *src);
+                out = file ? writeSource(job, *src, file->file()) : decompressSource(job, *src);
             } catch (...) {
                 error = std::current_exception();
             }
         }
         std::lock_guard lock(mu);
+        if (file)
+            job.file.emplace(std::move(*file));
         job.unplanned = !src;
         job.outcome = out;
         job.error = error;
         job.finished = true;
         dataReady.notify_all();
+    }
+
+    // A file of its own for the job when there is room ahead for its data (the entry being
+    // written always has it); the writer learns the choice either way.
+    std::optional<platform::TempFile> fileFor(InflateJob& job, const InflateSource& src) {
+        std::optional<platform::TempFile> file;
+        bool room = false;
+        if (openAhead) {
+            std::lock_guard lock(mu);
+            room = !job.dropped && (isHead(job) || aheadUsed + src.uncompressedSize <= budget);
+            if (room) {
+                job.aheadBytes = src.uncompressedSize;
+                aheadUsed += job.aheadBytes;
+            }
+        }
+        if (room) {
+            try {
+                if (std::optional<platform::TempFile> opened = openAhead(sources[job.index]))
+                    file.emplace(std::move(*opened));
+            } catch (...) {
+                file.reset(); // handed over in chunks instead
+            }
+        }
+        std::lock_guard lock(mu);
+        if (!file) {
+            aheadUsed -= job.aheadBytes;
+            job.aheadBytes = 0;
+        }
+        job.toFile = file.has_value();
+        job.decided = true;
+        dataReady.notify_all();
+        return file;
+    }
+
+    // Inflates a source straight into its file on the worker.
+    DecompressOutcome writeSource(InflateJob& job, const InflateSource& src, platform::File& file) {
+        std::uint64_t at = src.start;
+        ReadFn read = [&](std::uint8_t* buffer, std::size_t n) {
+            const std::size_t got = archive.pread(at, buffer, n);
+            at += got;
+            return got;
+        };
+        WriteFn put = [&](const std::uint8_t* data, std::size_t n) { return file.write(data, n); };
+        ProgressFn progress = [&](std::uint64_t done) {
+            std::lock_guard guard(mu);
+            job.marks.push_back(done);
+            if (isHead(job))
+                dataReady.notify_all();
+            return !stop && !job.dropped;
+        };
+        return decompressBlocks(src.method, src.compressedSize, src.uncompressedSize, src.crc, read, put, progress);
     }
 
     DecompressOutcome decompressSource(InflateJob& job, const InflateSource& src) {
@@ -156,6 +220,9 @@ struct ParallelInflater::Impl : pipeline::Crew {
 
     void drop(InflateJob& job) {
         job.dropped = true;
+        aheadUsed -= job.aheadBytes;
+        job.aheadBytes = 0;
+        job.file.reset(); // a file written ahead that is not taken is deleted
         for (Chunk& c : job.chunks) {
             used -= kProgressStep;
             pool.give(std::move(c.data));
@@ -213,8 +280,8 @@ struct ParallelInflater::Impl : pipeline::Crew {
 };
 
 ParallelInflater::ParallelInflater(const platform::File& archive, std::vector<int> items, LocateFn locate, int threads,
-                                   std::size_t budget)
-    : m(std::make_unique<Impl>(archive, std::move(items), std::move(locate), threads, budget)) {}
+                                   std::size_t budget, OpenAheadFn openAhead)
+    : m(std::make_unique<Impl>(archive, std::move(items), std::move(locate), threads, budget, std::move(openAhead))) {}
 
 ParallelInflater::~ParallelInflater() { m->finish(); }
 
@@ -244,7 +311,7 @@ bool ParallelInflater::write(int item, const WriteFn& write, const ProgressFn& p
         m->advance(j + 1);
         return true;
     }
-    if (job->unplanned) {
+    if (job->unplanned || job->toFile) {
         m->advance(j + 1);
         return false;
     }
@@ -258,6 +325,68 @@ bool ParallelInflater::write(int item, const WriteFn& write, const ProgressFn& p
         std::rethrow_exception(error);
     }
     return true;
+}
+
+std::optional<platform::TempFile> ParallelInflater::takeFile(int item, const ProgressFn& progress,
+                                                             DecompressOutcome& outcome) {
+    outcome = {};
+    std::unique_lock lock(m->mu);
+    const auto found = std::lower_bound(m->sources.begin() + std::ptrdiff_t(m->head), m->sources.end(), item);
+    if (found == m->sources.end() || *found != item)
+        return std::nullopt;
+    const auto j = std::size_t(found - m->sources.begin());
+    m->advance(j);
+    std::uint64_t shown = 0; // the last progress reported
+    auto pump = [&] { return !progress || progress(shown); };
+    auto cancelled = [&] {
+        outcome.cancelled = true;
+        m->advance(j + 1);
+        return std::nullopt;
+    };
+    if (!m->waitPumping(
+            lock, [&] { return m->next > j; }, pump))
+        return cancelled();
+    const std::shared_ptr<InflateJob> job = m->jobAt(j);
+    if (!job)
+        return std::nullopt;
+    if (!m->waitPumping(
+            lock, [&] { return job->decided || job->finished; }, pump))
+        return cancelled();
+    if (!job->toFile)
+        return std::nullopt; // write() hands it over, or the caller reads it itself
+    // The progress the worker met is reported as it comes, as if written here.
+    for (std::size_t next = 0;;) {
+        if (!m->waitPumping(
+                lock, [&] { return job->finished || job->marks.size() > next; }, pump))
+            return cancelled();
+        while (next < job->marks.size()) {
+            shown = job->marks[next++];
+            lock.unlock();
+            const bool go = pump();
+            lock.lock();
+            if (!go)
+                return cancelled();
+        }
+        if (job->finished)
+            break;
+    }
+    std::optional<platform::TempFile> file;
+    if (job->file)
+        file.emplace(std::move(*job->file));
+    job->file.reset();
+    const std::exception_ptr error = job->error;
+    outcome = job->outcome;
+    m->aheadUsed -= job->aheadBytes;
+    job->aheadBytes = 0;
+    m->advance(j + 1);
+    lock.unlock();
+    if (error)
+        std::rethrow_exception(error); // the file goes with `file`
+    if (outcome.problem == DataProblem::WriteFailed || outcome.cancelled) {
+        outcome = {};
+        return std::nullopt; // the caller writes it itself and meets the failure
+    }
+    return file;
 }
 
 } // namespace archiver

@@ -8,6 +8,13 @@
 // waiting for that thread is held to `budget` bytes, plus the buffers each worker works
 // in and a few for the entry being written; and the workers run at most a fixed number
 // of entries ahead, so that an archive of many tiny entries costs no memory per entry.
+//
+// When extracting, the workers may also write entries themselves: an OpenAheadFn gives
+// a worker a temporary file of its own for an entry, the worker writes the inflated data
+// into it, and the writer takes the whole file (takeFile) when it comes to the entry,
+// to give it its name or to drop it. Files written ahead hold at most `budget` bytes of
+// data waiting for the writer (the entry being written excepted); the files the writer
+// never takes are deleted.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +45,10 @@ struct InflateSource {
 // to be inflated ahead (the writer then meets its error itself). Called on the workers:
 // it must be safe to call from several threads at once.
 using LocateFn = std::function<std::optional<InflateSource>(int item)>;
+// A temporary file for a worker to write directory item `item` into, or nullopt when
+// that item is to be handed over in memory. Called on the workers: it must be safe to
+// call from several threads at once.
+using OpenAheadFn = std::function<std::optional<platform::TempFile>(int item)>;
 
 class ParallelInflater {
 public:
@@ -47,7 +58,7 @@ public:
     // nothing is held for the items far ahead. `archive` must stay open until this is
     // destroyed.
     ParallelInflater(const platform::File& archive, std::vector<int> items, LocateFn locate, int threads,
-                     std::size_t budget);
+                     std::size_t budget, OpenAheadFn openAhead = {});
     ~ParallelInflater();
     ParallelInflater(const ParallelInflater&) = delete;
     ParallelInflater& operator=(const ParallelInflater&) = delete;
@@ -59,6 +70,13 @@ public:
     // item (not planned, already taken, or not located). A read error or deflate library
     // failure met ahead is raised here.
     bool write(int item, const WriteFn& write, const ProgressFn& progress, DecompressOutcome& outcome);
+    // The file a worker wrote directory item `item` into, once it is whole, with what
+    // decompressBlocks would have given (`outcome`); planned items before it are dropped.
+    // nullopt when the item is not being written into a file (write() then hands its data
+    // over), or when writing it failed (a full disk: the caller writes it itself and meets
+    // the failure), or when `progress` cancelled the wait (outcome.cancelled). A read error
+    // or deflate library failure met ahead is raised here.
+    std::optional<platform::TempFile> takeFile(int item, const ProgressFn& progress, DecompressOutcome& outcome);
 
 private:
     struct Impl;

@@ -9,8 +9,10 @@
 // are batched between BeginUpdate and the outermost EndUpdate, which rewrites the archive.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,6 +26,7 @@
 #include "archiver/parallel_inflate.h"
 #include "archiver/update_engine.h"
 #include "platform/file_stream.h"
+#include "platform/folder_handle.h"
 
 namespace archiver {
 
@@ -221,8 +224,18 @@ private:
     void makeFolders(const std::string& name, const std::string& destinationBase, const std::string& relativeFolder);
     void extractFolderEntry(const TDirItem& item, const std::string& name, const std::string& destinationBase,
                             const std::string& relative);
-    bool overwriteAllowed(const TDirItem& item, const std::string& name, std::string& target);
-    void writeEntryFile(int i, const EntryData& data, const std::string& target, std::uint32_t attributes);
+    bool overwriteAllowed(const TDirItem& item, const std::string& name, const platform::EntryStatus& existing,
+                          std::string& target);
+    // Writes item i under a temporary name in `folder` and renames it to `leaf` there
+    // (`target` is its full path, for messages).
+    void writeEntryFile(int i, const EntryData& data, const platform::FolderHandle& folder, const std::string& leaf,
+                        const std::string& target, std::uint32_t attributes);
+    // The folder `relativeFolder` below the destination base, made and checked (as
+    // makeFolders does) the first time an extraction comes to it, then held open.
+    const platform::FolderHandle& openFolder(const std::string& name, const std::string& destinationBase,
+                                             const std::string& relativeFolder);
+    // Closes the folders held open at or below `relativeFolder` (ending in '/').
+    void forgetFoldersBelow(const std::string& relativeFolder);
     // Gives the extracted folders their modes once everything in them is written.
     void applyFolderModes(const std::string& destinationBase);
     // Checks item i before anything is made for it: its method, and its place (EntryPlaces:
@@ -231,9 +244,17 @@ private:
     // Decompresses checked item i into `destination` (nullptr: only the data's check);
     // raises 8 with the reason when it fails, 19 when `target` cannot be written.
     void decompressInto(int i, const EntryData& data, platform::Stream* destination, const std::string& target);
+    // The file a worker wrote checked item i into, once it is whole (nullopt when it
+    // wrote none: the caller writes it itself); raises 8 as decompressInto does.
+    std::optional<platform::TempFile> takeWrittenFile(int i, const EntryData& data, const std::string& target);
+    // Raises what an entry's decompression outcome calls for (nothing when it is whole,
+    // cancelled, or damaged and ExtractCorruptedFiles keeps it).
+    void judgeOutcome(const DecompressOutcome& out, int writeError, const std::string& target);
+    // Reports item i's progress as its `total` bytes of data are read; false once cancelled.
+    ProgressFn entryProgress(int i, std::uint64_t total);
     TZADirSettings dirSettings() const;
     // The inflater of the selected entries when more than one thread is to be used.
-    std::unique_ptr<ParallelInflater> startInflater(const EntryPlaces& places);
+    std::unique_ptr<ParallelInflater> startInflater(const EntryPlaces& places, TZAProcessOperation op);
 
     TZACompressionLevel m_compressionLevel = clFastest;
     int m_compressionMode = 1;
@@ -257,6 +278,17 @@ private:
     // once the extraction is over.
     std::vector<std::pair<std::string, std::uint32_t>> m_folderPermissions;
     ParallelInflater* m_inflater = nullptr; // during processSelected with several threads
+    // During an extraction: the folders files were made in, by their path relative to the
+    // destination base ("" for the base itself, else ending in '/'), and the identity of
+    // the archive being read.
+    std::map<std::string, platform::FolderHandle> m_openFolders;
+    std::optional<platform::FileIdentity> m_archiveIdentity;
+    // The destination base, where workers write files ahead; published to them (through
+    // m_aheadFolder) once the extraction has made it.
+    std::optional<platform::FolderHandle> m_aheadBase;
+    std::atomic<const platform::FolderHandle*> m_aheadFolder = nullptr;
+    // The name a file has while it is written, before it is renamed over its target.
+    static constexpr const char* kPartPrefix = ".kestrane-part-";
 };
 
 class TZipArchiver : public TZABaseArchiver {

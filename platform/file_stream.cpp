@@ -44,14 +44,14 @@ void MemoryStream::truncate(std::uint64_t length) { m_data.resize(length); }
 // ---- File ----
 
 File::File(File&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, kClosed)), m_path(std::move(other.m_path)), m_lastError(other.m_lastError),
-      m_position(other.m_position) {}
+    : m_handle(std::exchange(other.m_handle, kClosed)), m_path(std::exchange(other.m_path, {})),
+      m_lastError(other.m_lastError), m_position(other.m_position) {}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         close();
         m_handle = std::exchange(other.m_handle, kClosed);
-        m_path = std::move(other.m_path);
+        m_path = std::exchange(other.m_path, {});
         m_lastError = other.m_lastError;
         m_position = other.m_position;
     }

@@ -13,10 +13,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -111,12 +114,19 @@ public:
     // read one file this way at once. Fewer than `count` only at the end; throws FileError.
     std::size_t pread(std::uint64_t position, void* buffer, std::size_t count) const;
 
+    // Gives the open file the read, write and execute bits of `mode` (on Windows: the
+    // read-only attribute when the owner may not write) and, when asked, its modification
+    // time, so that no path is looked up again for them. Answers the system's reason when
+    // a part fails (the other part is still tried).
+    [[nodiscard]] std::error_code setModeAndTime(std::optional<std::uint32_t> mode, std::optional<std::time_t> time);
+
     bool isOpen() const { return m_handle != kClosed; }
     void close();
     const std::filesystem::path& path() const { return m_path; }
 
 private:
     friend class TempFile;
+    friend class FolderHandle;
     // The system's handle: a descriptor on POSIX, a HANDLE on Windows, where
     // INVALID_HANDLE_VALUE is -1 as well.
     using Handle = std::intptr_t;
@@ -159,6 +169,7 @@ public:
     void keep() { m_keep = true; }
 
 private:
+    friend class FolderHandle;
     explicit TempFile(File file) : m_file(std::move(file)) {}
 
     File m_file;

@@ -132,6 +132,18 @@ void File::flush() {
         fail(m_path, "Cannot flush");
 }
 
+std::error_code File::setModeAndTime(std::optional<std::uint32_t> mode, std::optional<std::time_t> time) {
+    int error = 0;
+    if (time) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {*time, 0}};
+        if (::futimens(int(m_handle), times) != 0)
+            error = errno;
+    }
+    if (mode && ::fchmod(int(m_handle), mode_t(*mode & 07777)) != 0 && error == 0)
+        error = errno;
+    return error == 0 ? std::error_code() : std::error_code(error, std::generic_category());
+}
+
 // ---- TempFile ----
 
 TempFile::TempFile(const std::filesystem::path& folder, const std::string& prefix) : m_file(File::kClosed, {}) {

@@ -147,6 +147,10 @@ void File::flush() {
         fail(m_path, "Cannot flush");
 }
 
+std::error_code File::setModeAndTime(std::optional<std::uint32_t> mode, std::optional<std::time_t> time) {
+    return win32::setModeAndTimeOf(handleOf(m_handle), mode, time, false);
+}
+
 // ---- TempFile ----
 
 TempFile::TempFile(const std::filesystem::path& folder, const std::string& prefix) : m_file(File::kClosed, {}) {

@@ -99,8 +99,14 @@ std::error_code setModeAndTime(const fs::path& p, std::optional<std::uint32_t> m
     const Handle entry(openEntry(p, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES));
     if (!entry.ok())
         return lastErrorCode();
+    return win32::setModeAndTimeOf(entry.h, mode, time, folder);
+}
+
+std::error_code win32::setModeAndTimeOf(void* handle, std::optional<std::uint32_t> mode,
+                                        std::optional<std::time_t> time, bool folder) {
+    const HANDLE h = handle;
     FILE_BASIC_INFO basic{};
-    if (!::GetFileInformationByHandleEx(entry.h, FileBasicInfo, &basic, sizeof basic))
+    if (!::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic))
         return lastErrorCode();
     if (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return std::make_error_code(std::errc::too_many_symbolic_link_levels); // as O_NOFOLLOW answers
@@ -111,7 +117,7 @@ std::error_code setModeAndTime(const fs::path& p, std::optional<std::uint32_t> m
     basic.LastWriteTime.QuadPart = time ? (LONGLONG(*time) + kFileTimeToUnix) * 10'000'000 : 0;
     if (mode && !folder)
         basic.FileAttributes = withReadOnly(basic.FileAttributes, (*mode & 0200) == 0);
-    if (!::SetFileInformationByHandle(entry.h, FileBasicInfo, &basic, sizeof basic))
+    if (!::SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic))
         return lastErrorCode();
     return {};
 }

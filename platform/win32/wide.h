@@ -3,8 +3,12 @@
 // callers and messages see the same reasons as on POSIX.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace platform::win32 {
 
@@ -15,5 +19,11 @@ std::string narrow(std::wstring_view wide);
 int errnoFromWin32(unsigned long error);
 // The errno value of GetLastError().
 int lastErrno();
+
+// Gives the open file or folder `handle` (a HANDLE with FILE_WRITE_ATTRIBUTES) the
+// read-only attribute `mode` asks for (a file only) and, when asked, its last-write
+// time; a link or an entry of the other kind is refused. Answers the system's reason.
+std::error_code setModeAndTimeOf(void* handle, std::optional<std::uint32_t> mode, std::optional<std::time_t> time,
+                                 bool folder);
 
 } // namespace platform::win32
