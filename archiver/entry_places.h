@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +33,9 @@ public:
     // are not compared), a header shared with another entry, or data that runs into the
     // next entry or the central directory.
     EntryData check(platform::Stream& archive, const TZADirArray& dir, int i, const std::string& componentName) const;
+    // The same check, answering the reason instead of raising it (`data` is set when there
+    // is none): an archive of a million refused entries raises no million exceptions.
+    std::optional<std::string> refusal(platform::Stream& archive, const TZADirArray& dir, int i, EntryData& data) const;
 
 private:
     std::vector<std::pair<std::uint64_t, int>> m_offsets; // (local header offset, item), sorted

@@ -65,8 +65,9 @@ bool passesThroughLink(const std::string& base, std::string_view relative) {
 
 } // namespace
 
-void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const std::string& destinationBase,
-                                   const EntryPlaces& places) {
+std::optional<EZAException> TZABaseArchiver::extractEntry(int i, const std::string& storedName,
+                                                          const std::string& destinationBase,
+                                                          const EntryPlaces& places) {
     TZADirArray& dir = m_dir->currentDir();
     if (i < 0 || i >= dir.Count())
         throw EZAException(16, Name);
@@ -83,11 +84,13 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
     if (item.isFolder() || item.name.ends_with('/')) {
         if (Options.CreateDirs)
             extractFolderEntry(item, name, destinationBase, withoutTrailingSeparator(*confined));
-        return;
+        return std::nullopt;
     }
     // The entry is checked before anything is made for it: a refused entry touches the
     // file system not at all.
-    const EntryData data = checkedEntry(i, places);
+    EntryData data;
+    if (std::optional<EZAException> refused = entryRefusal(i, places, data))
+        return refused;
     std::string relative = *confined;
     if (!Options.CreateDirs)
         relative = std::string(namePart(withoutTrailingSeparator(relative)));
@@ -104,13 +107,13 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
     const std::string asked = target;
     const std::optional<platform::EntryStatus> existing = folder.entryStatus(leaf);
     if (existing && !overwriteAllowed(item, name, *existing, target))
-        return;
+        return std::nullopt;
     // The archive being read is never replaced by one of its entries.
     if (existing && target == asked && m_archiveIdentity && existing->identity == *m_archiveIdentity)
         throw EZAException(kErrFile, {target}, ZAReason{"it is the archive being read"}, Name);
     if (target == asked) {
         writeEntryFile(i, data, folder, leaf, target, attributes);
-        return;
+        return std::nullopt;
     }
     // The question named another file: its folder is opened for it alone.
     std::error_code same;
@@ -124,6 +127,7 @@ void TZABaseArchiver::extractEntry(int i, const std::string& storedName, const s
         throw EZAException(kErrFile, {target}, osReason(e.errorNumber()), Name);
     }
     writeEntryFile(i, data, *elsewhere, platform::pathText(chosen.filename()), target, attributes);
+    return std::nullopt;
 }
 
 const platform::FolderHandle& TZABaseArchiver::openFolder(const std::string& name, const std::string& destinationBase,

@@ -167,6 +167,8 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
         dir.ItemAt(i).operation = op;
         const std::string name = dir.ItemAt(i).name;
         for (;;) {
+            // A refused entry's failure comes back as a value, the others are raised.
+            std::optional<EZAException> failure;
             try {
                 bool confirm = true;
                 if (OnConfirmProcessFile)
@@ -176,22 +178,29 @@ void TZABaseArchiver::processSelected(TZAProcessOperation op) {
                 fileProgress(name, 0, op, ppStart);
                 if (m_cancel)
                     break;
-                if (op == poTest)
-                    decompressInto(i, checkedEntry(i, places), nullptr, {});
-                else
-                    extractEntry(i, name, destinationBase, places);
-                fileProgress(name, 100, op, ppEnd);
-                if (!m_cancel)
-                    ++m_processed;
-                break;
+                if (op == poTest) {
+                    EntryData data;
+                    failure = entryRefusal(i, places, data);
+                    if (!failure)
+                        decompressInto(i, data, nullptr, {});
+                } else {
+                    failure = extractEntry(i, name, destinationBase, places);
+                }
+                if (!failure) {
+                    fileProgress(name, 100, op, ppEnd);
+                    if (!m_cancel)
+                        ++m_processed;
+                    break;
+                }
             } catch (const EZAException& e) {
-                const TZAAction action = failureDecision(name, op, e);
-                if (action == fxaRetry)
-                    continue;
-                if (action == fxaAbort)
-                    stopped = true;
-                break;
+                failure = e;
             }
+            const TZAAction action = failureDecision(name, op, *failure);
+            if (action == fxaRetry)
+                continue;
+            if (action == fxaAbort)
+                stopped = true;
+            break;
         }
     }
     applyFolderModes(destinationBase);
@@ -252,23 +261,25 @@ std::unique_ptr<ParallelInflater> TZABaseArchiver::startInflater(const EntryPlac
     }
 }
 
-EntryData TZABaseArchiver::checkedEntry(int i, const EntryPlaces& places) {
+std::optional<EZAException> TZABaseArchiver::entryRefusal(int i, const EntryPlaces& places, EntryData& data) {
     TZADirArray& dir = m_dir->currentDir();
     if (i < 0 || i >= dir.Count())
-        throw EZAException(16, Name);
+        return EZAException(16, Name);
     const TDirItem& item = dir.ItemAt(i);
     if (item.method == 9)
-        throw EZAException(55, Name);
+        return EZAException(55, Name);
     if (item.flags & kFlagEncrypted)
-        throw EZAException(8, {}, ZAReason{"it is encrypted, which is not supported"}, Name);
+        return EZAException(8, {}, ZAReason{"it is encrypted, which is not supported"}, Name);
     if (item.method != kMethodStored && item.method != kMethodDeflate)
-        throw EZAException(8, {}, ZAReason{"compression method " + std::to_string(item.method) + " is not supported"},
-                           Name);
+        return EZAException(8, {}, ZAReason{"compression method " + std::to_string(item.method) + " is not supported"},
+                            Name);
     try {
-        return places.check(*m_stream, dir, i, Name);
+        if (const std::optional<std::string> why = places.refusal(*m_stream, dir, i, data))
+            return EZAException(8, {}, ZAReason{*why}, Name);
     } catch (const platform::FileError& e) {
-        throw EZAException(8, {}, osReason(e.errorNumber()), Name);
+        return EZAException(8, {}, osReason(e.errorNumber()), Name);
     }
+    return std::nullopt;
 }
 
 ProgressFn TZABaseArchiver::entryProgress(int i, std::uint64_t total) {

@@ -218,7 +218,9 @@ private:
     void overallProgress(int progress, TZAProcessOperation op, TZAProgressPhase phase);
     void processSelected(TZAProcessOperation op);
     void selectEntries(const std::string& mask, std::uint32_t searchAttr);
-    void extractEntry(int i, const std::string& name, const std::string& destinationBase, const EntryPlaces& places);
+    // Extracts item i; a refused entry's failure is answered (the others are raised).
+    std::optional<EZAException> extractEntry(int i, const std::string& name, const std::string& destinationBase,
+                                             const EntryPlaces& places);
     // The steps of extractEntry: the folders on the way, a folder entry, the overwrite
     // rules (may change `target` through the question), and the file itself.
     void makeFolders(const std::string& name, const std::string& destinationBase, const std::string& relativeFolder);
@@ -239,8 +241,9 @@ private:
     // Gives the extracted folders their modes once everything in them is written.
     void applyFolderModes(const std::string& destinationBase);
     // Checks item i before anything is made for it: its method, and its place (EntryPlaces:
-    // the local header against the directory). Raises 8 with the reason when it fails.
-    EntryData checkedEntry(int i, const EntryPlaces& places);
+    // the local header against the directory). Answers failure 8 with the reason when it
+    // is refused, else nothing, with `data` set.
+    std::optional<EZAException> entryRefusal(int i, const EntryPlaces& places, EntryData& data);
     // Decompresses checked item i into `destination` (nullptr: only the data's check);
     // raises 8 with the reason when it fails, 19 when `target` cannot be written.
     void decompressInto(int i, const EntryData& data, platform::Stream* destination, const std::string& target);

@@ -85,9 +85,11 @@ bool warnAboutDirectory(const TZipArchiver& zip, const std::string& archive) {
     return warning.has_value();
 }
 
+// Asked once: an archive of a million failing entries must not ask the system a million times.
 bool interactive() {
-    return platform::isTerminal(platform::StandardStream::Input) &&
-           platform::isTerminal(platform::StandardStream::Error);
+    static const bool terminal =
+        platform::isTerminal(platform::StandardStream::Input) && platform::isTerminal(platform::StandardStream::Error);
+    return terminal;
 }
 
 // Prints every failed entry and asks (terminal) or answers with the --on-failure choice.
@@ -319,6 +321,11 @@ std::string printableName(std::string_view name) {
     out.reserve(name.size());
     for (std::size_t i = 0; i < name.size();) {
         const auto b = static_cast<unsigned char>(name[i]);
+        if (b >= 0x20 && b < 0x7F) { // printable ASCII, most of every message
+            out += char(b);
+            ++i;
+            continue;
+        }
         char32_t point = 0;
         const std::size_t length = utf8Sequence(name.substr(i), point);
         char escaped[16];

@@ -20,6 +20,7 @@ enum class Kind {
     DirectoryRecordsOnly, // one-letter central records (no local header anywhere)
     Zip64CountOverZeros,  // zeros under a zip64 end record that claims 2^40 entries
     WrongSignatures,      // as ManyEntries, but the central headers after the first lack their signature
+    RefusedEntries,       // as ManyEntries, but each local header names another entry: every entry is refused
 };
 
 struct KindName {
@@ -32,6 +33,7 @@ inline constexpr KindName kKinds[] = {
     {Kind::DirectoryRecordsOnly, "directory-records-only"},
     {Kind::Zip64CountOverZeros, "zip64-count-over-zeros"},
     {Kind::WrongSignatures, "wrong-signatures"},
+    {Kind::RefusedEntries, "refused-entries"},
 };
 
 namespace detail {
@@ -81,14 +83,15 @@ inline std::vector<std::uint8_t> make(Kind kind, std::size_t bytes) {
         break;
     }
     case Kind::ManyEntries:
-    case Kind::WrongSignatures: {
+    case Kind::WrongSignatures:
+    case Kind::RefusedEntries: {
         constexpr std::size_t kPerEntry = kLocalHeaderSize + 7 + kCentralHeaderSize + 7;
         const std::uint64_t count = (bytes - kTail) / kPerEntry;
         for (std::uint64_t i = 0; i < count; ++i) {
             LocalHeader h;
             h.nameLength = 7;
             write(w, h);
-            w.bytes(detail::nameOf(i, false));
+            w.bytes(detail::nameOf(kind == Kind::RefusedEntries ? i ^ 1 : i, false));
         }
         const std::uint64_t start = out.size();
         for (std::uint64_t i = 0; i < count; ++i) {
