@@ -227,8 +227,50 @@ TEST(Parallel, aFailureInTheMiddleIsAskedOnceOnTheCallingThreadAndNoThreadStays)
                         EXPECT_EQ(fs::exists(tmp / "out" / name), !after || answer == fxaIgnore) << name;
                     }
                 }
+                // Nothing a worker wrote ahead is left under a temporary name.
+                for (const std::string& name : treeOf(tmp / "out"))
+                    EXPECT_TRUE(name == "p/" || name.starts_with("p/f")) << name;
             }
         }
+}
+
+// Workers write files ahead under temporary names; an entry the calling thread then does
+// not extract (an existing file kept, an entry declined) leaves its file as it was and no
+// temporary name, whatever the thread count.
+TEST(Parallel, filesWrittenAheadAreNamedOnlyWhenTheirEntryIsExtracted) {
+    TempFolder tmp;
+    for (int i = 0; i < 24; ++i)
+        writeFile(tmp / ("p/f" + std::to_string(i + 10)), mixed(std::size_t(20000 + i * 30000), i));
+    pack(tmp / "a.zip", tmp.path(), "p");
+    for (const int threads : {1, 2, 4}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        const fs::path out = tmp / ("out" + std::to_string(threads));
+        for (int i = 0; i < 24; i += 3)
+            writeFile(out / ("p/f" + std::to_string(i + 10)), "mine");
+        TZipArchiver zip;
+        zip.Threads = threads;
+        zip.Options.OverwriteMode = omNever;
+        zip.OnConfirmProcessFile = [](const std::string& name, TZAProcessOperation, bool& confirm) {
+            confirm = !name.ends_with("1") && !name.ends_with("5");
+        };
+        zip.OpenArchive((tmp / "a.zip").string(), kOpenRead);
+        zip.BaseDir = out.string();
+        zip.ExtractFiles();
+        zip.CloseArchive();
+        std::vector<std::string> expected = {"p/"};
+        for (int i = 0; i < 24; ++i) {
+            const std::string name = "p/f" + std::to_string(i + 10);
+            if (i % 3 == 0)
+                EXPECT_EQ(readFile(out / name), "mine") << name;
+            else if (name.ends_with("1") || name.ends_with("5"))
+                continue;
+            else
+                EXPECT_EQ(readFile(out / name), readFile(tmp / name)) << name;
+            expected.push_back(name);
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(treeOf(out), expected);
+    }
 }
 
 TEST(Parallel, aWorkersFailureIsRaisedToTheWriterAndNothingOfItIsWritten) {

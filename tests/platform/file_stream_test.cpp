@@ -1,5 +1,6 @@
 #include "platform/file_lock.h"
 #include "platform/file_stream.h"
+#include "platform/folder_handle.h"
 #include "platform/run_beside.h"
 #include "tests/support/temp_folder.h"
 
@@ -75,6 +76,46 @@ TEST(TempFile, isDeletedUnlessCommitted) {
     std::string text;
     in >> text;
     EXPECT_EQ(text, "new");
+}
+
+// A folder held open makes, describes and renames its files by their names alone, and a
+// file's mode and time are given through the open file.
+TEST(FolderHandle, makesDescribesAndRenamesFilesByName) {
+    TempFolder dir;
+    std::ofstream(dir.path() / "target") << "old";
+    fs::create_directories(dir.path() / "sub");
+    const FolderHandle folder(dir.path());
+    const FolderHandle sub(dir.path() / "sub");
+    EXPECT_FALSE(folder.entryStatus("missing"));
+    const auto old = folder.entryStatus("target");
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->attributes & (kAttrDirectory | kAttrReadOnly), 0u);
+    EXPECT_EQ(old->identity, fileIdentity(dir.path() / "target"));
+    EXPECT_NE(folder.entryStatus("sub").value_or(EntryStatus{}).attributes & kAttrDirectory, 0u);
+
+    TempFile part = folder.createTemporary(".part-");
+    EXPECT_EQ(part.path().parent_path(), dir.path());
+    EXPECT_EQ(part.path().filename().string().substr(0, 6), ".part-");
+    EXPECT_EQ(part.file().write("new", 3), 3u);
+    constexpr std::time_t kTime = 1000000000;
+    EXPECT_FALSE(part.file().setModeAndTime(0444, kTime));
+    part.file().close();
+    EXPECT_FALSE(folder.renameTo(part.path().filename().string(), folder, "target"));
+    part.keep();
+    const auto replaced = folder.entryStatus("target");
+    ASSERT_TRUE(replaced);
+    EXPECT_NE(replaced->identity, old->identity);
+    EXPECT_NE(replaced->attributes & kAttrReadOnly, 0u);
+    EXPECT_EQ(replaced->lastWrite, kTime);
+    EXPECT_FALSE(fs::exists(part.path()));
+
+    EXPECT_FALSE(folder.renameTo("target", sub, "moved"));
+    std::ifstream in(dir.path() / "sub" / "moved");
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "new");
+    EXPECT_TRUE(folder.renameTo("missing", sub, "other")); // the system's reason
+    fs::permissions(dir.path() / "sub" / "moved", fs::perms::owner_write, fs::perm_options::add);
 }
 
 TEST(MemoryStream, growsOnWritePastEnd) {
