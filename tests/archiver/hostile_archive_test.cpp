@@ -371,6 +371,37 @@ TEST(HostileArchive, aNameCannotReorderOrHideWhatItShows) {
         EXPECT_EQ(run.out.find(raw), std::string::npos) << run.out;
 }
 
+// Every entry of an archive whose local headers each name another entry is refused by
+// test and by extract, each with its reason, and extract makes nothing for them.
+TEST(HostileArchive, everyRefusedEntryIsReportedWithItsReasonAndNothingIsMade) {
+    TempFolder tmp;
+    const std::vector<std::uint8_t> bytes = hostile::make(hostile::Kind::RefusedEntries, 64 << 10);
+    writeFile(tmp / "r.zip", std::string(bytes.begin(), bytes.end()));
+    for (const bool extract : {false, true}) {
+        SCOPED_TRACE(extract ? "extract" : "test");
+        std::vector<std::string> reasons;
+        TZipArchiver zip;
+        zip.OnProcessFileFailure = [&reasons](const std::string&, TZAProcessOperation, int, int,
+                                              const std::string& message, TZAAction& action) {
+            reasons.push_back(message);
+            action = fxaIgnore;
+        };
+        zip.OpenArchive((tmp / "r.zip").string(), kOpenRead);
+        const int entries = zip.directory()->Count();
+        zip.BaseDir = (tmp / "out").string();
+        if (extract)
+            zip.ExtractFiles();
+        else
+            zip.TestFiles();
+        zip.CloseArchive();
+        EXPECT_EQ(int(reasons.size()), entries);
+        EXPECT_GT(entries, 500);
+        for (const std::string& reason : reasons)
+            ASSERT_NE(reason.find("its local header names"), std::string::npos) << reason;
+        EXPECT_FALSE(fs::exists(tmp / "out"));
+    }
+}
+
 TEST(HostileArchive, directoriesThatClaimWhatTheFileCannotHoldCostNothingForTheClaim) {
     constexpr std::size_t kBytes = 1 << 20;
     constexpr std::size_t kSoundEntries = (kBytes - 98) / (30 + 7 + 46 + 7);
