@@ -57,6 +57,9 @@ public:
     void searchFolder(const std::string& root, const std::string& mask, bool recurse);
 
 private:
+    void addFilesOf(const std::string& full);
+    void searchSubfolder(const std::string& folder, const platform::FolderEntry& entry, const std::string& mask,
+                         const std::string& full, bool recurse);
     bool considerFile(const std::string& entryName, const std::string& folder, bool isFolder);
     int addItem(const std::string& diskPath);
     TDirItem prepareItem(const std::string& diskPath, const std::string& stored, std::uint32_t attributes) const;
@@ -83,7 +86,20 @@ void AddOperation::searchFolder(const std::string& root, const std::string& mask
         considerFile(std::string(namePart(full)), std::string(folderPart(full)), false);
         return;
     }
+    addFilesOf(full);
 
+    if (!(m_attr & kAttrFolderBit) && !recurse)
+        return;
+    std::string folder(folderPart(full));
+    if (expanded.relative && resolvePath(folder, {}, base).find(root) == std::string::npos)
+        folder = withTrailingSlash(root);
+    for (const platform::FolderEntry& e : platform::listFolder(folder + "*", kFolderSearchSet))
+        if ((e.attributes & kAttrFolderBit) && e.name != "." && e.name != "..")
+            searchSubfolder(folder, e, mask, full, recurse);
+}
+
+// The files (not folders) that the mask `full` names and the attribute set takes.
+void AddOperation::addFilesOf(const std::string& full) {
     const std::uint32_t fileSet = m_attr & ~kAttrFolderBit;
     for (const platform::FolderEntry& e : platform::listFolder(full, fileSet)) {
         if (e.name == "." || e.name == ".." || (e.attributes & kAttrFolderBit))
@@ -93,29 +109,25 @@ void AddOperation::searchFolder(const std::string& root, const std::string& mask
         if (take)
             considerFile(e.name, std::string(folderPart(full)), false);
     }
+}
 
-    if (!(m_attr & kAttrFolderBit) && !recurse)
+// The subfolder `entry` of `folder`: recorded, and entered whole, when the mask names it
+// and folders are searched for; else searched with the mask when the search recurses.
+void AddOperation::searchSubfolder(const std::string& folder, const platform::FolderEntry& entry,
+                                   const std::string& mask, const std::string& full, bool recurse) {
+    const std::string sub = folder + entry.name;
+    if (excluded(sub, true))
         return;
-    std::string folder(folderPart(full));
-    if (expanded.relative && resolvePath(folder, {}, base).find(root) == std::string::npos)
-        folder = withTrailingSlash(root);
-    for (const platform::FolderEntry& e : platform::listFolder(folder + "*", kFolderSearchSet)) {
-        if (!(e.attributes & kAttrFolderBit) || e.name == "." || e.name == "..")
-            continue;
-        const std::string sub = folder + e.name;
-        if (excluded(sub, true))
-            continue;
-        // A linked folder is recorded but not entered: a link back up would never end.
-        const bool enter = !e.symlink;
-        if ((m_attr & kAttrFolderBit) && (MatchesMask(sub, full) || MatchesMask(sub + ".", full))) {
-            if (considerFile(e.name, folder, true) && enter)
-                searchFolder(sub, "*.*", true);
-        } else if (recurse && enter) {
-            if (!hasSeparator(mask))
-                searchFolder(sub, mask, true);
-            else if (hasWildcard(mask))
-                searchFolder(sub, std::string(namePart(full)), true);
-        }
+    // A linked folder is recorded but not entered: a link back up would never end.
+    const bool enter = !entry.symlink;
+    if ((m_attr & kAttrFolderBit) && (MatchesMask(sub, full) || MatchesMask(sub + ".", full))) {
+        if (considerFile(entry.name, folder, true) && enter)
+            searchFolder(sub, "*.*", true);
+    } else if (recurse && enter) {
+        if (!hasSeparator(mask))
+            searchFolder(sub, mask, true);
+        else if (hasWildcard(mask))
+            searchFolder(sub, std::string(namePart(full)), true);
     }
 }
 

@@ -221,6 +221,52 @@ struct ParallelPacker::Impl : Crew {
         pool.give(std::move(block.out));
         workReady.notify_all();
     }
+
+    // Writes the blocks of source `e`, in order as the workers finish them, with progress
+    // between them; answers the CRC-32 of what was written. Stops at a cancel, a failed
+    // write or a short block (outcome says which); a worker's error is raised.
+    std::uint32_t writeBlocks(std::unique_lock<std::mutex>& lock, std::size_t e, const WriteFn& write,
+                              const ProgressFn& progress, CompressOutcome& outcome) {
+        PackState& s = sources[e];
+        auto pump = [&] { return !progress || progress(outcome.bytesRead); };
+        auto frontIsOurs = [&] { return !window.empty() && window.front()->source == e; };
+        std::uint32_t crc = 0;
+        for (std::size_t b = 0; b < s.blocks; ++b) {
+            lock.unlock();
+            const bool go = pump();
+            lock.lock();
+            if (!go || !waitPumping(
+                           lock, [&] { return frontIsOurs() && window.front()->state != Block::Running; }, pump)) {
+                outcome.cancelled = true;
+                break;
+            }
+            const std::shared_ptr<Block> block = window.front();
+            if (block->state == Block::Failed) {
+                const std::exception_ptr error = block->error;
+                dropBefore(e + 1);
+                lock.unlock();
+                std::rethrow_exception(error);
+            }
+            if (block->state == Block::Short)
+                break; // bytesRead < length: the caller's error
+            lock.unlock();
+            bool ok = true;
+            for (std::size_t step = kProgressStep; ok && step < block->inputSize; step += kProgressStep)
+                ok = !progress || progress(outcome.bytesRead + step);
+            if (!ok)
+                outcome.cancelled = true;
+            else if (write(block->out.data(), block->out.size()) != block->out.size())
+                outcome.writeFailed = true;
+            lock.lock();
+            if (outcome.cancelled || outcome.writeFailed)
+                break;
+            crc = b == 0 ? block->crc : std::uint32_t(crc32_combine(crc, block->crc, z_off_t(block->inputSize)));
+            outcome.bytesRead += block->inputSize;
+            outcome.compressedBytes += block->out.size();
+            release(block);
+        }
+        return crc;
+    }
 };
 
 ParallelPacker::ParallelPacker(std::vector<PackSource> sources, int threads, std::size_t budget)
@@ -253,41 +299,7 @@ bool ParallelPacker::write(const std::string& name, int level, std::uint64_t len
         m->dropBefore(e + 1);
         return false;
     }
-    std::uint32_t crc = 0;
-    for (std::size_t b = 0; b < s.blocks; ++b) {
-        lock.unlock();
-        const bool go = !progress || progress(outcome.bytesRead);
-        lock.lock();
-        if (!go || !m->waitPumping(
-                       lock, [&] { return frontIsOurs() && m->window.front()->state != Block::Running; }, pump)) {
-            outcome.cancelled = true;
-            break;
-        }
-        const std::shared_ptr<Block> block = m->window.front();
-        if (block->state == Block::Failed) {
-            const std::exception_ptr error = block->error;
-            m->dropBefore(e + 1);
-            lock.unlock();
-            std::rethrow_exception(error);
-        }
-        if (block->state == Block::Short)
-            break; // bytesRead < length: the caller's error
-        lock.unlock();
-        bool ok = true;
-        for (std::size_t step = kProgressStep; ok && step < block->inputSize; step += kProgressStep)
-            ok = !progress || progress(outcome.bytesRead + step);
-        if (!ok)
-            outcome.cancelled = true;
-        else if (write(block->out.data(), block->out.size()) != block->out.size())
-            outcome.writeFailed = true;
-        lock.lock();
-        if (outcome.cancelled || outcome.writeFailed)
-            break;
-        crc = b == 0 ? block->crc : std::uint32_t(crc32_combine(crc, block->crc, z_off_t(block->inputSize)));
-        outcome.bytesRead += block->inputSize;
-        outcome.compressedBytes += block->out.size();
-        m->release(block);
-    }
+    const std::uint32_t crc = m->writeBlocks(lock, e, write, progress, outcome);
     m->dropBefore(e + 1);
     outcome.crc = crc;
     return true;
