@@ -634,6 +634,7 @@ TEST_F(AddFiles, leavesOutTheArchiveItselfExclusionsAndStoresNoCompressionMatche
     writeFile(tmp / "p/a.txt", textOf(3000, 10));
     writeFile(tmp / "p/b.bin", textOf(3000, 11));
     writeFile(tmp / "p/skip.tmp", "x");
+    writeFile(tmp / "p/junk.tmp/inner.txt", "in an excluded folder");
     writeFile(tmp / "p/cache/c.txt", "c");
     zip.FileName = (tmp / "p/self.zip").string();
     zip.BaseDir = tmp.str();
@@ -645,6 +646,8 @@ TEST_F(AddFiles, leavesOutTheArchiveItselfExclusionsAndStoresNoCompressionMatche
     const auto names = byName(*zip.directory());
     EXPECT_FALSE(names.count("p/self.zip"));
     EXPECT_FALSE(names.count("p/skip.tmp"));
+    EXPECT_FALSE(names.count("p/junk.tmp/") ||
+                 names.count("p/junk.tmp/inner.txt")); // an excluded folder is not entered
     ASSERT_TRUE(names.count("p/b.bin") && names.count("p/a.txt") && names.count("p/cache/c.txt"));
     EXPECT_EQ(names.at("p/b.bin")->method, 0);
     EXPECT_EQ(names.at("p/a.txt")->method, 8);
