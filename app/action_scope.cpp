@@ -21,6 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kJournalFile = std::string(kStagingFolder) + "/journal";
+// The staging subfolder where an action builds a profile's new files.
+constexpr const char* kWorkName = "work";
 
 fs::path pathOf(const std::string& text) { return platform::toPath(text); }
 
@@ -136,9 +138,13 @@ bool settle(ProfileWindow& window, const Journal& journal) {
     case Journal::Action::Apply:
         return settleGameFolder(window, journal);
     case Journal::Action::Update: {
-        // Finished once the new files are in place; else the old ones go back.
+        // Finished once the new files have left the work folder for the profile's place
+        // (the place alone does not tell: it holds the old files until they are moved
+        // aside); else the old ones go back.
         const std::string moved = journal.archived ? ActionScope::movedArchive() : ActionScope::movedFolder();
-        const bool done = pathTaken(place(journal.name));
+        const std::string built =
+            ActionScope::builtFiles(std::string(kStagingFolder) + "/" + kWorkName, journal.name, journal.archived);
+        const bool done = !pathTaken(built) && pathTaken(place(journal.name));
         return (done || moveBack(window, moved, place(journal.name))) && settleRecord(window, journal, done);
     }
     }
@@ -256,7 +262,7 @@ ActionScope::~ActionScope() {
     }
 }
 
-std::string ActionScope::workFolder() { return stagingSubfolder("work"); }
+std::string ActionScope::workFolder() { return stagingSubfolder(kWorkName); }
 
 std::string ActionScope::trashFolder() { return stagingSubfolder("trash"); }
 

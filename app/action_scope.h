@@ -76,6 +76,10 @@ public:
     // A new, empty folder in the staging place for building files; an existing one would
     // be an interrupted action's. Throws ProfileError.
     std::string workFolder();
+    // The profile files of `name` built in a work folder: work/name, or work/name.zip.
+    static std::string builtFiles(const std::string& work, const std::string& name, bool archived) {
+        return work + "/" + name + (archived ? ".zip" : "");
+    }
     // Where an action puts what it moves aside for good; removed by recovery.
     std::string trashFolder();
     // Where a delete moves the profile's folder and archive until the line is gone, and

@@ -107,7 +107,7 @@ void moveOwnFiles(const std::string& from, const std::string& to) {
 
 std::string copySystemsFolder(ProfileWindow& window, BusyWindowScope& busy, const std::string& systems,
                               const std::string& work, const std::string& name) {
-    const std::string copied = work + "/" + name;
+    const std::string copied = ActionScope::builtFiles(work, name, false);
     const CopyOutcome copy = CopyFolderTree(window, systems, copied, false, true);
     window.pumpMessages();
     // An empty systems folder copies nothing: the profile is an empty folder then.
@@ -124,7 +124,7 @@ std::string copySystemsFolder(ProfileWindow& window, BusyWindowScope& busy, cons
 
 std::string packSystemsFolder(ProfileWindow& window, BusyWindowScope& busy, ProfileArchive& archive,
                               const std::string& systems, const std::string& work, const std::string& name) {
-    const std::string packed = work + "/" + name + ".zip";
+    const std::string packed = ActionScope::builtFiles(work, name, true);
     const std::optional<std::string> failed = archive.pack(window, systems, name, packed);
     if (!failed)
         return packed;

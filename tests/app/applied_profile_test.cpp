@@ -238,3 +238,34 @@ TEST_F(AppliedProfiles, anApplyCutBeforeItsExchangeKeepsTheBackupsEntry) {
               "Ask: kestrane: Вернуть папку system сервера Alpha, которая была до последнего применения?");
     EXPECT_EQ(states(), (Events{"Alpha=applied", "Packed=-"}));
 }
+
+// A save-back cut at each of its moments is settled with its record: until the new
+// folder has left the work folder for the profile's place, the old folder stays (or comes
+// back) and the profile is still marked changed; after, it is marked applied.
+TEST_F(AppliedProfiles, anInterruptedSaveBackIsSettledWithItsRecord) {
+    window.choice = Choice::No;
+    const std::string built = ActionScope::builtFiles(std::string(kStagingFolder) + "/work", "Alpha", false);
+    enum class Cut { AfterTheJournal, AfterTheOldMovedAside, AfterTheNewMovedIn };
+    for (const Cut cut : {Cut::AfterTheJournal, Cut::AfterTheOldMovedAside, Cut::AfterTheNewMovedIn}) {
+        SCOPED_TRACE(int(cut));
+        fs::remove_all("Alpha");
+        fs::copy(outside("src"), "Alpha", fs::copy_options::recursive);
+        ASSERT_TRUE(apply("Alpha"));
+        gameWrites();
+        fs::create_directories(std::string(kStagingFolder) + "/work");
+        fs::copy(outside("game/system"), built, fs::copy_options::recursive);
+        Journal journal{Journal::Action::Update, "Alpha", {}, false, game, game, profileFiles("Alpha", false), 0};
+        journal.fingerprint = *folderFingerprint(u8text(outside("game/system")));
+        writeFile(std::string(kStagingFolder) + "/journal", journal.text());
+        if (cut != Cut::AfterTheJournal)
+            fs::rename("Alpha", ActionScope::movedFolder());
+        if (cut == Cut::AfterTheNewMovedIn)
+            fs::rename(built, "Alpha");
+
+        ASSERT_TRUE(recoverWorkingDirectory(window)) << ::testing::PrintToString(window.events);
+        const bool savedBack = cut == Cut::AfterTheNewMovedIn;
+        EXPECT_EQ(treeListing("Alpha"), savedBack ? system() : treeListing(outside("src")));
+        EXPECT_EQ(states(), (Events{savedBack ? "Alpha=applied" : "Alpha=changed", "Packed=-"}));
+        EXPECT_FALSE(fs::exists(kStagingFolder));
+    }
+}
