@@ -133,6 +133,18 @@ std::string packSystemsFolder(ProfileWindow& window, BusyWindowScope& busy, Prof
     return {};
 }
 
+std::optional<std::string> unpackWhole(ProfileWindow& window, ProfileArchive& archive, const std::string& archivePath,
+                                       const std::string& name, const std::string& destination) {
+    const auto failed = archive.unpack(window, archivePath, name, destination);
+    if (!failed)
+        return std::nullopt;
+    // Only a failed unpack reads the archive again: to tell the archive's damage, which
+    // the player must hear about as such, from a disk that would not take the files.
+    if (archive.damage(window, archivePath, name))
+        return text::kDamagedArchive + archivePath;
+    return failed;
+}
+
 const AppliedEntry* appliedEntry(const AppliedRecord& record, const GameFolder& game, const ProfileFields& profile) {
     const AppliedEntry* entry = record.of(game.system);
     return entry && belongsTo(*entry, profile.name, profileFiles(profile.name, profile.archived)) ? entry : nullptr;

@@ -118,6 +118,13 @@ std::string copySystemsFolder(ProfileWindow& window, BusyWindowScope& busy, cons
 std::string packSystemsFolder(ProfileWindow& window, BusyWindowScope& busy, ProfileArchive& archive,
                               const std::string& systems, const std::string& work, const std::string& name);
 
+// Unpacks the profile archive archivePath into destination, reading it once: the unpack
+// checks it as it goes. Answers nullopt, or the refusal to show: kDamagedArchive with the
+// archive's path when the archive is not whole, else the unpack's own error. What was
+// unpacked stays for the caller to remove.
+std::optional<std::string> unpackWhole(ProfileWindow& window, ProfileArchive& archive, const std::string& archivePath,
+                                       const std::string& name, const std::string& destination);
+
 // The entry of the record for `system` when it is this working directory's profile.
 const AppliedEntry* appliedEntry(const AppliedRecord& record, const GameFolder& game, const ProfileFields& profile);
 

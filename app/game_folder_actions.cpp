@@ -14,21 +14,28 @@ namespace {
 namespace fs = std::filesystem;
 
 // Builds the complete new `system` folder as game.fresh, from the profile folder or
-// straight out of the profile archive; answers the error to show when it cannot.
+// straight out of the profile archive, which is checked as it is unpacked (read once).
+// Answers the refusal to show when it cannot; what was built is gone then.
 std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchive* archive,
                                              const ProfileFields& profile, const GameFolder& game) {
     std::string built = game.partial;
+    std::optional<std::string> refusal;
     if (profile.archived) {
-        if (auto error = archive->unpack(window, profileArchivePath(profile.name), profile.name, game.partial))
-            return error;
+        refusal = unpackWhole(window, *archive, profileArchivePath(profile.name), profile.name, game.partial);
         built = game.partial + "/" + profile.name;
     } else {
         const CopyOutcome copy = CopyFolderTree(window, profileFolder(profile.name), game.partial, false, true);
         window.pumpMessages();
+        const std::error_code made =
+            copy.failedFiles == 0 ? platform::createFolders(platform::toPath(game.partial)) : std::error_code();
         if (copy.failedFiles > 0)
-            return text::kCopyFailed + copy.failureText();
-        if (const std::error_code made = platform::createFolders(platform::toPath(game.partial)))
-            return text::kCopyFailed + game.partial + ": " + made.message();
+            refusal = text::kCopyFailed + copy.failureText();
+        else if (made)
+            refusal = text::kCopyFailed + game.partial + ": " + made.message();
+    }
+    if (refusal) {
+        (void)DeleteFolderTree(window, game.partial); // what stays is shown and removed by the next action
+        return refusal;
     }
     // Everything is on disk before the folder takes the name that recovery may swap in.
     flushToDisk(window, game.partial);
@@ -164,30 +171,34 @@ Journal applyJournal(const ProfileFields& profile, const GameFolder& game) {
     return {Journal::Action::Apply, profile.name, {}, profile.archived, game.written, game.folder, {}, 0};
 }
 
-// The profile's files must be at hand and whole before the game's folder is touched.
-bool profileFilesReady(ProfileAction& action, ProfileArchive* archive) {
+// The profile's files must be at hand before the game's folder is touched (an archive is
+// proved whole as it is unpacked).
+bool profileFilesPresent(ProfileAction& action, ProfileArchive* archive) {
     const ProfileFields& profile = action.profile();
     const std::string files = profile.archived ? profileArchivePath(profile.name) : profileFolder(profile.name);
     const bool present = profile.archived ? archive != nullptr && platform::fileExists(platform::toPath(files))
                                           : platform::folderExists(platform::toPath(files));
-    if (!present)
-        return action.refuse(text::kFilesNotFound + profile.name);
-    if (profile.archived && archive->damage(action.window(), files, profile.name))
-        return action.refuse(text::kDamagedArchive + files);
-    return true;
+    return present || action.refuse(text::kFilesNotFound + profile.name);
 }
+
+// What became of the game's changes since its profile was applied.
+enum class Settled {
+    Stop,      // Cancel, or a save-back that failed (shown; one that happened stands)
+    Go,        // nothing to save, or the changed folder becomes the backup
+    SavedBack, // saved back first: the new folder went before, and is built again
+};
 
 // What the game changed in its `system` since its profile was applied would go with the
 // next apply but one: the player decides first, also when the profile is another working
-// directory's (Yes: saved back; No: the changed folder becomes the backup). Answers false
-// when the apply does not start: Cancel, or a save-back that failed (shown; one that
-// happened stands).
-bool settleChangesFirst(ProfileAction& action, ProfileArchive* archive) {
+// directory's (Yes: saved back; No: the changed folder becomes the backup). A save-back
+// records its own journal in place of the apply's, so the new folder built under the
+// apply's goes first: none is left that no journal names.
+Settled settleChangesFirst(ProfileAction& action, ProfileArchive* archive) {
     const GameFolder& game = action.game();
     const auto changed = changedAppliedProfile(action.list(), game);
     const auto elsewhere = changed ? std::nullopt : changedElsewhere(game);
     if (!changed && !elsewhere)
-        return true;
+        return Settled::Go;
     action.hideBusy();
     const std::string whose =
         changed ? changed->name : elsewhere->name + " из другой папки программы (" + elsewhere->workingDirectory + ")";
@@ -195,13 +206,25 @@ bool settleChangesFirst(ProfileAction& action, ProfileArchive* archive) {
         action.window().askYesNoCancel(kApplicationTitle, "Папка system изменилась после применения сервера " + whose +
                                                               ". Сохранить изменения в этот сервер?");
     if (choice == Choice::Cancel)
-        return false;
+        return Settled::Stop;
     BusyWindowScope& busy = action.showBusy();
-    if (choice != Choice::Yes)
-        return true;
-    return changed ? saveBackFromGame(action.window(), action.scope(), busy, archive, *changed, game) &&
-                         action.scope().finish()
-                   : saveBackElsewhere(action.window(), busy, archive, *elsewhere, game);
+    if (choice == Choice::No)
+        return Settled::Go;
+    if (!DeleteFolderTree(action.window(), game.fresh))
+        return Settled::Stop;
+    const bool saved = changed ? saveBackFromGame(action.window(), action.scope(), busy, archive, *changed, game) &&
+                                     action.scope().finish()
+                               : saveBackElsewhere(action.window(), busy, archive, *elsewhere, game);
+    return saved ? Settled::SavedBack : Settled::Stop;
+}
+
+// Records the apply and builds its new folder as game.fresh. Answers false after the
+// refusal was shown.
+bool buildNewSystem(ProfileAction& action, ProfileArchive* archive) {
+    action.scope().record(applyJournal(action.profile(), action.game()));
+    if (auto refusal = assembleNewSystem(action.window(), archive, action.profile(), action.game()))
+        return action.refuse(*refusal);
+    return true;
 }
 
 } // namespace
@@ -214,12 +237,21 @@ bool ApplyProfile(ProfileWindow& window, ProfileArchive* archive) {
     const GameFolder& game = action.game();
     if (auto danger = gameFolderDanger(action.list(), game))
         return action.refuse(text::kBadGameFolder + profile.gameFolder + " — " + *danger);
-    if (!profileFilesReady(action, archive) || !action.lockGameFolder() || !settleChangesFirst(action, archive))
+    // Built, and an archive proved whole, before the question: a damaged archive is
+    // refused before anything is asked or saved.
+    if (!profileFilesPresent(action, archive) || !action.lockGameFolder() || !buildNewSystem(action, archive))
         return false;
-    action.scope().record(applyJournal(profile, game));
-    if (auto error = assembleNewSystem(window, archive, profile, game)) {
-        (void)DeleteFolderTree(window, game.partial); // what stays is shown and removed by the next action
-        return action.refuse(*error);
+    switch (settleChangesFirst(action, archive)) {
+    case Settled::Stop:
+        (void)DeleteFolderTree(window, game.fresh); // what stays is shown and removed by the next action
+        action.hideBusy();
+        return false;
+    case Settled::SavedBack: // the profile may be the one just saved back: built from its new files
+        if (!buildNewSystem(action, archive))
+            return false;
+        break;
+    case Settled::Go:
+        break;
     }
     recordApply(game, profile);
     if (!swapInNewSystem(window, game)) {

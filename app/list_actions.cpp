@@ -91,11 +91,9 @@ bool renameArchive(ProfileAction& action, ProfileArchive* archive, const Journal
     if (archive == nullptr || !platform::fileExists(platform::toPath(archivePath)))
         return action.refuse(text::kFilesNotFound + oldName);
     action.showBusy();
-    if (archive->damage(window, archivePath, oldName))
-        return action.refuse(text::kDamagedArchive + archivePath);
     const std::string work = action.scope().workFolder();
-    if (auto error = archive->unpack(window, archivePath, oldName, work))
-        return action.refuse(*error);
+    if (auto refusal = unpackWhole(window, *archive, archivePath, oldName, work))
+        return action.refuse(*refusal); // what was unpacked goes with the staging place
     movePath(work + "/" + oldName, work + "/" + newName);
     const std::string repacked = work + "/" + newName + ".zip";
     if (auto failed = archive->pack(window, work + "/" + newName, newName, repacked))

@@ -31,8 +31,10 @@ public:
     virtual std::optional<std::string> damage(ProfileWindow& window, const std::string& archivePath,
                                               const std::string& name) = 0;
     // Unpacks the archive into the folder destination, giving destination + "/" + name
-    // with the whole tree. Answers the error's text when an entry fails or is missing;
-    // what was unpacked stays for the caller to remove.
+    // with the whole tree, and checks the archive as it reads it: success means it is
+    // whole, as damage() would answer. Answers the error's text when a name is stray, the
+    // directory was not read as written, an entry fails (damaged data stops the unpack
+    // without a question) or is missing; what was unpacked stays for the caller to remove.
     virtual std::optional<std::string> unpack(ProfileWindow& window, const std::string& archivePath,
                                               const std::string& name, const std::string& destination) = 0;
 };

@@ -100,6 +100,38 @@ std::optional<std::string> firstMissing(const std::string& folder, const std::st
     return unreadable != missing.end() ? *unreadable : missing.front();
 }
 
+// The first stored name that does not lie inside the profile's own folder: a stray one
+// could land anywhere below the folder the archive is unpacked into.
+std::optional<std::string> strayName(const std::vector<std::string>& stored, const std::string& name) {
+    const auto stray =
+        std::find_if(stored.begin(), stored.end(), [&](const std::string& s) { return !s.starts_with(name + "/"); });
+    return stray != stored.end() ? std::optional<std::string>(*stray) : std::nullopt;
+}
+
+// Stops an unpack, without a question, at the first entry whose data fails its check (or
+// that cannot be read as stored) for the length of a call: the archive is damaged, which
+// the caller tells the player once. A failure to write is still the front end's question.
+class DamageStops {
+public:
+    explicit DamageStops(archiver::TZipArchiver& archiver)
+        : m_archiver(archiver), m_previous(archiver.OnProcessFileFailure) {
+        archiver.OnProcessFileFailure = [&archiver](const std::string&, archiver::TZAProcessOperation, int nativeError,
+                                                    int, const std::string& message, archiver::TZAAction& action) {
+            static constexpr int kArchivesOwn[] = {8, 16, 55}; // damaged data, no such entry, unsupported method
+            action = std::find(std::begin(kArchivesOwn), std::end(kArchivesOwn), nativeError) != std::end(kArchivesOwn)
+                         ? archiver::fxaAbort
+                         : archiver.defaultFailureDecision(nativeError, message);
+        };
+    }
+    ~DamageStops() { m_archiver.OnProcessFileFailure = m_previous; }
+    DamageStops(const DamageStops&) = delete;
+    DamageStops& operator=(const DamageStops&) = delete;
+
+private:
+    archiver::TZipArchiver& m_archiver;
+    decltype(archiver::TZipArchiver::OnProcessFileFailure) m_previous;
+};
+
 // Gives every stored name of an add the root `name` for the length of a call: the files of
 // a folder of any name are packed as "name/…" without a link or a copy under that name.
 class StoredUnder {
@@ -200,11 +232,8 @@ std::optional<std::string> ZipProfileArchive::pack(ProfileWindow& window, const 
 std::optional<std::string> ZipProfileArchive::damage(ProfileWindow& window, const std::string& archivePath,
                                                      const std::string& name) {
     try {
-        // Every entry must lie inside the profile's own folder: a stray one could land
-        // anywhere below the folder it is unpacked into.
-        for (const auto& stored : archiveStoredNames(m_archiver, archivePath))
-            if (!stored.starts_with(name + "/"))
-                return stored;
+        if (auto stray = strayName(archiveStoredNames(m_archiver, archivePath), name))
+            return stray;
         return archiver::testArchive(archivePath, [&] { window.pumpMessages(); });
     } catch (const std::exception& e) {
         m_archiver.CloseArchive();
@@ -215,10 +244,20 @@ std::optional<std::string> ZipProfileArchive::damage(ProfileWindow& window, cons
 std::optional<std::string> ZipProfileArchive::unpack(ProfileWindow& window, const std::string& archivePath,
                                                      const std::string& name, const std::string& destination) {
     try {
+        const std::vector<std::string> stored = archiveStoredNames(m_archiver, archivePath);
+        if (auto stray = strayName(stored, name))
+            return stray;
         ProgressPump pump(m_archiver, window);
+        DamageStops stops(m_archiver);
         m_archiver.FileName = archivePath;
         window.pumpMessages();
         m_archiver.OpenArchive(archiver::kOpenRead);
+        // A directory rebuilt from the local headers may have lost entries: not the
+        // archive as it was written.
+        if (auto warning = archiver::directoryWarning(*m_archiver.dirManager())) {
+            m_archiver.CloseArchive();
+            return warning;
+        }
         m_archiver.BaseDir = destination;
         window.pumpMessages();
         m_archiver.ExtractFiles("*.*", archiver::kDefaultSearchAttr, "");
@@ -226,11 +265,11 @@ std::optional<std::string> ZipProfileArchive::unpack(ProfileWindow& window, cons
         m_archiver.CloseArchive();
 
         // Whatever the failure decision answered, a file left out is a failed unpack.
-        for (const auto& stored : archiveStoredNames(m_archiver, archivePath)) {
-            const fs::path p = platform::toPath(withBase(destination, stored));
-            const bool present = stored.ends_with("/") ? platform::folderExists(p) : platform::fileExists(p);
+        for (const auto& entry : stored) {
+            const fs::path p = platform::toPath(withBase(destination, entry));
+            const bool present = entry.ends_with("/") ? platform::folderExists(p) : platform::fileExists(p);
             if (!present)
-                return text::kCopyFailed + withBase(destination, stored);
+                return text::kCopyFailed + withBase(destination, entry);
         }
         // The profile folder has no entry of its own: an archive of an empty folder
         // unpacks nothing, and the caller must still find an (empty) folder.

@@ -269,15 +269,18 @@ TZAAction TZABaseArchiver::failureDecision(const std::string& fileName, TZAProce
         OnProcessFileFailure(fileName, op, e.NativeError(), e.ErrorCode(), e.what(), action);
         return action;
     }
-    if (e.NativeError() == 45)
+    return defaultFailureDecision(e.NativeError(), e.what());
+}
+
+TZAAction TZABaseArchiver::defaultFailureDecision(int nativeError, const std::string& message) {
+    if (nativeError == 45)
         return fxaAbort;
     // Without the application's prompt the box counts as closed: abort.
     if (!Prompts.askFailure)
         return fxaAbort;
-    if (e.NativeError() == 61)
-        return Prompts.askFailure(e.what(), false) == fxaIgnore ? fxaIgnore : fxaAbort;
-    const TZAAction answer =
-        Prompts.askFailure(std::string(e.what()) + ". File processing error, possibly disk is full", true);
+    if (nativeError == 61)
+        return Prompts.askFailure(message, false) == fxaIgnore ? fxaIgnore : fxaAbort;
+    const TZAAction answer = Prompts.askFailure(message + ". File processing error, possibly disk is full", true);
     return answer == fxaRetry || answer == fxaIgnore ? answer : fxaAbort;
 }
 

@@ -199,6 +199,8 @@ public:
     // The failure decision for one item: the handler, else the defaults (45 aborts
     // silently; 61 asks Abort/Ignore; others ask Abort/Retry/Ignore).
     TZAAction failureDecision(const std::string& fileName, TZAProcessOperation op, const EZAException& e);
+    // The defaults alone, for a handler that leaves some failures to them.
+    TZAAction defaultFailureDecision(int nativeError, const std::string& message);
     // The overwrite question's default; may change Options.OverwriteMode. Which of the two
     // names is a path on disk (the destination when extracting, the source when adding):
     // the question shows it with the system's separators.

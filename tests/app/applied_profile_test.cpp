@@ -4,6 +4,7 @@
 #include "app/applied_record.h"
 #include "app/folder_operations.h"
 #include "tests/support/run_command.h"
+#include "tests/support/zip_damage.h"
 #include "transaction_fixture.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,30 @@ Events states() {
         out.push_back(status.name + "=" + (status.valid ? kNames[int(status.state)] : "invalid"));
     return out;
 }
+
+// The archive of the profile actions, counting how often each whole archive is read.
+class CountingArchive : public ProfileArchive {
+public:
+    explicit CountingArchive(ProfileArchive& real) : m_real(real) {}
+    std::optional<std::string> pack(ProfileWindow& window, const std::string& folder, const std::string& name,
+                                    const std::string& archivePath) override {
+        return m_real.pack(window, folder, name, archivePath);
+    }
+    std::optional<std::string> damage(ProfileWindow& window, const std::string& archivePath,
+                                      const std::string& name) override {
+        ++reads;
+        return m_real.damage(window, archivePath, name);
+    }
+    std::optional<std::string> unpack(ProfileWindow& window, const std::string& archivePath, const std::string& name,
+                                      const std::string& destination) override {
+        ++reads;
+        return m_real.unpack(window, archivePath, name, destination);
+    }
+    int reads = 0;
+
+private:
+    ProfileArchive& m_real;
+};
 
 } // namespace
 
@@ -268,4 +293,50 @@ TEST_F(AppliedProfiles, anInterruptedSaveBackIsSettledWithItsRecord) {
         EXPECT_EQ(states(), (Events{savedBack ? "Alpha=applied" : "Alpha=changed", "Packed=-"}));
         EXPECT_FALSE(fs::exists(kStagingFolder));
     }
+}
+
+// An archived apply reads its archive once, checking it as it unpacks; a damaged one is
+// refused before the question about the game's changes, and nothing is saved or left.
+TEST_F(AppliedProfiles, anArchivedApplyReadsItsArchiveOnceAndRefusesADamagedOneBeforeAsking) {
+    CountingArchive counting(zipArchive);
+    archive = &counting;
+    ASSERT_TRUE(apply("Packed"));
+    EXPECT_EQ(system(), packedProfile());
+    EXPECT_EQ(counting.reads, 1);
+
+    window.choice = Choice::No;
+    ASSERT_TRUE(apply("Alpha"));
+    gameWrites();
+    const auto changed = system();
+    writeFile(outside("big/data.ini"), std::string(70000, 'd') + "settings that compress");
+    ASSERT_TRUE(saveAs("Big", true, u8text(outside("big")), game));
+    ASSERT_TRUE(kestrane::testing::corruptEntryData("Big.zip", "Big/data.ini"));
+    window.choice = Choice::Yes;
+    window.events.clear();
+    EXPECT_FALSE(apply("Big"));
+    EXPECT_EQ(window.events.back(), "Error: Архив сервера повреждён: ./Big.zip");
+    EXPECT_FALSE(asked("Папка system изменилась после применения сервера Alpha. Сохранить изменения в этот сервер?"));
+    EXPECT_EQ(system(), changed);
+    EXPECT_EQ(treeListing("Alpha"), treeListing(outside("src")));
+    EXPECT_EQ(states(), (Events{"Alpha=changed", "Packed=-", "Big=-"}));
+    Events gameFolder;
+    for (const auto& entry : fs::directory_iterator(outside("game")))
+        gameFolder.push_back(u8text(entry.path().filename()));
+    std::sort(gameFolder.begin(), gameFolder.end());
+    EXPECT_EQ(gameFolder, (Events{"system", "system.kestrane-applied", "system.kestrane-backup"}));
+}
+
+// Applying the changed profile itself, its changes saved back first, puts exactly the
+// saved-back files in the game.
+TEST_F(AppliedProfiles, applyingTheChangedProfileAfterSavingItBackKeepsTheChanges) {
+    window.choice = Choice::No;
+    ASSERT_TRUE(apply("Packed"));
+    gameWrites();
+    const auto changed = system();
+    window.choice = Choice::Yes;
+    ASSERT_TRUE(apply("Packed"));
+    EXPECT_TRUE(asked("Папка system изменилась после применения сервера Packed. Сохранить изменения в этот сервер?"));
+    EXPECT_EQ(packedProfile(), changed);
+    EXPECT_EQ(system(), changed);
+    EXPECT_EQ(states(), (Events{"Alpha=-", "Packed=applied"}));
 }

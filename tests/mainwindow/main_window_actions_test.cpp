@@ -4,6 +4,7 @@
 #include "tests/mainwindow/main_window_fixture.h"
 #include "tests/support/file_access.h"
 #include "tests/support/run_command.h"
+#include "tests/support/zip_damage.h"
 
 #include "app/profile_list.h"
 
@@ -15,6 +16,7 @@
 
 using namespace kestrane;
 using kestrane::testing::canRead;
+using kestrane::testing::corruptEntryData;
 using kestrane::testing::deleteQuestion;
 using kestrane::testing::errorBox;
 using kestrane::testing::failureBox;
@@ -43,30 +45,6 @@ Strings zipfileNames(const std::string& archive) {
     for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
         lines.push_back(out.substr(start, end - start));
     return lines;
-}
-
-// Flips bytes in the middle of the compressed data of the entry stored under `name`.
-bool corruptEntryData(const std::string& archive, const std::string& name) {
-    std::string bytes;
-    {
-        std::ifstream in(archive, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    auto u16 = [&](std::size_t at) {
-        return std::size_t(std::uint8_t(bytes[at])) | std::size_t(std::uint8_t(bytes[at + 1])) << 8;
-    };
-    auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
-    for (std::size_t at = bytes.find("PK\x03\x04"); at != std::string::npos; at = bytes.find("PK\x03\x04", at + 4)) {
-        const std::size_t nameLength = u16(at + 26), extraLength = u16(at + 28), compressed = u32(at + 18);
-        if (bytes.compare(at + 30, nameLength, name) != 0 || compressed < 16)
-            continue;
-        const std::size_t middle = at + 30 + nameLength + extraLength + compressed / 2;
-        for (std::size_t i = 0; i < 4; ++i)
-            bytes[middle + i] = char(~bytes[middle + i]);
-        std::ofstream(archive, std::ios::binary | std::ios::trunc) << bytes;
-        return true;
-    }
-    return false;
 }
 
 class MainWindowActions : public MainWindowTest {
