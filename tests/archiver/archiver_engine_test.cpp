@@ -359,6 +359,25 @@ TEST_F(Updates, addingSameFolderTwiceReplacesEntries) {
     EXPECT_EQ(testArchive((tmp / "t.zip").string()), std::nullopt);
 }
 
+// The add side of the overwrite question: the stored name as stored, the file on disk as
+// the system writes its paths (with `\` on Windows).
+TEST_F(Updates, replacingAnEntryAsksWithTheDiskPathAsTheSystemWritesIt) {
+    writeFile(tmp / "a.txt", "1");
+    open("q.zip", kOpenCreate);
+    zip.AddFiles((tmp / "a.txt").string());
+    zip.CloseArchive();
+    open("q.zip", kOpenReadWrite);
+    zip.Options.OverwriteMode = omPrompt;
+    std::string question;
+    zip.Prompts.askOverwrite = [&](const std::string& q) {
+        question = q;
+        return TZAOverwriteAnswer::No;
+    };
+    zip.AddFiles((tmp / "a.txt").string());
+    zip.CloseArchive();
+    EXPECT_EQ(question, "Overwrite file \"a.txt\" with \"" + (tmp / "a.txt").string() + "\"");
+}
+
 TEST_F(ExtractFiles, entriesLeavingTheDestinationAreRefused) {
     const fs::path archive = tmp / "evil.zip";
     writeStoredZip(archive, {{"/abs.txt", "1"},
