@@ -2,7 +2,10 @@
 // renamed over it, so a failure or a kill leaves the original; one writer at a time.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -22,13 +25,54 @@ using namespace enginetest;
 namespace {
 
 // The temporary files updates leave beside `archive` (none after a finished update).
-[[maybe_unused]] std::vector<std::string> leftovers(const fs::path& archive) {
+std::vector<std::string> leftovers(const fs::path& archive) {
     std::vector<std::string> found;
     const std::string prefix = ArchiveFile::replacementPrefix(archive);
     for (auto& e : fs::directory_iterator(archive.parent_path()))
         if (e.path().filename().string().starts_with(prefix))
             found.push_back(e.path().filename().string());
     return found;
+}
+
+// Runs `program` with `arguments`, its output discarded, and kills it after `delay` without
+// a chance to clean up: SIGKILL, or TerminateProcess as Task Manager ends a program.
+void runAndKillAfter(const std::string& program, const std::vector<std::string>& arguments,
+                     std::chrono::microseconds delay) {
+#ifdef _WIN32
+    std::wstring line = kestrane::testing::detail::windowsQuoted(fs::absolute(program).wstring());
+    for (const std::string& argument : arguments)
+        line += L" " + kestrane::testing::detail::windowsQuoted(kestrane::testing::detail::wide(argument));
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE nul =
+        ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    BOOL started = FALSE;
+    const PROCESS_INFORMATION pi = kestrane::testing::detail::start(line, nul, L"", nullptr, &started);
+    ::CloseHandle(nul);
+    ASSERT_TRUE(started) << "cannot start " << program;
+    std::this_thread::sleep_for(delay);
+    ::TerminateProcess(pi.hProcess, 1);
+    ::WaitForSingleObject(pi.hProcess, INFINITE);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+#else
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    std::this_thread::sleep_for(delay);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+#endif
 }
 
 #ifndef _WIN32
@@ -163,9 +207,6 @@ TEST(ArchiveSafety, aSecondWriterWaitsThenFailsWithAClearError) {
 // kestrane-zip add killed at random moments: the archive is afterwards the old one byte
 // for byte or the complete new one, and the next update removes what the killed one left.
 TEST(ArchiveSafety, killedAddLeavesTheOldArchiveOrTheNewOne) {
-#ifdef _WIN32
-    GTEST_SKIP() << "kills kestrane-zip with SIGKILL through fork and a POSIX shell";
-#else
     TempFolder tmp;
     writeFile(tmp / "p/one.bin", kestrane::testing::randomBytes(3 << 20, 2));
     writeFile(tmp / "p/text.txt", std::string(1 << 20, 't'));
@@ -173,12 +214,12 @@ TEST(ArchiveSafety, killedAddLeavesTheOldArchiveOrTheNewOne) {
     writeFile(tmp / "q/two.bin", kestrane::testing::randomBytes(2 << 20, 3));
     const fs::path archive = tmp / "k.zip";
     const std::string original = readFile(archive);
-    const std::string add = std::string(KESTRANE_ZIP_TOOL) + " add " + archive.string() + " " + (tmp / "q").string() +
-                            " --base " + tmp.str();
+    const std::vector<std::string> add{"add", archive.string(), (tmp / "q").string(), "--base", tmp.str()};
+    const auto addWhole = [&] { return kestrane::testing::runProgram(KESTRANE_ZIP_TOOL, add).status; };
 
     // How long one add takes, to spread the kills over it.
     const auto t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(std::system((add + " >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(addWhole(), 0);
     const auto full = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
     const std::string complete = readFile(archive);
     writeFile(archive, original);
@@ -186,16 +227,7 @@ TEST(ArchiveSafety, killedAddLeavesTheOldArchiveOrTheNewOne) {
     std::mt19937 rng(7);
     int keptOld = 0, gotNew = 0;
     for (int round = 0; round < 12; ++round) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::execl("/bin/sh", "sh", "-c", ("exec " + add + " >/dev/null 2>&1").c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(rng() % std::uint64_t(full.count() + 1)));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+        runAndKillAfter(KESTRANE_ZIP_TOOL, add, std::chrono::microseconds(rng() % std::uint64_t(full.count() + 1)));
         const std::string now = readFile(archive);
         ASSERT_TRUE(now == original || now == complete) << "round " << round << ": " << now.size() << " bytes";
         if (now == original)
@@ -205,11 +237,10 @@ TEST(ArchiveSafety, killedAddLeavesTheOldArchiveOrTheNewOne) {
         writeFile(archive, original);
     }
     EXPECT_GT(keptOld, 0);
-    ASSERT_EQ(std::system((add + " >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(addWhole(), 0);
     EXPECT_TRUE(leftovers(archive).empty()) << "the next update cleans up";
     EXPECT_EQ(testArchive(archive.string()), std::nullopt);
     std::printf("killed adds: %d left the old archive, %d the new one\n", keptOld, gotNew);
-#endif
 }
 
 namespace {
