@@ -225,6 +225,8 @@ Inflater::Inflater() : m_state(new State) { isal_inflate_init(&m_state->s); }
 
 Inflater::~Inflater() = default;
 
+void Inflater::reset() { isal_inflate_init(&m_state->s); }
+
 Inflater::Step Inflater::inflate(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
     inflate_state& s = m_state->s;
     s.next_in = const_cast<std::uint8_t*>(in.data());
@@ -320,6 +322,51 @@ CompressOutcome compressBlocks(std::uint64_t length, int compressionMode, const 
 
 namespace {
 
+// The buffers and the inflater of one thread, kept from entry to entry: made anew for each
+// entry they cost a clear of up to half a MiB and, once freed, fresh pages from the
+// kernel, for every one of many small files. A run that finds them taken (a write callback
+// that decompresses in turn) makes its own.
+struct DecoderScratch {
+    std::vector<std::uint8_t> input;
+    std::vector<std::uint8_t> output;
+    Inflater inflater;
+    bool taken = false;
+};
+
+// The thread's scratch for the length of one run, or a run's own.
+class ScratchLease {
+public:
+    ScratchLease() {
+        thread_local DecoderScratch shared;
+        if (shared.taken) {
+            m_own = std::make_unique<DecoderScratch>();
+            m_scratch = m_own.get();
+        } else {
+            m_scratch = &shared;
+        }
+        m_scratch->taken = true;
+        m_scratch->inflater.reset();
+    }
+    ~ScratchLease() { m_scratch->taken = false; }
+    ScratchLease(const ScratchLease&) = delete;
+    ScratchLease& operator=(const ScratchLease&) = delete;
+
+    // Buffers of at least `size` bytes (their contents are whatever was left in them).
+    std::span<std::uint8_t> input(std::size_t size) { return grown(m_scratch->input, size); }
+    std::span<std::uint8_t> output(std::size_t size) { return grown(m_scratch->output, size); }
+    Inflater& inflater() { return m_scratch->inflater; }
+
+private:
+    static std::span<std::uint8_t> grown(std::vector<std::uint8_t>& buffer, std::size_t size) {
+        if (buffer.size() < size)
+            buffer.resize(size);
+        return {buffer.data(), size};
+    }
+
+    std::unique_ptr<DecoderScratch> m_own;
+    DecoderScratch* m_scratch = nullptr;
+};
+
 // One run of decompressBlocks: the entry's data read block by block, inflated (or taken
 // as it is when stored), handed on and checked. Each step says whether to go on; the
 // outcome says why it stopped.
@@ -328,13 +375,12 @@ public:
     EntryDecoder(int method, std::uint64_t compressedSize, std::uint64_t uncompressedSize, const WriteFn& write,
                  const ProgressFn& progress)
         : m_compressedSize(compressedSize), m_uncompressedSize(uncompressedSize), m_write(write), m_progress(progress),
-          m_input(static_cast<std::size_t>(std::min<std::uint64_t>(compressedSize, kInflateInput))) {
+          m_input(m_scratch.input(static_cast<std::size_t>(std::min<std::uint64_t>(compressedSize, kInflateInput)))) {
         if (method == kMethodDeflate) {
-            m_inflater = std::make_unique<Inflater>();
-            // Room for the whole file when it is small (a buffer is cleared when made, and
-            // archives may hold many tiny entries), and a byte more, so that data longer
-            // than recorded shows.
-            m_output.resize(std::size_t(std::min<std::uint64_t>(uncompressedSize, kInflateOutput - 1)) + 1);
+            m_inflater = &m_scratch.inflater();
+            // Room for the whole file when it is small, and a byte more, so that data
+            // longer than recorded shows.
+            m_output = m_scratch.output(std::size_t(std::min<std::uint64_t>(uncompressedSize, kInflateOutput - 1)) + 1);
         }
     }
 
@@ -447,9 +493,10 @@ private:
     const std::uint64_t m_uncompressedSize;
     const WriteFn& m_write;
     const ProgressFn& m_progress;
-    std::vector<std::uint8_t> m_input;
-    std::vector<std::uint8_t> m_output;
-    std::unique_ptr<Inflater> m_inflater;
+    ScratchLease m_scratch;
+    std::span<std::uint8_t> m_input;
+    std::span<std::uint8_t> m_output;
+    Inflater* m_inflater = nullptr;
     DecompressOutcome m_result;
     std::uint32_t m_crc = kCrcPreset;
     std::uint64_t m_consumed = 0;

@@ -81,6 +81,8 @@ public:
     // stream ends or the data turns out damaged. Output may be pending while `out` was
     // filled: call again with more room (and no new input) until it is not.
     Step inflate(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
+    // Ready for a new stream, as a new Inflater is.
+    void reset();
 
     struct State;
 
