@@ -10,11 +10,27 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
+#include <utility>
 
 namespace kestrane {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Puts `handler` into one of the archiver's callback slots for the length of a call, and
+// the handler it held back after.
+template <typename Slot>
+class CallbackFor {
+public:
+    CallbackFor(Slot& slot, Slot handler) : m_slot(slot), m_previous(std::exchange(slot, std::move(handler))) {}
+    ~CallbackFor() { m_slot = std::move(m_previous); }
+    CallbackFor(const CallbackFor&) = delete;
+    CallbackFor& operator=(const CallbackFor&) = delete;
+
+private:
+    Slot& m_slot;
+    Slot m_previous;
+};
 
 // Pumps the window's messages from the archiver's progress for the length of a call, so
 // that the busy window keeps moving inside one long file (file progress) and while the
@@ -22,24 +38,16 @@ namespace {
 class ProgressPump {
 public:
     ProgressPump(archiver::TZipArchiver& archiver, ProfileWindow& window)
-        : m_archiver(archiver), m_previousFile(archiver.OnFileProgress), m_previousOverall(archiver.OnOverallProgress) {
-        archiver.OnFileProgress = [&window](const std::string&, int, archiver::TZAProcessOperation,
-                                            archiver::TZAProgressPhase, bool&) { window.pumpMessages(); };
-        archiver.OnOverallProgress = [&window](int, archiver::TZAProcessOperation, archiver::TZAProgressPhase, bool&) {
-            window.pumpMessages();
-        };
-    }
-    ~ProgressPump() {
-        m_archiver.OnFileProgress = m_previousFile;
-        m_archiver.OnOverallProgress = m_previousOverall;
-    }
-    ProgressPump(const ProgressPump&) = delete;
-    ProgressPump& operator=(const ProgressPump&) = delete;
+        : m_file(archiver.OnFileProgress, [&window](const std::string&, int, archiver::TZAProcessOperation,
+                                                    archiver::TZAProgressPhase, bool&) { window.pumpMessages(); }),
+          m_overall(archiver.OnOverallProgress,
+                    [&window](int, archiver::TZAProcessOperation, archiver::TZAProgressPhase, bool&) {
+                        window.pumpMessages();
+                    }) {}
 
 private:
-    archiver::TZipArchiver& m_archiver;
-    decltype(archiver::TZipArchiver::OnFileProgress) m_previousFile;
-    decltype(archiver::TZipArchiver::OnOverallProgress) m_previousOverall;
+    CallbackFor<decltype(archiver::TZipArchiver::OnFileProgress)> m_file;
+    CallbackFor<decltype(archiver::TZipArchiver::OnOverallProgress)> m_overall;
 };
 
 // Remembers the first failure the archiver asked about during a call (its text names the
@@ -47,22 +55,18 @@ private:
 class FailureRecorder {
 public:
     explicit FailureRecorder(archiver::TZipArchiver& archiver)
-        : m_archiver(archiver), m_previous(archiver.Prompts.askFailure) {
-        archiver.Prompts.askFailure = [this](const std::string& message, bool allowRetry) {
-            if (m_first.empty())
-                m_first = message;
-            return m_previous ? m_previous(message, allowRetry) : archiver::fxaAbort;
-        };
-    }
-    ~FailureRecorder() { m_archiver.Prompts.askFailure = m_previous; }
-    FailureRecorder(const FailureRecorder&) = delete;
-    FailureRecorder& operator=(const FailureRecorder&) = delete;
+        : m_ask(archiver.Prompts.askFailure),
+          m_recording(archiver.Prompts.askFailure, [this](const std::string& message, bool allowRetry) {
+              if (m_first.empty())
+                  m_first = message;
+              return m_ask ? m_ask(message, allowRetry) : archiver::fxaAbort;
+          }) {}
 
     const std::string& first() const { return m_first; }
 
 private:
-    archiver::TZipArchiver& m_archiver;
-    decltype(archiver::TZAPrompts::askFailure) m_previous;
+    decltype(archiver::TZAPrompts::askFailure) m_ask; // the front end's question
+    CallbackFor<decltype(archiver::TZAPrompts::askFailure)> m_recording;
     std::string m_first;
 };
 
@@ -108,48 +112,27 @@ std::optional<std::string> strayName(const std::vector<std::string>& stored, con
     return stray != stored.end() ? std::optional<std::string>(*stray) : std::nullopt;
 }
 
-// Stops an unpack, without a question, at the first entry whose data fails its check (or
-// that cannot be read as stored) for the length of a call: the archive is damaged, which
-// the caller tells the player once. A failure to write is still the front end's question.
-class DamageStops {
-public:
-    explicit DamageStops(archiver::TZipArchiver& archiver)
-        : m_archiver(archiver), m_previous(archiver.OnProcessFileFailure) {
-        archiver.OnProcessFileFailure = [&archiver](const std::string&, archiver::TZAProcessOperation, int nativeError,
-                                                    int, const std::string& message, archiver::TZAAction& action) {
-            static constexpr int kArchivesOwn[] = {8, 16, 55}; // damaged data, no such entry, unsupported method
-            action = std::find(std::begin(kArchivesOwn), std::end(kArchivesOwn), nativeError) != std::end(kArchivesOwn)
-                         ? archiver::fxaAbort
-                         : archiver.defaultFailureDecision(nativeError, message);
-        };
-    }
-    ~DamageStops() { m_archiver.OnProcessFileFailure = m_previous; }
-    DamageStops(const DamageStops&) = delete;
-    DamageStops& operator=(const DamageStops&) = delete;
+// The failure decision of an unpack: it stops, without a question, at the first entry
+// whose data fails its check (or that cannot be read as stored), since the archive is
+// damaged, which the caller tells the player once. A failure to write is still the front
+// end's question.
+decltype(archiver::TZipArchiver::OnProcessFileFailure) damageStops(archiver::TZipArchiver& archiver) {
+    return [&archiver](const std::string&, archiver::TZAProcessOperation, int nativeError, int,
+                       const std::string& message, archiver::TZAAction& action) {
+        static constexpr int kArchivesOwn[] = {8, 16, 55}; // damaged data, no such entry, unsupported method
+        action = std::find(std::begin(kArchivesOwn), std::end(kArchivesOwn), nativeError) != std::end(kArchivesOwn)
+                     ? archiver::fxaAbort
+                     : archiver.defaultFailureDecision(nativeError, message);
+    };
+}
 
-private:
-    archiver::TZipArchiver& m_archiver;
-    decltype(archiver::TZipArchiver::OnProcessFileFailure) m_previous;
-};
-
-// Gives every stored name of an add the root `name` for the length of a call: the files of
-// a folder of any name are packed as "name/…" without a link or a copy under that name.
-class StoredUnder {
-public:
-    StoredUnder(archiver::TZipArchiver& archiver, const std::string& name)
-        : m_archiver(archiver), m_previous(archiver.OnStoreFile) {
-        archiver.OnStoreFile = [name](std::string& stored, std::uint32_t&, std::string&, const std::string&) {
-            stored = name + "/" + stored;
-        };
-    }
-    ~StoredUnder() { m_archiver.OnStoreFile = m_previous; }
-    StoredUnder(const StoredUnder&) = delete;
-    StoredUnder& operator=(const StoredUnder&) = delete;
-
-private:
-    archiver::TZipArchiver& m_archiver;
-    decltype(archiver::TZipArchiver::OnStoreFile) m_previous;
-};
+// The stored-name handler of an add that gives every stored name the root `name`: the
+// files of a folder of any name are packed as "name/…" without a link or a copy under
+// that name.
+decltype(archiver::TZipArchiver::OnStoreFile) storedUnder(const std::string& name) {
+    return
+        [name](std::string& stored, std::uint32_t&, std::string&, const std::string&) { stored = name + "/" + stored; };
+}
 
 } // namespace
 
@@ -186,13 +169,23 @@ std::vector<std::string> expectedStoredNames(const std::string& folder, const st
     return names;
 }
 
-std::vector<std::string> archiveStoredNames(archiver::TZipArchiver& archiver, const std::string& fileName) {
-    archiver.FileName = fileName;
-    archiver.OpenArchive(archiver::kOpenRead);
+namespace {
+
+// The stored names of the archive the archiver has open, in archive order.
+std::vector<std::string> openArchiveNames(const archiver::TZipArchiver& archiver) {
     std::vector<std::string> names;
     if (const auto* dir = archiver.directory())
         for (int i = 0; i < dir->Count(); ++i)
             names.push_back(dir->ItemAt(i).name);
+    return names;
+}
+
+} // namespace
+
+std::vector<std::string> archiveStoredNames(archiver::TZipArchiver& archiver, const std::string& fileName) {
+    archiver.FileName = fileName;
+    archiver.OpenArchive(archiver::kOpenRead);
+    std::vector<std::string> names = openArchiveNames(archiver);
     archiver.CloseArchive();
     return names;
 }
@@ -213,7 +206,7 @@ std::optional<std::string> ZipProfileArchive::pack(ProfileWindow& window, const 
         window.pumpMessages();
         m_archiver.OpenArchive(archiver::kOpenCreate);
         {
-            StoredUnder root(m_archiver, name);
+            const CallbackFor root(m_archiver.OnStoreFile, storedUnder(name));
             m_archiver.AddFiles("./*.*", archiver::kDefaultSearchAttr, "");
         }
         window.pumpMessages();
@@ -244,19 +237,20 @@ std::optional<std::string> ZipProfileArchive::damage(ProfileWindow& window, cons
 std::optional<std::string> ZipProfileArchive::unpack(ProfileWindow& window, const std::string& archivePath,
                                                      const std::string& name, const std::string& destination) {
     try {
-        const std::vector<std::string> stored = archiveStoredNames(m_archiver, archivePath);
-        if (auto stray = strayName(stored, name))
-            return stray;
         ProgressPump pump(m_archiver, window);
-        DamageStops stops(m_archiver);
+        const CallbackFor stops(m_archiver.OnProcessFileFailure, damageStops(m_archiver));
         m_archiver.FileName = archivePath;
         window.pumpMessages();
         m_archiver.OpenArchive(archiver::kOpenRead);
-        // A directory rebuilt from the local headers may have lost entries: not the
-        // archive as it was written.
-        if (auto warning = archiver::directoryWarning(*m_archiver.dirManager())) {
+        // Refused before anything is written: a stray name, or a directory rebuilt from
+        // the local headers, which may have lost entries (not the archive as written).
+        const std::vector<std::string> stored = openArchiveNames(m_archiver);
+        auto refusal = strayName(stored, name);
+        if (!refusal)
+            refusal = archiver::directoryWarning(*m_archiver.dirManager());
+        if (refusal) {
             m_archiver.CloseArchive();
-            return warning;
+            return refusal;
         }
         m_archiver.BaseDir = destination;
         window.pumpMessages();

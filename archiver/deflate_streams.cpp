@@ -221,7 +221,7 @@ struct Inflater::State {
     inflate_state s;
 };
 
-Inflater::Inflater() : m_state(new State) { isal_inflate_init(&m_state->s); }
+Inflater::Inflater() : m_state(new State) { reset(); }
 
 Inflater::~Inflater() = default;
 
