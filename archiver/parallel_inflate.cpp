@@ -60,6 +60,14 @@ struct ParallelInflater::Impl : pipeline::Crew {
 
     bool isHead(const InflateJob& job) const { return job.index == head; }
 
+    // The writer only ever waits for the entry it is on; news of any other entry waits
+    // until it comes to it and looks. The signal goes after the lock is released, so
+    // that the writer does not wake only to wait for the lock.
+    void wakeWriterIf(bool headNews) {
+        if (headNews)
+            dataReady.notify_all();
+    }
+
     // The next job for a worker, or null at the end (or a stop). Waits while the workers
     // are kInflateEntriesAhead entries ahead of the writer.
     std::shared_ptr<InflateJob> takeJob(std::unique_lock<std::mutex>& lock) {
@@ -75,7 +83,6 @@ struct ParallelInflater::Impl : pipeline::Crew {
         auto job = std::make_shared<InflateJob>();
         job->index = next++; // the window stays contiguous: windowStart + window.size() == next
         window.push_back(job);
-        dataReady.notify_all(); // the writer may be waiting for this job to exist
         return job;
     }
 
@@ -108,7 +115,9 @@ struct ParallelInflater::Impl : pipeline::Crew {
             return 0;
         }
         job.chunks.push_back(std::move(chunk));
-        dataReady.notify_all();
+        const bool head = isHead(job);
+        lock.unlock();
+        wakeWriterIf(head);
         return size;
     }
 
@@ -131,14 +140,16 @@ struct ParallelInflater::Impl : pipeline::Crew {
                 error = std::current_exception();
             }
         }
-        std::lock_guard lock(mu);
+        std::unique_lock lock(mu);
         if (file)
             job.file.emplace(std::move(*file));
         job.unplanned = !src;
         job.outcome = out;
         job.error = error;
         job.finished = true;
-        dataReady.notify_all();
+        const bool head = isHead(job);
+        lock.unlock();
+        wakeWriterIf(head);
     }
 
     // A file of its own for the job when there is room ahead for its data (the entry being
@@ -162,14 +173,16 @@ struct ParallelInflater::Impl : pipeline::Crew {
                 file.reset(); // handed over in chunks instead
             }
         }
-        std::lock_guard lock(mu);
+        std::unique_lock lock(mu);
         if (!file) {
             aheadUsed -= job.aheadBytes;
             job.aheadBytes = 0;
         }
         job.toFile = file.has_value();
         job.decided = true;
-        dataReady.notify_all();
+        const bool head = isHead(job);
+        lock.unlock();
+        wakeWriterIf(head);
         return file;
     }
 
@@ -182,11 +195,11 @@ struct ParallelInflater::Impl : pipeline::Crew {
             return got;
         };
         WriteFn put = [&](const std::uint8_t* data, std::size_t n) { return file.write(data, n); };
+        // The writer picks the marks up when it next looks (at its pump interval, or
+        // when the file is whole) rather than being woken for each one.
         ProgressFn progress = [&](std::uint64_t done) {
             std::lock_guard guard(mu);
             job.marks.push_back(done);
-            if (isHead(job))
-                dataReady.notify_all();
             return !stop && !job.dropped;
         };
         return decompressBlocks(src.method, src.compressedSize, src.uncompressedSize, src.crc, read, put, progress);
@@ -212,7 +225,9 @@ struct ParallelInflater::Impl : pipeline::Crew {
     void work() {
         std::unique_lock lock(mu);
         while (const std::shared_ptr<InflateJob> job = takeJob(lock)) {
+            const bool head = isHead(*job); // the writer may be waiting for this job to exist
             lock.unlock();
+            wakeWriterIf(head);
             inflate(*job);
             lock.lock();
         }

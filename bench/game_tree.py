@@ -103,9 +103,9 @@ def generate_system(tree, total_mb, files, seed=11):
     plan = []
     for i in range(files):
         r, acc = rng.random(), 0.0
-        for share, ext, content, (low, high), where in kinds:
+        for k, (share, ext, content, (low, high), where) in enumerate(kinds):
             acc += share
-            if r < acc or share is kinds[-1][0]:
+            if r < acc or k == len(kinds) - 1:
                 break
         plan.append((ext, content, rng.randrange(low, high), rng.choice(where)))
     scale = total_mb * (1 << 20) / max(1, sum(p[2] for p in plan))
