@@ -26,11 +26,9 @@ std::optional<std::string> assembleNewSystem(ProfileWindow& window, ProfileArchi
     } else {
         const CopyOutcome copy = CopyFolderTree(window, profileFolder(profile.name), game.partial, false, true);
         window.pumpMessages();
-        const std::error_code made =
-            copy.failedFiles == 0 ? platform::createFolders(platform::toPath(game.partial)) : std::error_code();
         if (copy.failedFiles > 0)
             refusal = text::kCopyFailed + copy.failureText();
-        else if (made)
+        else if (const std::error_code made = platform::createFolders(platform::toPath(game.partial)))
             refusal = text::kCopyFailed + game.partial + ": " + made.message();
     }
     if (refusal) {

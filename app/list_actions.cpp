@@ -95,7 +95,7 @@ bool renameArchive(ProfileAction& action, ProfileArchive* archive, const Journal
     if (auto refusal = unpackWhole(window, *archive, archivePath, oldName, work))
         return action.refuse(*refusal); // what was unpacked goes with the staging place
     movePath(work + "/" + oldName, work + "/" + newName);
-    const std::string repacked = work + "/" + newName + ".zip";
+    const std::string repacked = ActionScope::builtFiles(work, newName, true);
     if (auto failed = archive->pack(window, work + "/" + newName, newName, repacked))
         return action.refuse(text::kPackFailed + *failed);
     action.scope().record(renamed);

@@ -60,10 +60,13 @@ struct ParallelInflater::Impl : pipeline::Crew {
 
     bool isHead(const InflateJob& job) const { return job.index == head; }
 
-    // The writer only ever waits for the entry it is on; news of any other entry waits
-    // until it comes to it and looks. The signal goes after the lock is released, so
-    // that the writer does not wake only to wait for the lock.
-    void wakeWriterIf(bool headNews) {
+    // Releases the lock after news of `job`, and wakes the writer when the job is the
+    // one it is on: the writer only ever waits for that entry, and news of any other
+    // waits until it comes to it and looks. The signal goes after the lock is released,
+    // so that the writer does not wake only to wait for the lock.
+    void unlockTelling(std::unique_lock<std::mutex>& lock, const InflateJob& job) {
+        const bool headNews = isHead(job);
+        lock.unlock();
         if (headNews)
             dataReady.notify_all();
     }
@@ -115,9 +118,7 @@ struct ParallelInflater::Impl : pipeline::Crew {
             return 0;
         }
         job.chunks.push_back(std::move(chunk));
-        const bool head = isHead(job);
-        lock.unlock();
-        wakeWriterIf(head);
+        unlockTelling(lock, job);
         return size;
     }
 
@@ -147,9 +148,7 @@ struct ParallelInflater::Impl : pipeline::Crew {
         job.outcome = out;
         job.error = error;
         job.finished = true;
-        const bool head = isHead(job);
-        lock.unlock();
-        wakeWriterIf(head);
+        unlockTelling(lock, job);
     }
 
     // A file of its own for the job when there is room ahead for its data (the entry being
@@ -180,9 +179,7 @@ struct ParallelInflater::Impl : pipeline::Crew {
         }
         job.toFile = file.has_value();
         job.decided = true;
-        const bool head = isHead(job);
-        lock.unlock();
-        wakeWriterIf(head);
+        unlockTelling(lock, job);
         return file;
     }
 
@@ -225,9 +222,7 @@ struct ParallelInflater::Impl : pipeline::Crew {
     void work() {
         std::unique_lock lock(mu);
         while (const std::shared_ptr<InflateJob> job = takeJob(lock)) {
-            const bool head = isHead(*job); // the writer may be waiting for this job to exist
-            lock.unlock();
-            wakeWriterIf(head);
+            unlockTelling(lock, *job); // the writer may be waiting for this job to exist
             inflate(*job);
             lock.lock();
         }

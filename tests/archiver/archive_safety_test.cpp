@@ -39,9 +39,7 @@ std::vector<std::string> leftovers(const fs::path& archive) {
 void runAndKillAfter(const std::string& program, const std::vector<std::string>& arguments,
                      std::chrono::microseconds delay) {
 #ifdef _WIN32
-    std::wstring line = kestrane::testing::detail::windowsQuoted(fs::absolute(program).wstring());
-    for (const std::string& argument : arguments)
-        line += L" " + kestrane::testing::detail::windowsQuoted(kestrane::testing::detail::wide(argument));
+    const std::wstring line = kestrane::testing::detail::commandLine(program, arguments);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     const HANDLE nul =
         ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);

@@ -107,6 +107,14 @@ inline std::wstring windowsQuoted(const std::wstring& arg) {
     return q + L"\"";
 }
 
+// The command line that starts `program` with `args`.
+inline std::wstring commandLine(const std::filesystem::path& program, const std::vector<std::string>& args) {
+    std::wstring line = windowsQuoted(std::filesystem::absolute(program).wstring());
+    for (const std::string& a : args)
+        line += L" " + windowsQuoted(wide(a));
+    return line;
+}
+
 // Wine's own entry points (kernel32 exports them), null on Windows proper.
 template <typename F>
 F wineEntry(const char* name) {
@@ -196,9 +204,7 @@ inline CommandRun runProgram(const std::filesystem::path& program, const std::ve
                              const std::filesystem::path& folder = {},
                              const std::vector<std::string>& environment = {}) {
     CommandRun r;
-    std::wstring line = detail::windowsQuoted(std::filesystem::absolute(program).wstring());
-    for (const std::string& a : args)
-        line += L" " + detail::windowsQuoted(detail::wide(a));
+    const std::wstring line = detail::commandLine(program, args);
     std::wstring block;
     if (!environment.empty()) {
         wchar_t* own = ::GetEnvironmentStringsW();
